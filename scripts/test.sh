@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# The whole test suite from nothing: dependencies, a normal build with warnings
+# as errors, the same under AddressSanitizer + UndefinedBehaviorSanitizer, and a
+# short run of every fuzzer. Safe to run again.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+jobs=$(nproc)
+
+build() {  # build DIR [cmake options...]
+  local dir=$1; shift
+  cmake -S . -B "$dir" -DZEPH_WERROR=ON "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+}
+
+build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+(cd build/release && ctest --output-on-failure -j "$jobs")
+
+build build/sanitize -DCMAKE_BUILD_TYPE=Debug -DZEPH_SANITIZE=ON -DZEPH_BENCH=OFF
+(cd build/sanitize && ctest --output-on-failure -j "$jobs")
+
+if [ -f fuzz/CMakeLists.txt ]; then
+  build build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
+    -DZEPH_FUZZ=ON -DZEPH_TESTS=OFF -DZEPH_BENCH=OFF
+  bash scripts/fuzz.sh build/fuzz "${ZEPH_FUZZ_SECONDS:-60}"
+fi

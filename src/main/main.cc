@@ -1,0 +1,2 @@
+// Placeholder entry; the headless run replaces it.
+int main() { return 0; }
