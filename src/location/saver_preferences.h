@@ -1,0 +1,21 @@
+#ifndef ZEPH_LOCATION_SAVER_PREFERENCES_H_
+#define ZEPH_LOCATION_SAVER_PREFERENCES_H_
+
+#include <optional>
+#include <string>
+
+namespace zeph {
+
+/// Whether the saver already knows where it is: "manualLatitude" holds any
+/// value, or "useIpLocationFallback" is true.
+bool hasLocationConfigured();
+
+/// Records the chosen place and drops the saver's cached reading.
+void storeLocation(double latitude, double longitude, const std::string& name);
+
+/// The stored "manualLocationName" when it is a string, else none.
+std::optional<std::string> storedLocationName();
+
+}  // namespace zeph
+
+#endif  // ZEPH_LOCATION_SAVER_PREFERENCES_H_
