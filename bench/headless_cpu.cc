@@ -1,0 +1,126 @@
+// How much CPU a headless run spends beside its fixed 1.5-second pause.
+//
+//   headless_cpu [RUNS]
+//
+// Each run installs into a fresh sandbox home holding the demo store
+// (scripts/make_demo_store.py) with no wallpaper agent running, so one pass is
+// made. The run's CPU time comes from wait4(), which also counts the children
+// the installer waited for; killall is measured alone the same way and taken
+// off, leaving the installer's own time. Budget: 20 ms.
+//
+// Most of that time is the dynamic loader mapping libcurl and the thirty-odd
+// libraries behind it, which the headless run never calls; a copy of the
+// installer with no saver bundle beside it, which stops right after start-up,
+// shows that share on its own.
+
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fcntl.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr double kBudgetMs = 20.0;
+
+struct Usage {
+  double cpuMs = 0;   // user + system, the process and the children it waited for
+  double wallMs = 0;
+  int status = -1;
+};
+
+Usage runMeasured(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv) {
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
+  env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+  std::vector<char*> cargv, cenv;
+  for (const auto& a : argv) cargv.push_back(const_cast<char*>(a.c_str()));
+  cargv.push_back(nullptr);
+  for (const auto& e : env) cenv.push_back(const_cast<char*>(e.c_str()));
+  cenv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  auto start = std::chrono::steady_clock::now();
+  pid_t pid = 0;
+  Usage usage;
+  if (posix_spawnp(&pid, cargv[0], &actions, nullptr, cargv.data(), cenv.data()) == 0) {
+    int status = 0;
+    rusage ru{};
+    while (wait4(pid, &status, 0, &ru) < 0 && errno == EINTR) {
+    }
+    usage.wallMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    usage.cpuMs = (ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) * 1e3 + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e3;
+    usage.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  return usage;
+}
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+  std::string pattern = (fs::temp_directory_path() / "zeph-bench-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) return 1;
+  const fs::path sandbox = pattern;
+  const fs::path home = sandbox / "Users/demo";
+  const fs::path store = home / "Library/Application Support/com.apple.wallpaper/Store/Index.plist";
+
+  const fs::path lone = sandbox / "lone/bin/zeph-installer";  // no bundle beside it
+  fs::create_directories(lone.parent_path());
+  fs::copy_file(ZEPH_INSTALLER_PATH, lone);
+
+  std::vector<double> runCpu, runWall, killallCpu, startupCpu;
+  for (int i = 0; i < runs; ++i) {
+    fs::remove_all(home);
+    fs::create_directories(home);
+    Usage made = runMeasured({"python3", ZEPH_SOURCE_DIR "/scripts/make_demo_store.py", store.string()}, {});
+    if (made.status != 0) {
+      std::fprintf(stderr, "could not make the demo store\n");
+      return 1;
+    }
+    Usage run = runMeasured({ZEPH_INSTALLER_PATH, "--apply"}, {"HOME=" + home.string()});
+    if (run.status != 0) {
+      std::fprintf(stderr, "the headless run failed with status %d\n", run.status);
+      return 1;
+    }
+    runCpu.push_back(run.cpuMs);
+    runWall.push_back(run.wallMs);
+    killallCpu.push_back(runMeasured({"/usr/bin/killall", "WallpaperAgent"}, {}).cpuMs);
+    startupCpu.push_back(runMeasured({lone.string(), "--apply"}, {"HOME=" + home.string()}).cpuMs);
+  }
+  fs::remove_all(sandbox);
+
+  double own = median(runCpu) - median(killallCpu);
+  std::printf("headless run on the demo store, median of %d runs:\n", runs);
+  std::printf("  wall time                   %8.1f ms (pause 1500 ms)\n", median(runWall));
+  std::printf("  CPU, installer and children %8.2f ms\n", median(runCpu));
+  std::printf("  CPU, killall alone          %8.2f ms\n", median(killallCpu));
+  std::printf("  CPU, installer's own        %8.2f ms (budget %.0f ms): %s\n", own, kBudgetMs,
+              own <= kBudgetMs ? "within" : "OVER");
+  std::printf("    of which start-up          %8.2f ms (loading the shared libraries)\n", median(startupCpu));
+  std::printf("    of which the apply itself  %8.2f ms\n", own - median(startupCpu));
+  return 0;
+}

@@ -1,0 +1,17 @@
+// Any byte string given to readBinary() either parses or raises plist::Error;
+// the sanitizers catch everything else (over-reads, overflow, runaway recursion).
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "wallpaper_store/plist/binary_reader.h"
+#include "wallpaper_store/plist/error.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  try {
+    (void)zeph::plist::readBinary(std::span<const std::uint8_t>(data, size));
+  } catch (const zeph::plist::Error&) {
+  }
+  return 0;
+}

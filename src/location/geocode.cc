@@ -1,0 +1,122 @@
+#include "location/geocode.h"
+
+#include <utility>
+#include <vector>
+
+#include "location/fetch_json.h"
+#include "location/geocode_internal.h"
+#include "location/number_rule.h"
+#include "location/unicode_trim.h"
+
+namespace zeph {
+namespace detail {
+namespace {
+
+// Every byte but the unreserved characters is escaped, so "&", "#", "+", "=",
+// "%", spaces and non-ASCII text reach the service exactly as typed.
+std::string percentEncode(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size() * 3);
+  for (char ch : text) {
+    auto c = static_cast<unsigned char>(ch);
+    bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                      c == '-' || c == '.' || c == '_' || c == '~';
+    if (unreserved) {
+      out += ch;
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 0xF];
+    }
+  }
+  return out;
+}
+
+// Splits at every occurrence of `separator`, keeping empty parts.
+std::vector<std::string_view> splitKeepingEmpty(std::string_view text, std::string_view separator) {
+  std::vector<std::string_view> parts;
+  for (;;) {
+    std::size_t at = text.find(separator);
+    if (at == std::string_view::npos) break;
+    parts.push_back(text.substr(0, at));
+    text.remove_prefix(at + separator.size());
+  }
+  parts.push_back(text);
+  return parts;
+}
+
+// A member that must be a JSON string holding a number; a JSON number does not count.
+std::optional<double> numberTextMember(const nlohmann::json& object, const char* key) {
+  auto it = object.find(key);
+  if (it == object.end() || !it->is_string()) return std::nullopt;
+  return numberFromText(it->get_ref<const std::string&>());
+}
+
+}  // namespace
+
+std::optional<Place> coordinateShortcut(const std::string& query) {
+  std::vector<std::string_view> pieces;
+  std::string_view rest = query;
+  for (;;) {
+    std::size_t comma = rest.find(',');
+    std::string_view piece = rest.substr(0, comma);
+    // Zero-length pieces are dropped before trimming, so " " survives as a piece.
+    if (!piece.empty()) pieces.push_back(trimWhitespaces(piece));
+    if (comma == std::string_view::npos) break;
+    rest.remove_prefix(comma + 1);
+  }
+  if (pieces.size() != 2) return std::nullopt;
+  std::optional<double> lat = numberFromText(pieces[0]);
+  std::optional<double> lon = numberFromText(pieces[1]);
+  if (!lat || !lon || !coordinatesInRange(*lat, *lon)) return std::nullopt;
+  return Place{*lat, *lon, query};
+}
+
+std::string searchRequestUrl(const std::string& searchUrl, std::string_view query) {
+  return searchUrl + "?q=" + percentEncode(query) + "&format=jsonv2&limit=1";
+}
+
+std::optional<Place> placeFromSearchReply(const nlohmann::json& reply, const std::string& query) {
+  if (!reply.is_array() || reply.empty()) return std::nullopt;
+  for (const nlohmann::json& element : reply) {
+    if (!element.is_object()) return std::nullopt;
+  }
+  const nlohmann::json& hit = reply.front();
+  std::optional<double> lat = numberTextMember(hit, "lat");
+  std::optional<double> lon = numberTextMember(hit, "lon");
+  if (!lat || !lon || !coordinatesInRange(*lat, *lon)) return std::nullopt;
+
+  auto nameMember = hit.find("name");
+  std::string name = nameMember != hit.end() && nameMember->is_string() ? nameMember->get<std::string>() : query;
+
+  // "Town, County, State, Country": the second-to-last part qualifies the town.
+  auto displayName = hit.find("display_name");
+  if (displayName != hit.end() && displayName->is_string()) {
+    std::vector<std::string_view> parts = splitKeepingEmpty(displayName->get_ref<const std::string&>(), ", ");
+    if (parts.size() >= 3) {
+      std::string_view qualifier = parts[parts.size() - 2];
+      if (qualifier != name) name = name + ", " + std::string(qualifier);
+    }
+  }
+  return Place{*lat, *lon, std::move(name)};
+}
+
+std::optional<Place> geocodeWith(const std::string& searchUrl, const std::string& query) {
+  if (std::optional<Place> typed = coordinateShortcut(query)) return typed;
+  std::optional<nlohmann::json> reply = fetchJSON(searchRequestUrl(searchUrl, query), 8);
+  if (!reply) return std::nullopt;
+  return placeFromSearchReply(*reply, query);
+}
+
+}  // namespace detail
+
+std::optional<Place> geocode(const std::string& query) {
+  try {
+    return detail::geocodeWith(ZEPH_GEOCODE_URL, query);
+  } catch (...) {
+    return std::nullopt;  // allocation failure; lookups never throw
+  }
+}
+
+}  // namespace zeph

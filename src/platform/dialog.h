@@ -1,0 +1,75 @@
+#ifndef ZEPH_PLATFORM_DIALOG_H_
+#define ZEPH_PLATFORM_DIALOG_H_
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zeph {
+
+/// One modal alert as the installer describes it: texts, buttons in order and
+/// at most one text field. The flows build these and hand them to the
+/// process's DialogBackend, which only draws and reads them; no alert text
+/// lives in a backend. The first button is the default one and answers
+/// kFirstButtonResponse, the next one answers 1001, and so on. An alert
+/// without buttons shows the backend's single "OK" button, which answers 1000.
+
+/// What the alert's text field starts with.
+struct AlertField {
+  std::string placeholder;  // shown dimmed while the field is empty
+  std::string text;         // the field's initial text
+  int width = 260;          // points; the frame's origin is (0, 0)
+  int height = 24;
+};
+
+struct Alert {
+  std::string messageText;
+  std::string informativeText;
+  std::vector<std::string> buttons;  // in order; the first is the default
+  std::optional<AlertField> field;   // keyboard focus starts here when present
+};
+
+/// The response of the first button added, as the platform numbers it.
+inline constexpr long kFirstButtonResponse = 1000;
+/// The response when the alert could not be shown at all; matches no button.
+inline constexpr long kAlertNotShown = 0;
+
+struct AlertResult {
+  long response = kAlertNotShown;
+  std::string fieldText;  // the field's final text; empty without a field
+};
+
+/// Draws alerts on one kind of display.
+class DialogBackend {
+ public:
+  virtual ~DialogBackend() = default;
+  /// Why no alert can be shown in this process (no terminal, no window
+  /// system), or none when alerts can be shown. Looked at before anything
+  /// is changed, so that a run nobody can answer stops at once.
+  virtual std::optional<std::string> unavailableReason() = 0;
+  /// Shows `alert` modally and waits for the answer.
+  virtual AlertResult runModal(const Alert& alert) = 0;
+};
+
+/// The backend the process uses: the one installed for a test, else the
+/// platform's own (AppKit on Apple, the terminal elsewhere).
+DialogBackend& dialogBackend();
+
+/// The platform's own backend; defined by the platform's dialog file.
+DialogBackend& platformDialogBackend();
+
+/// Installs `backend` for the lifetime of this object (tests).
+class ScopedDialogBackend {
+ public:
+  explicit ScopedDialogBackend(DialogBackend& backend);
+  ~ScopedDialogBackend();
+  ScopedDialogBackend(const ScopedDialogBackend&) = delete;
+  ScopedDialogBackend& operator=(const ScopedDialogBackend&) = delete;
+
+ private:
+  DialogBackend* previous_;  // restored on destruction; may be null
+};
+
+}  // namespace zeph
+
+#endif  // ZEPH_PLATFORM_DIALOG_H_

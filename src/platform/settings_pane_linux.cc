@@ -1,0 +1,8 @@
+#include "platform/settings_pane.h"
+
+namespace zeph {
+
+// No system here has the macOS Screen Saver pane; the button just ends the run.
+void openScreenSaverSettings() {}
+
+}  // namespace zeph

@@ -1,0 +1,103 @@
+#include "wallpaper_store/idle_entry.h"
+
+#include <exception>
+
+#include "main/process_values.h"
+#include "wallpaper_store/plist/format.h"
+#include "wallpaper_store/store_document.h"
+
+namespace zeph {
+namespace {
+
+// RFC 3986 pchar (unreserved, sub-delims, ":" and "@") plus the segment separator "/".
+bool isPathCharacter(unsigned char c) {
+  if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
+  switch (c) {
+    case '-': case '.': case '_': case '~':
+    case '!': case '$': case '&': case '\'': case '(': case ')': case '*': case '+': case ',': case ';': case '=':
+    case ':': case '@': case '/':
+      return true;
+    default:
+      return false;
+  }
+}
+
+plist::Dictionary dictionaryOf(std::vector<plist::Dictionary::Member> members) {
+  return plist::Dictionary::fromMembers(std::move(members), plist::DuplicateKeys::KeepFirst);
+}
+
+}  // namespace
+
+std::string fileUrl(const std::string& path) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string url = "file://";
+  for (unsigned char c : path) {
+    if (isPathCharacter(c)) {
+      url += static_cast<char>(c);
+    } else {
+      url += '%';
+      url += kHex[c >> 4];
+      url += kHex[c & 0xF];
+    }
+  }
+  return url;
+}
+
+std::vector<std::uint8_t> moduleConfiguration(const std::string& url) {
+  plist::Value module(dictionaryOf({{"relative", plist::Value(url)}}));
+  return plist::write(plist::Value(dictionaryOf({{"module", module}})), plist::Format::Binary);
+}
+
+std::optional<std::string> moduleUrl(const plist::Value& configuration) {
+  const plist::Data* bytes = configuration.asData();
+  if (!bytes) return std::nullopt;
+  try {
+    plist::Value root = plist::read(*bytes);
+    const plist::Value* module = plist::member(root, "module");
+    const plist::Value* relative = module ? plist::member(*module, "relative") : nullptr;
+    const std::string* url = relative ? relative->asString() : nullptr;
+    if (url) return *url;
+  } catch (const std::exception&) {
+    // Bytes that do not decode are simply not a saver's configuration.
+  }
+  return std::nullopt;
+}
+
+plist::Dictionary zephIdleNode() {
+  plist::Value choice(dictionaryOf({
+      {"Provider", plist::Value(kScreenSaverProvider)},
+      {"Files", plist::Value(plist::Array{})},
+      {"Configuration", plist::Value(moduleConfiguration(fileUrl(saverDest)))},
+  }));
+  plist::Value content(dictionaryOf({
+      {"Choices", plist::Value(plist::Array{choice})},
+      {"Shuffle", plist::Value("$null")},
+  }));
+  plist::Date lastSet = currentDate();
+  plist::Date lastUse = currentDate();
+  return dictionaryOf({
+      {"Content", content},
+      {"LastSet", plist::Value(lastSet)},
+      {"LastUse", plist::Value(lastUse)},
+  });
+}
+
+bool isZeph(const plist::Dictionary* entry) {
+  if (!entry) return false;
+  const plist::Dictionary* content = plist::dictionaryMember(*entry, "Content");
+  const plist::Value* choicesValue = content ? content->find("Choices") : nullptr;
+  const plist::Array* choices = choicesValue ? choicesValue->asArray() : nullptr;
+  if (!choices) return false;
+  for (const plist::Value& choice : *choices) {
+    if (!choice.asDictionary()) return false;
+  }
+  for (const plist::Value& choice : *choices) {
+    const plist::Value* configuration = choice.asDictionary()->find("Configuration");
+    if (!configuration) continue;
+    std::optional<std::string> url = moduleUrl(*configuration);
+    if (url && url->find("zeph.saver") != std::string::npos) return true;
+  }
+  return false;
+}
+
+}  // namespace zeph

@@ -1,0 +1,364 @@
+#include "wallpaper_store/plist/binary_reader.h"
+
+#include <algorithm>
+#include <bit>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <numeric>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "wallpaper_store/plist/binary_text.h"
+#include "wallpaper_store/plist/error.h"
+
+// Layout and checks per the platform's CFBinaryPList.c. Deliberately not
+// supported, because the value model has no place for them: null (0x00), fill
+// (0x0F, which the platform rejects too) and sets (0xCn), and dictionary keys
+// that are not strings. Each is refused with an error rather than dropped, so
+// a document is never silently changed. An 8-bit string (0x5n) is ASCII in
+// theory; bytes from 0x80 up are read as Latin-1, as the platform does.
+
+namespace zeph::plist {
+namespace {
+
+constexpr std::size_t kHeaderSize = 8;
+constexpr std::size_t kTrailerSize = 32;
+constexpr std::uint64_t kLongMax = 0x7FFF'FFFF'FFFF'FFFFull;
+// The platform's nesting limit on macOS: no object deeper than this below the top.
+constexpr unsigned kMaxDepth = 512;
+
+std::string hex(std::uint64_t v) {
+  char buf[24];
+  std::snprintf(buf, sizeof buf, "0x%" PRIx64, v);
+  return buf;
+}
+
+// Big-endian unsigned of any width; widths past 8 keep the low 64 bits, as
+// the platform folds them.
+std::uint64_t readSized(const std::uint8_t* p, std::size_t width) {
+  std::uint64_t v = 0;
+  for (std::size_t i = 0; i < width; ++i) v = (v << 8) | p[i];
+  return v;
+}
+
+struct Trailer {
+  std::size_t offsetIntSize = 0;
+  std::size_t objectRefSize = 0;
+  std::uint64_t numObjects = 0;
+  std::uint64_t topObject = 0;
+  std::uint64_t offsetTableOffset = 0;
+};
+
+// True when 2^(8*width) <= n, i.e. an unsigned of `width` bytes cannot hold n.
+bool tooNarrow(std::size_t width, std::uint64_t n) { return width < 8 && (n >> (8 * width)) != 0; }
+
+// Checks the header and trailer; returns why they fail, or nothing.
+std::optional<std::string> checkTrailer(std::span<const std::uint8_t> bytes, Trailer& t) {
+  if (bytes.size() < 7 || std::memcmp(bytes.data(), "bplist0", 7) != 0) {
+    return "no \"bplist0\" header";
+  }
+  // Header, one object of at least one byte and the trailer.
+  if (bytes.size() < kHeaderSize + 1 + kTrailerSize) {
+    return "file of " + std::to_string(bytes.size()) + " bytes is too short";
+  }
+  const std::size_t size = bytes.size();
+  const std::uint8_t* tr = bytes.data() + size - kTrailerSize;
+  t.offsetIntSize = tr[6];
+  t.objectRefSize = tr[7];
+  t.numObjects = readSized(tr + 8, 8);
+  t.topObject = readSized(tr + 16, 8);
+  t.offsetTableOffset = readSized(tr + 24, 8);
+  if (t.numObjects > kLongMax) return "trailer: object count " + hex(t.numObjects) + " is too large";
+  if (t.offsetTableOffset > kLongMax) {
+    return "trailer: offset table offset " + hex(t.offsetTableOffset) + " is too large";
+  }
+  if (t.numObjects < 1) return "trailer: no objects";
+  if (t.topObject >= t.numObjects) {
+    return "trailer: top object " + std::to_string(t.topObject) + " >= " +
+           std::to_string(t.numObjects) + " objects";
+  }
+  if (t.offsetTableOffset < kHeaderSize + 1 || t.offsetTableOffset >= size - kTrailerSize) {
+    return "trailer: offset table at " + hex(t.offsetTableOffset) + " is outside the file";
+  }
+  if (t.offsetIntSize == 0) return "trailer: offset size is 0";
+  if (t.objectRefSize == 0) return "trailer: ref size is 0";
+  // No overflow: numObjects < 2^63 and the size is at most 255.
+  if (t.numObjects > (size - kTrailerSize - t.offsetTableOffset) / t.offsetIntSize ||
+      t.offsetTableOffset + t.numObjects * t.offsetIntSize + kTrailerSize != size) {
+    return "trailer: offset table of " + std::to_string(t.numObjects) + " entries of " +
+           std::to_string(t.offsetIntSize) + " bytes at " + hex(t.offsetTableOffset) +
+           " does not end where the trailer starts";
+  }
+  if (tooNarrow(t.objectRefSize, t.numObjects)) {
+    return "trailer: ref size " + std::to_string(t.objectRefSize) + " cannot hold " +
+           std::to_string(t.numObjects) + " objects";
+  }
+  if (tooNarrow(t.offsetIntSize, t.offsetTableOffset)) {
+    return "trailer: offset size " + std::to_string(t.offsetIntSize) +
+           " cannot hold the table offset " + hex(t.offsetTableOffset);
+  }
+  std::uint64_t top = readSized(bytes.data() + t.offsetTableOffset + t.topObject * t.offsetIntSize,
+                                t.offsetIntSize);
+  if (top < kHeaderSize || top >= t.offsetTableOffset) {
+    return "trailer: top object at " + hex(top) + " is outside the objects";
+  }
+  return std::nullopt;
+}
+
+// Parses objects on demand from the top one. Every object is parsed once and
+// kept, so a document that references its objects many times costs time and
+// memory in proportion to its size; values share on copy.
+class Reader {
+ public:
+  Reader(std::span<const std::uint8_t> bytes, const Trailer& t);
+  Value top() {
+    current_ = slot(trailer_.topObject);
+    return object(current_, 0);
+  }
+
+ private:
+  enum class State : std::uint8_t { Unread, Reading, Done };
+
+  // The memo slot of object `index`: objects at the same offset share one.
+  std::size_t slot(std::uint64_t index) const { return canonical_.empty() ? index : canonical_[index]; }
+  Value object(std::size_t slot, unsigned depth);
+  Value parse(std::size_t slot, unsigned depth, unsigned& height);
+  std::uint64_t count(std::uint8_t marker, std::uint64_t& pos);
+  void need(std::uint64_t pos, std::uint64_t items, std::uint64_t itemSize, const char* what,
+            const char* unit);
+  std::size_t childRef(std::uint64_t pos);
+  Value child(std::size_t slot, unsigned depth, unsigned& height);
+  Value dictionary(std::uint64_t pos, std::uint64_t n, unsigned depth, unsigned& height);
+  [[noreturn]] void fail(const std::string& what) const;
+
+  std::span<const std::uint8_t> bytes_;
+  Trailer trailer_;
+  std::vector<std::uint64_t> offsets_;     // by object index, each checked < the table
+  std::vector<std::uint32_t> canonical_;   // first index at the same offset; empty if none alias
+  std::vector<State> state_;               // by slot
+  std::vector<std::optional<Value>> memo_;  // by slot, set when Done
+  std::vector<std::uint16_t> height_;      // by slot when Done: deepest nesting below it
+  std::size_t current_ = 0;                // slot being parsed, for messages
+};
+
+Reader::Reader(std::span<const std::uint8_t> bytes, const Trailer& t) : bytes_(bytes), trailer_(t) {
+  const std::size_t n = t.numObjects;  // fits: the table lies inside `bytes`
+  offsets_.resize(n);
+  const std::uint8_t* table = bytes.data() + t.offsetTableOffset;
+  bool ascending = true;
+  for (std::size_t i = 0; i < n; ++i) {
+    offsets_[i] = readSized(table + i * t.offsetIntSize, t.offsetIntSize);
+    if (i > 0 && offsets_[i] <= offsets_[i - 1]) ascending = false;
+  }
+  // Writers lay objects out in index order; only crafted files alias objects,
+  // and those must not be parsed once per alias.
+  if (!ascending && n <= 0xFFFF'FFFFu) {
+    std::vector<std::uint32_t> order(n);
+    std::iota(order.begin(), order.end(), 0u);
+    std::stable_sort(order.begin(), order.end(),
+                     [this](std::uint32_t a, std::uint32_t b) { return offsets_[a] < offsets_[b]; });
+    canonical_.resize(n);
+    for (std::size_t i = 0; i < n; ++i) {
+      bool same = i > 0 && offsets_[order[i]] == offsets_[order[i - 1]];
+      canonical_[order[i]] = same ? canonical_[order[i - 1]] : order[i];
+    }
+  }
+  state_.assign(n, State::Unread);
+  memo_.resize(n);
+  height_.resize(n);
+}
+
+void Reader::fail(const std::string& what) const {
+  std::uint64_t at = current_ < offsets_.size() ? offsets_[current_] : 0;
+  throw Error("binary plist: object " + std::to_string(current_) + " at offset " + hex(at) + ": " +
+              what);
+}
+
+Value Reader::object(std::size_t s, unsigned depth) {
+  unsigned height = 0;
+  return child(s, depth, height);
+}
+
+// Object `s` at `depth`; raises `height` to cover the nesting below it.
+Value Reader::child(std::size_t s, unsigned depth, unsigned& height) {
+  if (state_[s] == State::Reading) fail("reference cycle through object " + std::to_string(s));
+  if (state_[s] == State::Done) {
+    if (depth + height_[s] > kMaxDepth) fail("nested deeper than " + std::to_string(kMaxDepth) + " levels");
+    height = std::max(height, height_[s] + 1u);
+    return *memo_[s];
+  }
+  if (depth > kMaxDepth) fail("nested deeper than " + std::to_string(kMaxDepth) + " levels");
+  std::size_t parent = current_;
+  current_ = s;
+  state_[s] = State::Reading;
+  unsigned below = 0;
+  Value v = parse(s, depth, below);
+  state_[s] = State::Done;
+  height_[s] = static_cast<std::uint16_t>(below);
+  memo_[s] = v;
+  current_ = parent;
+  height = std::max(height, below + 1);
+  return v;
+}
+
+// Fails unless `items` of `itemSize` bytes from `pos` end before the offset
+// table; checked before anything is allocated for them.
+void Reader::need(std::uint64_t pos, std::uint64_t items, std::uint64_t itemSize, const char* what,
+                  const char* unit) {
+  if (pos > trailer_.offsetTableOffset || items > (trailer_.offsetTableOffset - pos) / itemSize) {
+    fail(std::string(what) + " of " + std::to_string(items) + " " + unit + " runs past the objects");
+  }
+}
+
+// The count in a marker's low nibble, or the integer object at `pos` when
+// the nibble is 0xF; leaves `pos` after the count.
+std::uint64_t Reader::count(std::uint8_t marker, std::uint64_t& pos) {
+  if ((marker & 0x0F) != 0x0F) return marker & 0x0F;
+  need(pos, 1, 1, "length", "bytes");
+  std::uint8_t intMarker = bytes_[pos];
+  if ((intMarker & 0xF0) != 0x10) fail("length is not an integer (marker " + hex(intMarker) + ")");
+  std::uint64_t width = std::uint64_t{1} << (intMarker & 0x0F);
+  need(pos + 1, width, 1, "length", "bytes");
+  std::uint64_t n = readSized(bytes_.data() + pos + 1, width);
+  if (n > kLongMax) fail("length " + hex(n) + " is too large");
+  pos += 1 + width;
+  return n;
+}
+
+std::size_t Reader::childRef(std::uint64_t pos) {
+  std::uint64_t ref = readSized(bytes_.data() + pos, trailer_.objectRefSize);
+  if (ref >= trailer_.numObjects) {
+    fail("ref " + std::to_string(ref) + " >= " + std::to_string(trailer_.numObjects) + " objects");
+  }
+  return slot(ref);
+}
+
+Value Reader::parse(std::size_t s, unsigned depth, unsigned& height) {
+  const std::uint64_t start = offsets_[s];
+  if (start < kHeaderSize || start >= trailer_.offsetTableOffset) {
+    fail("offset is outside the objects");
+  }
+  const std::uint8_t* p = bytes_.data();
+  const std::uint8_t marker = p[start];
+  const std::uint8_t low = marker & 0x0F;
+  std::uint64_t pos = start + 1;
+  switch (marker >> 4) {
+    case 0x0:
+      if (marker == 0x08 || marker == 0x09) return Value::boolean(marker == 0x09);
+      if (marker == 0x00) fail("null (0x00) is not supported");
+      if (marker == 0x0F) fail("fill byte (0x0f) is not an object");
+      break;
+    case 0x1: {
+      if (low > 4) fail("integer of " + std::to_string(1u << low) + " bytes is not supported");
+      std::uint64_t width = 1u << low;
+      need(pos, width, 1, "integer", "bytes");
+      std::uint64_t v = readSized(p + pos, width);
+      // 1, 2 and 4 bytes are unsigned, 8 signed, 16 the low 64 bits unsigned.
+      if (width == 8) return Value(Integer::of(static_cast<std::int64_t>(v)));
+      return Value(Integer::ofUnsigned(v));
+    }
+    case 0x2:
+      if (marker == 0x22) {
+        need(pos, 4, 1, "real", "bytes");
+        return Value::real(std::bit_cast<float>(static_cast<std::uint32_t>(readSized(p + pos, 4))));
+      }
+      if (marker == 0x23) {
+        need(pos, 8, 1, "real", "bytes");
+        return Value::real(std::bit_cast<double>(readSized(p + pos, 8)));
+      }
+      fail("real of marker " + hex(marker) + " is not supported");
+    case 0x3:
+      if (marker != 0x33) fail("date of marker " + hex(marker) + " is not supported");
+      need(pos, 8, 1, "date", "bytes");
+      return Value(Date{std::bit_cast<double>(readSized(p + pos, 8))});
+    case 0x4: {
+      std::uint64_t n = count(marker, pos);
+      need(pos, n, 1, "data", "bytes");
+      return Value(Data(p + pos, p + pos + n));
+    }
+    case 0x5: {
+      std::uint64_t n = count(marker, pos);
+      need(pos, n, 1, "string", "bytes");
+      const std::uint8_t* text = p + pos;
+      bool ascii = std::all_of(text, text + n, [](std::uint8_t b) { return b < 0x80; });
+      if (ascii) return Value(std::string(reinterpret_cast<const char*>(text), n));
+      std::string s;
+      appendUtf8FromLatin1(text, n, s);
+      return Value(std::move(s));
+    }
+    case 0x6: {
+      std::uint64_t n = count(marker, pos);
+      need(pos, n, 2, "string", "UTF-16 units");
+      std::string s;
+      appendUtf8FromUtf16Be(p + pos, n, s);
+      return Value(std::move(s));
+    }
+    case 0x8: {
+      std::uint64_t width = low + 1u;
+      need(pos, width, 1, "UID", "bytes");
+      std::uint64_t v = readSized(p + pos, width);
+      if (v > 0xFFFF'FFFFu) fail("UID " + std::to_string(v) + " is larger than 2^32-1");
+      return Value(Uid{v});
+    }
+    case 0xA: {
+      std::uint64_t n = count(marker, pos);
+      need(pos, n, trailer_.objectRefSize, "array", "refs");
+      Array items;
+      items.reserve(n);
+      for (std::uint64_t i = 0; i < n; ++i) {
+        items.push_back(child(childRef(pos + i * trailer_.objectRefSize), depth + 1, height));
+      }
+      return Value(std::move(items));
+    }
+    case 0xC:
+      fail("sets (0xcn) are not supported");
+    case 0xD: {
+      std::uint64_t n = count(marker, pos);
+      need(pos, n, 2 * trailer_.objectRefSize, "dictionary", "members");
+      return dictionary(pos, n, depth, height);
+    }
+    default:
+      break;
+  }
+  fail("unknown marker " + hex(marker));
+}
+
+Value Reader::dictionary(std::uint64_t pos, std::uint64_t n, unsigned depth, unsigned& height) {
+  const std::size_t refSize = trailer_.objectRefSize;
+  std::vector<Dictionary::Member> members;
+  members.reserve(n);
+  for (std::uint64_t i = 0; i < n; ++i) {
+    std::size_t keySlot = childRef(pos + i * refSize);
+    std::uint64_t keyAt = offsets_[keySlot];
+    // Looked at before parsing, so a container key is never built; a key
+    // outside the objects is reported when it is parsed.
+    std::uint8_t keyMarker = keyAt < trailer_.offsetTableOffset ? bytes_[keyAt] : 0x50;
+    if ((keyMarker >> 4) != 0x5 && (keyMarker >> 4) != 0x6) {
+      fail("dictionary key (object " + std::to_string(keySlot) + ", marker " + hex(keyMarker) +
+           ") is not a string");
+    }
+    Value key = child(keySlot, depth + 1, height);
+    Value value = child(childRef(pos + (n + i) * refSize), depth + 1, height);
+    members.emplace_back(*key.asString(), std::move(value));
+  }
+  // The platform keeps the first of duplicate keys in binary documents.
+  return Value(Dictionary::fromMembers(std::move(members), DuplicateKeys::KeepFirst));
+}
+
+}  // namespace
+
+bool looksBinary(std::span<const std::uint8_t> bytes) {
+  Trailer t;
+  return !checkTrailer(bytes, t).has_value();
+}
+
+Value readBinary(std::span<const std::uint8_t> bytes) {
+  Trailer t;
+  if (auto problem = checkTrailer(bytes, t)) throw Error("binary plist: " + *problem);
+  return Reader(bytes, t).top();
+}
+
+}  // namespace zeph::plist

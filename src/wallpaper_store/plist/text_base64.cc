@@ -1,0 +1,71 @@
+#include "wallpaper_store/plist/text_base64.h"
+
+#include <array>
+
+namespace zeph::plist {
+namespace {
+
+constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// Digit value of each ASCII byte; -1 for bytes outside the alphabet, -2 for '='.
+constexpr std::array<signed char, 128> kDigits = [] {
+  std::array<signed char, 128> t{};
+  t.fill(-1);
+  for (int i = 0; i < 64; ++i) t[static_cast<unsigned char>(kAlphabet[i])] = static_cast<signed char>(i);
+  t['='] = -2;
+  return t;
+}();
+
+}  // namespace
+
+std::size_t decodeBase64(std::string_view text, std::vector<std::uint8_t>& out) {
+  out.clear();
+  out.reserve(text.size() / 4 * 3 + 3);
+  std::uint32_t acc = 0;
+  int digits = 0;
+  int pads = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x80) return i;
+    int v = kDigits[c];
+    if (v == -1) continue;
+    if (v == -2) {
+      ++pads;
+      v = 0;
+    }
+    acc = (acc << 6) | static_cast<std::uint32_t>(v);
+    if (++digits < 4) continue;
+    out.push_back(static_cast<std::uint8_t>(acc >> 16));
+    if (pads < 2) out.push_back(static_cast<std::uint8_t>(acc >> 8));
+    if (pads < 1) out.push_back(static_cast<std::uint8_t>(acc));
+    acc = 0;
+    digits = 0;
+    pads = 0;
+  }
+  return std::string_view::npos;
+}
+
+void appendBase64Lines(const std::vector<std::uint8_t>& data, std::size_t lineLength,
+                       std::size_t indent, std::vector<std::uint8_t>& out) {
+  std::size_t groupsPerLine = lineLength / 4;
+  std::size_t i = 0;
+  std::size_t inLine = 0;
+  while (i < data.size()) {
+    if (inLine == 0) out.insert(out.end(), indent, '\t');
+    std::uint32_t a = data[i];
+    std::uint32_t b = i + 1 < data.size() ? data[i + 1] : 0;
+    std::uint32_t c = i + 2 < data.size() ? data[i + 2] : 0;
+    std::uint32_t n = (a << 16) | (b << 8) | c;
+    char quad[4] = {kAlphabet[n >> 18], kAlphabet[(n >> 12) & 63],
+                    i + 1 < data.size() ? kAlphabet[(n >> 6) & 63] : '=',
+                    i + 2 < data.size() ? kAlphabet[n & 63] : '='};
+    out.insert(out.end(), quad, quad + 4);
+    i += 3;
+    if (++inLine == groupsPerLine || i >= data.size()) {
+      out.push_back('\n');
+      inLine = 0;
+    }
+  }
+}
+
+}  // namespace zeph::plist

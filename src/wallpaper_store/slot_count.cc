@@ -1,0 +1,28 @@
+#include "wallpaper_store/slot_count.h"
+
+#include <vector>
+
+#include "main/process_values.h"
+#include "wallpaper_store/idle_entry.h"
+#include "wallpaper_store/store_document.h"
+
+namespace zeph {
+
+std::int64_t zephSlotCount() {
+  // Only looks: any problem with the file means no slot holds the saver.
+  try {
+    std::vector<std::uint8_t> bytes = loadStore(storePath);
+    plist::Value document = parseStore(bytes);
+    const plist::Dictionary* root = document.asDictionary();
+    if (!root) return 0;
+    std::int64_t count = 0;
+    forEachSlot(*root, [&count](const Slot& slot) {
+      if (isZeph(slot.idleEntry())) ++count;
+    });
+    return count;
+  } catch (...) {
+    return 0;
+  }
+}
+
+}  // namespace zeph

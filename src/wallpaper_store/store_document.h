@@ -1,0 +1,64 @@
+#ifndef ZEPH_WALLPAPER_STORE_STORE_DOCUMENT_H_
+#define ZEPH_WALLPAPER_STORE_STORE_DOCUMENT_H_
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "wallpaper_store/plist/value.h"
+
+namespace zeph {
+
+/// The wallpaper store file: reading it (presence test, load, parse), writing
+/// it back (binary encoding, then an all-or-nothing replacement of the file)
+/// and the walk over its idle slots that the rewrite, the count and the report
+/// share. The caller owns every value; nothing here keeps state between calls.
+
+/// Whether anything exists at `path` (the presence test). Never throws.
+bool storeExists(const std::string& path);
+
+/// The store's bytes, exactly as stored. Throws std::system_error.
+std::vector<std::uint8_t> loadStore(const std::string& path);
+
+/// The document in `bytes`, in whichever format they are. Throws plist::Error.
+plist::Value parseStore(std::span<const std::uint8_t> bytes);
+
+/// Encodes `root` as a binary property list and puts it at `path` so that a
+/// reader sees the old or the new store, never a mix; a symbolic link at
+/// `path` is kept and the file it points to replaced. Throws plist::Error or
+/// std::system_error, leaving the store as it was.
+void writeStore(const std::string& path, const plist::Value& root);
+
+/// The clock's current time as the store keeps dates.
+plist::Date currentDate();
+
+/// `date` in the ISO 8601 internet form in UTC, to the whole second (the
+/// fraction is dropped): "2026-12-06T21:21:43Z".
+std::string isoTimestamp(plist::Date date);
+
+enum class SlotKind { SystemDefault, SpaceDefault, Display };
+
+/// One idle slot met by the walk. Views point into the walked document.
+struct Slot {
+  SlotKind kind;
+  std::string_view space;    // the space identifier; empty for the system default
+  std::string_view display;  // the display identifier; empty unless a display slot
+  const plist::Value* idle;  // the slot's "Idle" value, nullptr when the key is absent
+
+  /// The idle entry when it is a dictionary, else nullptr (an absent entry).
+  const plist::Dictionary* idleEntry() const { return idle ? idle->asDictionary() : nullptr; }
+};
+
+/// Calls `visit` for every slot of `root`: the system default first (when
+/// "SystemDefault" is a dictionary), then for each space that is a
+/// dictionary, its default slot (when "Default" is a dictionary) before its
+/// display slots (each dictionary member of its "Displays" dictionary).
+/// Spaces and displays come in key order. Nothing else of the tree is read.
+void forEachSlot(const plist::Dictionary& root, const std::function<void(const Slot&)>& visit);
+
+}  // namespace zeph
+
+#endif  // ZEPH_WALLPAPER_STORE_STORE_DOCUMENT_H_

@@ -1,0 +1,93 @@
+// Core Foundation, as far as the installer calls it (CFBase, CFString,
+// CFNumber, CFPreferences, CFBundle, CFURL).
+#ifndef ZEPH_APPLE_SDK_COREFOUNDATION_H_
+#define ZEPH_APPLE_SDK_COREFOUNDATION_H_
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// CFBase
+typedef unsigned char Boolean;
+typedef uint8_t UInt8;
+typedef uint32_t UInt32;
+typedef signed long CFIndex;
+typedef unsigned long CFTypeID;
+typedef const void* CFTypeRef;
+typedef const void* CFPropertyListRef;
+typedef const struct __CFAllocator* CFAllocatorRef;
+typedef const struct __CFString* CFStringRef;
+
+typedef struct {
+  CFIndex location;
+  CFIndex length;
+} CFRange;
+
+static inline CFRange CFRangeMake(CFIndex loc, CFIndex len) {
+  CFRange range;
+  range.location = loc;
+  range.length = len;
+  return range;
+}
+
+extern const CFAllocatorRef kCFAllocatorDefault;
+
+CFTypeID CFGetTypeID(CFTypeRef cf);
+CFTypeRef CFRetain(CFTypeRef cf);
+void CFRelease(CFTypeRef cf);
+
+// CFString
+typedef UInt32 CFStringEncoding;
+enum { kCFStringEncodingUTF8 = 0x08000100 };
+
+#define CFSTR(cStr) ((CFStringRef)__builtin___CFStringMakeConstantString("" cStr ""))
+
+CFTypeID CFStringGetTypeID(void);
+CFStringRef CFStringCreateWithBytes(CFAllocatorRef alloc, const UInt8* bytes, CFIndex numBytes,
+                                    CFStringEncoding encoding, Boolean isExternalRepresentation);
+CFIndex CFStringGetLength(CFStringRef theString);
+CFIndex CFStringGetBytes(CFStringRef theString, CFRange range, CFStringEncoding encoding, UInt8 lossByte,
+                         Boolean isExternalRepresentation, UInt8* buffer, CFIndex maxBufLen,
+                         CFIndex* usedBufLen);
+
+// CFNumber
+typedef const struct __CFBoolean* CFBooleanRef;
+typedef const struct __CFNumber* CFNumberRef;
+typedef CFIndex CFNumberType;
+enum {
+  kCFNumberSInt64Type = 4,
+  kCFNumberDoubleType = 13,
+};
+
+extern const CFBooleanRef kCFBooleanTrue;
+extern const CFBooleanRef kCFBooleanFalse;
+
+CFTypeID CFBooleanGetTypeID(void);
+Boolean CFBooleanGetValue(CFBooleanRef boolean);
+CFTypeID CFNumberGetTypeID(void);
+CFNumberRef CFNumberCreate(CFAllocatorRef allocator, CFNumberType theType, const void* valuePtr);
+Boolean CFNumberGetValue(CFNumberRef number, CFNumberType theType, void* valuePtr);
+Boolean CFNumberIsFloatType(CFNumberRef number);
+
+// CFPreferences
+CFPropertyListRef CFPreferencesCopyAppValue(CFStringRef key, CFStringRef applicationID);
+void CFPreferencesSetAppValue(CFStringRef key, CFPropertyListRef value, CFStringRef applicationID);
+Boolean CFPreferencesAppSynchronize(CFStringRef applicationID);
+
+// CFURL, CFBundle
+typedef const struct __CFURL* CFURLRef;
+typedef struct __CFBundle* CFBundleRef;
+
+Boolean CFURLGetFileSystemRepresentation(CFURLRef url, Boolean resolveAgainstBase, UInt8* buffer,
+                                         CFIndex maxBufLen);
+CFBundleRef CFBundleGetMainBundle(void);
+CFURLRef CFBundleCopyResourceURL(CFBundleRef bundle, CFStringRef resourceName, CFStringRef resourceType,
+                                 CFStringRef subDirName);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif  // ZEPH_APPLE_SDK_COREFOUNDATION_H_

@@ -1,0 +1,231 @@
+// The city prompt and the location setup flow, answered by a scripted dialog,
+// with the web lookups on loopback servers.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "location/approximate_place_internal.h"
+#include "location/city_prompt.h"
+#include "location/geocode_internal.h"
+#include "location/location_setup.h"
+#include "location/saver_preferences.h"
+#include "main/installer_harness.h"
+#include "main/process_values.h"
+#include "platform/preferences.h"
+#include "support/http_server.h"
+#include "support/scripted_dialog.h"
+
+namespace zeph {
+namespace {
+
+using test_support::LoopbackHttpServer;
+using test_support::press;
+using test_support::ScriptedDialog;
+using test_support::ScriptedReply;
+using test_support::typeAndConfirm;
+
+constexpr const char* kPromptMessage = "Which city's weather should zeph show?";
+
+class LocationFlowTest : public ::testing::Test {
+ protected:
+  void SetUp() override { setProcessValues(home_.path().string(), false); }
+
+  static std::optional<plist::Value> stored(const std::string& key) { return preferenceValue(prefsSuite, key); }
+
+  // A geocoder whose every call fails the test: the flow must not search.
+  static std::optional<Place> noSearch(const std::string& query) {
+    ADD_FAILURE() << "unexpected search for " << query;
+    return std::nullopt;
+  }
+
+  testing::Sandbox home_;
+};
+
+using CityPrompt = LocationFlowTest;
+
+TEST_F(CityPrompt, ShowsThePromptAndSkipStoresNothing) {
+  ScriptedDialog dialog({press(1)});
+  EXPECT_FALSE(askForCity("Oslo", noSearch));
+
+  ASSERT_EQ(dialog.shown().size(), 1u);
+  const Alert& prompt = dialog.shown()[0];
+  EXPECT_EQ(prompt.messageText, kPromptMessage);
+  EXPECT_EQ(prompt.informativeText,
+            "Type a city \u2014 \u201CPortland, Maine\u201D or \u201COslo\u201D. You can change it later "
+            "in zeph's settings.");
+  EXPECT_EQ(prompt.buttons, (std::vector<std::string>{"Use this city", "Skip"}));
+  ASSERT_TRUE(prompt.field);
+  EXPECT_EQ(prompt.field->placeholder, "City name");
+  EXPECT_EQ(prompt.field->text, "Oslo");
+  EXPECT_EQ(prompt.field->width, 260);
+  EXPECT_EQ(prompt.field->height, 24);
+  EXPECT_FALSE(stored("manualLatitude"));
+}
+
+TEST_F(CityPrompt, BlankFieldEndsWithoutAskingAgain) {
+  // Spaces, tabs, line breaks, a no-break space and an ideographic space.
+  for (const char* blank : {"", "  \n\t \r\n", "\u00A0\u3000 "}) {
+    ScriptedDialog dialog({typeAndConfirm(blank)});
+    EXPECT_FALSE(askForCity("", noSearch)) << blank;
+    EXPECT_EQ(dialog.shown().size(), 1u);
+  }
+  EXPECT_FALSE(stored("manualLatitude"));
+}
+
+TEST_F(CityPrompt, TypedCoordinatesAreStoredUnderTheTrimmedText) {
+  ScriptedDialog dialog({typeAndConfirm(" \t52.52, 13.405\n ")});
+  // The real geocoder: coordinates never reach the network.
+  EXPECT_TRUE(askForCity(""));
+  EXPECT_EQ(stored("manualLatitude"), plist::Value::real(52.52));
+  EXPECT_EQ(stored("manualLongitude"), plist::Value::real(13.405));
+  EXPECT_EQ(storedLocationName(), "52.52, 13.405");
+  EXPECT_EQ(stored("locationSetupAsked"), plist::Value::boolean(true));
+}
+
+TEST_F(CityPrompt, NotFoundThenTryAgainKeepsTheTrimmedText) {
+  LoopbackHttpServer nominatim(std::vector<ScriptedReply>{
+      {.body = "[]"},
+      {.body = R"([{"lat":"43.66","lon":"-70.26","name":"Portland",
+                    "display_name":"Portland, Cumberland County, Maine, United States"}])"}});
+  std::string search = nominatim.origin() + "/search";
+  auto geocode = [&](const std::string& q) { return detail::geocodeWith(search, q); };
+
+  ScriptedDialog dialog({typeAndConfirm("  Portlnd \n"), press(0), typeAndConfirm("Portland")});
+  EXPECT_TRUE(askForCity("", geocode));
+
+  ASSERT_EQ(dialog.shown().size(), 3u);
+  const Alert& notFound = dialog.shown()[1];
+  EXPECT_EQ(notFound.messageText, "Couldn't find \u201CPortlnd\u201D");
+  EXPECT_EQ(notFound.informativeText, "Try a nearby larger city, or add the state or country.");
+  EXPECT_EQ(notFound.buttons, (std::vector<std::string>{"Try again", "Skip"}));
+  EXPECT_FALSE(notFound.field);
+  ASSERT_TRUE(dialog.shown()[2].field);
+  EXPECT_EQ(dialog.shown()[2].field->text, "Portlnd");
+
+  std::vector<std::string> requests = nominatim.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_NE(requests[0].find("q=Portlnd&"), std::string::npos) << requests[0];
+  // The name the geocoder formed, not the typed text.
+  EXPECT_EQ(storedLocationName(), "Portland, Maine");
+  EXPECT_EQ(stored("manualLongitude"), plist::Value::real(-70.26));
+}
+
+TEST_F(CityPrompt, NotFoundThenSkipStoresNothing) {
+  int searches = 0;
+  auto notFound = [&](const std::string&) -> std::optional<Place> {
+    ++searches;
+    return std::nullopt;
+  };
+  ScriptedDialog dialog({typeAndConfirm("Atlantis"), press(1)});
+  EXPECT_FALSE(askForCity("", notFound));
+  EXPECT_EQ(searches, 1);
+  EXPECT_EQ(dialog.shown().size(), 2u);
+  EXPECT_FALSE(stored("manualLatitude"));
+}
+
+using LocationSetup = LocationFlowTest;
+
+// Lookups that fail the test when called: a configured location asks nothing.
+LocationLookups noLookups() {
+  return {.approximatePlace =
+              [] {
+                ADD_FAILURE() << "unexpected IP lookup";
+                return std::optional<IpPlace>();
+              },
+          .geocode = [](const std::string& q) {
+            ADD_FAILURE() << "unexpected search for " << q;
+            return std::optional<Place>();
+          }};
+}
+
+LocationLookups ipFrom(const LoopbackHttpServer& server) {
+  std::string base = server.origin() + "/";
+  return {.approximatePlace = [base] { return detail::approximatePlaceFrom(base); },
+          .geocode = [](const std::string& q) { return detail::coordinateShortcut(q); }};
+}
+
+TEST_F(LocationSetup, StoredLocationIsReportedWithoutAsking) {
+  storeLocation(59.91, 10.75, "Oslo");
+  ScriptedDialog dialog({});
+  EXPECT_EQ(runLocationSetup(noLookups()), "Oslo");
+  EXPECT_TRUE(dialog.shown().empty());
+}
+
+TEST_F(LocationSetup, LocationWithoutNameReportsNone) {
+  ScriptedDialog dialog({});
+  applyPreferenceChange(prefsSuite, {.set = {{"useIpLocationFallback", plist::Value::boolean(true)}}, .remove = {}});
+  EXPECT_EQ(runLocationSetup(noLookups()), std::nullopt);
+  applyPreferenceChange(prefsSuite, {.set = {{"manualLatitude", plist::Value::integer(0)},
+                                             {"manualLocationName", plist::Value("")}},
+                                             .remove = {}});
+  EXPECT_EQ(runLocationSetup(noLookups()), std::nullopt);
+  EXPECT_TRUE(dialog.shown().empty());
+}
+
+TEST_F(LocationSetup, AcceptedIpPlaceStoresCityAndRegion) {
+  LoopbackHttpServer ipService(
+      ScriptedReply{.body = R"({"latitude":45.52,"longitude":-122.68,"city":"Portland","region":"Oregon"})"});
+  ScriptedDialog dialog({press(0)});
+  EXPECT_EQ(runLocationSetup(ipFrom(ipService)), "Portland, Oregon");
+
+  ASSERT_EQ(dialog.shown().size(), 1u);
+  const Alert& offer = dialog.shown()[0];
+  EXPECT_EQ(offer.messageText, "Show weather for Portland?");
+  EXPECT_EQ(offer.informativeText,
+            "Your internet connection looks like it's near Portland, Oregon. zeph will use that for the "
+            "temperature \u2014 you can change it anytime in zeph's settings.");
+  EXPECT_EQ(offer.buttons, (std::vector<std::string>{"Use Portland", "Pick a different city"}));
+  EXPECT_FALSE(offer.field);
+  EXPECT_EQ(storedLocationName(), "Portland, Oregon");
+  EXPECT_EQ(stored("manualLatitude"), plist::Value::real(45.52));
+  EXPECT_EQ(stored("manualLongitude"), plist::Value::real(-122.68));
+}
+
+TEST_F(LocationSetup, AcceptedIpPlaceWithoutRegionIsTheCityAlone) {
+  LoopbackHttpServer ipService(ScriptedReply{.body = R"({"latitude":59.91,"longitude":10.75,"city":"Oslo"})"});
+  ScriptedDialog dialog({press(0)});
+  EXPECT_EQ(runLocationSetup(ipFrom(ipService)), "Oslo");
+  ASSERT_EQ(dialog.shown().size(), 1u);
+  EXPECT_NE(dialog.shown()[0].informativeText.find("near Oslo. zeph"), std::string::npos);
+  EXPECT_EQ(storedLocationName(), "Oslo");
+}
+
+TEST_F(LocationSetup, DeclinedIpPlaceOffersThePromptWithTheCityAlone) {
+  LoopbackHttpServer ipService(
+      ScriptedReply{.body = R"({"latitude":45.52,"longitude":-122.68,"city":"Portland","region":"Oregon"})"});
+  ScriptedDialog dialog({press(1), press(1)});
+  EXPECT_EQ(runLocationSetup(ipFrom(ipService)), std::nullopt);
+
+  ASSERT_EQ(dialog.shown().size(), 2u);
+  EXPECT_EQ(dialog.shown()[1].messageText, kPromptMessage);
+  ASSERT_TRUE(dialog.shown()[1].field);
+  EXPECT_EQ(dialog.shown()[1].field->text, "Portland");
+  // A declined place is not stored.
+  EXPECT_FALSE(stored("manualLatitude"));
+  EXPECT_FALSE(stored("manualLocationName"));
+}
+
+TEST_F(LocationSetup, FailedIpLookupOpensAnEmptyPrompt) {
+  LoopbackHttpServer ipService(ScriptedReply{.status = 429, .body = R"({"error":"rate limited"})"});
+  ScriptedDialog dialog({typeAndConfirm("-33.9,18.4")});
+  EXPECT_EQ(runLocationSetup(ipFrom(ipService)), "-33.9,18.4");
+
+  ASSERT_EQ(dialog.shown().size(), 1u);
+  EXPECT_EQ(dialog.shown()[0].messageText, kPromptMessage);
+  ASSERT_TRUE(dialog.shown()[0].field);
+  EXPECT_EQ(dialog.shown()[0].field->text, "");
+  EXPECT_EQ(stored("manualLatitude"), plist::Value::real(-33.9));
+}
+
+TEST_F(LocationSetup, SkippedPromptAfterFailedLookupReportsNone) {
+  LoopbackHttpServer ipService(ScriptedReply{.body = "[]"});
+  ScriptedDialog dialog({press(1)});
+  EXPECT_EQ(runLocationSetup(ipFrom(ipService)), std::nullopt);
+  EXPECT_EQ(dialog.shown().size(), 1u);
+  EXPECT_FALSE(stored("manualLatitude"));
+}
+
+}  // namespace
+}  // namespace zeph

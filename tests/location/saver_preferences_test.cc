@@ -1,0 +1,269 @@
+#include "location/saver_preferences.h"
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "main/process_values.h"
+#include "platform/files.h"
+#include "platform/preferences.h"
+#include "wallpaper_store/plist/format.h"
+
+// The suite is a file only away from Apple; there the platform store keeps it.
+#ifndef __APPLE__
+
+namespace zeph {
+namespace {
+
+namespace fs = std::filesystem;
+using plist::Value;
+
+constexpr const char* kCachedReadingKeys[] = {"cachedTempRaw", "cachedTempIsFahrenheit", "cachedTempIsFeelsLike",
+                                              "cachedTempTime", "cachedLatitude", "cachedLongitude"};
+
+// Points the home at a fresh folder for each test and removes it afterwards.
+class SaverPreferences : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "zeph-prefs-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    home_ = pattern;
+    setProcessValues(home_, false);
+  }
+  void TearDown() override { fs::remove_all(home_); }
+
+  std::string folder() const { return home_ + "/Library/Preferences"; }
+  std::string suiteFile() const { return folder() + "/app.zeph.zeph.plist"; }
+
+  void writeSuiteBytes(const std::string& bytes) const {
+    fs::create_directories(folder());
+    std::ofstream(suiteFile(), std::ios::binary) << bytes;
+  }
+  void writeSuite(const plist::Dictionary& d) const {
+    std::vector<std::uint8_t> bytes = plist::write(Value(d), plist::Format::Binary);
+    writeSuiteBytes(std::string(bytes.begin(), bytes.end()));
+  }
+  plist::Dictionary readSuite() const {
+    Value root = plist::read(readFile(suiteFile()));
+    EXPECT_TRUE(root.asDictionary());
+    return root.asDictionary() ? *root.asDictionary() : plist::Dictionary{};
+  }
+  std::vector<std::string> filesBesideSuite() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder())) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  std::string home_;
+};
+
+TEST_F(SaverPreferences, EmptyOrMissingSuiteHasNoLocation) {
+  EXPECT_FALSE(hasLocationConfigured());
+  EXPECT_FALSE(storedLocationName());
+  writeSuite({});
+  EXPECT_FALSE(hasLocationConfigured());
+  writeSuiteBytes("not a property list");
+  EXPECT_FALSE(hasLocationConfigured());  // reads never fail
+}
+
+TEST_F(SaverPreferences, AnyManualLatitudeMeansConfigured) {
+  for (Value latitude : {Value::real(0), Value("nowhere"), Value::boolean(false), Value::integer(0)}) {
+    plist::Dictionary d;
+    d.set("manualLatitude", latitude);
+    d.set("useIpLocationFallback", Value::boolean(false));
+    writeSuite(d);
+    EXPECT_TRUE(hasLocationConfigured());
+  }
+}
+
+TEST_F(SaverPreferences, IpFallbackReadsLikeTheBooleanLookup) {
+  struct Case {
+    Value value;
+    bool configured;
+  } cases[] = {{Value::boolean(true), true},  {Value::boolean(false), false}, {Value::integer(1), true},
+               {Value::integer(0), false},    {Value::real(0.5), true},      {Value("YES"), true},
+               {Value("true"), true},         {Value(" 1"), true},           {Value("NO"), false},
+               {Value("0"), false},           {Value(""), false},            {Value(plist::Array{}), false}};
+  for (const Case& c : cases) {
+    plist::Dictionary d;
+    d.set("useIpLocationFallback", c.value);
+    writeSuite(d);
+    EXPECT_EQ(hasLocationConfigured(), c.configured);
+  }
+}
+
+TEST_F(SaverPreferences, StoreLocationWritesThePlaceAndDropsTheCachedReading) {
+  plist::Dictionary before;
+  for (const char* key : kCachedReadingKeys) before.set(key, Value::real(1));
+  before.set("useIpLocationFallback", Value::boolean(true));
+  before.set("manualLocationName", Value::integer(3));
+  before.set("temperatureUnit", Value("celsius"));
+  before.set("history", Value(plist::Array{Value(plist::Data{1, 2, 3}), Value(plist::Date{12.5})}));
+  writeSuite(before);
+
+  storeLocation(-33.9, 18.4, "Cape Town, Western Cape");
+
+  plist::Dictionary after = readSuite();
+  ASSERT_EQ(after.size(), 7u);
+  EXPECT_EQ(*after.find("manualLatitude"), Value::real(-33.9));
+  EXPECT_EQ(*after.find("manualLongitude"), Value::real(18.4));
+  EXPECT_EQ(*after.find("manualLocationName"), Value("Cape Town, Western Cape"));
+  EXPECT_EQ(*after.find("locationSetupAsked"), Value::boolean(true));
+  for (const char* key : kCachedReadingKeys) EXPECT_EQ(after.find(key), nullptr) << key;
+  // Keys the installer does not own stay as they were.
+  EXPECT_EQ(*after.find("useIpLocationFallback"), Value::boolean(true));
+  EXPECT_EQ(*after.find("temperatureUnit"), *before.find("temperatureUnit"));
+  EXPECT_EQ(*after.find("history"), *before.find("history"));
+
+  EXPECT_TRUE(hasLocationConfigured());
+  EXPECT_EQ(storedLocationName(), "Cape Town, Western Cape");
+}
+
+TEST_F(SaverPreferences, StoreLocationStartsAMissingSuiteInBinaryForm) {
+  storeLocation(52.52, 13.405, "");
+  std::vector<std::uint8_t> bytes = readFile(suiteFile());
+  ASSERT_GE(bytes.size(), 8u);
+  EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 8), "bplist00");
+  plist::Dictionary after = readSuite();
+  EXPECT_EQ(after.size(), 4u);
+  EXPECT_EQ(*after.find("manualLocationName"), Value(""));
+  EXPECT_EQ(storedLocationName(), "");
+  // Only the suite and its lock file remain: no temporary left behind.
+  EXPECT_EQ(filesBesideSuite(), (std::vector<std::string>{"app.zeph.zeph.plist", "app.zeph.zeph.plist.lock"}));
+}
+
+TEST_F(SaverPreferences, StoredNameMustBeAString) {
+  plist::Dictionary d;
+  d.set("manualLocationName", Value::real(1));
+  writeSuite(d);
+  EXPECT_FALSE(storedLocationName());
+}
+
+TEST_F(SaverPreferences, ReadsADocumentInTheTextFormat) {
+  writeSuiteBytes(R"(<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
+<plist version="1.0"><dict><key>manualLocationName</key><string>Oslo</string>
+<key>showSeconds</key><true/></dict></plist>)");
+  EXPECT_EQ(storedLocationName(), "Oslo");
+  storeLocation(59.9, 10.7, "Oslo, Norway");
+  plist::Dictionary after = readSuite();
+  EXPECT_EQ(*after.find("showSeconds"), Value::boolean(true));
+  EXPECT_EQ(*after.find("manualLocationName"), Value("Oslo, Norway"));
+}
+
+TEST_F(SaverPreferences, DocumentThatDoesNotParseIsMovedAsideNotLost) {
+  const std::string garbage[] = {"garbage one", "bplist00 broken"};
+  for (const std::string& bytes : garbage) {
+    writeSuiteBytes(bytes);
+    storeLocation(1, 2, "here");
+  }
+  // A root that is not a dictionary is no suite either.
+  writeSuite({});
+  std::vector<std::uint8_t> array = plist::write(Value(plist::Array{Value("x")}), plist::Format::Binary);
+  writeSuiteBytes(std::string(array.begin(), array.end()));
+  storeLocation(3, 4, "there");
+
+  EXPECT_EQ(storedLocationName(), "there");
+  std::vector<std::string> kept;
+  for (const std::string& name : filesBesideSuite()) {
+    if (name.rfind("app.zeph.zeph.plist.corrupt-", 0) == 0) {
+      std::ifstream in(folder() + "/" + name, std::ios::binary);
+      kept.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+  }
+  // All three are kept, even when moved aside within the same second.
+  ASSERT_EQ(kept.size(), 3u);
+  std::sort(kept.begin(), kept.end());
+  std::vector<std::string> expected = {garbage[0], garbage[1], std::string(array.begin(), array.end())};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(kept, expected);
+}
+
+TEST_F(SaverPreferences, SuiteThatCannotBeReadIsLeftAlone) {
+  // A folder where the document should be: neither replaced nor moved.
+  fs::create_directories(suiteFile());
+  storeLocation(1, 2, "here");
+  EXPECT_TRUE(fs::is_directory(suiteFile()));
+  EXPECT_FALSE(hasLocationConfigured());
+}
+
+TEST_F(SaverPreferences, ReaderInAnotherProcessSeesOldOrNewNeverTorn) {
+  // A large member that every version keeps, so a torn write would show.
+  constexpr std::size_t kPadding = 128 * 1024;
+  plist::Dictionary start;
+  start.set("padding", Value(plist::Data(kPadding, 0x5A)));
+  writeSuite(start);
+  storeLocation(0, 0, "name-0");
+
+  int writerDone[2];
+  ASSERT_EQ(::pipe(writerDone), 0);
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Only plain calls here, and _exit: no test framework in the child. It
+    // reads until the writer is done (and at least once more), at most 5000 times.
+    ::close(writerDone[1]);
+    bool lastRound = false;
+    for (int i = 0; i < 5000 && !lastRound; ++i) {
+      pollfd done = {writerDone[0], POLLIN, 0};
+      lastRound = ::poll(&done, 1, 0) != 0;
+      try {
+        Value root = plist::read(readFile(suiteFile()));
+        const Value* name = plist::member(root, "manualLocationName");
+        const Value* padding = plist::member(root, "padding");
+        if (!name || !name->asString() || name->asString()->rfind("name-", 0) != 0) ::_exit(2);
+        if (!padding || !padding->asData() || padding->asData()->size() != kPadding) ::_exit(3);
+      } catch (...) {
+        ::_exit(1);
+      }
+    }
+    ::_exit(0);
+  }
+  ::close(writerDone[0]);
+  for (int i = 1; i <= 60; ++i) storeLocation(i, i, "name-" + std::to_string(i));
+  ::close(writerDone[1]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: did not parse, 2: wrong name, 3: padding lost";
+  EXPECT_EQ(storedLocationName(), "name-60");
+}
+
+TEST_F(SaverPreferences, ChangesFromTwoProcessesAreBothKept) {
+  // Each change is one locked read-modify-write, so neither process loses the other's keys.
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    for (int i = 0; i < 40; ++i) {
+      PreferenceChange change;
+      change.set = {{"child" + std::to_string(i), Value::integer(i)}};
+      applyPreferenceChange(prefsSuite, change);
+    }
+    ::_exit(0);
+  }
+  for (int i = 0; i < 40; ++i) {
+    PreferenceChange change;
+    change.set = {{"parent" + std::to_string(i), Value::integer(i)}};
+    applyPreferenceChange(prefsSuite, change);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(readSuite().size(), 80u);
+}
+
+}  // namespace
+}  // namespace zeph
+
+#endif  // __APPLE__

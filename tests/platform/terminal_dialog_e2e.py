@@ -1,0 +1,256 @@
+#!/usr/bin/env python3
+"""Drives the built installer's terminal dialogs in a private tmux server.
+
+Each case runs the installer in a sandbox home, types at its alerts like a
+user would and checks the screen, the exit status, the terminal modes left
+behind and the saver's preferences. Web lookups go to a closed loopback port
+(through the proxy variables), so the IP lookup always fails and the city
+prompt follows.
+
+Usage: terminal_dialog_e2e.py <path to zeph-installer>
+"""
+
+import os
+import plistlib
+import shlex
+import subprocess
+import sys
+import tempfile
+import time
+
+INSTALLER = os.path.abspath(sys.argv[1])
+WAIT_LIMIT = 30  # seconds before a missing screen counts as a failure
+NO_NETWORK = {"https_proxy": "http://127.0.0.1:9", "HTTPS_PROXY": "http://127.0.0.1:9",
+              "http_proxy": "http://127.0.0.1:9", "no_proxy": "", "NO_PROXY": ""}
+failures = []
+
+
+def check(condition, what):
+    if not condition:
+        failures.append(what)
+        print("FAIL:", what, flush=True)
+
+
+class Session:
+    """One installer run in its own tmux server, in a fresh home."""
+
+    def __init__(self, name, env=None, width=90, height=30):
+        self.name = name
+        self.dir = tempfile.mkdtemp(prefix="zeph-e2e-")
+        self.home = os.path.join(self.dir, "home")
+        os.mkdir(self.home)
+        self.socket = os.path.join(self.dir, "tmux.sock")
+        self.status_file = os.path.join(self.dir, "status")
+        self.stty_file = os.path.join(self.dir, "stty")
+        variables = {"HOME": self.home, "LANG": "C.UTF-8", **NO_NETWORK, **(env or {})}
+        assignments = " ".join(f"{k}={shlex.quote(v)}" for k, v in variables.items())
+        script = (f"env {assignments} {shlex.quote(INSTALLER)} 2>{shlex.quote(self.dir)}/stderr; "
+                  f"echo $? > {shlex.quote(self.status_file)}.part; "
+                  f"stty -a > {shlex.quote(self.stty_file)}; "
+                  f"mv {shlex.quote(self.status_file)}.part {shlex.quote(self.status_file)}; "
+                  "sleep 600")
+        self.tmux("new-session", "-d", "-x", str(width), "-y", str(height), "sh", "-c", script)
+
+    def tmux(self, *args):
+        return subprocess.run(["tmux", "-S", self.socket, "-f", "/dev/null", *args],
+                              check=True, capture_output=True, text=True).stdout
+
+    def screen(self):
+        return self.tmux("capture-pane", "-p")
+
+    def keys(self, *keys):
+        self.tmux("send-keys", *keys)
+
+    def type(self, text):
+        self.tmux("send-keys", "-l", text)
+
+    def wait_for(self, text):
+        deadline = time.monotonic() + WAIT_LIMIT
+        while time.monotonic() < deadline:
+            screen = self.screen()
+            if text in screen:
+                return screen
+            time.sleep(0.1)
+        check(False, f"{self.name}: never showed {text!r}; screen was:\n{self.screen()}")
+        return ""
+
+    def wait_for_field(self, text):
+        """Waits until the field reads `text` (and nothing after it on its row)."""
+        deadline = time.monotonic() + WAIT_LIMIT
+        while time.monotonic() < deadline:
+            if any(line.strip(" │") == text for line in self.screen().splitlines()):
+                return
+            time.sleep(0.1)
+        check(False, f"{self.name}: field never read {text!r}; screen was:\n{self.screen()}")
+
+    def installer_pid(self):
+        deadline = time.monotonic() + WAIT_LIMIT
+        while time.monotonic() < deadline:
+            found = subprocess.run(["pgrep", "-f", "-x", f"{INSTALLER}"], capture_output=True, text=True)
+            for pid in found.stdout.split():
+                try:
+                    with open(f"/proc/{pid}/environ", "rb") as f:
+                        if f"HOME={self.home}".encode() in f.read().split(b"\0"):
+                            return int(pid)
+                except OSError:
+                    pass
+            time.sleep(0.1)
+        check(False, f"{self.name}: installer process not found")
+        return None
+
+    def finished(self):
+        """(exit status, stty -a text, standard error) once the installer has ended."""
+        deadline = time.monotonic() + WAIT_LIMIT
+        while time.monotonic() < deadline and not os.path.exists(self.status_file):
+            time.sleep(0.1)
+        if not os.path.exists(self.status_file):
+            check(False, f"{self.name}: installer did not end; screen was:\n{self.screen()}")
+            return None, "", ""
+        with open(self.status_file) as s, open(self.stty_file) as t, open(os.path.join(self.dir, "stderr")) as e:
+            return int(s.read()), t.read(), e.read()
+
+    def preferences(self):
+        path = os.path.join(self.home, "Library/Preferences/app.zeph.zeph.plist")
+        if not os.path.exists(path):
+            return None
+        with open(path, "rb") as f:
+            check(f.read(8) == b"bplist00", f"{self.name}: preferences are not a binary property list")
+            f.seek(0)
+            return plistlib.load(f)
+
+    def close(self):
+        subprocess.run(["tmux", "-S", self.socket, "kill-server"], capture_output=True)
+        subprocess.run(["rm", "-rf", self.dir])
+
+
+def modes_restored(stty):
+    flags = stty.split()
+    return "icanon" in flags and "echo" in flags and "-icanon" not in flags and "-echo" not in flags
+
+
+def typed_city_and_done():
+    s = Session("typed city")
+    try:
+        s.wait_for("Put zeph° on every screen?")
+        s.keys("Enter")
+        s.wait_for("Which city's weather should zeph show?")
+        check("Type a city — “Portland, Maine” or “Oslo”." in s.screen(), "typed city: prompt text")
+        check("City name" in s.screen(), "typed city: placeholder while empty")
+        # Typing, clearing, and the editing keys: the field ends as "52.52, 13.4005".
+        # Longer than the field: it scrolls, and clearing it scrolls back.
+        s.type("Oslo" + "o" * 120)
+        s.wait_for("o" * 60)
+        s.keys("C-u")
+        s.wait_for("City name")
+        s.type("Oslo")
+        s.wait_for_field("Oslo")
+        s.keys("C-u")
+        s.wait_for("City name")
+        s.type("x2.52, 13.405y")
+        s.keys("BSpace", "Home", "DC")
+        s.type("5")
+        s.keys("End", "Left")
+        s.type("0")
+        s.keys("Left", "Left", "Right", "Right")
+        s.type("5")
+        s.keys("BSpace")
+        s.wait_for_field("52.52, 13.4005")
+        s.keys("Enter")
+        screen = s.wait_for("zeph° is ready")
+        text = " ".join(" ".join(line.strip(" │") for line in screen.splitlines()).split())
+        check("showing the temperature in 52.52, 13.4005. It starts when your Mac has been idle — you can "
+              "change the timing in System Settings." in text, f"typed city: completion text:\n{screen}")
+        check("< Open Screen Saver Settings >" in screen and "[ Done ]" in screen, "typed city: buttons")
+        s.keys("Tab", "Enter")
+        status, stty, _ = s.finished()
+        check(status == 0, f"typed city: exit status {status}")
+        check(modes_restored(stty), "typed city: terminal modes restored")
+        prefs = s.preferences()
+        check(prefs is not None and prefs.get("manualLatitude") == 52.52 and
+              prefs.get("manualLongitude") == 13.4005 and
+              prefs.get("manualLocationName") == "52.52, 13.4005" and
+              prefs.get("locationSetupAsked") is True, f"typed city: preferences {prefs}")
+        check(os.path.isdir(os.path.join(s.home, "Library/Screen Savers/zeph.saver")), "typed city: saver installed")
+    finally:
+        s.close()
+
+
+def declined():
+    s = Session("declined")
+    try:
+        s.wait_for("< Install >  [ Quit ]")
+        s.keys("Right", "Enter")  # "Quit"
+        status, stty, _ = s.finished()
+        check(status == 0, f"declined: exit status {status}")
+        check(modes_restored(stty), "declined: terminal modes restored")
+        check(os.listdir(s.home) == [], f"declined: home changed: {os.listdir(s.home)}")
+    finally:
+        s.close()
+
+
+def skipped_with_back_tab_and_resized():
+    s = Session("skipped", width=90)
+    try:
+        s.wait_for("Put zeph° on every screen?")
+        s.keys("Tab", "BTab", "Enter")  # back on "Install"
+        s.wait_for("Which city's weather should zeph show?")
+        s.tmux("resize-window", "-x", "40")
+        # Narrower box, text wrapped anew, nothing drawn past the edge.
+        screen = s.wait_for("Which city's weather should")
+        check(all(len(line.rstrip()) <= 40 for line in screen.splitlines()), f"resize: lines too wide:\n{screen}")
+        check("City name" in screen and "[ Skip ]" in screen, f"resize: field and buttons kept:\n{screen}")
+        s.keys("BTab", "Enter")  # from the field back to the last button, "Skip"
+        screen = s.wait_for("zeph° is ready")
+        s.keys("BTab", "Enter")  # "Done"
+        status, _, _ = s.finished()
+        check(status == 0, f"skipped: exit status {status}")
+        check(s.preferences() is None, "skipped: preferences written")
+    finally:
+        s.close()
+
+
+def terminated_at_the_confirmation():
+    s = Session("terminated")
+    try:
+        s.wait_for("Put zeph° on every screen?")
+        pid = s.installer_pid()
+        if pid:
+            os.kill(pid, 15)
+        status, stty, _ = s.finished()
+        check(status == 128 + 15, f"terminated: exit status {status} (expected death by SIGTERM)")
+        check(modes_restored(stty), f"terminated: terminal modes restored:\n{stty}")
+        check(os.listdir(s.home) == [], "terminated: home changed")
+    finally:
+        s.close()
+
+
+def dumb_terminal():
+    s = Session("dumb terminal", env={"TERM": "dumb"})
+    try:
+        status, _, stderr = s.finished()
+        check(status == 1, f"dumb terminal: exit status {status}")
+        check(stderr == 'error: the terminal type "dumb" cannot show dialogs; run zeph-installer --apply '
+              'for an unattended install\n', f"dumb terminal: stderr {stderr!r}")
+        check(os.listdir(s.home) == [], "dumb terminal: home changed")
+    finally:
+        s.close()
+
+
+def no_terminal():
+    with tempfile.TemporaryDirectory(prefix="zeph-e2e-") as home:
+        env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": home, "TERM": "xterm", **NO_NETWORK}
+        # A new session has no controlling terminal, like a job started by a scheduler.
+        run = subprocess.run(["setsid", "-w", INSTALLER], env=env, stdin=subprocess.DEVNULL,
+                             capture_output=True, text=True, timeout=WAIT_LIMIT)
+        check(run.returncode == 1, f"no terminal: exit status {run.returncode}")
+        check(run.stderr == "error: no terminal to ask on; run zeph-installer --apply for an unattended "
+              "install\n", f"no terminal: stderr {run.stderr!r}")
+        check(run.stdout == "", f"no terminal: stdout {run.stdout!r}")
+        check(os.listdir(home) == [], "no terminal: home changed")
+
+
+for case in (no_terminal, dumb_terminal, declined, terminated_at_the_confirmation,
+             skipped_with_back_tab_and_resized, typed_city_and_done):
+    case()
+print("failures:", len(failures))
+sys.exit(1 if failures else 0)

@@ -1,0 +1,151 @@
+#include "saver_install/install_saver.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "main/installer_harness.h"
+#include "main/process_values.h"
+#include "saver_install/copy_tree.h"
+
+namespace zeph {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::readBytes;
+using testing::readText;
+using testing::Sandbox;
+using testing::writeBytes;
+
+const fs::path kBundleInfo = fs::path(ZEPH_SOURCE_DIR) / "resources/zeph.saver/Contents/Info.plist";
+
+// The test binary sits in the build tree, whose share/zeph holds the bundle.
+class InstallSaver : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    home_ = box_.path() / "Zoë Smith";
+    fs::create_directory(home_);
+    setProcessValues(home_.string(), true);
+  }
+  void expectFreshCopy() const {
+    EXPECT_TRUE(fs::is_directory(fs::symlink_status(saverDest)));
+    EXPECT_EQ(readBytes(fs::path(saverDest) / "Contents/Info.plist"), readBytes(kBundleInfo));
+  }
+  Sandbox box_;
+  fs::path home_;
+};
+
+TEST_F(InstallSaver, CreatesTheMissingFoldersAndCopiesTheBundle) {
+  ASSERT_FALSE(fs::exists(home_ / "Library"));
+  installSaver();
+  EXPECT_EQ(saverDest, (home_ / "Library/Screen Savers/zeph.saver").string());
+  expectFreshCopy();
+}
+
+TEST_F(InstallSaver, ReplacesAnEarlierCopyWholesaleAndRepeats) {
+  writeBytes(fs::path(saverDest) / "Contents/Old.txt", {'o', 'l', 'd'});
+  writeBytes(fs::path(saverDest) / "Contents/Info.plist", {'x'});
+  fs::create_directories(fs::path(saverDest) / "Contents/Resources/Deep");
+  installSaver();
+  expectFreshCopy();
+  EXPECT_FALSE(fs::exists(fs::path(saverDest) / "Contents/Old.txt"));
+  EXPECT_FALSE(fs::exists(fs::path(saverDest) / "Contents/Resources"));
+  installSaver();
+  expectFreshCopy();
+  selectLegacyModule();  // never fails, even where the tool does not exist
+}
+
+TEST_F(InstallSaver, ReplacesAFileOrALinkButNeverItsTarget) {
+  writeBytes(saverDest, {'f', 'i', 'l', 'e'});
+  installSaver();
+  expectFreshCopy();
+
+  // A link to the user's own folder: the link goes, the folder stays untouched.
+  fs::path elsewhere = box_.path() / "precious";
+  writeBytes(elsewhere / "keep.txt", {'k'});
+  fs::remove_all(saverDest);
+  fs::create_directory_symlink(elsewhere, saverDest);
+  installSaver();
+  expectFreshCopy();
+  EXPECT_EQ(readText(elsewhere / "keep.txt"), "k");
+  EXPECT_FALSE(fs::exists(elsewhere / "Contents"));
+
+  // A dangling link does not exist for a plain existence test, but still blocks the copy.
+  fs::remove_all(saverDest);
+  fs::create_symlink(box_.path() / "gone", saverDest);
+  installSaver();
+  expectFreshCopy();
+}
+
+TEST_F(InstallSaver, NamesThePathWhenTheFolderCannotBeMade) {
+  writeBytes(home_ / "Library/Screen Savers", {'n', 'o', 't', ' ', 'a', ' ', 'f', 'o', 'l', 'd', 'e', 'r'});
+  try {
+    installSaver();
+    FAIL() << "expected an error";
+  } catch (const std::system_error& e) {
+    EXPECT_EQ(std::string(e.what()).rfind("mkdir(" + (home_ / "Library/Screen Savers").string() + "): ", 0), 0u)
+        << e.what();
+  }
+  EXPECT_EQ(readText(home_ / "Library/Screen Savers"), "not a folder");
+}
+
+TEST(CopyTree, KeepsFoldersFilesLinksAndPermissionBits) {
+  Sandbox box;
+  fs::path from = box.path() / "from.saver";
+  writeBytes(from / "Contents/Info.plist", {'<', 'p', '>'});
+  writeBytes(from / "Contents/MacOS/zeph", std::vector<std::uint8_t>(200000, 0x5a));  // several reads
+  ::chmod((from / "Contents/MacOS/zeph").c_str(), 0751);
+  writeBytes(from / "Contents/Resources/ReadOnly/inside.txt", {'i'});
+  ::chmod((from / "Contents/Resources/ReadOnly/inside.txt").c_str(), 0444);
+  ::chmod((from / "Contents/Resources/ReadOnly").c_str(), 0555);
+  fs::create_directory(from / "Empty");
+  fs::create_symlink("Contents/Info.plist", from / "Info link");
+  fs::create_symlink("/nonexistent/target", from / "dangling");
+
+  fs::path to = box.path() / "to.saver";
+  copyTree(from.string(), to.string());
+
+  EXPECT_EQ(readBytes(to / "Contents/MacOS/zeph"), readBytes(from / "Contents/MacOS/zeph"));
+  EXPECT_EQ(fs::status(to / "Contents/MacOS/zeph").permissions(), static_cast<fs::perms>(0751));
+  EXPECT_EQ(fs::status(to / "Contents/Resources/ReadOnly").permissions(), static_cast<fs::perms>(0555));
+  EXPECT_EQ(readText(to / "Contents/Resources/ReadOnly/inside.txt"), "i");
+  EXPECT_EQ(fs::status(to / "Contents/Resources/ReadOnly/inside.txt").permissions(), static_cast<fs::perms>(0444));
+  EXPECT_TRUE(fs::is_directory(to / "Empty"));
+  ASSERT_TRUE(fs::is_symlink(to / "Info link"));
+  EXPECT_EQ(fs::read_symlink(to / "Info link"), "Contents/Info.plist");
+  ASSERT_TRUE(fs::is_symlink(to / "dangling"));
+  EXPECT_EQ(fs::read_symlink(to / "dangling"), "/nonexistent/target");
+
+  removeTree(to.string());
+  EXPECT_FALSE(fs::exists(fs::symlink_status(to)));
+  removeTree(to.string());  // nothing there is not an error
+}
+
+TEST(CopyTree, RefusesWhatABundleCannotHold) {
+  Sandbox box;
+  fs::path from = box.path() / "from";
+  fs::create_directories(from);
+  ASSERT_EQ(::mkfifo((from / "pipe").c_str(), 0600), 0);
+  try {
+    copyTree(from.string(), (box.path() / "to").string());
+    FAIL() << "expected an error";
+  } catch (const std::system_error& e) {
+    EXPECT_EQ(e.code(), std::errc::not_supported);
+    EXPECT_NE(std::string(e.what()).find((from / "pipe").string()), std::string::npos) << e.what();
+  }
+
+  // The destination must not exist yet: nothing is merged.
+  fs::create_directories(box.path() / "taken");
+  fs::remove(from / "pipe");
+  EXPECT_THROW(copyTree(from.string(), (box.path() / "taken").string()), std::system_error);
+  // The source must be a folder.
+  writeBytes(box.path() / "plain", {'p'});
+  EXPECT_THROW(copyTree((box.path() / "plain").string(), (box.path() / "to2").string()), std::system_error);
+}
+
+}  // namespace
+}  // namespace zeph

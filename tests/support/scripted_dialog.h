@@ -1,0 +1,63 @@
+#ifndef ZEPH_TESTS_SUPPORT_SCRIPTED_DIALOG_H_
+#define ZEPH_TESTS_SUPPORT_SCRIPTED_DIALOG_H_
+
+/// A dialog backend for tests: records every alert it is shown and answers
+/// each from a script, in order. Install it with ScopedDialogBackend. An alert
+/// beyond the script fails the test and reads as not shown.
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/dialog.h"
+
+namespace zeph::test_support {
+
+struct ScriptedAnswer {
+  long response = kFirstButtonResponse;
+  std::optional<std::string> typed;  // replaces the field's text; none keeps it
+};
+
+/// Presses button `index` (0 is the first, default button).
+inline ScriptedAnswer press(int index) { return {kFirstButtonResponse + index, std::nullopt}; }
+/// Types `text` into the field (replacing what was there), then presses the first button.
+inline ScriptedAnswer typeAndConfirm(std::string text) { return {kFirstButtonResponse, std::move(text)}; }
+
+class ScriptedDialog final : public DialogBackend {
+ public:
+  explicit ScriptedDialog(std::vector<ScriptedAnswer> script,
+                          std::optional<std::string> unavailable = std::nullopt)
+      : script_(std::move(script)), unavailable_(std::move(unavailable)), scope_(*this) {}
+
+  std::optional<std::string> unavailableReason() override { return unavailable_; }
+
+  AlertResult runModal(const Alert& alert) override {
+    shown_.push_back(alert);
+    if (next_ == script_.size()) {
+      ADD_FAILURE() << "alert beyond the script: " << alert.messageText;
+      return {};
+    }
+    const ScriptedAnswer& answer = script_[next_++];
+    AlertResult result{answer.response, ""};
+    if (alert.field) result.fieldText = answer.typed.value_or(alert.field->text);
+    return result;
+  }
+
+  const std::vector<Alert>& shown() const { return shown_; }
+  bool scriptUsedUp() const { return next_ == script_.size(); }
+
+ private:
+  std::vector<ScriptedAnswer> script_;
+  std::size_t next_ = 0;  // the answer for the next alert
+  std::optional<std::string> unavailable_;
+  std::vector<Alert> shown_;
+  ScopedDialogBackend scope_;  // installed for this object's lifetime
+};
+
+}  // namespace zeph::test_support
+
+#endif  // ZEPH_TESTS_SUPPORT_SCRIPTED_DIALOG_H_

@@ -1,0 +1,384 @@
+#include "wallpaper_store/store_rewrite.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+#include <system_error>
+
+#include "main/installer_error.h"
+#include "platform/files.h"
+#include "wallpaper_store/idle_entry.h"
+#include "wallpaper_store/plist/error.h"
+#include "wallpaper_store/slot_count.h"
+#include "wallpaper_store/store_document.h"
+#include "wallpaper_store/store_sandbox.h"
+
+namespace zeph {
+namespace {
+
+using store_testing::array;
+using store_testing::dict;
+using store_testing::fixture;
+using store_testing::namesIn;
+using store_testing::readBytes;
+using store_testing::StoreSandbox;
+using store_testing::str;
+
+const std::string kUnreadable = "Couldn't read the macOS screensaver settings file.";
+
+// `root` with the "Idle" member of every slot taken out; the idle values go to `idles`.
+plist::Value withoutSlotIdles(const plist::Value& root, std::vector<plist::Value>* idles = nullptr) {
+  auto strip = [idles](const plist::Dictionary& holder) {
+    plist::Dictionary out;
+    for (const auto& [key, value] : holder) {
+      if (key != "Idle") {
+        out.set(key, value);
+      } else if (idles) {
+        idles->push_back(value);
+      }
+    }
+    return plist::Value(std::move(out));
+  };
+  plist::Dictionary out = *root.asDictionary();
+  if (const plist::Dictionary* systemDefault = plist::dictionaryMember(out, "SystemDefault")) {
+    out.set("SystemDefault", strip(*systemDefault));
+  }
+  if (const plist::Dictionary* spaces = plist::dictionaryMember(out, "Spaces")) {
+    plist::Dictionary newSpaces = *spaces;
+    for (const auto& [id, value] : *spaces) {
+      if (!value.asDictionary()) continue;
+      plist::Dictionary space = *value.asDictionary();
+      if (const plist::Dictionary* spaceDefault = plist::dictionaryMember(space, "Default")) {
+        space.set("Default", strip(*spaceDefault));
+      }
+      if (const plist::Dictionary* displays = plist::dictionaryMember(space, "Displays")) {
+        plist::Dictionary newDisplays = *displays;
+        for (const auto& [displayId, display] : *displays) {
+          if (display.asDictionary()) newDisplays.set(displayId, strip(*display.asDictionary()));
+        }
+        space.set("Displays", plist::Value(std::move(newDisplays)));
+      }
+      newSpaces.set(id, plist::Value(std::move(space)));
+    }
+    out.set("Spaces", plist::Value(std::move(newSpaces)));
+  }
+  return plist::Value(std::move(out));
+}
+
+// Checks a rewritten store against the one before: binary, the same outside the
+// slots, every slot holding one and the same saver entry. Returns that entry.
+plist::Value expectRewritten(const plist::Value& before, std::int64_t count) {
+  std::vector<std::uint8_t> bytes = readBytes(storePath);
+  EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + std::min<std::size_t>(8, bytes.size())), "bplist00");
+  plist::Value after = plist::read(bytes);
+  std::vector<plist::Value> idles;
+  EXPECT_EQ(withoutSlotIdles(after, &idles), withoutSlotIdles(before));
+  EXPECT_EQ(static_cast<std::int64_t>(idles.size()), count);
+  for (const plist::Value& idle : idles) {
+    EXPECT_EQ(idle, idles.front());
+    EXPECT_TRUE(isZeph(idle.asDictionary()));
+  }
+  EXPECT_EQ(zephSlotCount(), count);
+  return idles.empty() ? plist::Value() : idles.front();
+}
+
+plist::Value savedEntry(const char* url, double date) {
+  return dict({{"Content", dict({{"Choices", array({dict({{"Provider", str(kScreenSaverProvider)},
+                                                            {"Configuration", plist::Value(moduleConfiguration(url))},
+                                                            {"Files", array({})}})})},
+                                 {"Shuffle", str("$null")}})},
+               {"LastSet", plist::Value(plist::Date{date})},
+               {"LastUse", plist::Value(plist::Date{date + 60})}});
+}
+
+plist::Value imageEntry() {
+  return dict({{"Content", dict({{"Choices", array({dict({{"Provider", str("com.apple.wallpaper.choice.image")}})})}})},
+               {"LastSet", plist::Value(plist::Date{1000})}});
+}
+
+TEST(RewriteWallpaperStore, WithoutAStoreCreatesNothing) {
+  StoreSandbox box;
+  EXPECT_EQ(rewriteWallpaperStore(), 0);
+  EXPECT_TRUE(namesIn(realHome).empty());
+}
+
+// realistic_store.xml was made with python3 plistlib (FMT_XML) from a tree of the
+// shape real Macs write; realistic_store.bplist from it with `plistutil -f bin`.
+TEST(RewriteWallpaperStore, RealisticStoreInEitherFormat) {
+  for (const char* name : {"realistic_store.xml", "realistic_store.bplist"}) {
+    SCOPED_TRACE(name);
+    StoreSandbox box;
+    std::vector<std::uint8_t> original = fixture(name);
+    box.putStore(original);
+    plist::Value before = plist::read(original);
+
+    EXPECT_EQ(rewriteWallpaperStore(), 6);
+    plist::Value entry = expectRewritten(before, 6);
+    EXPECT_EQ(entry.asDictionary()->find("LastSet")->kind(), plist::Kind::Date);
+
+    std::vector<std::string> backups = box.backups();
+    ASSERT_EQ(backups.size(), 1u);
+    EXPECT_TRUE(std::regex_match(backups[0],
+                                 std::regex(R"(wallpaper-store-backup-\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ\.plist)")));
+    EXPECT_EQ(readBytes(box.backupFolder() + "/" + backups[0]), original);
+    EXPECT_EQ(namesIn(box.storeFolder()), std::vector<std::string>{"Index.plist"});
+
+    // A second reader, independent of ours, sees the same tree outside the slots.
+    std::string script = realHome + "/check.py";
+    std::ofstream(script) << R"(import plistlib, sys
+old = plistlib.load(open(sys.argv[1], 'rb'))
+new = plistlib.load(open(sys.argv[2], 'rb'))
+assert open(sys.argv[2], 'rb').read(8) == b'bplist00'
+def slots(root):
+    found = [root['SystemDefault']] if isinstance(root.get('SystemDefault'), dict) else []
+    spaces = root.get('Spaces')
+    for space in (spaces.values() if isinstance(spaces, dict) else []):
+        if not isinstance(space, dict): continue
+        if isinstance(space.get('Default'), dict): found.append(space['Default'])
+        displays = space.get('Displays')
+        if isinstance(displays, dict): found += [d for d in displays.values() if isinstance(d, dict)]
+    return found
+idles = [slot.pop('Idle') for slot in slots(new)]
+for slot in slots(old): slot.pop('Idle', None)
+assert old == new
+assert len(idles) == 6 and all(idle == idles[0] for idle in idles)
+assert plistlib.loads(idles[0]['Content']['Choices'][0]['Configuration']) == {'module': {'relative': sys.argv[3]}}
+)";
+    std::string command = "python3 '" + script + "' '" + box.backupFolder() + "/" + backups[0] + "' '" + storePath +
+                          "' '" + fileUrl(saverDest) + "'";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+  }
+}
+
+TEST(RewriteWallpaperStore, SetsEverySlotAndCountsIt) {
+  plist::Value display = dict({{"Desktop", imageEntry()}});
+  plist::Value space = dict({{"Default", dict({{"Idle", imageEntry()}})},
+                             {"Displays", dict({{"A", display}, {"B", dict({{"Idle", str("$null")}})}})}});
+  struct Case {
+    const char* name;
+    plist::Value root;
+    std::int64_t count;
+  };
+  const Case cases[] = {
+      {"two spaces with two displays", dict({{"SystemDefault", dict({})}, {"Spaces", dict({{"", space}, {"X", space}})}}),
+       7},
+      {"nothing to set", dict({{"Displays", dict({{"A", display}})}, {"Other", plist::Value::integer(3)}}), 0},
+      {"system default only", dict({{"SystemDefault", dict({{"Idle", str("x")}, {"Type", str("individual")}})}}), 1},
+      {"spaces not a dictionary", dict({{"SystemDefault", dict({})}, {"Spaces", array({space})}}), 1},
+      {"system default not a dictionary", dict({{"SystemDefault", str("$null")}, {"Spaces", dict({{"", space}})}}), 3},
+      {"space not a dictionary", dict({{"Spaces", dict({{"S", str("$null")}, {"T", space}})}}), 3},
+      {"displays only", dict({{"Spaces", dict({{"S", dict({{"Displays", dict({{"A", display}, {"B", display}})}})}})}}),
+       2},
+      {"default only", dict({{"Spaces", dict({{"S", dict({{"Default", dict({})}, {"Displays", str("x")}})}})}}), 1},
+      {"display members of other kinds",
+       dict({{"Spaces", dict({{"S", dict({{"Displays", dict({{"A", str("x")}, {"B", array({})}, {"C", display}})}})}})}}),
+       1},
+  };
+  for (const Case& c : cases) {
+    for (plist::Format format : {plist::Format::Xml, plist::Format::Binary}) {
+      SCOPED_TRACE(std::string(c.name) + (format == plist::Format::Xml ? " (XML)" : " (binary)"));
+      StoreSandbox box;
+      box.putStore(c.root, format);
+      EXPECT_EQ(rewriteWallpaperStore(), c.count);
+      expectRewritten(c.root, c.count);
+      if (c.count == 0) {
+        EXPECT_EQ(box.readStore(), c.root);
+      }
+    }
+  }
+}
+
+TEST(RewriteWallpaperStore, KeepsTheSystemDefaultSaverEntryWithItsDates) {
+  StoreSandbox box;
+  // Another home, another encoding: recognised all the same, and kept exactly.
+  plist::Value existing = savedEntry("file:///Users/old/Library/Screen%20Savers/zeph.saver/", 600000000);
+  plist::Value root = dict({{"SystemDefault", dict({{"Idle", existing}})},
+                            {"Spaces", dict({{"", dict({{"Default", dict({{"Idle", imageEntry()}})},
+                                                        {"Displays", dict({{"Main", dict({})}})}})}})}});
+  box.putStore(root, plist::Format::Binary);
+  EXPECT_EQ(rewriteWallpaperStore(), 3);
+  EXPECT_EQ(expectRewritten(root, 3), existing);
+}
+
+TEST(RewriteWallpaperStore, BuildsAFreshEntryWhenOnlyASpaceHoldsTheSaver) {
+  StoreSandbox box;
+  plist::Value old = savedEntry("file:///Users/old/zeph.saver", 600000000);
+  plist::Value root = dict({{"SystemDefault", dict({{"Idle", imageEntry()}})},
+                            {"Spaces", dict({{"", dict({{"Default", dict({{"Idle", old}})}})}})}});
+  box.putStore(root, plist::Format::Xml);
+  double before = currentDate().secondsSince2001;
+  EXPECT_EQ(rewriteWallpaperStore(), 2);
+  plist::Value entry = expectRewritten(root, 2);
+  EXPECT_NE(entry, old);
+  EXPECT_GE(entry.asDictionary()->find("LastSet")->asDate()->secondsSince2001, before);
+  EXPECT_EQ(*moduleUrl(*entry.asDictionary()
+                           ->find("Content")
+                           ->asDictionary()
+                           ->find("Choices")
+                           ->asArray()
+                           ->front()
+                           .asDictionary()
+                           ->find("Configuration")),
+            fileUrl(saverDest));
+}
+
+TEST(RewriteWallpaperStore, EachCallLeavesItsOwnBackup) {
+  StoreSandbox box;
+  plist::Value root = dict({{"SystemDefault", dict({})}});
+  box.putStore(root, plist::Format::Xml);
+  std::vector<std::uint8_t> original = readBytes(storePath);
+
+  // Take every name the next minute could give, so the call must pick a suffix.
+  createFolders(box.backupFolder());
+  for (int s = -1; s < 60; ++s) {
+    std::string taken = box.backupFolder() + "/wallpaper-store-backup-" +
+                        isoTimestamp(plist::Date{currentDate().secondsSince2001 + s}) + ".plist";
+    std::ofstream(taken) << "taken";
+  }
+  EXPECT_EQ(rewriteWallpaperStore(), 1);
+  std::vector<std::uint8_t> afterFirst = readBytes(storePath);
+  plist::Value entry = expectRewritten(root, 1);
+  EXPECT_EQ(rewriteWallpaperStore(), 1);
+  EXPECT_EQ(expectRewritten(root, 1), entry);  // the second call keeps the first one's entry
+
+  std::vector<std::string> suffixed;
+  for (const std::string& name : box.backups()) {
+    std::vector<std::uint8_t> content = readBytes(box.backupFolder() + "/" + name);
+    if (name.find("Z-") == std::string::npos) {
+      EXPECT_EQ(content, std::vector<std::uint8_t>({'t', 'a', 'k', 'e', 'n'})) << name;
+    } else {
+      suffixed.push_back(name);
+    }
+  }
+  ASSERT_EQ(suffixed.size(), 2u);
+  EXPECT_NE(suffixed[0].find("Z-2.plist"), std::string::npos);
+  std::vector<std::uint8_t> first = readBytes(box.backupFolder() + "/" + suffixed[0]);
+  std::vector<std::uint8_t> second = readBytes(box.backupFolder() + "/" + suffixed[1]);
+  // Both calls fall in the same second ("-2", "-3") or not ("-2", "-2"): name order is call order.
+  EXPECT_EQ(first, original);
+  EXPECT_EQ(second, afterFirst);
+}
+
+TEST(RewriteWallpaperStore, ReplacesTheFileBehindALinkAndKeepsItsMode) {
+  StoreSandbox box;
+  plist::Value root = dict({{"SystemDefault", dict({})}});
+  std::string real = realHome + "/Dotfiles/wallpaper/Index.plist";
+  store_testing::writeBytes(real, plist::write(root, plist::Format::Xml));
+  ::chmod(real.c_str(), 0640);
+  createFolders(box.storeFolder());
+  ::symlink("../../../../Dotfiles/wallpaper/Index.plist", (box.storeFolder() + "/Linked.plist").c_str());
+  ::symlink("Linked.plist", storePath.c_str());
+
+  EXPECT_EQ(rewriteWallpaperStore(), 1);
+  struct stat st {};
+  ASSERT_EQ(::lstat(storePath.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  ASSERT_EQ(::lstat(real.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  expectRewritten(root, 1);
+  EXPECT_EQ(namesIn(box.storeFolder()), (std::vector<std::string>{"Index.plist", "Linked.plist"}));
+}
+
+template <typename E, typename F>
+std::string errorOf(F&& f) {
+  try {
+    f();
+  } catch (const E& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
+TEST(RewriteWallpaperStore, FailsBeforeTheBackupWithoutCreatingAnything) {
+  StoreSandbox box;
+  createFolders(storePath);  // a folder where the store should be
+  EXPECT_EQ(errorOf<std::system_error>(rewriteWallpaperStore), "read(" + storePath + "): Is a directory");
+  EXPECT_FALSE(pathExists(box.backupFolder()));
+
+  ::rmdir(storePath.c_str());
+  box.putStore(dict({}), plist::Format::Binary);
+  ::chmod(storePath.c_str(), 0600);
+  store_testing::openUp(storePath, false);
+  EXPECT_EQ(store_testing::errorUnprivileged([] { rewriteWallpaperStore(); }),
+            "open(" + storePath + "): Permission denied");
+  EXPECT_FALSE(pathExists(box.backupFolder()));
+}
+
+TEST(RewriteWallpaperStore, LeavesTheStoreAloneWhenTheBackupFails) {
+  StoreSandbox box;
+  box.putStore(dict({{"SystemDefault", dict({})}}), plist::Format::Xml);
+  std::vector<std::uint8_t> original = readBytes(storePath);
+
+  store_testing::writeBytes(box.backupFolder(), {'x'});  // a file where the folder should be
+  EXPECT_EQ(errorOf<std::system_error>(rewriteWallpaperStore), "mkdir(" + box.backupFolder() + "): File exists");
+  EXPECT_EQ(readBytes(storePath), original);
+
+  ::unlink(box.backupFolder().c_str());
+  createFolders(box.backupFolder());
+  store_testing::openUp(box.backupFolder(), false);
+  ::chmod(box.backupFolder().c_str(), 0555);
+  std::string message = store_testing::errorUnprivileged([] { rewriteWallpaperStore(); });
+  EXPECT_TRUE(std::regex_match(message, std::regex("open\\(.*/zeph/wallpaper-store-backup-.*Z\\.plist\\): "
+                                                   "Permission denied")))
+      << message;
+  EXPECT_TRUE(box.backups().empty());
+  EXPECT_EQ(readBytes(storePath), original);
+}
+
+TEST(RewriteWallpaperStore, KeepsTheBackupOfAStoreItCannotRead) {
+  const std::vector<std::uint8_t> garbage = {'n', 'o', 't', ' ', 'a', ' ', '{', 'p', 'l', 'i', 's', 't'};
+  struct Case {
+    const char* name;
+    std::vector<std::uint8_t> bytes;
+    bool installerError;
+  };
+  const Case cases[] = {
+      {"not a property list", garbage, false},
+      {"empty", {}, false},
+      {"XML array", plist::write(array({dict({})}), plist::Format::Xml), true},
+      {"binary string", plist::write(str("SystemDefault"), plist::Format::Binary), true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    StoreSandbox box;
+    box.putStore(c.bytes);
+    if (c.installerError) {
+      try {
+        rewriteWallpaperStore();
+        ADD_FAILURE() << "no error";
+      } catch (const InstallerError& e) {
+        EXPECT_EQ(e.code(), 2);
+        EXPECT_EQ(std::string(e.what()), kUnreadable);
+      }
+    } else {
+      EXPECT_THROW(rewriteWallpaperStore(), plist::Error);
+    }
+    ASSERT_EQ(box.backups().size(), 1u);
+    EXPECT_EQ(readBytes(box.backupFolder() + "/" + box.backups()[0]), c.bytes);
+    EXPECT_EQ(readBytes(storePath), c.bytes);
+    EXPECT_EQ(zephSlotCount(), 0);
+  }
+}
+
+TEST(RewriteWallpaperStore, AFailedWriteLeavesTheStoreWhole) {
+  StoreSandbox box;
+  box.putStore(dict({{"SystemDefault", dict({})}}), plist::Format::Xml);
+  std::vector<std::uint8_t> original = readBytes(storePath);
+  createFolders(box.backupFolder());
+  store_testing::openUp(box.backupFolder(), true);
+  ::chmod(box.storeFolder().c_str(), 0555);
+
+  std::string message = store_testing::errorUnprivileged([] { rewriteWallpaperStore(); });
+  EXPECT_EQ(message.rfind("open(" + box.storeFolder() + "/.Index.plist.", 0), 0u) << message;
+  EXPECT_NE(message.find("): Permission denied"), std::string::npos) << message;
+  EXPECT_EQ(readBytes(storePath), original);
+  EXPECT_EQ(namesIn(box.storeFolder()), std::vector<std::string>{"Index.plist"});
+  EXPECT_EQ(box.backups().size(), 1u);
+}
+
+}  // namespace
+}  // namespace zeph
