@@ -103,7 +103,8 @@ class StoreMaker {
       provider = "com.apple.wallpaper.choice.image";
       Dictionary url;
       std::string name = kPictures[rng_() % std::size(kPictures)];
-      url.set("relative", Value("file:///System/Library/Desktop%20Pictures/" + name + ".heic"));
+      url.set("relative", Value("file:///System/Library/Desktop%20Pictures/" + name + " " +
+                                std::to_string(rng_() % 1000) + ".heic"));
       config.set("type", Value("imageFile"));
       config.set("url", Value(std::move(url)));
     } else {
@@ -116,7 +117,6 @@ class StoreMaker {
     Dictionary content;
     content.set("Choices", Value(Array{Value(std::move(choice))}));
     content.set("Shuffle", Value("$null"));
-    content.set("EncodedOptionValues", Value("$null"));
     Dictionary e;
     e.set("Content", Value(std::move(content)));
     double lastSet = 6.0e8 + static_cast<double>(rng_() % 200'000'000) + static_cast<double>(rng_() % 1000) / 1000;

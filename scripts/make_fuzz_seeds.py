@@ -126,7 +126,7 @@ def binary_seeds():
     s['trailer_zero_objects'] = bplist(ok, num_objects=0)
     s['trailer_top_past_end'] = bplist(ok, top=2)
     s['trailer_table_in_header'] = bplist(ok, table_offset=8)
-    s['trailer_table_is_trailer'] = bplist(ok, table_offset=10 + 2 * 1 + 0)
+    s['trailer_table_is_trailer'] = bplist(ok, table_offset=14)  # the objects end at 12, the table at 14
     s['trailer_table_past_end'] = bplist(ok, table_offset=2**63)
     s['trailer_objects_long_max_plus_1'] = bplist(ok, num_objects=2**63)
     s['trailer_offset_size_0'] = bplist(ok, off_size=0)

@@ -43,10 +43,10 @@ bool hasLocationConfigured() {
 
 void storeLocation(double latitude, double longitude, const std::string& name) {
   PreferenceChange change;
-  change.set = {{"manualLatitude", plist::Value::real(latitude)},
-                {"manualLongitude", plist::Value::real(longitude)},
-                {"manualLocationName", plist::Value(name)},
-                {"locationSetupAsked", plist::Value::boolean(true)}};
+  change.set.emplace_back("manualLatitude", plist::Value::real(latitude));
+  change.set.emplace_back("manualLongitude", plist::Value::real(longitude));
+  change.set.emplace_back("manualLocationName", plist::Value(name));
+  change.set.emplace_back("locationSetupAsked", plist::Value::boolean(true));
   change.remove.assign(std::begin(kCachedReadingKeys), std::end(kCachedReadingKeys));
   applyPreferenceChange(prefsSuite, change);
 }

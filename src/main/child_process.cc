@@ -29,8 +29,21 @@ int run(const std::string& path, const std::vector<std::string>& args) {
   // Whatever the installer has buffered comes before what the child prints.
   std::fflush(stdout);
 
+  // The child starts with no signal blocked and SIGPIPE at its default, even
+  // if the installer ignores SIGPIPE for its web requests; handlers reset on exec anyway.
+  posix_spawnattr_t attr;
+  if (::posix_spawnattr_init(&attr) != 0) return -1;
+  sigset_t none, pipe;
+  sigemptyset(&none);
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  ::posix_spawnattr_setsigmask(&attr, &none);
+  ::posix_spawnattr_setsigdefault(&attr, &pipe);
+  ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   pid_t pid = 0;
-  if (::posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return -1;
+  int spawned = ::posix_spawn(&pid, path.c_str(), nullptr, &attr, argv.data(), environ);
+  ::posix_spawnattr_destroy(&attr);
+  if (spawned != 0) return -1;
 
   int status = 0;
   for (;;) {

@@ -29,7 +29,8 @@ int writeOut(const void* bytes, std::size_t size) {
 }
 
 int print(const std::string& path) {
-  std::vector<std::uint8_t> xml = zeph::plist::write(zeph::plist::read(zeph::readFile(path)), zeph::plist::Format::Xml);
+  std::vector<std::uint8_t> xml =
+      zeph::plist::write(zeph::plist::read(zeph::readFile(path)), zeph::plist::Format::Xml);
   return writeOut(xml.data(), xml.size());
 }
 

@@ -130,7 +130,8 @@ std::string temporaryName(const std::string& folder, const std::string& name) {
   static std::atomic<unsigned> counter{0};
   auto ticks = static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
   char suffix[64];
-  std::snprintf(suffix, sizeof suffix, ".%ld.%u.%llx", static_cast<long>(::getpid()), counter++, ticks & 0xFFFFFF);
+  std::snprintf(suffix, sizeof suffix, ".%ld.%u.%llx", static_cast<long>(::getpid()), counter++,
+                ticks & 0xFFFFFF);
   return folder + "/." + name + suffix + ".tmp";
 }
 
@@ -174,7 +175,8 @@ void createFolders(const std::string& folder) {
     int error = errno;
     // Something other than a folder in the way shows up as ENOTDIR one level
     // down, which names the path that could not be made; only the last level reports it here.
-    if (error == EEXIST && (end != std::string::npos || (::stat(prefix.c_str(), &st) == 0 && S_ISDIR(st.st_mode)))) {
+    if (error == EEXIST &&
+        (end != std::string::npos || (::stat(prefix.c_str(), &st) == 0 && S_ISDIR(st.st_mode)))) {
       continue;
     }
     throwErrno("mkdir", prefix, error);
@@ -221,8 +223,8 @@ void replaceFile(const std::string& path, std::span<const std::uint8_t> bytes) {
   if (existed) {
     if (::fchmod(file.get(), old.st_mode & 07777) != 0) throwErrno("fchmod", temporary);
     // Only the superuser can give a file away; for everyone else the owner is already right.
-    if ((old.st_uid != ::geteuid() || old.st_gid != ::getegid()) && ::fchown(file.get(), old.st_uid, old.st_gid) != 0 &&
-        errno != EPERM) {
+    if ((old.st_uid != ::geteuid() || old.st_gid != ::getegid()) &&
+        ::fchown(file.get(), old.st_uid, old.st_gid) != 0 && errno != EPERM) {
       throwErrno("fchown", temporary);
     }
   }

@@ -1,6 +1,7 @@
 #include "wallpaper_store/idle_entry.h"
 
 #include <exception>
+#include <string_view>
 
 #include "main/process_values.h"
 #include "wallpaper_store/plist/format.h"
@@ -12,14 +13,8 @@ namespace {
 // RFC 3986 pchar (unreserved, sub-delims, ":" and "@") plus the segment separator "/".
 bool isPathCharacter(unsigned char c) {
   if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
-  switch (c) {
-    case '-': case '.': case '_': case '~':
-    case '!': case '$': case '&': case '\'': case '(': case ')': case '*': case '+': case ',': case ';': case '=':
-    case ':': case '@': case '/':
-      return true;
-    default:
-      return false;
-  }
+  static constexpr std::string_view kOthers = "-._~!$&'()*+,;=:@/";
+  return kOthers.find(static_cast<char>(c)) != std::string_view::npos;
 }
 
 plist::Dictionary dictionaryOf(std::vector<plist::Dictionary::Member> members) {

@@ -41,8 +41,8 @@ std::string isoTimestamp(plist::Date date) {
   if (std::isfinite(seconds) && std::fabs(seconds) < 2.5e11) {
     auto t = static_cast<std::time_t>(seconds);
     if (::gmtime_r(&t, &parts) && parts.tm_year >= 1 - 1900 && parts.tm_year <= 9999 - 1900) {
-      std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", parts.tm_year + 1900, parts.tm_mon + 1,
-                    parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
+      std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", parts.tm_year + 1900,
+                    parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
       return text;
     }
   }

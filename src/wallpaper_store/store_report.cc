@@ -29,7 +29,8 @@ std::string quoted(std::string_view text) { return "\"" + printable(text, true) 
 
 std::string describeChoice(const plist::Dictionary& choice) {
   const plist::Value* provider = choice.find("Provider");
-  std::string text = provider && provider->asString() ? printable(*provider->asString(), false) : "(no provider)";
+  std::string text =
+      provider && provider->asString() ? printable(*provider->asString(), false) : "(no provider)";
   if (const plist::Value* configuration = choice.find("Configuration")) {
     if (auto url = moduleUrl(*configuration)) text += " " + printable(*url, false);
   }
@@ -83,7 +84,8 @@ std::string storeReport(const plist::Dictionary& root) {
     report += slotName(slot) + ": " + describeEntry(slot.idleEntry()) + "\n";
     if (isZeph(slot.idleEntry())) ++zephSlots;
   });
-  report += std::to_string(zephSlots) + (zephSlots == 1 ? " slot holds" : " slots hold") + " the zeph saver\n";
+  report +=
+      std::to_string(zephSlots) + (zephSlots == 1 ? " slot holds" : " slots hold") + " the zeph saver\n";
   return report;
 }
 

@@ -51,7 +51,7 @@ TEST(FetchJson, ObjectAndArrayBodiesAreReturned) {
 
 TEST(FetchJson, BodiesThatAreNotAnObjectOrArrayGiveNone) {
   const char* bodies[] = {"", "\"just a string\"", "42", "true", "null", "{\"open\": ", "<html></html>",
-                          "{} trailing", "\xEF\xBB\xBF" "{\"bad utf8\": \"\xFF\"}"};
+                          "{} trailing", ("\xEF\xBB\xBF" "{\"bad utf8\": \"\xFF\"}")};
   for (const char* body : bodies) {
     LoopbackHttpServer server(jsonReply(body));
     EXPECT_FALSE(fetchFrom(server)) << body;

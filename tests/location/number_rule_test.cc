@@ -32,7 +32,7 @@ TEST(NumberRule, AcceptsWhatStrtodReadsWhole) {
 
 TEST(NumberRule, RejectsPartialAndPaddedText) {
   const char* texts[] = {"", " 1", "\t1", "\n1", "1 ", "1,5", "1e", "0x", "abc", "1.2.3", "--1", "52,52",
-                         "\xC2\xA0" "1"};
+                         ("\xC2\xA0" "1")};
   for (const char* text : texts) EXPECT_FALSE(numberFromText(text)) << text;
   EXPECT_FALSE(numberFromText(std::string_view("1\0002", 3)));
 }

@@ -247,14 +247,14 @@ TEST_F(SaverPreferences, ChangesFromTwoProcessesAreBothKept) {
   if (child == 0) {
     for (int i = 0; i < 40; ++i) {
       PreferenceChange change;
-      change.set = {{"child" + std::to_string(i), Value::integer(i)}};
+      change.set.emplace_back("child" + std::to_string(i), Value::integer(i));
       applyPreferenceChange(prefsSuite, change);
     }
     ::_exit(0);
   }
   for (int i = 0; i < 40; ++i) {
     PreferenceChange change;
-    change.set = {{"parent" + std::to_string(i), Value::integer(i)}};
+    change.set.emplace_back("parent" + std::to_string(i), Value::integer(i));
     applyPreferenceChange(prefsSuite, change);
   }
   int status = 0;

@@ -146,5 +146,12 @@ TEST_F(ApplySequence, FlagCountsAnywhereAndARepeatedRunIsSafe) {
   EXPECT_FALSE(fs::exists(testing::saverFolder(home_) / "Contents/stale"));
 }
 
+TEST_F(ApplySequence, ResultLineThatCannotBeWrittenIsAFailure) {
+  RunResult r = testing::runProgram({ZEPH_INSTALLER_PATH, "--apply"}, home_.string(), "/dev/full");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("error: couldn't print the result: No space left on device\n"), std::string::npos) << r.err;
+  EXPECT_EQ(zephSlotCount(), kRealisticStoreSlots);  // the install itself stands
+}
+
 }  // namespace
 }  // namespace zeph

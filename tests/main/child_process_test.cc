@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <signal.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -59,8 +60,40 @@ TEST(Run, ChildInheritsEnvironmentWorkingFolderAndStreams) {
   EXPECT_EQ(readText(out), "inherited value|" + std::filesystem::current_path().string());
 
   // The child writes to the installer's own standard output.
-  testing::RunResult shared = testing::runProgram({"/bin/sh", "-c", "echo from-child"}, std::nullopt);
-  EXPECT_EQ(shared.out, "from-child\n");
+  std::string captured = (box.path() / "stdout").string();
+  std::fflush(stdout);
+  int saved = ::dup(STDOUT_FILENO);
+  int file = ::open(captured.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ::dup2(file, STDOUT_FILENO);
+  std::fputs("installer first, ", stdout);  // buffered, must come out before the child's text
+  int status = run("/bin/sh", {"-c", "echo child second"});
+  std::fflush(stdout);
+  ::dup2(saved, STDOUT_FILENO);
+  ::close(saved);
+  ::close(file);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(readText(captured), "installer first, child second\n");
+}
+
+TEST(Run, ChildStartsWithNoSignalBlockedOrIgnored) {
+  Sandbox box;
+  std::string out = (box.path() / "masks").string();
+  struct sigaction ignore {}, previous {};
+  ignore.sa_handler = SIG_IGN;
+  ::sigaction(SIGPIPE, &ignore, &previous);
+  sigset_t term, oldMask;
+  sigemptyset(&term);
+  sigaddset(&term, SIGTERM);
+  ::sigprocmask(SIG_BLOCK, &term, &oldMask);
+  EXPECT_EQ(run("/bin/sh", {"-c", "grep -E '^(SigBlk|SigIgn)' /proc/self/status > \"$0\"", out}), 0);
+  ::sigprocmask(SIG_SETMASK, &oldMask, nullptr);
+  ::sigaction(SIGPIPE, &previous, nullptr);
+  std::string masks = readText(out);  // "SigBlk:\t<hex>\nSigIgn:\t<hex>\n", bit n-1 for signal n
+  std::size_t blocked = masks.find("SigBlk:"), ignored = masks.find("SigIgn:");
+  ASSERT_NE(blocked, std::string::npos);
+  ASSERT_NE(ignored, std::string::npos);
+  EXPECT_EQ(std::stoull(masks.substr(blocked + 7), nullptr, 16) & (1ull << (SIGTERM - 1)), 0u) << masks;
+  EXPECT_EQ(std::stoull(masks.substr(ignored + 7), nullptr, 16) & (1ull << (SIGPIPE - 1)), 0u) << masks;
 }
 
 // Runs finish() in a child process with standard output and error captured.

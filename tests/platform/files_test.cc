@@ -122,8 +122,9 @@ TEST(Files, FailedReplaceLeavesFileAndFolderAsTheyWere) {
   // A folder where the file is: the rename fails after the temporary file was written.
   std::string folderInTheWay = realHome + "/Index.plist";
   ::mkdir(folderInTheWay.c_str(), 0755);
-  EXPECT_NE(errorOf([&] { replaceFile(folderInTheWay, bytesOf("new")); }).find("rename(" + folderInTheWay + "): "),
-            std::string::npos);
+  EXPECT_NE(
+      errorOf([&] { replaceFile(folderInTheWay, bytesOf("new")); }).find("rename(" + folderInTheWay + "): "),
+      std::string::npos);
   EXPECT_EQ(namesIn(realHome), std::vector<std::string>{"Index.plist"});
 
   // A folder the writer may not change.
@@ -136,7 +137,8 @@ TEST(Files, FailedReplaceLeavesFileAndFolderAsTheyWere) {
   std::string expected = "open(" + folder + "/.Index.plist.";
   int rc = store_testing::runUnprivileged([&] {
     std::string message = errorOf([&] { replaceFile(path, bytesOf("new")); });
-    return message.rfind(expected, 0) == 0 && message.find("): Permission denied") != std::string::npos ? 0 : 1;
+    return message.rfind(expected, 0) == 0 && message.find("): Permission denied") != std::string::npos ? 0
+                                                                                                        : 1;
   });
   EXPECT_EQ(rc, 0);
   EXPECT_EQ(readBytes(path), bytesOf("old"));

@@ -32,15 +32,19 @@ plist::Value configurationFor(const plist::Value& relative, plist::Format format
 }
 
 plist::Value choiceWith(plist::Value configuration, const char* provider = kScreenSaverProvider) {
-  return dict({{"Provider", str(provider)}, {"Files", array({})}, {"Configuration", std::move(configuration)}});
+  return dict(
+      {{"Provider", str(provider)}, {"Files", array({})}, {"Configuration", std::move(configuration)}});
 }
 
 bool entryWithChoicesIsZeph(std::vector<plist::Value> choices) {
-  plist::Value entry = dict({{"Content", dict({{"Choices", array(std::move(choices))}, {"Shuffle", str("$null")}})}});
+  plist::Value entry =
+      dict({{"Content", dict({{"Choices", array(std::move(choices))}, {"Shuffle", str("$null")}})}});
   return isZeph(entry.asDictionary());
 }
 
-plist::Value matching() { return configurationFor(str("file:///Users/a/Library/Screen%20Savers/zeph.saver")); }
+plist::Value matching() {
+  return configurationFor(str("file:///Users/a/Library/Screen%20Savers/zeph.saver"));
+}
 
 TEST(FileUrl, EncodesEverythingButPathCharacters) {
   EXPECT_EQ(fileUrl("/tmp/x/Zoë Smith/Library/Screen Savers/zeph.saver"),
@@ -83,19 +87,24 @@ TEST(ZephIdleNode, HasTheShapeTheAgentExpects) {
   EXPECT_EQ(decodePath(url), saverDest);
 
   plist::Dictionary again = zephIdleNode();
-  const plist::Value& againChoice = again.find("Content")->asDictionary()->find("Choices")->asArray()->front();
+  const plist::Value& againChoice =
+      again.find("Content")->asDictionary()->find("Choices")->asArray()->front();
   EXPECT_EQ(*againChoice.asDictionary()->find("Configuration")->asData(), *configuration);
   EXPECT_TRUE(isZeph(&entry));
 }
 
 TEST(IsZeph, RecognisesAnyMatchingModuleConfiguration) {
   EXPECT_TRUE(entryWithChoicesIsZeph({choiceWith(matching())}));
-  EXPECT_TRUE(entryWithChoicesIsZeph({choiceWith(configurationFor(str("file:///x/zeph.saver"), plist::Format::Xml))}));
-  EXPECT_TRUE(entryWithChoicesIsZeph({choiceWith(configurationFor(str("file:///Library/Screen%20Savers/zeph.saver/")))}));
+  EXPECT_TRUE(entryWithChoicesIsZeph(
+      {choiceWith(configurationFor(str("file:///x/zeph.saver"), plist::Format::Xml))}));
+  EXPECT_TRUE(entryWithChoicesIsZeph(
+      {choiceWith(configurationFor(str("file:///Library/Screen%20Savers/zeph.saver/")))}));
   EXPECT_TRUE(entryWithChoicesIsZeph({choiceWith(matching(), "com.apple.wallpaper.choice.image")}));
   // A choice that does not decode, or holds the wrong kinds, passes the turn to the next one.
-  EXPECT_TRUE(entryWithChoicesIsZeph({choiceWith(plist::Value(plist::Data{'n', 'o', 'p', 'e'})), choiceWith(matching())}));
-  EXPECT_TRUE(entryWithChoicesIsZeph({choiceWith(configurationFor(plist::Value::integer(7))), choiceWith(matching())}));
+  EXPECT_TRUE(entryWithChoicesIsZeph(
+      {choiceWith(plist::Value(plist::Data{'n', 'o', 'p', 'e'})), choiceWith(matching())}));
+  EXPECT_TRUE(entryWithChoicesIsZeph(
+      {choiceWith(configurationFor(plist::Value::integer(7))), choiceWith(matching())}));
   EXPECT_TRUE(entryWithChoicesIsZeph({dict({{"Provider", str("x")}}), choiceWith(matching())}));
 }
 
@@ -107,10 +116,13 @@ TEST(IsZeph, RejectsEverythingElse) {
   EXPECT_FALSE(entryWithChoicesIsZeph({choiceWith(matching()), str("stray")}));
   EXPECT_FALSE(entryWithChoicesIsZeph({choiceWith(configurationFor(str("file:///x/Zeph.saver")))}));
   EXPECT_FALSE(entryWithChoicesIsZeph({choiceWith(configurationFor(plist::Value::integer(1)))}));
-  EXPECT_FALSE(entryWithChoicesIsZeph({choiceWith(configurationFor(dict({{"zeph.saver", str("zeph.saver")}})))}));
-  EXPECT_FALSE(entryWithChoicesIsZeph({choiceWith(plist::read(*matching().asData()))}));  // a dictionary, not data
+  EXPECT_FALSE(
+      entryWithChoicesIsZeph({choiceWith(configurationFor(dict({{"zeph.saver", str("zeph.saver")}})))}));
+  EXPECT_FALSE(
+      entryWithChoicesIsZeph({choiceWith(plist::read(*matching().asData()))}));  // a dictionary, not data
   EXPECT_FALSE(entryWithChoicesIsZeph({choiceWith(str("zeph.saver"))}));
-  plist::Value nestedWrong = plist::Value(plist::write(dict({{"module", str("zeph.saver")}}), plist::Format::Binary));
+  plist::Value nestedWrong =
+      plist::Value(plist::write(dict({{"module", str("zeph.saver")}}), plist::Format::Binary));
   EXPECT_FALSE(entryWithChoicesIsZeph({choiceWith(nestedWrong)}));
   plist::Value rootArray = plist::Value(plist::write(array({str("zeph.saver")}), plist::Format::Binary));
   EXPECT_FALSE(entryWithChoicesIsZeph({choiceWith(rootArray)}));

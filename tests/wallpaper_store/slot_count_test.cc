@@ -30,7 +30,8 @@ TEST(ZephSlotCount, IsZeroForAStoreItCannotUse) {
 TEST(ZephSlotCount, CountsRecognisedEntriesInTheSlotsOnly) {
   plist::Value saver(zephIdleNode());
   plist::Value other = dict({{"Content", dict({{"Choices", array({dict({})})}})}});
-  plist::Value twoDisplays = dict({{"Displays", dict({{"A", dict({{"Idle", saver}})}, {"B", dict({{"Idle", saver}})}})}});
+  plist::Value twoDisplays =
+      dict({{"Displays", dict({{"A", dict({{"Idle", saver}})}, {"B", dict({{"Idle", saver}})}})}});
   struct Case {
     const char* name;
     plist::Value root;
@@ -38,18 +39,22 @@ TEST(ZephSlotCount, CountsRecognisedEntriesInTheSlotsOnly) {
   };
   const Case cases[] = {
       {"system default only", dict({{"SystemDefault", dict({{"Idle", saver}})}}), 1},
-      {"spaces an array", dict({{"SystemDefault", dict({{"Idle", saver}})}, {"Spaces", array({twoDisplays})}}), 1},
+      {"spaces an array",
+       dict({{"SystemDefault", dict({{"Idle", saver}})}, {"Spaces", array({twoDisplays})}}), 1},
       {"a space that is a string", dict({{"Spaces", dict({{"S", str("x")}, {"T", twoDisplays}})}}), 2},
       {"default without idle",
-       dict({{"Spaces", dict({{"S", dict({{"Default", dict({})}, {"Displays", dict({{"A", dict({{"Idle", saver}})}})}})}})}}),
+       dict({{"Spaces", dict({{"S", dict({{"Default", dict({})},
+                                          {"Displays", dict({{"A", dict({{"Idle", saver}})}})}})}})}}),
        1},
       {"entries of other kinds",
        dict({{"SystemDefault", dict({{"Idle", other}})},
-             {"Spaces", dict({{"S", dict({{"Default", dict({{"Idle", str("zeph.saver")}})},
-                                         {"Displays", dict({{"A", saver}, {"B", dict({{"Idle", other}})}})}})}})}}),
+             {"Spaces",
+              dict({{"S", dict({{"Default", dict({{"Idle", str("zeph.saver")}})},
+                                {"Displays", dict({{"A", saver}, {"B", dict({{"Idle", other}})}})}})}})}}),
        0},
       {"outside the slots",
-       dict({{"Displays", dict({{"A", dict({{"Idle", saver}})}})}, {"Idle", saver},
+       dict({{"Displays", dict({{"A", dict({{"Idle", saver}})}})},
+             {"Idle", saver},
              {"Spaces", dict({{"S", dict({{"Idle", saver}, {"Default", dict({{"Linked", saver}})}})}})}}),
        0},
   };

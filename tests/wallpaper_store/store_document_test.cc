@@ -16,8 +16,8 @@ std::vector<std::string> walk(const plist::Value& root) {
   std::vector<std::string> seen;
   forEachSlot(*root.asDictionary(), [&seen](const Slot& slot) {
     static const char* kKinds[] = {"system", "default", "display"};
-    std::string text = std::string(kKinds[static_cast<int>(slot.kind)]) + " [" + std::string(slot.space) + "] [" +
-                       std::string(slot.display) + "] ";
+    std::string text = std::string(kKinds[static_cast<int>(slot.kind)]) + " [" + std::string(slot.space) +
+                       "] [" + std::string(slot.display) + "] ";
     text += !slot.idle ? "absent" : slot.idleEntry() ? "entry" : "other";
     seen.push_back(text);
   });
@@ -39,15 +39,17 @@ TEST(ForEachSlot, VisitsExactlyTheSlotsOfTheTree) {
                  })},
   });
   std::vector<std::string> expected = {
-      "system [] [] entry",       "default [] [] other",  "display [] [D2] entry", "display [] [Main] absent",
-      "display [B] [D3] entry",   "default [C] [] absent",
+      "system [] [] entry",       "default [] [] other",    "display [] [D2] entry",
+      "display [] [Main] absent", "display [B] [D3] entry", "default [C] [] absent",
   };
   EXPECT_EQ(walk(root), expected);
 }
 
 TEST(ForEachSlot, EndsABranchAtAValueOfAnotherKind) {
   EXPECT_TRUE(walk(dict({})).empty());
-  EXPECT_TRUE(walk(dict({{"SystemDefault", str("$null")}, {"Spaces", array({dict({{"Default", dict({})}})})}})).empty());
+  EXPECT_TRUE(
+      walk(dict({{"SystemDefault", str("$null")}, {"Spaces", array({dict({{"Default", dict({})}})})}}))
+          .empty());
   EXPECT_EQ(walk(dict({{"SystemDefault", dict({})}, {"Spaces", str("x")}})),
             std::vector<std::string>{"system [] [] absent"});
 }
@@ -65,7 +67,8 @@ TEST(IsoTimestamp, FormatsWholeSecondsInUtc) {
 
 TEST(StoreDocument, WritesBinaryThatReadsBackEqual) {
   store_testing::StoreSandbox box;
-  plist::Value root = dict({{"SystemDefault", dict({{"Type", str("individual")}})}, {"n", plist::Value::real(-0.0)}});
+  plist::Value root =
+      dict({{"SystemDefault", dict({{"Type", str("individual")}})}, {"n", plist::Value::real(-0.0)}});
   box.putStore(root, plist::Format::Xml);
   ASSERT_TRUE(storeExists(storePath));
   EXPECT_EQ(parseStore(loadStore(storePath)), root);

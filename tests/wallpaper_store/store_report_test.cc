@@ -19,9 +19,10 @@ TEST(StoreReport, DescribesEverySlotThenTheCount) {
   fresh.set("LastSet", plist::Value(plist::Date{818284903}));
   fresh.set("LastUse", plist::Value(plist::Date{818284963.5}));
   plist::Value saver(fresh);
-  plist::Value image = dict({{"Content", dict({{"Choices", array({dict({{"Provider", str("com.apple.wallpaper.choice.image")}}),
-                                                                  str("stray"), dict({})})}})},
-                             {"LastUse", plist::Value(plist::Date{0})}});
+  plist::Value image = dict(
+      {{"Content", dict({{"Choices", array({dict({{"Provider", str("com.apple.wallpaper.choice.image")}}),
+                                            str("stray"), dict({})})}})},
+       {"LastUse", plist::Value(plist::Date{0})}});
   plist::Value root = dict({
       {"SystemDefault", dict({{"Idle", saver}})},
       {"Spaces", dict({{"ABC", dict({{"Default", dict({})},
@@ -30,11 +31,14 @@ TEST(StoreReport, DescribesEverySlotThenTheCount) {
   });
   EXPECT_EQ(storeReport(*root.asDictionary()),
             "system default: com.apple.wallpaper.choice.screen-saver "
-            "file:///Users/a/Library/Screen%20Savers/zeph.saver (set 2026-12-06T21:21:43Z, used 2026-12-06T21:22:43Z)\n"
+            "file:///Users/a/Library/Screen%20Savers/zeph.saver (set 2026-12-06T21:21:43Z, used "
+            "2026-12-06T21:22:43Z)\n"
             "space \"ABC\" default: none\n"
-            "space \"ABC\" display \"XYZ\": com.apple.wallpaper.choice.image, (no provider) (used 2001-01-01T00:00:00Z)\n"
+            "space \"ABC\" display \"XYZ\": com.apple.wallpaper.choice.image, (no provider) (used "
+            "2001-01-01T00:00:00Z)\n"
             "space \"ABC\" display \"Z\\x22\\x0A\": com.apple.wallpaper.choice.screen-saver "
-            "file:///Users/a/Library/Screen%20Savers/zeph.saver (set 2026-12-06T21:21:43Z, used 2026-12-06T21:22:43Z)\n"
+            "file:///Users/a/Library/Screen%20Savers/zeph.saver (set 2026-12-06T21:21:43Z, used "
+            "2026-12-06T21:22:43Z)\n"
             "2 slots hold the zeph saver\n");
 
   plist::Value one = dict({{"SystemDefault", dict({{"Idle", saver}})}, {"Spaces", str("$null")}});

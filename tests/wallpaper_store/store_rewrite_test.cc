@@ -86,16 +86,18 @@ plist::Value expectRewritten(const plist::Value& before, std::int64_t count) {
 }
 
 plist::Value savedEntry(const char* url, double date) {
-  return dict({{"Content", dict({{"Choices", array({dict({{"Provider", str(kScreenSaverProvider)},
-                                                            {"Configuration", plist::Value(moduleConfiguration(url))},
-                                                            {"Files", array({})}})})},
-                                 {"Shuffle", str("$null")}})},
-               {"LastSet", plist::Value(plist::Date{date})},
-               {"LastUse", plist::Value(plist::Date{date + 60})}});
+  return dict(
+      {{"Content", dict({{"Choices", array({dict({{"Provider", str(kScreenSaverProvider)},
+                                                  {"Configuration", plist::Value(moduleConfiguration(url))},
+                                                  {"Files", array({})}})})},
+                         {"Shuffle", str("$null")}})},
+       {"LastSet", plist::Value(plist::Date{date})},
+       {"LastUse", plist::Value(plist::Date{date + 60})}});
 }
 
 plist::Value imageEntry() {
-  return dict({{"Content", dict({{"Choices", array({dict({{"Provider", str("com.apple.wallpaper.choice.image")}})})}})},
+  return dict({{"Content",
+                dict({{"Choices", array({dict({{"Provider", str("com.apple.wallpaper.choice.image")}})})}})},
                {"LastSet", plist::Value(plist::Date{1000})}});
 }
 
@@ -121,8 +123,8 @@ TEST(RewriteWallpaperStore, RealisticStoreInEitherFormat) {
 
     std::vector<std::string> backups = box.backups();
     ASSERT_EQ(backups.size(), 1u);
-    EXPECT_TRUE(std::regex_match(backups[0],
-                                 std::regex(R"(wallpaper-store-backup-\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ\.plist)")));
+    EXPECT_TRUE(std::regex_match(
+        backups[0], std::regex(R"(wallpaper-store-backup-\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ\.plist)")));
     EXPECT_EQ(readBytes(box.backupFolder() + "/" + backups[0]), original);
     EXPECT_EQ(namesIn(box.storeFolder()), std::vector<std::string>{"Index.plist"});
 
@@ -147,8 +149,8 @@ assert old == new
 assert len(idles) == 6 and all(idle == idles[0] for idle in idles)
 assert plistlib.loads(idles[0]['Content']['Choices'][0]['Configuration']) == {'module': {'relative': sys.argv[3]}}
 )";
-    std::string command = "python3 '" + script + "' '" + box.backupFolder() + "/" + backups[0] + "' '" + storePath +
-                          "' '" + fileUrl(saverDest) + "'";
+    std::string command = "python3 '" + script + "' '" + box.backupFolder() + "/" + backups[0] + "' '" +
+                          storePath + "' '" + fileUrl(saverDest) + "'";
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
   }
 }
@@ -163,18 +165,23 @@ TEST(RewriteWallpaperStore, SetsEverySlotAndCountsIt) {
     std::int64_t count;
   };
   const Case cases[] = {
-      {"two spaces with two displays", dict({{"SystemDefault", dict({})}, {"Spaces", dict({{"", space}, {"X", space}})}}),
-       7},
-      {"nothing to set", dict({{"Displays", dict({{"A", display}})}, {"Other", plist::Value::integer(3)}}), 0},
-      {"system default only", dict({{"SystemDefault", dict({{"Idle", str("x")}, {"Type", str("individual")}})}}), 1},
+      {"two spaces with two displays",
+       dict({{"SystemDefault", dict({})}, {"Spaces", dict({{"", space}, {"X", space}})}}), 7},
+      {"nothing to set", dict({{"Displays", dict({{"A", display}})}, {"Other", plist::Value::integer(3)}}),
+       0},
+      {"system default only",
+       dict({{"SystemDefault", dict({{"Idle", str("x")}, {"Type", str("individual")}})}}), 1},
       {"spaces not a dictionary", dict({{"SystemDefault", dict({})}, {"Spaces", array({space})}}), 1},
-      {"system default not a dictionary", dict({{"SystemDefault", str("$null")}, {"Spaces", dict({{"", space}})}}), 3},
+      {"system default not a dictionary",
+       dict({{"SystemDefault", str("$null")}, {"Spaces", dict({{"", space}})}}), 3},
       {"space not a dictionary", dict({{"Spaces", dict({{"S", str("$null")}, {"T", space}})}}), 3},
-      {"displays only", dict({{"Spaces", dict({{"S", dict({{"Displays", dict({{"A", display}, {"B", display}})}})}})}}),
-       2},
-      {"default only", dict({{"Spaces", dict({{"S", dict({{"Default", dict({})}, {"Displays", str("x")}})}})}}), 1},
+      {"displays only",
+       dict({{"Spaces", dict({{"S", dict({{"Displays", dict({{"A", display}, {"B", display}})}})}})}}), 2},
+      {"default only",
+       dict({{"Spaces", dict({{"S", dict({{"Default", dict({})}, {"Displays", str("x")}})}})}}), 1},
       {"display members of other kinds",
-       dict({{"Spaces", dict({{"S", dict({{"Displays", dict({{"A", str("x")}, {"B", array({})}, {"C", display}})}})}})}}),
+       dict({{"Spaces", dict({{"S", dict({{"Displays",
+                                           dict({{"A", str("x")}, {"B", array({})}, {"C", display}})}})}})}}),
        1},
   };
   for (const Case& c : cases) {
@@ -215,13 +222,13 @@ TEST(RewriteWallpaperStore, BuildsAFreshEntryWhenOnlyASpaceHoldsTheSaver) {
   EXPECT_NE(entry, old);
   EXPECT_GE(entry.asDictionary()->find("LastSet")->asDate()->secondsSince2001, before);
   EXPECT_EQ(*moduleUrl(*entry.asDictionary()
-                           ->find("Content")
-                           ->asDictionary()
-                           ->find("Choices")
-                           ->asArray()
-                           ->front()
-                           .asDictionary()
-                           ->find("Configuration")),
+                            ->find("Content")
+                            ->asDictionary()
+                            ->find("Choices")
+                            ->asArray()
+                            ->front()
+                            .asDictionary()
+                            ->find("Configuration")),
             fileUrl(saverDest));
 }
 
@@ -314,7 +321,8 @@ TEST(RewriteWallpaperStore, LeavesTheStoreAloneWhenTheBackupFails) {
   std::vector<std::uint8_t> original = readBytes(storePath);
 
   store_testing::writeBytes(box.backupFolder(), {'x'});  // a file where the folder should be
-  EXPECT_EQ(errorOf<std::system_error>(rewriteWallpaperStore), "mkdir(" + box.backupFolder() + "): File exists");
+  EXPECT_EQ(errorOf<std::system_error>(rewriteWallpaperStore),
+            "mkdir(" + box.backupFolder() + "): File exists");
   EXPECT_EQ(readBytes(storePath), original);
 
   ::unlink(box.backupFolder().c_str());

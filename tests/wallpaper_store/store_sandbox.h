@@ -30,7 +30,9 @@ namespace fs = std::filesystem;
 inline plist::Value dict(std::vector<plist::Dictionary::Member> members) {
   return plist::Value(plist::Dictionary::fromMembers(std::move(members), plist::DuplicateKeys::KeepFirst));
 }
-inline plist::Value array(std::vector<plist::Value> items) { return plist::Value(plist::Array(std::move(items))); }
+inline plist::Value array(std::vector<plist::Value> items) {
+  return plist::Value(plist::Array(std::move(items)));
+}
 inline plist::Value str(const char* s) { return plist::Value(s); }
 
 inline std::vector<std::uint8_t> readBytes(const std::string& path) {
@@ -52,7 +54,8 @@ inline std::vector<std::uint8_t> fixture(const std::string& name) {
 inline std::vector<std::string> namesIn(const std::string& folder) {
   std::vector<std::string> names;
   std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(folder, ec)) names.push_back(entry.path().filename().string());
+  for (const auto& entry : fs::directory_iterator(folder, ec))
+    names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -74,7 +77,8 @@ class StoreSandbox {
   ~StoreSandbox() {
     std::error_code ec;
     fs::permissions(root_, fs::perms::all, ec);
-    for (auto it = fs::recursive_directory_iterator(root_, ec); it != fs::recursive_directory_iterator(); ++it) {
+    for (auto it = fs::recursive_directory_iterator(root_, ec); it != fs::recursive_directory_iterator();
+         ++it) {
       if (!it->is_symlink()) fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
     }
     fs::remove_all(root_, ec);
@@ -84,7 +88,9 @@ class StoreSandbox {
   std::string backupFolder() const { return realHome + "/Library/Application Support/zeph"; }
   std::vector<std::string> backups() const { return namesIn(backupFolder()); }
   void putStore(const std::vector<std::uint8_t>& bytes) const { writeBytes(storePath, bytes); }
-  void putStore(const plist::Value& root, plist::Format format) const { putStore(plist::write(root, format)); }
+  void putStore(const plist::Value& root, plist::Format format) const {
+    putStore(plist::write(root, format));
+  }
   plist::Value readStore() const { return plist::read(readBytes(storePath)); }
 
  private:
@@ -129,7 +135,8 @@ inline std::string errorUnprivileged(const std::function<void()>& step) {
   ::close(fds[1]);
   std::string message;
   char buffer[512];
-  for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) message.append(buffer, static_cast<std::size_t>(n));
+  for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;)
+    message.append(buffer, static_cast<std::size_t>(n));
   ::close(fds[0]);
   return rc == 0 ? message : "(child failed: " + std::to_string(rc) + ")";
 }

@@ -108,23 +108,37 @@ std::optional<std::string> checkTrailer(std::span<const std::uint8_t> bytes, Tra
   return std::nullopt;
 }
 
-// Parses objects on demand from the top one. Every object is parsed once and
-// kept, so a document that references its objects many times costs time and
-// memory in proportion to its size; values share on copy.
+// Parses objects on demand from the top one. Every object is parsed once:
+// those referenced more than once are kept and shared (values share on copy),
+// so a document that references its objects many times costs time and memory
+// in proportion to its size. Only they are kept, because fresh memory is what
+// parsing a large document mostly costs.
 class Reader {
  public:
   Reader(std::span<const std::uint8_t> bytes, const Trailer& t);
   Value top() {
     current_ = slot(trailer_.topObject);
-    return object(current_, 0);
+    unsigned height = 0;
+    return child(current_, 0, height);
   }
 
  private:
-  enum class State : std::uint8_t { Unread, Reading, Done };
+  // Per slot: being parsed (on the current path), several refs lead to it,
+  // a ref to it was seen (while finding the shared ones).
+  static constexpr std::uint8_t kReading = 1, kShared = 2, kSeen = 4;
+  static constexpr std::uint32_t kNotKept = ~std::uint32_t{0};
+  struct Kept {
+    Value value;
+    unsigned height;  // the deepest nesting below it
+  };
 
-  // The memo slot of object `index`: objects at the same offset share one.
+  std::uint64_t offsetOf(std::uint64_t index) const {
+    return readSized(bytes_.data() + trailer_.offsetTableOffset + index * trailer_.offsetIntSize,
+                     trailer_.offsetIntSize);
+  }
+  // The slot of object `index`: objects at the same offset share one.
   std::size_t slot(std::uint64_t index) const { return canonical_.empty() ? index : canonical_[index]; }
-  Value object(std::size_t slot, unsigned depth);
+  void findShared();
   Value parse(std::size_t slot, unsigned depth, unsigned& height);
   std::uint64_t count(std::uint8_t marker, std::uint64_t& pos);
   void need(std::uint64_t pos, std::uint64_t items, std::uint64_t itemSize, const char* what,
@@ -136,69 +150,93 @@ class Reader {
 
   std::span<const std::uint8_t> bytes_;
   Trailer trailer_;
-  std::vector<std::uint64_t> offsets_;     // by object index, each checked < the table
-  std::vector<std::uint32_t> canonical_;   // first index at the same offset; empty if none alias
-  std::vector<State> state_;               // by slot
-  std::vector<std::optional<Value>> memo_;  // by slot, set when Done
-  std::vector<std::uint16_t> height_;      // by slot when Done: deepest nesting below it
-  std::size_t current_ = 0;                // slot being parsed, for messages
+  std::vector<std::uint32_t> canonical_;  // first index at the same offset; empty if none alias
+  std::vector<std::uint8_t> state_;       // by slot: kReading, kShared and kSeen bits
+  std::vector<std::uint32_t> keptAt_;     // by slot: index in kept_, or kNotKept
+  std::vector<Kept> kept_;                // parsed shared objects
+  std::size_t current_ = 0;               // slot being parsed, for messages
 };
 
 Reader::Reader(std::span<const std::uint8_t> bytes, const Trailer& t) : bytes_(bytes), trailer_(t) {
   const std::size_t n = t.numObjects;  // fits: the table lies inside `bytes`
-  offsets_.resize(n);
-  const std::uint8_t* table = bytes.data() + t.offsetTableOffset;
   bool ascending = true;
-  for (std::size_t i = 0; i < n; ++i) {
-    offsets_[i] = readSized(table + i * t.offsetIntSize, t.offsetIntSize);
-    if (i > 0 && offsets_[i] <= offsets_[i - 1]) ascending = false;
-  }
+  for (std::size_t i = 1; i < n && ascending; ++i) ascending = offsetOf(i) > offsetOf(i - 1);
   // Writers lay objects out in index order; only crafted files alias objects,
   // and those must not be parsed once per alias.
   if (!ascending && n <= 0xFFFF'FFFFu) {
+    std::vector<std::uint64_t> offsets(n);
+    for (std::size_t i = 0; i < n; ++i) offsets[i] = offsetOf(i);
     std::vector<std::uint32_t> order(n);
     std::iota(order.begin(), order.end(), 0u);
     std::stable_sort(order.begin(), order.end(),
-                     [this](std::uint32_t a, std::uint32_t b) { return offsets_[a] < offsets_[b]; });
+                     [&offsets](std::uint32_t a, std::uint32_t b) { return offsets[a] < offsets[b]; });
     canonical_.resize(n);
     for (std::size_t i = 0; i < n; ++i) {
-      bool same = i > 0 && offsets_[order[i]] == offsets_[order[i - 1]];
+      bool same = i > 0 && offsets[order[i]] == offsets[order[i - 1]];
       canonical_[order[i]] = same ? canonical_[order[i - 1]] : order[i];
     }
   }
-  state_.assign(n, State::Unread);
-  memo_.resize(n);
-  height_.resize(n);
+  state_.assign(n, 0);
+  keptAt_.assign(n, kNotKept);
+  findShared();
+}
+
+// Marks the slots that more than one ref (or the trailer and a ref) lead to.
+// Malformed containers are skipped here; parsing reports them if reached.
+void Reader::findShared() {
+  const std::uint64_t end = trailer_.offsetTableOffset;
+  const std::size_t refSize = trailer_.objectRefSize;
+  auto note = [&](std::uint64_t ref) {
+    if (ref >= trailer_.numObjects) return;
+    std::size_t s = slot(ref);
+    state_[s] |= (state_[s] & kSeen) ? kShared : kSeen;
+  };
+  note(trailer_.topObject);
+  for (std::size_t i = 0; i < state_.size(); ++i) {
+    if (slot(i) != i) continue;
+    std::uint64_t pos = offsetOf(i);
+    if (pos < kHeaderSize || pos >= end) continue;
+    const std::uint8_t marker = bytes_[pos++];
+    if ((marker >> 4) != 0xA && (marker >> 4) != 0xD) continue;
+    std::uint64_t n = marker & 0x0F;
+    if (n == 0x0F) {
+      if (pos >= end || (bytes_[pos] & 0xF0) != 0x10) continue;
+      std::uint64_t width = std::uint64_t{1} << (bytes_[pos] & 0x0F);
+      if (width >= end - pos) continue;
+      n = readSized(bytes_.data() + pos + 1, width);
+      pos += 1 + width;
+    }
+    const std::uint64_t refs = (marker >> 4) == 0xD ? 2 : 1;
+    if (n > (end - pos) / refSize / refs) continue;
+    for (std::uint64_t k = 0; k < n * refs; ++k) note(readSized(bytes_.data() + pos + k * refSize, refSize));
+  }
 }
 
 void Reader::fail(const std::string& what) const {
-  std::uint64_t at = current_ < offsets_.size() ? offsets_[current_] : 0;
-  throw Error("binary plist: object " + std::to_string(current_) + " at offset " + hex(at) + ": " +
-              what);
-}
-
-Value Reader::object(std::size_t s, unsigned depth) {
-  unsigned height = 0;
-  return child(s, depth, height);
+  throw Error("binary plist: object " + std::to_string(current_) + " at offset " + hex(offsetOf(current_)) +
+              ": " + what);
 }
 
 // Object `s` at `depth`; raises `height` to cover the nesting below it.
 Value Reader::child(std::size_t s, unsigned depth, unsigned& height) {
-  if (state_[s] == State::Reading) fail("reference cycle through object " + std::to_string(s));
-  if (state_[s] == State::Done) {
-    if (depth + height_[s] > kMaxDepth) fail("nested deeper than " + std::to_string(kMaxDepth) + " levels");
-    height = std::max(height, height_[s] + 1u);
-    return *memo_[s];
+  if (state_[s] & kReading) fail("reference cycle through object " + std::to_string(s));
+  if (keptAt_[s] != kNotKept) {
+    const Kept& k = kept_[keptAt_[s]];
+    if (depth + k.height > kMaxDepth) fail("nested deeper than " + std::to_string(kMaxDepth) + " levels");
+    height = std::max(height, k.height + 1);
+    return k.value;
   }
   if (depth > kMaxDepth) fail("nested deeper than " + std::to_string(kMaxDepth) + " levels");
   std::size_t parent = current_;
   current_ = s;
-  state_[s] = State::Reading;
+  state_[s] |= kReading;
   unsigned below = 0;
   Value v = parse(s, depth, below);
-  state_[s] = State::Done;
-  height_[s] = static_cast<std::uint16_t>(below);
-  memo_[s] = v;
+  state_[s] &= static_cast<std::uint8_t>(~kReading);
+  if (state_[s] & kShared) {
+    keptAt_[s] = static_cast<std::uint32_t>(kept_.size());
+    kept_.push_back({v, below});
+  }
   current_ = parent;
   height = std::max(height, below + 1);
   return v;
@@ -237,7 +275,7 @@ std::size_t Reader::childRef(std::uint64_t pos) {
 }
 
 Value Reader::parse(std::size_t s, unsigned depth, unsigned& height) {
-  const std::uint64_t start = offsets_[s];
+  const std::uint64_t start = offsetOf(s);
   if (start < kHeaderSize || start >= trailer_.offsetTableOffset) {
     fail("offset is outside the objects");
   }
@@ -332,7 +370,7 @@ Value Reader::dictionary(std::uint64_t pos, std::uint64_t n, unsigned depth, uns
   members.reserve(n);
   for (std::uint64_t i = 0; i < n; ++i) {
     std::size_t keySlot = childRef(pos + i * refSize);
-    std::uint64_t keyAt = offsets_[keySlot];
+    std::uint64_t keyAt = offsetOf(keySlot);
     // Looked at before parsing, so a container key is never built; a key
     // outside the objects is reported when it is parsed.
     std::uint8_t keyMarker = keyAt < trailer_.offsetTableOffset ? bytes_[keyAt] : 0x50;

@@ -145,21 +145,28 @@ class IndexTable {
   std::size_t size_ = 0;
 };
 
-// Objects and refs of the tree under `v` as if nothing in it were shared:
-// an upper bound used to size buffers once. Gives up (leaving counts past
-// `limit`) on trees that sharing makes larger than the value itself.
-void measure(const Value& v, unsigned depth, std::size_t limit, std::size_t& objects, std::size_t& refs) {
-  ++objects;
-  if (objects > limit || depth > kMaxDepth) return;
-  if (const Array* a = v.asArray()) {
-    refs += a->size();
-    for (const Value& child : *a) measure(child, depth + 1, limit, objects, refs);
-  } else if (const Dictionary* d = v.asDictionary()) {
-    refs += 2 * d->size();
-    objects += d->size();
-    for (const auto& [key, child] : *d) measure(child, depth + 1, limit, objects, refs);
+// The size of the tree under `v` as if nothing in it were shared, to size
+// buffers once. Gives up past `limit` objects, on trees that sharing makes
+// larger than the value itself.
+struct Measure {
+  std::size_t limit = 0;
+  std::size_t objects = 0;
+  std::size_t refs = 0;
+
+  bool complete() const { return objects <= limit; }
+  void add(const Value& v, unsigned depth) {
+    ++objects;
+    if (!complete() || depth > kMaxDepth) return;
+    if (const Array* a = v.asArray()) {
+      refs += a->size();
+      for (const Value& child : *a) add(child, depth + 1);
+    } else if (const Dictionary* d = v.asDictionary()) {
+      refs += 2 * d->size();
+      objects += d->size();
+      for (const auto& [key, child] : *d) add(child, depth + 1);
+    }
   }
-}
+};
 
 class Writer {
  public:
@@ -189,7 +196,7 @@ class Writer {
 
   std::vector<Object> objects_;      // in index order
   std::vector<std::uint32_t> refs_;  // children of every container, each run in order
-  IndexTable table_;                 // every object by kind and value or identity
+  IndexTable table_;                 // every object by kind and value, containers by identity
   std::vector<std::uint8_t> out_;
   std::vector<char16_t> units_;  // scratch for UTF-16 strings
   std::size_t sizeGuess_ = 0;    // bytes the objects will take, roughly
@@ -377,14 +384,14 @@ void Writer::encode(const Object& o, std::size_t refSize) {
 }
 
 std::vector<std::uint8_t> Writer::write(const Value& root) {
-  // Fresh memory is costly to touch, so buffers are sized once where the
-  // tree's size allows, never grown by copying.
-  std::size_t objectBound = 0, refBound = 0;
-  constexpr std::size_t kMeasureLimit = 1u << 24;
-  measure(root, 0, kMeasureLimit, objectBound, refBound);
-  if (objectBound <= kMeasureLimit) {
-    objects_.reserve(objectBound);
-    refs_.reserve(refBound);
+  // Fresh memory is what writing a large value mostly costs, so buffers are
+  // sized once where the tree allows, never grown by copying.
+  Measure m;
+  m.limit = std::size_t{1} << 22;
+  m.add(root, 0);
+  if (m.complete()) {
+    objects_.reserve(m.objects);
+    refs_.reserve(m.refs);
   }
   unsigned height = 0;
   flatten(root, 0, height);

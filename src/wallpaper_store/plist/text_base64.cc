@@ -1,5 +1,6 @@
 #include "wallpaper_store/plist/text_base64.h"
 
+#include <algorithm>
 #include <array>
 
 namespace zeph::plist {
@@ -48,23 +49,23 @@ std::size_t decodeBase64(std::string_view text, std::vector<std::uint8_t>& out) 
 void appendBase64Lines(const std::vector<std::uint8_t>& data, std::size_t lineLength,
                        std::size_t indent, std::vector<std::uint8_t>& out) {
   std::size_t groupsPerLine = lineLength / 4;
-  std::size_t i = 0;
-  std::size_t inLine = 0;
-  while (i < data.size()) {
-    if (inLine == 0) out.insert(out.end(), indent, '\t');
+  std::size_t groups = (data.size() + 2) / 3;
+  std::size_t lines = (groups + groupsPerLine - 1) / groupsPerLine;
+  std::size_t at = out.size();
+  out.resize(at + groups * 4 + lines * (indent + 1));  // the exact size, filled below
+  std::uint8_t* p = out.data() + at;
+  std::size_t n = data.size();
+  for (std::size_t g = 0, i = 0; g < groups; ++g, i += 3) {
+    if (g % groupsPerLine == 0) p = std::fill_n(p, indent, '\t');
     std::uint32_t a = data[i];
-    std::uint32_t b = i + 1 < data.size() ? data[i + 1] : 0;
-    std::uint32_t c = i + 2 < data.size() ? data[i + 2] : 0;
-    std::uint32_t n = (a << 16) | (b << 8) | c;
-    char quad[4] = {kAlphabet[n >> 18], kAlphabet[(n >> 12) & 63],
-                    i + 1 < data.size() ? kAlphabet[(n >> 6) & 63] : '=',
-                    i + 2 < data.size() ? kAlphabet[n & 63] : '='};
-    out.insert(out.end(), quad, quad + 4);
-    i += 3;
-    if (++inLine == groupsPerLine || i >= data.size()) {
-      out.push_back('\n');
-      inLine = 0;
-    }
+    std::uint32_t b = i + 1 < n ? data[i + 1] : 0;
+    std::uint32_t c = i + 2 < n ? data[i + 2] : 0;
+    std::uint32_t v = (a << 16) | (b << 8) | c;
+    *p++ = static_cast<std::uint8_t>(kAlphabet[v >> 18]);
+    *p++ = static_cast<std::uint8_t>(kAlphabet[(v >> 12) & 63]);
+    *p++ = static_cast<std::uint8_t>(i + 1 < n ? kAlphabet[(v >> 6) & 63] : '=');
+    *p++ = static_cast<std::uint8_t>(i + 2 < n ? kAlphabet[v & 63] : '=');
+    if ((g + 1) % groupsPerLine == 0 || g + 1 == groups) *p++ = '\n';
   }
 }
 

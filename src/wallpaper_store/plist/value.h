@@ -61,10 +61,10 @@ class Dictionary {
   /// Inserts the member or replaces the value of an existing key.
   void set(std::string key, Value value);
 
-  std::size_t size() const { return members_.size(); }
-  bool empty() const { return members_.empty(); }
-  const_iterator begin() const { return members_.begin(); }
-  const_iterator end() const { return members_.end(); }
+  std::size_t size() const;
+  bool empty() const;
+  const_iterator begin() const;
+  const_iterator end() const;
 
  private:
   std::vector<Member> members_;  // sorted by key, keys unique
@@ -128,6 +128,12 @@ class Value {
 
   Storage v_;  // never holds an empty pointer
 };
+
+// Defined here, where Value is complete.
+inline std::size_t Dictionary::size() const { return members_.size(); }
+inline bool Dictionary::empty() const { return members_.empty(); }
+inline Dictionary::const_iterator Dictionary::begin() const { return members_.begin(); }
+inline Dictionary::const_iterator Dictionary::end() const { return members_.end(); }
 
 /// The value under `key` when `v` is a dictionary that holds one, else nullptr.
 const Value* member(const Value& v, std::string_view key);

@@ -7,7 +7,6 @@
 #endif
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -50,8 +49,16 @@ struct OpenTag {
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 // A piece of the document as messages quote it: cut() then endQuote().
+// The cut falls between UTF-8 characters.
 constexpr std::size_t kQuoted = 40;
-std::string_view cut(std::string_view s) { return s.substr(0, kQuoted); }
+std::string_view cut(std::string_view s) {
+  if (s.size() <= kQuoted) return s;
+  std::size_t n = kQuoted;
+  while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) --n;
+  return s.substr(0, n);
+}
+
+char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 std::string_view endQuote(std::string_view s) { return s.size() > kQuoted ? "…\"" : "\""; }
 
 // Leading white space of <integer> text as the platform skips it: bytes below
@@ -86,7 +93,7 @@ locale_t cLocale() {
 // strtod reads whole from the characters [0-9+-.eE] after leading space.
 std::optional<double> parseRealText(std::string_view text) {
   std::string lower(text.substr(0, 10));
-  std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  std::transform(lower.begin(), lower.end(), lower.begin(), asciiLower);
   if (text.size() <= 10) {
     constexpr double kInf = std::numeric_limits<double>::infinity();
     if (lower == "nan") return std::numeric_limits<double>::quiet_NaN();
@@ -499,7 +506,7 @@ std::string_view documentText(std::span<const std::uint8_t> bytes, std::string& 
   std::size_t nameEnd = decl.find(quote, at + 10);
   if ((quote != '"' && quote != '\'') || nameEnd == kNone) return text;
   std::string name(decl.substr(at + 10, nameEnd - at - 10));
-  std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  std::transform(name.begin(), name.end(), name.begin(), asciiLower);
   if (name == "utf-8" || name == "utf8") return text;
   if (name == "us-ascii" || name == "ascii") {
     auto high = std::find_if(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });

@@ -34,21 +34,58 @@ bool needsUtf16Sort(const Dictionary& d) {
   });
 }
 
-// Appends text to the output bytes.
+// Appends text to the output bytes. Out of line, so the writer's recursive
+// functions do not each carry the vector's growth code in their frames.
 class Output {
  public:
-  void append(std::string_view s) { bytes_.insert(bytes_.end(), s.begin(), s.end()); }
-  void append(const char* first, const char* last) { bytes_.insert(bytes_.end(), first, last); }
-  void append(std::size_t count, char c) { bytes_.insert(bytes_.end(), count, static_cast<std::uint8_t>(c)); }
+  [[gnu::noinline]] void append(std::string_view s) { bytes_.insert(bytes_.end(), s.begin(), s.end()); }
+  void append(const char* first, const char* last) { append(std::string_view(first, static_cast<std::size_t>(last - first))); }
+  [[gnu::noinline]] void append(std::size_t count, char c) { bytes_.insert(bytes_.end(), count, static_cast<std::uint8_t>(c)); }
   std::vector<std::uint8_t>& bytes() { return bytes_; }
 
  private:
   std::vector<std::uint8_t> bytes_;
 };
 
+// Output beyond this is refused: values from binary documents may share
+// objects, and a small file that nests shared arrays 40 deep would spell out
+// 2^40 elements here.
+constexpr std::size_t kMaxOutput = std::size_t{1} << 30;
+
+// Adds roughly the bytes writing `v` at `indent` takes to `total`, so the
+// output is sized once instead of growing through copies (a third of the
+// time for big stores). Stops early, returning false, past kMaxOutput.
+bool estimateSize(const Value& v, std::size_t indent, std::size_t& total) {
+  if (total > kMaxOutput) return false;
+  if (indent > kMaxDepth) return true;  // the writer refuses it anyway
+  if (const Dictionary* d = v.asDictionary()) {
+    total += 2 * indent + 16;
+    for (const auto& [key, item] : *d) {
+      total += indent + 13 + key.size();
+      if (!estimateSize(item, indent + 1, total)) return false;
+    }
+  } else if (const Array* a = v.asArray()) {
+    total += 2 * indent + 18;
+    for (const auto& item : *a) {
+      if (!estimateSize(item, indent + 1, total)) return false;
+    }
+  } else if (const std::string* s = v.asString()) {
+    total += indent + 18 + s->size();
+  } else if (const Data* data = v.asData()) {
+    std::size_t chars = (data->size() + 2) / 3 * 4;
+    total += 2 * indent + 16 + chars + (chars / (76 - 8 * std::min<std::size_t>(indent, 8)) + 1) * (indent + 1);
+  } else {
+    total += 3 * indent + 64;  // numbers, dates, booleans, references
+  }
+  return total <= kMaxOutput;
+}
+
 class XmlWriter {
  public:
   std::vector<std::uint8_t> finish(const Value& root) {
+    std::size_t size = kHeader.size() + 9;
+    if (!estimateSize(root, 0, size)) throw Error("XML plist: the document would be larger than 1 GiB");
+    out_.bytes().reserve(size);
     out_.append(kHeader);
     write(root, 0);
     out_.append("</plist>\n");
@@ -100,6 +137,9 @@ class XmlWriter {
         out_.append(*v.asBoolean() ? "<true/>\n" : "<false/>\n");
         return;
       case Kind::Uid:
+        // Readers take "CF$UID" as 32 bits; a larger one would come back as
+        // an ordinary dictionary.
+        if (v.asUid()->value > 0xFFFF'FFFFull) refuseUid(v.asUid()->value);
         out_.append("<dict>\n");
         tabs(indent + 1);
         out_.append("<key>CF$UID</key>\n");
@@ -124,26 +164,31 @@ class XmlWriter {
     }
     checkDepth(indent);
     out_.append("<dict>\n");
-    auto member = [&](const Dictionary::Member& m) {
-      tabs(indent + 1);
-      out_.append("<key>");
-      appendEscaped(m.first);
-      out_.append("</key>\n");
-      write(m.second, indent + 1);
-    };
     if (needsUtf16Sort(d)) {
-      std::vector<const Dictionary::Member*> sorted;
-      for (const auto& m : d) {
-        checkText(m.first);  // the order below needs well-formed keys
-        sorted.push_back(&m);
-      }
-      std::sort(sorted.begin(), sorted.end(), [](const auto* a, const auto* b) { return lessInUtf16Order(a->first, b->first); });
-      for (const auto* m : sorted) member(*m);
+      for (const auto* m : inUtf16Order(d)) writeMember(*m, indent + 1);
     } else {
-      for (const auto& m : d) member(m);
+      for (const auto& m : d) writeMember(m, indent + 1);
     }
     tabs(indent);
     out_.append("</dict>\n");
+  }
+
+  void writeMember(const Dictionary::Member& m, std::size_t indent) {
+    tabs(indent);
+    out_.append("<key>");
+    appendEscaped(m.first);
+    out_.append("</key>\n");
+    write(m.second, indent);
+  }
+
+  [[gnu::noinline]] static std::vector<const Dictionary::Member*> inUtf16Order(const Dictionary& d) {
+    std::vector<const Dictionary::Member*> sorted;
+    for (const auto& m : d) {
+      checkText(m.first);  // the order needs well-formed keys
+      sorted.push_back(&m);
+    }
+    std::sort(sorted.begin(), sorted.end(), [](const auto* a, const auto* b) { return lessInUtf16Order(a->first, b->first); });
+    return sorted;
   }
 
   [[gnu::noinline]] void writeArray(const Array& a, std::size_t indent) {
@@ -180,6 +225,10 @@ class XmlWriter {
     if (bad != std::string_view::npos) refuseText(s, bad);
   }
 
+  [[noreturn, gnu::noinline]] static void refuseUid(std::uint64_t uid) {
+    throw Error("XML plist: UID " + std::to_string(uid) + " does not fit the 32 bits XML readers take");
+  }
+
   [[noreturn, gnu::noinline]] static void refuseText(std::string_view s, std::size_t bad) {
     if (findEncodedSurrogate(s) == bad) {
       throw Error("XML plist: string \"" + std::string(s.substr(0, bad)) + "…\" holds a lone UTF-16 surrogate, which XML cannot carry");
@@ -189,7 +238,7 @@ class XmlWriter {
 
   // Only '<', '>' and '&' are escaped; quotes, CR and control characters go
   // out as they are, as the platform writes them.
-  void appendEscaped(std::string_view s) {
+  [[gnu::noinline]] void appendEscaped(std::string_view s) {
     checkText(s);
     std::size_t from = 0;
     for (std::size_t i = 0; i < s.size(); ++i) {

@@ -185,9 +185,14 @@ TEST(XmlWriter, RefusesWhatXmlCannotCarry) {
   EXPECT_NE(errorOf(Value("\xFF")).find("not valid UTF-8"), std::string::npos);
   EXPECT_NE(errorOf(dict({{"\xC3", Value("x")}})).find("not valid UTF-8"), std::string::npos);
   EXPECT_NE(errorOf(dict({{"\xF0\x9F", Value("x")}})).find("not valid UTF-8"), std::string::npos);
+  EXPECT_NE(errorOf(Value(Uid{4294967296u})).find("UID 4294967296 does not fit"), std::string::npos);
   Value deep(Array{Value::integer(1)});
   for (int i = 0; i < 600; ++i) deep = Value(Array{deep});
   EXPECT_NE(errorOf(deep).find("nested too deeply"), std::string::npos);
+  // Shared arrays nested 40 deep would spell out 2^40 items.
+  Value shared(Array{Value("x")});
+  for (int i = 0; i < 40; ++i) shared = Value(Array{shared, shared});
+  EXPECT_NE(errorOf(shared).find("larger than 1 GiB"), std::string::npos);
 }
 
 TEST(XmlWriter, RoundTripsEveryKind) {

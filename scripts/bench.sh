@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Builds the release configuration and runs the codec benchmark: our property-
+# list codec against libplist and CPython's plistlib on a large generated
+# wallpaper store. Extra arguments go to codec_bench (e.g. --reps 3, --check).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DZEPH_TESTS=OFF >/dev/null
+cmake --build build/release -j "$(nproc)" --target codec_bench
+build/release/bench/codec_bench "$@"
