@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "main/process_values.h"
 #include "platform/files.h"
 #include "wallpaper_store/idle_entry.h"
 #include "wallpaper_store/store_sandbox.h"
@@ -28,6 +29,7 @@ TEST(ZephSlotCount, IsZeroForAStoreItCannotUse) {
 }
 
 TEST(ZephSlotCount, CountsRecognisedEntriesInTheSlotsOnly) {
+  setProcessValues("/Users/a", true);  // the entry names saverDest
   plist::Value saver(zephIdleNode());
   plist::Value other = dict({{"Content", dict({{"Choices", array({dict({})})}})}});
   plist::Value twoDisplays =
