@@ -1,6 +1,7 @@
 // Whatever plist::read() accepts, in any format, must write as binary and read
 // back to an equal value; and where XML can carry it, the same through XML
-// (dates lose their fraction of a second, every NaN becomes the one "nan").
+// (dates lose their fraction of a second and the sign of a zero, every NaN
+// becomes the one "nan").
 // Documents may share sub-trees many times over ("billion laughs"), so every
 // walk here is memoised on the shared objects to stay linear.
 
@@ -95,7 +96,8 @@ class XmlView {
 
  private:
   Value convert(const Value& v) {
-    if (const Date* d = v.asDate()) return Value(Date{std::floor(d->secondsSince2001)});
+    // + 0.0: the date text has no sign of zero, so -0.0 s reads back as 0.0 s.
+    if (const Date* d = v.asDate()) return Value(Date{std::floor(d->secondsSince2001) + 0.0});
     if (const double* r = v.asReal()) {
       return std::isnan(*r) ? Value::real(std::numeric_limits<double>::quiet_NaN()) : v;
     }

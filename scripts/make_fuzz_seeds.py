@@ -99,6 +99,7 @@ def binary_seeds():
     s['unknown_markers'] = bplist([array([1, 2, 3, 4, 5, 6, 7]), b'\x00', b'\x0f', b'\x0c', b'\x21\x00\x00',
                                    b'\x34' + bytes(16), b'\x73abc', b'\x91\x00'])
     s['set_marker'] = bplist([b'\xc2\x01\x02', int_obj(1), int_obj(2)])
+    s['date_negative_zero'] = bplist([array([1]), b'\x33' + struct.pack('>d', -0.0)])
     s['uid_2p32_minus_1'] = bplist([array([1]), b'\x83\xff\xff\xff\xff'])
     s['uid_2p32'] = bplist([array([1]), b'\x84\x01\x00\x00\x00\x00'])
     s['non_string_keys'] = bplist([dictionary([1, 2], [3, 3]), int_obj(5), b'\x09', ascii_obj(b'v')])
@@ -240,7 +241,8 @@ def main():
     openstep = openstep_seeds()
     roundtrip = {}
     for prefix, seeds, names in (
-            ('bin_', binary, ['scalars', 'sixteen_byte_ints', 'lone_surrogates', 'billion_laughs_30', 'store_plistlib']),
+            ('bin_', binary, ['scalars', 'sixteen_byte_ints', 'lone_surrogates', 'billion_laughs_30', 'store_plistlib',
+                              'date_negative_zero']),
             ('xml_', xml, ['all_kinds', 'store_plistlib', 'dates_odd', 'controls_kept', 'abcd']),
             ('openstep_', openstep, ['dict_all', 'escapes'])):
         for n in names:

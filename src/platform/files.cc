@@ -10,33 +10,10 @@
 #include <cstdio>
 #include <system_error>
 
+#include "platform/unique_fd.h"
+
 namespace zeph {
 namespace {
-
-[[noreturn]] void throwErrno(const char* call, const std::string& path, int error = errno) {
-  throw std::system_error(error, std::generic_category(), std::string(call) + "(" + path + ")");
-}
-
-// Owns a file descriptor; close() is not retried on EINTR (the descriptor is gone either way).
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  ~UniqueFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-  // Closes now and reports failure: a late write error can surface here.
-  int close() {
-    int rc = ::close(fd_);
-    fd_ = -1;
-    return rc;
-  }
-
- private:
-  int fd_;  // -1 when empty
-};
 
 // Removes the file at `path` on scope exit unless released: no half-written
 // file survives a failure.

@@ -14,6 +14,7 @@
 
 #include "main/process_values.h"
 #include "platform/files.h"
+#include "platform/unique_fd.h"
 #include "wallpaper_store/plist/format.h"
 
 // A suite is the binary property list <realHome>/Library/Preferences/<suite>.plist,
@@ -28,10 +29,6 @@ namespace {
 
 std::string suitePath(const std::string& suite) {
   return realHome + "/Library/Preferences/" + suite + ".plist";
-}
-
-[[noreturn]] void throwErrno(const char* call, const std::string& path) {
-  throw std::system_error(errno, std::generic_category(), std::string(call) + "(" + path + ")");
 }
 
 // Holds an exclusive flock on `path` (created when missing) for its lifetime.

@@ -10,37 +10,14 @@
 #include <memory>
 #include <string>
 #include <system_error>
+
+#include "platform/unique_fd.h"
 #include <vector>
 
 namespace zeph {
 namespace {
 
 constexpr mode_t kPermissionBits = 0777;
-
-[[noreturn]] void throwErrno(const char* call, const std::string& path, int error = errno) {
-  throw std::system_error(error, std::generic_category(), std::string(call) + "(" + path + ")");
-}
-
-// Owns a file descriptor; close() is not retried on EINTR (the descriptor is gone either way).
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  ~UniqueFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-  /// Closes now, so that a failed close (a lost write) can be reported.
-  int release() {
-    int result = ::close(fd_);
-    fd_ = -1;
-    return result;
-  }
-
- private:
-  int fd_;  // -1 when empty
-};
 
 struct DirCloser {
   void operator()(DIR* dir) const { ::closedir(dir); }
@@ -87,7 +64,7 @@ void copyFile(const std::string& from, const std::string& to, mode_t mode) {
   }
   // Set after creation: the umask must not narrow the bundle's own bits.
   if (::fchmod(out.get(), mode & kPermissionBits) != 0) throwErrno("chmod", to);
-  if (out.release() != 0) throwErrno("close", to);
+  if (out.close() != 0) throwErrno("close", to);
 }
 
 void copyLink(const std::string& from, const std::string& to) {
