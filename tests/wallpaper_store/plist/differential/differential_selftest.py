@@ -12,9 +12,9 @@ import unittest
 import plistlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-spec = importlib.util.spec_from_file_location('differential', os.path.join(HERE, 'differential.py'))
-differential = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(differential)
+loader_spec = importlib.util.spec_from_file_location('differential', os.path.join(HERE, 'differential.py'))
+differential = importlib.util.module_from_spec(loader_spec)
+loader_spec.loader.exec_module(differential)
 
 # A stand-in for plist_convert built on plistlib, with an optional fault:
 # "int" adds one to every integer above 2^32, "none" converts faithfully.
