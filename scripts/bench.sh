@@ -5,5 +5,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DZEPH_TESTS=OFF >/dev/null
-cmake --build build/release -j "$(nproc)" --target codec_bench
+cmake --build build/release -j "$(nproc)" --target codec_bench store_rewrite_bench
 build/release/bench/codec_bench "$@"
+build/release/bench/store_rewrite_bench
