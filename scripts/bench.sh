@@ -4,7 +4,7 @@
 # wallpaper store. Extra arguments go to codec_bench (e.g. --reps 3, --check).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DZEPH_TESTS=OFF >/dev/null
-cmake --build build/release -j "$(nproc)" --target codec_bench store_rewrite_bench
-build/release/bench/codec_bench "$@"
-build/release/bench/store_rewrite_bench
+cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DZEPH_TESTS=OFF >/dev/null
+cmake --build build/bench -j "$(nproc)" --target codec_bench store_rewrite_bench
+build/bench/bench/codec_bench "$@"
+build/bench/bench/store_rewrite_bench

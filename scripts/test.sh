@@ -14,10 +14,10 @@ build() {  # build DIR [cmake options...]
   cmake --build "$dir" -j "$jobs"
 }
 
-build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEPH_TESTS=ON
 (cd build/release && ctest --output-on-failure -j "$jobs")
 
-build build/sanitize -DCMAKE_BUILD_TYPE=Debug -DZEPH_SANITIZE=ON -DZEPH_BENCH=OFF
+build build/sanitize -DCMAKE_BUILD_TYPE=Debug -DZEPH_SANITIZE=ON -DZEPH_TESTS=ON -DZEPH_BENCH=OFF
 (cd build/sanitize && ctest --output-on-failure -j "$jobs")
 
 if [ -f fuzz/CMakeLists.txt ]; then
