@@ -86,16 +86,7 @@ std::string resolveFinalLink(std::string path) {
   for (int hops = 0; hops < 40; ++hops) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
-    std::string target(static_cast<std::size_t>(st.st_size) + 1, '\0');
-    for (;;) {
-      ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
-      if (n < 0) throwErrno("readlink", path);
-      if (static_cast<std::size_t>(n) < target.size()) {
-        target.resize(static_cast<std::size_t>(n));
-        break;
-      }
-      target.resize(target.size() * 2);  // the link changed since lstat()
-    }
+    std::string target = readLink(path);
     if (target.empty()) throwErrno("readlink", path, ENOENT);
     path = target[0] == '/' ? target : folderOf(path) + "/" + target;
   }
@@ -113,6 +104,19 @@ std::string temporaryName(const std::string& folder, const std::string& name) {
 }
 
 }  // namespace
+
+std::string readLink(const std::string& path) {
+  std::string target(256, '\0');
+  for (;;) {
+    ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+    if (n < 0) throwErrno("readlink", path);
+    if (static_cast<std::size_t>(n) < target.size()) {
+      target.resize(static_cast<std::size_t>(n));
+      return target;
+    }
+    target.resize(target.size() * 2);  // readlink() truncates silently
+  }
+}
 
 std::vector<std::uint8_t> readFile(const std::string& path) {
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));

@@ -16,6 +16,9 @@ namespace zeph {
 /// The whole content of the file at `path`.
 std::vector<std::uint8_t> readFile(const std::string& path);
 
+/// The target text of the symbolic link at `path`, whatever its length.
+std::string readLink(const std::string& path);
+
 /// Whether anything exists at `path`, following symbolic links (a dangling
 /// link counts as nothing). Never throws.
 bool pathExists(const std::string& path);

@@ -11,8 +11,10 @@
 #include <string>
 #include <system_error>
 
-#include "platform/unique_fd.h"
 #include <vector>
+
+#include "platform/files.h"
+#include "platform/unique_fd.h"
 
 namespace zeph {
 namespace {
@@ -68,17 +70,7 @@ void copyFile(const std::string& from, const std::string& to, mode_t mode) {
 }
 
 void copyLink(const std::string& from, const std::string& to) {
-  std::vector<char> target(256);
-  for (;;) {
-    ssize_t n = ::readlink(from.c_str(), target.data(), target.size());
-    if (n < 0) throwErrno("readlink", from);
-    if (static_cast<std::size_t>(n) < target.size()) {
-      target.resize(static_cast<std::size_t>(n));
-      break;
-    }
-    target.resize(target.size() * 2);
-  }
-  std::string text(target.begin(), target.end());
+  std::string text = readLink(from);
   if (::symlink(text.c_str(), to.c_str()) != 0) throwErrno("symlink", to);
 }
 
