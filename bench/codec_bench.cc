@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
 #include "wallpaper_store/plist/binary_reader.h"
 #include "wallpaper_store/plist/binary_writer.h"
 #include "wallpaper_store/plist/value.h"
@@ -157,15 +158,26 @@ long peakMemory(const std::string& self, const std::string& binPath) {
   return kb * 1024;
 }
 
+// The process's peak resident memory in KiB. VmHWM belongs to the address
+// space this program was exec'd into; ru_maxrss is only a fallback, because
+// after posix_spawn (a vfork) it starts from the parent's peak.
+long peakResidentKiB() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+  }
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
 int peakChild(const std::string& binPath, const std::string& out) {
-  std::ifstream in(binPath, std::ios::binary);
-  Bytes bin{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  Bytes bin = zeph::readFile(binPath);  // read as the store code reads it: one buffer of the file's size
   Value v = readBinary(bin);
   Bytes again = writeBinary(v);
   if (again.empty()) return 1;
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  std::ofstream(out) << usage.ru_maxrss << '\n';
+  std::ofstream(out) << peakResidentKiB() << '\n';
   return 0;
 }
 

@@ -110,7 +110,7 @@ class XmlView {
     if (const Dictionary* d = v.asDictionary()) {
       if (d->size() == 1 && d->begin()->first == "CF$UID") {
         const Value& n = d->begin()->second;
-        if (const Integer* i = n.asInteger(); i && !i->negative && i->bits <= 0xFFFF'FFFFull) {
+        if (std::optional<Integer> i = n.asInteger(); i && !i->negative && i->bits <= 0xFFFF'FFFFull) {
           return Value(Uid{i->bits});
         }
         if (const double* r = n.asReal(); r && *r >= 0 && *r <= 4294967295.0 && std::floor(*r) == *r) {

@@ -19,7 +19,7 @@ constexpr const char* kCachedReadingKeys[] = {"cachedTempRaw",   "cachedTempIsFa
 // "1" after optional spaces and sign), every other kind false.
 bool readsAsTrue(const plist::Value& value) {
   if (const bool* b = value.asBoolean()) return *b;
-  if (const plist::Integer* i = value.asInteger()) return i->bits != 0;
+  if (std::optional<plist::Integer> i = value.asInteger()) return i->bits != 0;
   if (const double* r = value.asReal()) return *r != 0 && !std::isnan(*r);
   if (const std::string* s = value.asString()) {
     std::size_t at = s->find_first_not_of(" \t\n\r\v\f");

@@ -62,7 +62,7 @@ Owned makeValue(const plist::Value& value) {
   if (const std::string* text = value.asString()) return makeString(*text);
   if (const bool* flag = value.asBoolean()) return Owned(CFRetain(*flag ? kCFBooleanTrue : kCFBooleanFalse));
   if (const double* real = value.asReal()) return Owned(CFNumberCreate(kCFAllocatorDefault, kCFNumberDoubleType, real));
-  if (const plist::Integer* integer = value.asInteger(); integer && !integer->needsSixteenBytes()) {
+  if (std::optional<plist::Integer> integer = value.asInteger(); integer && !integer->needsSixteenBytes()) {
     auto bits = static_cast<std::int64_t>(integer->bits);
     return Owned(CFNumberCreate(kCFAllocatorDefault, kCFNumberSInt64Type, &bits));
   }

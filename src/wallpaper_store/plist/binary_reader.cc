@@ -29,6 +29,10 @@ constexpr std::size_t kTrailerSize = 32;
 constexpr std::uint64_t kLongMax = 0x7FFF'FFFF'FFFF'FFFFull;
 // The platform's nesting limit on macOS: no object deeper than this below the top.
 constexpr unsigned kMaxDepth = 512;
+// Bytes of dictionary keys a document may expand to: this many per byte of
+// the file, plus a floor that small files never reach.
+constexpr std::uint64_t kKeyBytesPerFileByte = 32;
+constexpr std::uint64_t kKeyBytesAtLeast = std::uint64_t{32} << 20;
 
 std::string hex(std::uint64_t v) {
   char buf[24];
@@ -37,11 +41,29 @@ std::string hex(std::uint64_t v) {
 }
 
 // Big-endian unsigned of any width; widths past 8 keep the low 64 bits, as
-// the platform folds them.
+// the platform folds them. The usual widths load at once.
 std::uint64_t readSized(const std::uint8_t* p, std::size_t width) {
-  std::uint64_t v = 0;
-  for (std::size_t i = 0; i < width; ++i) v = (v << 8) | p[i];
-  return v;
+  switch (width) {
+    case 1:
+      return p[0];
+    case 2:
+      return std::uint64_t{p[0]} << 8 | p[1];
+    case 4: {
+      std::uint32_t v;
+      std::memcpy(&v, p, 4);
+      return std::endian::native == std::endian::little ? __builtin_bswap32(v) : v;
+    }
+    case 8: {
+      std::uint64_t v;
+      std::memcpy(&v, p, 8);
+      return std::endian::native == std::endian::little ? __builtin_bswap64(v) : v;
+    }
+    default: {
+      std::uint64_t v = 0;
+      for (std::size_t i = 0; i < width; ++i) v = (v << 8) | p[i];
+      return v;
+    }
+  }
 }
 
 struct Trailer {
@@ -146,6 +168,8 @@ class Reader {
   std::size_t childRef(std::uint64_t pos);
   Value child(std::size_t slot, unsigned depth, unsigned& height);
   Value dictionary(std::uint64_t pos, std::uint64_t n, unsigned depth, unsigned& height);
+  std::string key(std::size_t slot, unsigned depth, unsigned& height);
+  std::string text(std::uint8_t marker, std::uint64_t pos);
   [[noreturn]] void fail(const std::string& what) const;
 
   std::span<const std::uint8_t> bytes_;
@@ -154,10 +178,18 @@ class Reader {
   std::vector<std::uint8_t> state_;       // by slot: kReading, kShared and kSeen bits
   std::vector<std::uint32_t> keptAt_;     // by slot: index in kept_, or kNotKept
   std::vector<Kept> kept_;                // parsed shared objects
+  // Members of the dictionaries being read, innermost last: one buffer for
+  // them all instead of one per dictionary.
+  std::vector<Dictionary::Member> pending_;
+  detail::Arena::Handle arena_ = detail::Arena::open();  // where the document's objects go
   std::size_t current_ = 0;               // slot being parsed, for messages
+  // Dictionaries hold their keys by value, so a long key shared by many
+  // dictionaries is copied into each; past this many bytes the file is refused.
+  std::uint64_t keyBudget_ = 0;
 };
 
-Reader::Reader(std::span<const std::uint8_t> bytes, const Trailer& t) : bytes_(bytes), trailer_(t) {
+Reader::Reader(std::span<const std::uint8_t> bytes, const Trailer& t)
+    : bytes_(bytes), trailer_(t), keyBudget_(kKeyBytesPerFileByte * bytes.size() + kKeyBytesAtLeast) {
   const std::size_t n = t.numObjects;  // fits: the table lies inside `bytes`
   bool ascending = true;
   for (std::size_t i = 1; i < n && ascending; ++i) ascending = offsetOf(i) > offsetOf(i - 1);
@@ -315,25 +347,11 @@ Value Reader::parse(std::size_t s, unsigned depth, unsigned& height) {
     case 0x4: {
       std::uint64_t n = count(marker, pos);
       need(pos, n, 1, "data", "bytes");
-      return Value(Data(p + pos, p + pos + n));
+      return Value(Data(p + pos, p + pos + n), arena_.get());
     }
-    case 0x5: {
-      std::uint64_t n = count(marker, pos);
-      need(pos, n, 1, "string", "bytes");
-      const std::uint8_t* text = p + pos;
-      bool ascii = std::all_of(text, text + n, [](std::uint8_t b) { return b < 0x80; });
-      if (ascii) return Value(std::string(reinterpret_cast<const char*>(text), n));
-      std::string s;
-      appendUtf8FromLatin1(text, n, s);
-      return Value(std::move(s));
-    }
-    case 0x6: {
-      std::uint64_t n = count(marker, pos);
-      need(pos, n, 2, "string", "UTF-16 units");
-      std::string s;
-      appendUtf8FromUtf16Be(p + pos, n, s);
-      return Value(std::move(s));
-    }
+    case 0x5:
+    case 0x6:
+      return Value(text(marker, pos), arena_.get());
     case 0x8: {
       std::uint64_t width = low + 1u;
       need(pos, width, 1, "UID", "bytes");
@@ -349,7 +367,7 @@ Value Reader::parse(std::size_t s, unsigned depth, unsigned& height) {
       for (std::uint64_t i = 0; i < n; ++i) {
         items.push_back(child(childRef(pos + i * trailer_.objectRefSize), depth + 1, height));
       }
-      return Value(std::move(items));
+      return Value(std::move(items), arena_.get());
     }
     case 0xC:
       fail("sets (0xcn) are not supported");
@@ -366,8 +384,7 @@ Value Reader::parse(std::size_t s, unsigned depth, unsigned& height) {
 
 Value Reader::dictionary(std::uint64_t pos, std::uint64_t n, unsigned depth, unsigned& height) {
   const std::size_t refSize = trailer_.objectRefSize;
-  std::vector<Dictionary::Member> members;
-  members.reserve(n);
+  const std::size_t base = pending_.size();
   for (std::uint64_t i = 0; i < n; ++i) {
     std::size_t keySlot = childRef(pos + i * refSize);
     std::uint64_t keyAt = offsetOf(keySlot);
@@ -378,12 +395,51 @@ Value Reader::dictionary(std::uint64_t pos, std::uint64_t n, unsigned depth, uns
       fail("dictionary key (object " + std::to_string(keySlot) + ", marker " + hex(keyMarker) +
            ") is not a string");
     }
-    Value key = child(keySlot, depth + 1, height);
+    std::string name = key(keySlot, depth + 1, height);
     Value value = child(childRef(pos + (n + i) * refSize), depth + 1, height);
-    members.emplace_back(*key.asString(), std::move(value));
+    pending_.emplace_back(std::move(name), std::move(value));
   }
   // The platform keeps the first of duplicate keys in binary documents.
-  return Value(Dictionary::fromMembers(std::move(members), DuplicateKeys::KeepFirst));
+  Value d = Value::fromMembers(std::span(pending_).subspan(base), DuplicateKeys::KeepFirst, arena_.get());
+  pending_.erase(pending_.begin() + static_cast<std::ptrdiff_t>(base), pending_.end());
+  return d;
+}
+
+// A dictionary key: read straight into the member's string, never kept as a
+// shared value, since the dictionary holds its keys by value anyway.
+std::string Reader::key(std::size_t s, unsigned depth, unsigned& height) {
+  if (depth > kMaxDepth) fail("nested deeper than " + std::to_string(kMaxDepth) + " levels");
+  const std::size_t parent = current_;
+  current_ = s;
+  const std::uint64_t start = offsetOf(s);
+  if (start < kHeaderSize || start >= trailer_.offsetTableOffset) fail("offset is outside the objects");
+  std::string k = text(bytes_[start], start + 1);
+  if (k.size() > keyBudget_) {
+    fail("dictionary keys repeat a long string so often that they would take more than " +
+         std::to_string(kKeyBytesPerFileByte) + " times the file's size");
+  }
+  keyBudget_ -= k.size();
+  current_ = parent;
+  height = std::max(height, 1u);
+  return k;
+}
+
+// The string whose marker (0x5n or 0x6n) is just before `pos`, as UTF-8.
+std::string Reader::text(std::uint8_t marker, std::uint64_t pos) {
+  std::uint64_t n = count(marker, pos);
+  const std::uint8_t* chars = bytes_.data() + pos;
+  std::string s;
+  if ((marker >> 4) == 0x6) {
+    need(pos, n, 2, "string", "UTF-16 units");
+    appendUtf8FromUtf16Be(chars, n, s);
+    return s;
+  }
+  need(pos, n, 1, "string", "bytes");
+  if (std::all_of(chars, chars + n, [](std::uint8_t b) { return b < 0x80; })) {
+    return std::string(reinterpret_cast<const char*>(chars), n);
+  }
+  appendUtf8FromLatin1(chars, n, s);
+  return s;
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
 #include "wallpaper_store/plist/binary_writer.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
+#include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -34,6 +37,12 @@ std::size_t byteCount(std::uint64_t n) {
 }
 
 void putBe(std::uint8_t* p, std::uint64_t v, std::size_t width) {
+  if (width == 4) {
+    auto word = static_cast<std::uint32_t>(v);
+    if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap32(word);
+    std::memcpy(p, &word, 4);
+    return;
+  }
   for (std::size_t i = 0; i < width; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * (width - 1 - i)));
 }
 
@@ -73,6 +82,20 @@ std::uint64_t mix(std::uint64_t h) {  // the splitmix64 finalizer
   return h ^ (h >> 31);
 }
 
+// A hash of the bytes, eight at a time; most keys take one or two steps.
+std::uint64_t hashBytes(std::string_view s) {
+  std::uint64_t h = s.size() * 0x9E37'79B9'7F4A'7C15ull;
+  std::size_t i = 0;
+  for (; i + 8 <= s.size(); i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, s.data() + i, 8);
+    h = std::rotl(h ^ word, 29) * 0xBF58'476D'1CE4'E5B9ull;
+  }
+  std::uint64_t tail = 0;
+  std::memcpy(&tail, s.data() + i, s.size() - i);
+  return mix(h ^ tail);
+}
+
 std::string_view bytesOf(const Data& d) { return {reinterpret_cast<const char*>(d.data()), d.size()}; }
 
 // Bits that, with the kind, tell scalars other than strings and data apart.
@@ -102,6 +125,7 @@ class IndexTable {
   static constexpr std::uint32_t kNone = ~std::uint32_t{0};
 
   IndexTable() : slots_(1024) {}
+  void release() { std::vector<Slot>().swap(slots_); }
 
   /// The index of the object with hash `hash` for which `same(index)` holds,
   /// or else `next` after storing it; `added` says which happened.
@@ -145,27 +169,29 @@ class IndexTable {
   std::size_t size_ = 0;
 };
 
-// The size of the tree under `v` as if nothing in it were shared, to size
-// buffers once. Gives up past `limit` objects, on trees that sharing makes
-// larger than the value itself.
-struct Measure {
-  std::size_t limit = 0;
-  std::size_t objects = 0;
-  std::size_t refs = 0;
-
-  bool complete() const { return objects <= limit; }
-  void add(const Value& v, unsigned depth) {
-    ++objects;
-    if (!complete() || depth > kMaxDepth) return;
-    if (const Array* a = v.asArray()) {
-      refs += a->size();
-      for (const Value& child : *a) add(child, depth + 1);
-    } else if (const Dictionary* d = v.asDictionary()) {
-      refs += 2 * d->size();
-      objects += d->size();
-      for (const auto& [key, child] : *d) add(child, depth + 1);
-    }
+// A growing sequence kept in fixed blocks: what it holds never moves, so it
+// grows without copies and without needing twice its size while it does.
+// Items past the old size start out unset; the writer sets each before use.
+template <typename T>
+class Blocks {
+ public:
+  std::size_t size() const { return size_; }
+  T& operator[](std::size_t i) { return blocks_[i >> kShift][i & kMask]; }
+  const T& operator[](std::size_t i) const { return blocks_[i >> kShift][i & kMask]; }
+  void push_back(const T& item) {
+    resize(size_ + 1);
+    (*this)[size_ - 1] = item;
   }
+  void resize(std::size_t n) {
+    while (blocks_.size() << kShift < n) blocks_.push_back(std::make_unique_for_overwrite<T[]>(kMask + 1));
+    size_ = n;
+  }
+
+ private:
+  static constexpr std::size_t kShift = 14;
+  static constexpr std::size_t kMask = (std::size_t{1} << kShift) - 1;
+  std::vector<std::unique_ptr<T[]>> blocks_;
+  std::size_t size_ = 0;
 };
 
 class Writer {
@@ -173,33 +199,47 @@ class Writer {
   std::vector<std::uint8_t> write(const Value& root);
 
  private:
-  // One object of the file.
-  struct Object {
-    union {
-      // While numbering: the string of a string object (a key or a value),
-      // the shared Array or Dictionary of a container, else the Value.
-      const void* payload;
-      std::uint64_t offset;  // once written: where the object starts
-    };
-    std::uint32_t firstRef;  // containers: where its refs start in refs_
-    std::uint16_t height;    // containers: the deepest nesting below it
-    Kind kind;
+  // One object of the file, in eight bytes. While numbering: what to write,
+  // a pointer whose low bits (free, as everything pointed to is 8-byte
+  // aligned) tell what it points to. Once written: where the object starts.
+  enum Tag : std::uintptr_t { kValue = 0, kString = 1, kArray = 2, kDictionary = 3, kTagBits = 3 };
+  union Object {
+    std::uintptr_t tagged;
+    std::uint64_t offset;
   };
+  static_assert(alignof(Value) >= 4 && alignof(std::string) >= 4 && alignof(Array) >= 4 &&
+                alignof(Dictionary) >= 4);
+  static Object object(const void* p, Tag tag) { return {reinterpret_cast<std::uintptr_t>(p) | tag}; }
+  static Tag tagOf(Object o) { return static_cast<Tag>(o.tagged & kTagBits); }
+  template <typename T>
+  static const T& target(Object o) {
+    return *reinterpret_cast<const T*>(o.tagged & ~std::uintptr_t{kTagBits});
+  }
 
   std::uint32_t flatten(const Value& v, unsigned depth, unsigned& height);
   std::uint32_t addString(const std::string& s);
   std::uint32_t addScalar(const Value& v);
-  std::uint32_t addContainer(const Value& v, unsigned depth);
+  std::uint32_t addContainer(const Value& v, unsigned depth, unsigned& height);
   std::uint32_t nextIndex() const;
-  void encode(const Object& o, std::size_t refSize);
+  void encode(Object o, std::size_t refSize, std::size_t& nextRef);
+  unsigned heightOf(std::uint32_t container) const;
   void encodeString(const std::string& s);
 
-  std::vector<Object> objects_;      // in index order
-  std::vector<std::uint32_t> refs_;  // children of every container, each run in order
-  IndexTable table_;                 // every object by kind and value, containers by identity
+  Blocks<Object> objects_;      // in index order
+  Blocks<std::uint32_t> refs_;  // children of every container, each run in order
+  IndexTable table_;            // every object by kind and value, shared containers by identity
+  // Nesting below each shared container, by index (ascending), for the depth
+  // check when it is met again.
+  std::vector<std::pair<std::uint32_t, std::uint16_t>> sharedHeights_;
   std::vector<std::uint8_t> out_;
   std::vector<char16_t> units_;  // scratch for UTF-16 strings
   std::size_t sizeGuess_ = 0;    // bytes the objects will take, roughly
+  struct ShortString {
+    char bytes[16];
+    std::uint32_t size = ~std::uint32_t{0};  // none yet
+    std::uint32_t index = 0;
+  };
+  std::array<ShortString, 512> recent_{};  // short strings by a hash of their bytes
 };
 
 std::uint32_t Writer::nextIndex() const {
@@ -208,14 +248,32 @@ std::uint32_t Writer::nextIndex() const {
 }
 
 std::uint32_t Writer::addString(const std::string& s) {
+  // Dictionary keys repeat all through a document: short strings seen before
+  // are found by their bytes alone, without touching the table or the value.
+  ShortString* recent = nullptr;
+  ShortString probe{};
+  if (s.size() <= sizeof probe.bytes) {
+    std::memcpy(probe.bytes, s.data(), s.size());
+    probe.size = static_cast<std::uint32_t>(s.size());
+    std::uint64_t words[2];
+    std::memcpy(words, probe.bytes, sizeof words);
+    recent = &recent_[mix(words[0] ^ std::rotl(words[1], 31) ^ s.size()) % recent_.size()];
+    if (recent->size == probe.size && std::memcmp(recent->bytes, probe.bytes, sizeof probe.bytes) == 0) {
+      return recent->index;
+    }
+  }
   bool added;
   auto same = [&](std::uint32_t i) {
-    return objects_[i].kind == Kind::String && *static_cast<const std::string*>(objects_[i].payload) == s;
+    return tagOf(objects_[i]) == kString && target<std::string>(objects_[i]) == s;
   };
-  std::uint32_t index = table_.findOrAdd(mix(std::hash<std::string_view>()(s)), nextIndex(), same, added);
+  std::uint32_t index = table_.findOrAdd(hashBytes(s), nextIndex(), same, added);
   if (added) {
-    objects_.push_back({{&s}, 0, 0, Kind::String});
+    objects_.push_back(object(&s, kString));
     sizeGuess_ += s.size() + 10;
+  }
+  if (recent) {
+    *recent = probe;
+    recent->index = index;
   }
   return index;
 }
@@ -227,10 +285,11 @@ std::uint32_t Writer::addScalar(const Value& v) {
   if (kind == Kind::Data) {
     std::string_view bytes = bytesOf(*v.asData());
     auto same = [&](std::uint32_t i) {
-      return objects_[i].kind == Kind::Data &&
-             bytesOf(*static_cast<const Value*>(objects_[i].payload)->asData()) == bytes;
+      if (tagOf(objects_[i]) != kValue) return false;
+      const Data* other = target<Value>(objects_[i]).asData();
+      return other && bytesOf(*other) == bytes;
     };
-    index = table_.findOrAdd(mix(std::hash<std::string_view>()(bytes) + 1), nextIndex(), same, added);
+    index = table_.findOrAdd(hashBytes(bytes) + 1, nextIndex(), same, added);
     sizeGuess_ += added ? bytes.size() + 10 : 0;
   } else {
     if (kind == Kind::Uid && v.asUid()->value > 0xFFFF'FFFFu) {
@@ -240,16 +299,16 @@ std::uint32_t Writer::addScalar(const Value& v) {
     const std::uint64_t bits = scalarBits(v);
     const bool negative = kind == Kind::Integer && v.asInteger()->negative;
     auto same = [&](std::uint32_t i) {
-      const Object& o = objects_[i];
-      if (o.kind != kind) return false;
-      const Value& other = *static_cast<const Value*>(o.payload);
+      if (tagOf(objects_[i]) != kValue) return false;
+      const Value& other = target<Value>(objects_[i]);
+      if (other.kind() != kind) return false;
       return scalarBits(other) == bits && (kind != Kind::Integer || other.asInteger()->negative == negative);
     };
     std::uint64_t hash = mix(bits ^ (std::uint64_t{static_cast<std::uint8_t>(kind)} << 58) ^ negative);
     index = table_.findOrAdd(hash, nextIndex(), same, added);
     sizeGuess_ += added ? 17 : 0;
   }
-  if (added) objects_.push_back({{&v}, 0, 0, kind});
+  if (added) objects_.push_back(object(&v, kValue));
   return index;
 }
 
@@ -262,8 +321,7 @@ std::uint32_t Writer::flatten(const Value& v, unsigned depth, unsigned& height) 
       return addString(*v.asString());
     case Kind::Array:
     case Kind::Dictionary: {
-      std::uint32_t index = addContainer(v, depth);
-      height = objects_[index].height;
+      std::uint32_t index = addContainer(v, depth, height);
       if (depth + height > kMaxDepth) {
         throw Error("binary plist: value nested deeper than " + std::to_string(kMaxDepth) + " levels");
       }
@@ -274,21 +332,31 @@ std::uint32_t Writer::flatten(const Value& v, unsigned depth, unsigned& height) 
   }
 }
 
-std::uint32_t Writer::addContainer(const Value& v, unsigned depth) {
-  const void* identity = v.sharedIdentity();
-  bool added;
-  auto same = [&](std::uint32_t i) { return objects_[i].payload == identity; };
-  const std::uint32_t index = table_.findOrAdd(mix(reinterpret_cast<std::uintptr_t>(identity)),
-                                               nextIndex(), same, added);
-  if (!added) return index;
+std::uint32_t Writer::addContainer(const Value& v, unsigned depth, unsigned& height) {
+  const Object self = object(v.sharedIdentity(), v.asArray() ? kArray : kDictionary);
+  std::uint32_t index = nextIndex();
+  // Only a container that other values refer to too can be met twice.
+  const bool shared = v.isShared();
+  if (shared) {
+    bool added;
+    auto same = [&](std::uint32_t i) { return objects_[i].tagged == self.tagged; };
+    index = table_.findOrAdd(mix(self.tagged), index, same, added);
+    if (!added) {
+      height = heightOf(index);
+      return index;
+    }
+  }
   if (depth > kMaxDepth) {
     throw Error("binary plist: value nested deeper than " + std::to_string(kMaxDepth) + " levels");
   }
   const std::size_t refCount = v.asArray() ? v.asArray()->size() : 2 * v.asDictionary()->size();
   if (refs_.size() + refCount > 0xFFFF'FFFFu) throw Error("binary plist: more than 2^32-1 refs");
-  const auto first = static_cast<std::uint32_t>(refs_.size());
+  const std::size_t first = refs_.size();
   refs_.resize(first + refCount);
-  objects_.push_back({{identity}, first, 0, v.kind()});
+  objects_.push_back(self);
+  // Entered now, so the list stays in index order; its height comes below.
+  const std::size_t heightAt = sharedHeights_.size();
+  if (shared) sharedHeights_.emplace_back(index, 0);
   unsigned below = 0;
   unsigned h = 0;
   if (const Array* a = v.asArray()) {
@@ -308,8 +376,15 @@ std::uint32_t Writer::addContainer(const Value& v, unsigned depth) {
     }
     if (!d.empty()) below = std::max(below, 1u);
   }
-  objects_[index].height = static_cast<std::uint16_t>(below);
+  if (shared) sharedHeights_[heightAt].second = static_cast<std::uint16_t>(below);
+  height = below;
   return index;
+}
+
+unsigned Writer::heightOf(std::uint32_t container) const {
+  auto it = std::lower_bound(sharedHeights_.begin(), sharedHeights_.end(), container,
+                             [](const auto& entry, std::uint32_t i) { return entry.first < i; });
+  return it->second;
 }
 
 void Writer::encodeString(const std::string& s) {
@@ -331,31 +406,33 @@ void Writer::encodeString(const std::string& s) {
   }
 }
 
-void Writer::encode(const Object& o, std::size_t refSize) {
+void Writer::encode(Object o, std::size_t refSize, std::size_t& nextRef) {
   std::size_t refs = 0;
-  switch (o.kind) {
-    case Kind::String:
-      return encodeString(*static_cast<const std::string*>(o.payload));
-    case Kind::Array:
-      refs = static_cast<const Array*>(o.payload)->size();
+  switch (tagOf(o)) {
+    case kString:
+      return encodeString(target<std::string>(o));
+    case kArray:
+      refs = target<Array>(o).size();
       appendMarkerAndCount(out_, 0xA0, refs);
       break;
-    case Kind::Dictionary:
-      refs = static_cast<const Dictionary*>(o.payload)->size();
+    case kDictionary:
+      refs = target<Dictionary>(o).size();
       appendMarkerAndCount(out_, 0xD0, refs);
       refs *= 2;
       break;
     default:
       break;
   }
-  if (o.kind == Kind::Array || o.kind == Kind::Dictionary) {
+  if (tagOf(o) != kValue) {
+    // Container runs lie in refs_ in the order of the containers.
     const std::size_t at = out_.size();
     out_.resize(at + refs * refSize);
-    for (std::size_t i = 0; i < refs; ++i) putBe(out_.data() + at + i * refSize, refs_[o.firstRef + i], refSize);
+    for (std::size_t i = 0; i < refs; ++i) putBe(out_.data() + at + i * refSize, refs_[nextRef + i], refSize);
+    nextRef += refs;
     return;
   }
-  const Value& v = *static_cast<const Value*>(o.payload);
-  switch (o.kind) {
+  const Value& v = target<Value>(o);
+  switch (v.kind()) {
     case Kind::Data: {
       const Data& d = *v.asData();
       appendMarkerAndCount(out_, 0x40, d.size());
@@ -384,25 +461,18 @@ void Writer::encode(const Object& o, std::size_t refSize) {
 }
 
 std::vector<std::uint8_t> Writer::write(const Value& root) {
-  // Fresh memory is what writing a large value mostly costs, so buffers are
-  // sized once where the tree allows, never grown by copying.
-  Measure m;
-  m.limit = std::size_t{1} << 22;
-  m.add(root, 0);
-  if (m.complete()) {
-    objects_.reserve(m.objects);
-    refs_.reserve(m.refs);
-  }
   unsigned height = 0;
   flatten(root, 0, height);
+  table_.release();  // numbering is done; its memory goes before the output's comes
   const std::size_t numObjects = objects_.size();
   const std::size_t refSize = byteCount(numObjects);
   out_.reserve(8 + sizeGuess_ + refSize * refs_.size() + 8 * numObjects + 32);
   out_.insert(out_.end(), {'b', 'p', 'l', 'i', 's', 't', '0', '0'});
-  for (Object& o : objects_) {
+  std::size_t nextRef = 0;
+  for (std::size_t i = 0; i < numObjects; ++i) {
     const std::uint64_t at = out_.size();
-    encode(o, refSize);
-    o.offset = at;  // the payload is not needed again
+    encode(objects_[i], refSize, nextRef);
+    objects_[i].offset = at;  // what to write is not needed again
   }
   const std::uint64_t tableOffset = out_.size();
   const std::size_t offsetSize = byteCount(tableOffset);

@@ -235,9 +235,9 @@ class XmlReader {
       case Tag::Plist:
         failAt(open.start, {"<plist> inside another element"});
       case Tag::Dict:
-        return open.empty ? Value(Dictionary{}) : readDict(open);
+        return open.empty ? Value::fromMembers({}, DuplicateKeys::KeepLast, arena_.get()) : readDict(open);
       case Tag::Array:
-        return open.empty ? Value(Array{}) : readArray(open);
+        return open.empty ? Value(Array{}, arena_.get()) : readArray(open);
       default:
         return readScalar(open);
     }
@@ -248,7 +248,7 @@ class XmlReader {
     switch (open.tag) {
       case Tag::Key:
       case Tag::String:
-        return Value(open.empty ? std::string() : readText(open.name));
+        return Value(open.empty ? std::string() : readText(open.name), arena_.get());
       case Tag::True:
       case Tag::False:
         if (!open.empty) {
@@ -265,7 +265,7 @@ class XmlReader {
     std::string_view raw = rawText();
     Value v = open.tag == Tag::Integer ? Value(parseInteger(raw, start))
               : open.tag == Tag::Date  ? Value(parseDate(raw, start))
-                                       : Value(parseData(raw, start));
+                                       : Value(parseData(raw, start), arena_.get());
     pos_ += raw.size();
     expectClose(open.name);
     return v;
@@ -277,21 +277,25 @@ class XmlReader {
 
   [[gnu::noinline]] Value readArray(const OpenTag& open) {
     enter(open);
-    Array items;
+    const std::size_t base = pendingItems_.size();
     for (;;) {
       skipMisc();
       if (atEnd()) failAt(open.start, {"unterminated <array>"});
       if (startsWith("</")) break;
-      items.push_back(readObject(readOpenTag()));
+      Value item = readObject(readOpenTag());
+      pendingItems_.push_back(std::move(item));
     }
     expectClose("array");
     --depth_;
-    return Value(std::move(items));
+    auto first = pendingItems_.begin() + static_cast<std::ptrdiff_t>(base);
+    Array items(std::make_move_iterator(first), std::make_move_iterator(pendingItems_.end()));
+    pendingItems_.erase(first, pendingItems_.end());
+    return Value(std::move(items), arena_.get());
   }
 
   [[gnu::noinline]] Value readDict(const OpenTag& open) {
     enter(open);
-    std::vector<Dictionary::Member> members;
+    const std::size_t base = pendingMembers_.size();
     for (;;) {
       skipMisc();
       if (atEnd()) failAt(open.start, {"unterminated <dict>"});
@@ -301,21 +305,24 @@ class XmlReader {
       std::string key = keyTag.empty ? std::string() : readText(keyTag.name);
       skipMisc();
       if (atEnd() || startsWith("</")) failAt(keyTag.start, {"key \"", cut(key), endQuote(key), " has no value"});
-      members.emplace_back(std::move(key), readObject(readOpenTag()));
+      Value value = readObject(readOpenTag());
+      pendingMembers_.emplace_back(std::move(key), std::move(value));
     }
     expectClose("dict");
     --depth_;
-    if (members.size() == 1 && members[0].first == "CF$UID") {
-      if (auto uid = uidOf(members[0].second)) return Value(*uid);
-    }
-    return Value(Dictionary::fromMembers(std::move(members), DuplicateKeys::KeepLast));
+    std::span<Dictionary::Member> members = std::span(pendingMembers_).subspan(base);
+    std::optional<Uid> uid;
+    if (members.size() == 1 && members[0].first == "CF$UID") uid = uidOf(members[0].second);
+    Value d = uid ? Value(*uid) : Value::fromMembers(members, DuplicateKeys::KeepLast, arena_.get());
+    pendingMembers_.erase(pendingMembers_.begin() + static_cast<std::ptrdiff_t>(base), pendingMembers_.end());
+    return d;
   }
 
   // The platform takes any number under "CF$UID" as a 32-bit reference.
   // Numbers that do not fit stay an ordinary dictionary rather than being
   // cut down to some other reference.
   static std::optional<Uid> uidOf(const Value& v) {
-    if (const Integer* i = v.asInteger()) {
+    if (std::optional<Integer> i = v.asInteger()) {
       if (!i->negative && i->bits <= 0xFFFF'FFFFull) return Uid{i->bits};
     } else if (const double* r = v.asReal()) {
       if (*r >= 0 && *r <= 4294967295.0 && std::floor(*r) == *r) return Uid{static_cast<std::uint64_t>(*r)};
@@ -482,6 +489,11 @@ class XmlReader {
   std::string_view text_;
   std::size_t pos_ = 0;  // next byte to read
   int depth_ = 0;        // arrays and dictionaries open around pos_
+  // Items and members of the containers being read, innermost last: one
+  // buffer for them all instead of one growing buffer per container.
+  std::vector<Value> pendingItems_;
+  std::vector<Dictionary::Member> pendingMembers_;
+  detail::Arena::Handle arena_ = detail::Arena::open();  // where the document's objects go
 };
 
 // Turns the document into UTF-8 text: byte-order marks, UTF-16 guessed from

@@ -111,7 +111,7 @@ TEST(BinaryReader, ReadsIntegersOfEveryWidth) {
   };
   for (const auto& c : cases) {
     Value v = read({{hexBytes(c.object)}});
-    ASSERT_NE(v.asInteger(), nullptr) << c.object;
+    ASSERT_TRUE(v.asInteger()) << c.object;
     EXPECT_EQ(*v.asInteger(), c.expected) << c.object;
   }
 }

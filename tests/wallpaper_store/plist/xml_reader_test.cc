@@ -177,7 +177,7 @@ TEST(XmlReader, ParsesIntegers) {
   };
   for (const auto& c : cases) {
     Value v = parseBody("<integer>" + std::string(c.text) + "</integer>");
-    ASSERT_NE(v.asInteger(), nullptr) << c.text;
+    ASSERT_TRUE(v.asInteger()) << c.text;
     EXPECT_EQ(*v.asInteger(), c.want) << c.text;
   }
 }
