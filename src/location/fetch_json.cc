@@ -13,6 +13,7 @@
 #include <thread>
 #include <utility>
 
+#include "location/curl_library.h"
 #include "location/fetch_json_internal.h"
 #include "main/process_values.h"
 
@@ -75,12 +76,12 @@ int checkDeadline(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) no
 }
 
 struct CurlEasyDeleter {
-  void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+  void operator()(CURL* handle) const { curlLibrary()->easyCleanup(handle); }
 };
 using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
 
 struct CurlSlistDeleter {
-  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+  void operator()(curl_slist* list) const { curlLibrary()->slistFreeAll(list); }
 };
 using CurlSlist = std::unique_ptr<curl_slist, CurlSlistDeleter>;
 
@@ -88,9 +89,10 @@ using CurlSlist = std::unique_ptr<curl_slist, CurlSlistDeleter>;
 std::optional<nlohmann::json> perform(const std::string& url, const std::string& userAgent,
                                       long timeoutMs, const Exchange& exchange) noexcept {
   try {
-    CurlEasy curl(curl_easy_init());
+    const CurlLibrary& lib = *curlLibrary();  // loaded by the caller before this thread started
+    CurlEasy curl(lib.easyInit());
     if (!curl) return std::nullopt;
-    CurlSlist headers(curl_slist_append(nullptr, ("User-Agent: " + userAgent).c_str()));
+    CurlSlist headers(lib.slistAppend(nullptr, ("User-Agent: " + userAgent).c_str()));
     if (!headers) return std::nullopt;
 
     Transfer transfer;
@@ -98,25 +100,25 @@ std::optional<nlohmann::json> perform(const std::string& url, const std::string&
     transfer.exchange = &exchange;
 
     CURL* h = curl.get();
-    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+    lib.easySetopt(h, CURLOPT_URL, url.c_str());
+    lib.easySetopt(h, CURLOPT_HTTPGET, 1L);
+    lib.easySetopt(h, CURLOPT_HTTPHEADER, headers.get());
     // The loopback tests speak plain HTTP; the product's addresses are HTTPS.
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, timeoutMs);
-    curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(detail::kMaxJsonBody));
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, writeBody);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
-    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, checkDeadline);
-    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &transfer);
+    lib.easySetopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    lib.easySetopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
+    lib.easySetopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
+    lib.easySetopt(h, CURLOPT_NOSIGNAL, 1L);
+    lib.easySetopt(h, CURLOPT_TIMEOUT_MS, timeoutMs);
+    lib.easySetopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(detail::kMaxJsonBody));
+    lib.easySetopt(h, CURLOPT_WRITEFUNCTION, writeBody);
+    lib.easySetopt(h, CURLOPT_WRITEDATA, &transfer);
+    lib.easySetopt(h, CURLOPT_NOPROGRESS, 0L);
+    lib.easySetopt(h, CURLOPT_XFERINFOFUNCTION, checkDeadline);
+    lib.easySetopt(h, CURLOPT_XFERINFODATA, &transfer);
 
     // The status is not looked at: an error page that is JSON is the result.
     // A transfer that failed part-way has no complete body to trust.
-    if (curl_easy_perform(h) != CURLE_OK || transfer.tooLarge) return std::nullopt;
+    if (lib.easyPerform(h) != CURLE_OK || transfer.tooLarge) return std::nullopt;
     nlohmann::json parsed = nlohmann::json::parse(transfer.body, nullptr, /*allow_exceptions=*/false);
     if (parsed.is_discarded() || !(parsed.is_object() || parsed.is_array())) return std::nullopt;
     return parsed;
@@ -152,11 +154,8 @@ namespace detail {
 
 std::optional<nlohmann::json> fetchJSONWithin(const std::string& url, double transferSeconds,
                                               double waitSeconds) {
-  // Once, on the calling (main) thread, before any worker exists.
-  static std::once_flag curlReady;
-  static bool curlOk = false;
-  std::call_once(curlReady, [] { curlOk = curl_global_init(CURL_GLOBAL_ALL) == CURLE_OK; });
-  if (!curlOk) return std::nullopt;
+  // Loaded on the calling (main) thread, before any worker exists.
+  if (!curlLibrary()) return std::nullopt;
 
   std::optional<long> transferMs = toMilliseconds(transferSeconds);
   std::optional<long> waitMs = toMilliseconds(waitSeconds);

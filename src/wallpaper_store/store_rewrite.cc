@@ -43,14 +43,16 @@ plist::Value rewriteSpace(const plist::Dictionary& space, const plist::Value& en
 
 std::int64_t rewriteWallpaperStore() {
   if (!storeExists(storePath)) return 0;
-  const std::vector<std::uint8_t> loaded = loadStore(storePath);
+  const plist::Value document = [] {
+    const std::vector<std::uint8_t> loaded = loadStore(storePath);
 
-  // The backup holds the bytes as loaded and is on the disk before the store is touched.
-  const std::string backupFolder = realHome + "/Library/Application Support/zeph";
-  createFolders(backupFolder);
-  writeNewFile(backupFolder, "wallpaper-store-backup-" + isoTimestamp(currentDate()), ".plist", loaded);
+    // The backup holds the bytes as loaded and is on the disk before the store is touched.
+    const std::string backupFolder = realHome + "/Library/Application Support/zeph";
+    createFolders(backupFolder);
+    writeNewFile(backupFolder, "wallpaper-store-backup-" + isoTimestamp(currentDate()), ".plist", loaded);
 
-  const plist::Value document = parseStore(loaded);
+    return parseStore(loaded);
+  }();  // the loaded bytes go here, before the new ones are made
   const plist::Dictionary* rootDictionary = document.asDictionary();
   if (!rootDictionary) throw InstallerError(2, "Couldn't read the macOS screensaver settings file.");
   plist::Dictionary root = *rootDictionary;  // the changed copy; lookups go to the loaded document

@@ -92,7 +92,7 @@ std::uint64_t hashBytes(std::string_view s) {
     h = std::rotl(h ^ word, 29) * 0xBF58'476D'1CE4'E5B9ull;
   }
   std::uint64_t tail = 0;
-  std::memcpy(&tail, s.data() + i, s.size() - i);
+  if (i < s.size()) std::memcpy(&tail, s.data() + i, s.size() - i);  // empty data may have no pointer
   return mix(h ^ tail);
 }
 

@@ -216,6 +216,45 @@ TEST(BinaryReader, SharesRepeatedObjectsInsteadOfExpandingThem) {
   EXPECT_EQ(*level, Value("lol"));
 }
 
+// `dictionaries` one-member dictionaries in an array, all naming the same
+// 64 KiB key. Each dictionary holds its own copy of the key, so past a bound
+// proportional to the file such a document is refused rather than let to
+// expand quadratically.
+Doc dictionariesSharingALongKey(std::size_t dictionaries) {
+  Doc d;
+  d.refSize = 2;
+  d.offsetSize = 4;
+  const std::size_t key = dictionaries + 1, value = dictionaries + 2;
+  Bytes top = {0xAF, 0x11, 0, 0};
+  putBe(top, 2, dictionaries, 2);
+  for (std::size_t i = 0; i < dictionaries; ++i) {
+    top.insert(top.end(), {0, 0});
+    putBe(top, top.size() - 2, i + 1, 2);
+  }
+  d.objects.push_back(top);
+  for (std::size_t i = 0; i < dictionaries; ++i) {
+    Bytes dict = {0xD1, 0, 0, 0, 0};
+    putBe(dict, 1, key, 2);
+    putBe(dict, 3, value, 2);
+    d.objects.push_back(dict);
+  }
+  Bytes longKey = {0x5F, 0x12, 0x00, 0x01, 0x00, 0x00};
+  longKey.resize(longKey.size() + 0x10000, 'k');
+  d.objects.push_back(longKey);
+  d.objects.push_back(hexBytes("10 01"));
+  return d;
+}
+
+TEST(BinaryReader, BoundsWhatRepeatedKeysExpandTo) {
+  Value few = read(dictionariesSharingALongKey(100));
+  ASSERT_EQ(few.asArray()->size(), 100u);
+  EXPECT_EQ((*few.asArray())[99].asDictionary()->begin()->first, std::string(0x10000, 'k'));
+  EXPECT_NE(errorOf(dictionariesSharingALongKey(1000).build())
+                .find("dictionary keys repeat a long string so often that they would take more than 32 "
+                      "times the file's size"),
+            std::string::npos);
+}
+
 // A chain of `arrays` nested one-element arrays around an integer: the integer
 // sits at depth `arrays` below the top object.
 Doc nestedArrays(std::size_t arrays) {

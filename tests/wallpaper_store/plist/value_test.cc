@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <thread>
+
+#include "wallpaper_store/plist/binary_writer.h"
+#include "wallpaper_store/plist/format.h"
+#include "wallpaper_store/plist/xml_writer.h"
 
 namespace zeph::plist {
 namespace {
@@ -30,6 +36,25 @@ TEST(Dictionary, SetInsertsOrReplaces) {
   EXPECT_TRUE(*d.find("Idle")->asBoolean());
 }
 
+TEST(Dictionary, CopiesAreIndependentAndStaySorted) {
+  Dictionary built;
+  for (char c = 'z'; c >= 'a'; --c) built.set(std::string(1, c), Value::integer(c));
+  const Value held(built);  // members move into the value's own storage
+  Dictionary copy = *held.asDictionary();
+  copy.set("m", Value("changed"));
+  copy.set("0", Value("first"));
+  EXPECT_EQ(*member(held, "m"), Value::integer('m'));
+  EXPECT_EQ(held.asDictionary()->size(), 26u);
+  ASSERT_EQ(copy.size(), 27u);
+  EXPECT_EQ(copy.begin()->first, "0");
+  EXPECT_TRUE(std::is_sorted(copy.begin(), copy.end(),
+                             [](const auto& a, const auto& b) { return a.first < b.first; }));
+  Dictionary moved = std::move(copy);
+  EXPECT_EQ(*moved.find("m")->asString(), "changed");
+  copy = moved;  // a moved-from dictionary can be assigned again
+  EXPECT_EQ(copy.size(), 27u);
+}
+
 TEST(Value, EqualityIsExactInKindAndBits) {
   EXPECT_NE(Value::real(0.0), Value::real(-0.0));
   EXPECT_EQ(Value::real(std::nan("")), Value::real(std::nan("")));
@@ -48,9 +73,34 @@ TEST(Value, EqualityIsExactInKindAndBits) {
 
 TEST(Value, CopiesShareTheirObjects) {
   Value s("shared");
+  EXPECT_FALSE(s.isShared());
   Value t = s;
+  EXPECT_TRUE(s.isShared());
   EXPECT_EQ(s.sharedIdentity(), t.sharedIdentity());
   EXPECT_EQ(Value::integer(3).sharedIdentity(), nullptr);
+  EXPECT_FALSE(Value::integer(3).isShared());
+}
+
+// Documents are read into one block of memory; a part kept after the rest is
+// gone must stay whole, whichever thread lets go of it last.
+TEST(Value, PartsOfAReadDocumentOutliveIt) {
+  Dictionary inner;
+  inner.set("name", Value("a string long enough to live outside the value"));
+  inner.set("bytes", Value(Data(100, 7)));
+  Dictionary outer;
+  outer.set("inner", Value(inner));
+  outer.set("list", Value(Array{Value(Date{2.0}), Value(inner)}));
+  const Value original(outer);
+  for (const auto& bytes : {writeBinary(original), writeXml(original)}) {
+    Value kept;
+    {
+      Value document = read(bytes);
+      ASSERT_EQ(document, original);
+      kept = *member(document, "list");
+    }
+    EXPECT_EQ(kept, *member(original, "list"));
+    std::thread([part = std::move(kept)]() mutable { part = Value::boolean(false); }).join();
+  }
 }
 
 }  // namespace
