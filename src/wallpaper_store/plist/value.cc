@@ -131,19 +131,21 @@ void Arena::drop() noexcept {
 
 void* Arena::allocate(std::size_t size) {
   size = (size + 7) & ~std::size_t{7};
-  ++allocated_;
-  if (size <= static_cast<std::size_t>(limit_ - cursor_)) return std::exchange(cursor_, cursor_ + size);
-  if (size > nextChunkSize_ / 4) {
-    // A large object gets a chunk of its own, and the current chunk stays in use.
-    auto* alone = static_cast<Chunk*>(::operator new(sizeof(Chunk) + size));
-    alone->next = std::exchange(chunks_, alone);
-    return alone + 1;
+  if (size > static_cast<std::size_t>(limit_ - cursor_)) {
+    if (size > nextChunkSize_ / 4) {
+      // A large object gets a chunk of its own, and the current chunk stays in use.
+      auto* alone = static_cast<Chunk*>(::operator new(sizeof(Chunk) + size));
+      alone->next = std::exchange(chunks_, alone);
+      ++allocated_;
+      return alone + 1;
+    }
+    auto* chunk = static_cast<Chunk*>(::operator new(sizeof(Chunk) + nextChunkSize_));
+    chunk->next = std::exchange(chunks_, chunk);
+    cursor_ = reinterpret_cast<char*>(chunk + 1);
+    limit_ = cursor_ + nextChunkSize_;
+    nextChunkSize_ = std::min(2 * nextChunkSize_, kLargestChunk);
   }
-  auto* chunk = static_cast<Chunk*>(::operator new(sizeof(Chunk) + nextChunkSize_));
-  chunk->next = std::exchange(chunks_, chunk);
-  cursor_ = reinterpret_cast<char*>(chunk + 1);
-  limit_ = cursor_ + nextChunkSize_;
-  nextChunkSize_ = std::min(2 * nextChunkSize_, kLargestChunk);
+  ++allocated_;  // counted only once the room is there, so a failed allocation leaks nothing
   return std::exchange(cursor_, cursor_ + size);
 }
 
