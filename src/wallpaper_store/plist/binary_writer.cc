@@ -4,7 +4,6 @@
 #include <array>
 #include <bit>
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
