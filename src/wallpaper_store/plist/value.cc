@@ -67,9 +67,10 @@ void Dictionary::clear() noexcept {
   size_ = capacity_ = 0;
 }
 
+// Only dictionaries being built grow; held ones are reachable as const only.
 void Dictionary::reserve(std::size_t n) {
-  if (capacity_ != kHeld && n <= capacity_) return;
-  const std::size_t grown = capacity_ == kHeld ? n : std::max({n, 2 * capacity_, std::size_t{4}});
+  if (n <= capacity_) return;
+  const std::size_t grown = std::max({n, 2 * capacity_, std::size_t{4}});
   Member* fresh = std::allocator<Member>().allocate(grown);
   std::uninitialized_move(members_, members_ + size_, fresh);
   const std::size_t size = size_;
