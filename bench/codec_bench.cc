@@ -32,11 +32,11 @@
 #include <vector>
 
 #include "platform/files.h"
-#include "wallpaper_store/plist/binary_reader.h"
-#include "wallpaper_store/plist/binary_writer.h"
-#include "wallpaper_store/plist/value.h"
-#include "wallpaper_store/plist/xml_reader.h"
-#include "wallpaper_store/plist/xml_writer.h"
+#include "plist/internal/binary_reader.h"
+#include "plist/internal/binary_writer.h"
+#include "plist/value.h"
+#include "plist/internal/xml_reader.h"
+#include "plist/internal/xml_writer.h"
 #include "store_maker.h"
 
 extern char** environ;

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "wallpaper_store/plist/binary_writer.h"
-#include "wallpaper_store/plist/value.h"
+#include "plist/internal/binary_writer.h"
+#include "plist/value.h"
 
 /// A large, realistic wallpaper store for the benchmarks, the same for a given seed.
 namespace zeph::plist {

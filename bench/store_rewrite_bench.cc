@@ -10,7 +10,7 @@
 #include <fstream>
 #include <vector>
 
-#include "main/process_values.h"
+#include "base/process_values.h"
 #include "platform/files.h"
 #include "store_maker.h"
 #include "wallpaper_store/store_rewrite.h"

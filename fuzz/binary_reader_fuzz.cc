@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <span>
 
-#include "wallpaper_store/plist/binary_reader.h"
-#include "wallpaper_store/plist/error.h"
+#include "plist/internal/binary_reader.h"
+#include "plist/error.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   try {

@@ -16,12 +16,12 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "wallpaper_store/plist/binary_reader.h"
-#include "wallpaper_store/plist/binary_writer.h"
-#include "wallpaper_store/plist/error.h"
-#include "wallpaper_store/plist/format.h"
-#include "wallpaper_store/plist/xml_reader.h"
-#include "wallpaper_store/plist/xml_writer.h"
+#include "plist/internal/binary_reader.h"
+#include "plist/internal/binary_writer.h"
+#include "plist/error.h"
+#include "plist/format.h"
+#include "plist/internal/xml_reader.h"
+#include "plist/internal/xml_writer.h"
 
 namespace zeph::plist {
 namespace {

@@ -1,8 +1,8 @@
 #include "location/approximate_place.h"
 
 #include "location/approximate_place_internal.h"
-#include "location/fetch_json.h"
-#include "location/number_rule.h"
+#include "net/fetch_json.h"
+#include "text/number_rule.h"
 
 namespace zeph {
 namespace detail {

@@ -3,10 +3,10 @@
 #include <utility>
 #include <vector>
 
-#include "location/fetch_json.h"
+#include "net/fetch_json.h"
 #include "location/geocode_internal.h"
-#include "location/number_rule.h"
-#include "location/unicode_trim.h"
+#include "text/number_rule.h"
+#include "text/unicode_trim.h"
 
 namespace zeph {
 namespace detail {

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "main/process_values.h"
+#include "base/process_values.h"
 #include "platform/preferences.h"
 
 namespace zeph {

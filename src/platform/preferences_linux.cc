@@ -12,10 +12,10 @@
 #include <vector>
 #include <system_error>
 
-#include "main/process_values.h"
+#include "base/process_values.h"
 #include "platform/files.h"
 #include "platform/unique_fd.h"
-#include "wallpaper_store/plist/format.h"
+#include "plist/format.h"
 
 // A suite is the binary property list <realHome>/Library/Preferences/<suite>.plist,
 // the file a saver process reads. A change is one read-modify-write under an

@@ -7,9 +7,9 @@
 #include <string>
 #include <system_error>
 
-#include "main/apply.h"
-#include "main/installer_error.h"
-#include "main/process_values.h"
+#include "app/apply.h"
+#include "base/installer_error.h"
+#include "base/process_values.h"
 #include "platform/bundle_resource.h"
 #include "saver_install/copy_tree.h"
 

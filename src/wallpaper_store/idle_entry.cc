@@ -3,8 +3,8 @@
 #include <exception>
 #include <string_view>
 
-#include "main/process_values.h"
-#include "wallpaper_store/plist/format.h"
+#include "base/process_values.h"
+#include "plist/format.h"
 #include "wallpaper_store/store_document.h"
 
 namespace zeph {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "wallpaper_store/plist/value.h"
+#include "plist/value.h"
 
 namespace zeph {
 

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "main/process_values.h"
+#include "base/process_values.h"
 #include "wallpaper_store/idle_entry.h"
 #include "wallpaper_store/store_document.h"
 

@@ -6,7 +6,7 @@
 #include <ctime>
 
 #include "platform/files.h"
-#include "wallpaper_store/plist/format.h"
+#include "plist/format.h"
 
 namespace zeph {
 namespace {

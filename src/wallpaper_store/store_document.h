@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "wallpaper_store/plist/value.h"
+#include "plist/value.h"
 
 namespace zeph {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "wallpaper_store/plist/value.h"
+#include "plist/value.h"
 
 namespace zeph {
 

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "main/installer_error.h"
-#include "main/process_values.h"
+#include "base/installer_error.h"
+#include "base/process_values.h"
 #include "platform/files.h"
 #include "wallpaper_store/idle_entry.h"
 #include "wallpaper_store/store_document.h"

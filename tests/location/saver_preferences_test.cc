@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "main/process_values.h"
+#include "base/process_values.h"
 #include "platform/files.h"
 #include "platform/preferences.h"
-#include "wallpaper_store/plist/format.h"
+#include "plist/format.h"
 
 // The suite is a file only away from Apple; there the platform store keeps it.
 #ifndef __APPLE__

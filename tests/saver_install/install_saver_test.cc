@@ -8,8 +8,8 @@
 #include <string>
 #include <system_error>
 
-#include "main/installer_harness.h"
-#include "main/process_values.h"
+#include "app/installer_harness.h"
+#include "base/process_values.h"
 #include "saver_install/copy_tree.h"
 
 namespace zeph {

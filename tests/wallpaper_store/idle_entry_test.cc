@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "main/process_values.h"
-#include "wallpaper_store/plist/format.h"
+#include "base/process_values.h"
+#include "plist/format.h"
 #include "wallpaper_store/store_sandbox.h"
 
 namespace zeph {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "main/process_values.h"
+#include "base/process_values.h"
 #include "platform/files.h"
 #include "wallpaper_store/idle_entry.h"
 #include "wallpaper_store/store_sandbox.h"

@@ -8,10 +8,10 @@
 #include <regex>
 #include <system_error>
 
-#include "main/installer_error.h"
+#include "base/installer_error.h"
 #include "platform/files.h"
 #include "wallpaper_store/idle_entry.h"
-#include "wallpaper_store/plist/error.h"
+#include "plist/error.h"
 #include "wallpaper_store/slot_count.h"
 #include "wallpaper_store/store_document.h"
 #include "wallpaper_store/store_sandbox.h"

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "main/process_values.h"
-#include "wallpaper_store/plist/format.h"
-#include "wallpaper_store/plist/value.h"
+#include "base/process_values.h"
+#include "plist/format.h"
+#include "plist/value.h"
 
 /// Shared helpers for the wallpaper-store tests: a throw-away home folder that
 /// the process-wide values point at, small value builders, file helpers, and

@@ -1,0 +1,62 @@
+// zeph-store: an administrator's look at property lists and wallpaper stores.
+//   zeph-store print FILE    any property list, written as XML in the platform's layout
+//   zeph-store show [FILE]   the idle slots of a wallpaper store (default: the current user's)
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <exception>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/home.h"
+#include "plist/format.h"
+#include "wallpaper_store/store_document.h"
+#include "wallpaper_store/store_report.h"
+
+namespace {
+
+int usage() {
+  std::fputs("usage: zeph-store print FILE\n       zeph-store show [FILE]\n", stderr);
+  return 2;
+}
+
+int writeOut(const void* bytes, std::size_t size) {
+  return std::fwrite(bytes, 1, size, stdout) == size && std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+int print(const std::string& path) {
+  std::vector<std::uint8_t> xml =
+      zeph::plist::write(zeph::plist::read(zeph::readFile(path)), zeph::plist::Format::Xml);
+  return writeOut(xml.data(), xml.size());
+}
+
+int show(std::optional<std::string> path) {
+  if (!path) {
+    std::optional<std::string> home = zeph::currentUserHome();
+    if (!home) throw std::runtime_error("cannot tell the current user's home folder");
+    path = *home + "/Library/Application Support/com.apple.wallpaper/Store/Index.plist";
+  }
+  zeph::plist::Value document = zeph::parseStore(zeph::loadStore(*path));
+  if (!document.asDictionary()) throw std::runtime_error(*path + ": the top level is not a dictionary");
+  std::string report = zeph::storeReport(*document.asDictionary());
+  return writeOut(report.data(), report.size());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  try {
+    if (args.size() == 2 && args[0] == "print") return print(args[1]);
+    if (args.size() == 1 && args[0] == "show") return show(std::nullopt);
+    if (args.size() == 2 && args[0] == "show") return show(args[1]);
+    return usage();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "error: %s\n", e.what());
+    return 1;
+  }
+}

@@ -1,0 +1,23 @@
+#ifndef ZEPH_BASE_PROCESS_VALUES_H_
+#define ZEPH_BASE_PROCESS_VALUES_H_
+
+#include <string>
+
+namespace zeph {
+
+// The process-wide values. The entry sets them once, in this order, before
+// anything else runs (setProcessValues); every other unit only reads them.
+// Tests set them the same way, pointing the home at a sandbox folder.
+extern std::string realHome;    // the user's home folder, absolute, no trailing "/"
+extern std::string saverDest;   // realHome + "/Library/Screen Savers/zeph.saver"
+extern std::string storePath;   // realHome + "/Library/Application Support/com.apple.wallpaper/Store/Index.plist"
+extern bool headless;           // "--apply" was among the arguments
+extern const std::string prefsSuite;          // "app.zeph.zeph"
+extern const std::string installerUserAgent;  // User-Agent of every web request
+
+/// Sets realHome and the values derived from it, then headless.
+void setProcessValues(std::string home, bool isHeadless);
+
+}  // namespace zeph
+
+#endif  // ZEPH_BASE_PROCESS_VALUES_H_

@@ -1,0 +1,157 @@
+// Headless runs that restart the wallpaper agent. The stand-in agent is a
+// program named WallpaperAgent that /usr/bin/killall ends for real; killall
+// reaches every process of that name, so these tests run one at a time.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+
+#include "app/installer_harness.h"
+#include "base/process_values.h"
+#include "wallpaper_store/slot_count.h"
+
+namespace zeph {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::backupCount;
+using testing::kRealisticStoreSlots;
+using testing::readBytes;
+using testing::readText;
+using testing::resultLine;
+using testing::RunResult;
+using testing::runInstaller;
+using testing::Sandbox;
+using testing::storeFile;
+
+// The stand-in agent, started before the installer; killed and reaped at the end.
+class FakeAgent {
+ public:
+  FakeAgent(const fs::path& store, const std::string& mode, const fs::path& log) {
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(pipeFds[1], STDOUT_FILENO);
+      ::close(pipeFds[0]);
+      ::execl(ZEPH_FAKE_AGENT_PATH, ZEPH_FAKE_AGENT_PATH, store.c_str(), mode.c_str(), log.c_str(), nullptr);
+      ::_exit(127);
+    }
+    ::close(pipeFds[1]);
+    // Wait until it holds the store's bytes and takes SIGTERM.
+    char ready[6] = {};
+    ssize_t n = ::read(pipeFds[0], ready, sizeof ready);
+    ::close(pipeFds[0]);
+    if (n != 6 || std::string(ready, 6) != "ready\n") throw std::runtime_error("the agent did not start");
+  }
+  FakeAgent(const FakeAgent&) = delete;
+  FakeAgent& operator=(const FakeAgent&) = delete;
+  ~FakeAgent() {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+  }
+
+ private:
+  pid_t pid_;  // running until the destructor
+};
+
+int restarts(const fs::path& log) {
+  std::string text = readText(log);
+  return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
+
+class ApplySequence : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(fs::exists("/usr/bin/killall")) << "install psmisc";
+    home_ = box_.path() / "Users/Zoë Smith";
+    original_ = plist::write(testing::realisticStore(), plist::Format::Binary);
+    testing::writeBytes(storeFile(home_), original_);
+    log_ = box_.path() / "agent.log";
+    setProcessValues(home_.string(), true);  // for zephSlotCount() on the sandbox
+  }
+  RunResult applyWithAgent(const std::string& mode) {
+    FakeAgent agent(storeFile(home_), mode, log_);
+    return runInstaller({"--apply"}, home_.string());
+  }
+  Sandbox box_;
+  fs::path home_;
+  fs::path log_;
+  std::vector<std::uint8_t> original_;
+};
+
+TEST_F(ApplySequence, RewritesOnceMoreWhenTheAgentRevertsTheStore) {
+  RunResult r = applyWithAgent("revert-once");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, resultLine(home_, kRealisticStoreSlots));
+  EXPECT_EQ(restarts(log_), 2);
+  EXPECT_EQ(backupCount(home_), 2u);
+  EXPECT_EQ(zephSlotCount(), kRealisticStoreSlots);
+  EXPECT_TRUE(fs::exists(testing::saverFolder(home_) / "Contents/Info.plist"));
+  // Both backups hold the user's own store: the agent had put it back.
+  for (const auto& entry : fs::directory_iterator(testing::backupFolder(home_))) {
+    EXPECT_EQ(readBytes(entry.path()), original_) << entry.path();
+  }
+}
+
+TEST_F(ApplySequence, StopsAfterOnePassWhenTheStoreKeepsTheSaver) {
+  RunResult r = applyWithAgent("keep");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, resultLine(home_, kRealisticStoreSlots));
+  EXPECT_EQ(restarts(log_), 1);
+  EXPECT_EQ(backupCount(home_), 1u);
+  EXPECT_EQ(zephSlotCount(), kRealisticStoreSlots);
+}
+
+TEST_F(ApplySequence, ReturnsTheSecondCountEvenIfTheAgentRevertsAgain) {
+  RunResult r = applyWithAgent("revert-always");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, resultLine(home_, kRealisticStoreSlots));
+  EXPECT_EQ(restarts(log_), 2);  // no third pass
+  EXPECT_EQ(backupCount(home_), 2u);
+  EXPECT_EQ(readBytes(storeFile(home_)), original_);
+}
+
+TEST_F(ApplySequence, DoesNotRecountWhenTheStoreIsGone) {
+  RunResult r = applyWithAgent("remove");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, resultLine(home_, kRealisticStoreSlots));
+  EXPECT_EQ(restarts(log_), 1);
+  EXPECT_FALSE(fs::exists(storeFile(home_)));
+}
+
+TEST_F(ApplySequence, FlagCountsAnywhereAndARepeatedRunIsSafe) {
+  fs::remove(storeFile(home_));
+  RunResult first = runInstaller({"first", "--apply", "--verbose"}, home_.string());
+  EXPECT_EQ(first.status, 0) << first.err;
+  EXPECT_EQ(first.out, resultLine(home_, 0));  // no store: nothing to set
+  // killall, finding no agent, says so on the shared standard error; the installer adds nothing.
+  EXPECT_EQ(first.err.find("error:"), std::string::npos) << first.err;
+
+  testing::writeBytes(storeFile(home_), original_);
+  testing::writeBytes(testing::saverFolder(home_) / "Contents/stale", {'s'});
+  for (int run = 0; run < 2; ++run) {
+    RunResult r = runInstaller({"--apply"}, home_.string());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, resultLine(home_, kRealisticStoreSlots));
+    EXPECT_EQ(zephSlotCount(), kRealisticStoreSlots);
+  }
+  EXPECT_FALSE(fs::exists(testing::saverFolder(home_) / "Contents/stale"));
+}
+
+TEST_F(ApplySequence, ResultLineThatCannotBeWrittenIsAFailure) {
+  RunResult r = testing::runProgram({ZEPH_INSTALLER_PATH, "--apply"}, home_.string(), "/dev/full");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("error: couldn't print the result: No space left on device\n"), std::string::npos) << r.err;
+  EXPECT_EQ(zephSlotCount(), kRealisticStoreSlots);  // the install itself stands
+}
+
+}  // namespace
+}  // namespace zeph

@@ -1,0 +1,137 @@
+// The interactive run and the failure alert, answered by a scripted dialog,
+// with the steps between the alerts replaced by counters.
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/installer_error.h"
+#include "app/interactive_run.h"
+#include "app/interactive_run_internal.h"
+#include "support/scripted_dialog.h"
+
+namespace zeph {
+namespace {
+
+using test_support::press;
+using test_support::ScriptedDialog;
+
+using Buttons = std::vector<std::string>;
+
+// Steps that count their calls; the location setup answers `place`.
+struct CountingSteps {
+  int applied = 0;
+  int locationSetups = 0;
+  int settingsOpened = 0;
+  std::optional<std::string> place;
+  bool applyFails = false;
+
+  InteractiveSteps steps() {
+    return {.applyEverything =
+                [this]() -> std::int64_t {
+                  ++applied;
+                  if (applyFails) throw InstallerError(2, "Couldn't read the macOS screensaver settings file.");
+                  return 3;
+                },
+            .runLocationSetup =
+                [this] {
+                  ++locationSetups;
+                  return place;
+                },
+            .openScreenSaverSettings = [this] { ++settingsOpened; }};
+  }
+};
+
+TEST(InteractiveRun, DecliningChangesNothing) {
+  CountingSteps counting;
+  ScriptedDialog dialog({press(1)});
+  EXPECT_EQ(runInteractive(counting.steps()), 0);
+
+  ASSERT_EQ(dialog.shown().size(), 1u);
+  const Alert& ask = dialog.shown()[0];
+  EXPECT_EQ(ask.messageText, "Put zeph\u00B0 on every screen?");
+  EXPECT_EQ(ask.informativeText,
+            "This installs the zeph screensaver and turns it on for all of your monitors and desktops.");
+  EXPECT_EQ(ask.buttons, (Buttons{"Install", "Quit"}));
+  EXPECT_FALSE(ask.field);
+  EXPECT_EQ(counting.applied, 0);
+  EXPECT_EQ(counting.locationSetups, 0);
+}
+
+TEST(InteractiveRun, CompletionWithoutCitySaysSoAndDoneOpensNothing) {
+  CountingSteps counting;
+  ScriptedDialog dialog({press(0), press(1)});
+  EXPECT_EQ(runInteractive(counting.steps()), 0);
+
+  EXPECT_EQ(counting.applied, 1);
+  EXPECT_EQ(counting.locationSetups, 1);
+  EXPECT_EQ(counting.settingsOpened, 0);
+  ASSERT_EQ(dialog.shown().size(), 2u);
+  const Alert& done = dialog.shown()[1];
+  EXPECT_EQ(done.messageText, "zeph\u00B0 is ready");
+  EXPECT_EQ(done.informativeText,
+            "zeph is now your screensaver on every screen. It starts when your Mac has been idle.\n\n"
+            "You haven't set a city yet, so zeph will show the clock until you do \u2014 open System "
+            "Settings \u2192 Screen Saver \u2192 zeph\u00B0 \u2192 Options to add one.");
+  EXPECT_EQ(done.buttons, (Buttons{"Open Screen Saver Settings", "Done"}));
+}
+
+TEST(InteractiveRun, CompletionNamesThePlaceAndCanOpenTheSettings) {
+  CountingSteps counting;
+  counting.place = "Portland, Oregon";
+  ScriptedDialog dialog({press(0), press(0)});
+  EXPECT_EQ(runInteractive(counting.steps()), 0);
+
+  ASSERT_EQ(dialog.shown().size(), 2u);
+  EXPECT_EQ(dialog.shown()[1].informativeText,
+            "zeph is now your screensaver on every screen, showing the temperature in Portland, Oregon. It "
+            "starts when your Mac has been idle \u2014 you can change the timing in System Settings.");
+  EXPECT_EQ(counting.settingsOpened, 1);
+}
+
+TEST(InteractiveRun, ApplyErrorReachesTheCallerBeforeTheLocationSetup) {
+  CountingSteps counting;
+  counting.applyFails = true;
+  ScriptedDialog dialog({press(0)});
+  EXPECT_THROW(runInteractive(counting.steps()), InstallerError);
+  EXPECT_EQ(dialog.shown().size(), 1u);
+  EXPECT_EQ(counting.locationSetups, 0);
+}
+
+TEST(InteractiveRun, NobodyToAskStopsBeforeAnythingChanges) {
+  CountingSteps counting;
+  ScriptedDialog dialog({}, "no terminal to ask on");
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(runInteractive(counting.steps()), 1);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "error: no terminal to ask on; run zeph-installer --apply for an unattended install\n");
+  EXPECT_TRUE(dialog.shown().empty());
+  EXPECT_EQ(counting.applied, 0);
+}
+
+TEST(FailureAlert, ShowsTheMessageUnchangedWithTheDefaultButton) {
+  ScriptedDialog dialog({press(0)});
+  ::testing::internal::CaptureStderr();
+  showFailureAlert("Couldn't read the file.\nsecond line");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+
+  ASSERT_EQ(dialog.shown().size(), 1u);
+  const Alert& alert = dialog.shown()[0];
+  EXPECT_EQ(alert.messageText, "Something went wrong");
+  EXPECT_EQ(alert.informativeText, "Couldn't read the file.\nsecond line");
+  EXPECT_TRUE(alert.buttons.empty());
+  EXPECT_FALSE(alert.field);
+}
+
+TEST(FailureAlert, FallsBackToStandardErrorWhenNoAlertCanShow) {
+  ScriptedDialog dialog({}, "no terminal to ask on");
+  ::testing::internal::CaptureStderr();
+  showFailureAlert("disk full");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "error: disk full\n");
+  EXPECT_TRUE(dialog.shown().empty());
+}
+
+}  // namespace
+}  // namespace zeph

@@ -1,0 +1,149 @@
+#include <fcntl.h>
+#include <signal.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/apply.h"
+#include "app/installer_harness.h"
+#include "base/process_values.h"
+
+namespace zeph {
+namespace {
+
+using testing::readText;
+using testing::Sandbox;
+
+TEST(Run, ReportsMinusOneWhenTheProgramCannotStart) {
+  EXPECT_EQ(run("/nonexistent/zeph-no-such-program", {}), -1);
+  // A folder and a file without execute permission are not programs either.
+  EXPECT_EQ(run("/tmp", {}), -1);
+  Sandbox box;
+  testing::writeBytes(box.path() / "script", {'#', '!', '/', 'b', 'i', 'n', '/', 's', 'h', '\n'});
+  EXPECT_EQ(run((box.path() / "script").string(), {}), -1);
+}
+
+TEST(Run, NeverSearchesThePath) {
+  // "sh" is found on PATH by a shell, but here it names a file in the working folder.
+  ASSERT_FALSE(std::filesystem::exists("sh"));
+  EXPECT_EQ(run("sh", {"-c", "exit 0"}), -1);
+}
+
+TEST(Run, ReturnsTheChildsExitStatus) {
+  EXPECT_EQ(run("/bin/sh", {"-c", "exit 0"}), 0);
+  EXPECT_EQ(run("/bin/sh", {"-c", "exit 1"}), 1);
+  EXPECT_EQ(run("/bin/sh", {"-c", "exit 42"}), 42);
+  // Death by a signal must not read as success.
+  EXPECT_EQ(run("/bin/sh", {"-c", "kill -TERM $$"}), 128 + SIGTERM);
+}
+
+TEST(Run, PassesEachArgumentUnchangedWithoutAShell) {
+  Sandbox box;
+  std::string out = (box.path() / "args").string();
+  int status = run("/bin/sh", {"-c", "printf '%s\\n' \"$@\" > \"$0\"", out, "/Users/Zoë Smith/Library/Screen Savers",
+                               "$HOME;echo hi", "", "*", "a\nb"});
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(readText(out), "/Users/Zoë Smith/Library/Screen Savers\n$HOME;echo hi\n\n*\na\nb\n");
+}
+
+TEST(Run, ChildInheritsEnvironmentWorkingFolderAndStreams) {
+  Sandbox box;
+  std::string out = (box.path() / "seen").string();
+  ::setenv("ZEPH_RUN_TEST_VALUE", "inherited value", 1);
+  EXPECT_EQ(run("/bin/sh", {"-c", "printf '%s|%s' \"$ZEPH_RUN_TEST_VALUE\" \"$(pwd -P)\" > \"$0\"", out}), 0);
+  ::unsetenv("ZEPH_RUN_TEST_VALUE");
+  EXPECT_EQ(readText(out), "inherited value|" + std::filesystem::current_path().string());
+
+  // The child writes to the installer's own standard output.
+  std::string captured = (box.path() / "stdout").string();
+  std::fflush(stdout);
+  int saved = ::dup(STDOUT_FILENO);
+  int file = ::open(captured.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ::dup2(file, STDOUT_FILENO);
+  std::fputs("installer first, ", stdout);  // buffered, must come out before the child's text
+  int status = run("/bin/sh", {"-c", "echo child second"});
+  std::fflush(stdout);
+  ::dup2(saved, STDOUT_FILENO);
+  ::close(saved);
+  ::close(file);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(readText(captured), "installer first, child second\n");
+}
+
+TEST(Run, ChildStartsWithNoSignalBlockedOrIgnored) {
+  Sandbox box;
+  std::string out = (box.path() / "masks").string();
+  struct sigaction ignore {}, previous {};
+  ignore.sa_handler = SIG_IGN;
+  ::sigaction(SIGPIPE, &ignore, &previous);
+  sigset_t term, oldMask;
+  sigemptyset(&term);
+  sigaddset(&term, SIGTERM);
+  ::sigprocmask(SIG_BLOCK, &term, &oldMask);
+  EXPECT_EQ(run("/bin/sh", {"-c", "grep -E '^(SigBlk|SigIgn)' /proc/self/status > \"$0\"", out}), 0);
+  ::sigprocmask(SIG_SETMASK, &oldMask, nullptr);
+  ::sigaction(SIGPIPE, &previous, nullptr);
+  std::string masks = readText(out);  // "SigBlk:\t<hex>\nSigIgn:\t<hex>\n", bit n-1 for signal n
+  std::size_t blocked = masks.find("SigBlk:"), ignored = masks.find("SigIgn:");
+  ASSERT_NE(blocked, std::string::npos);
+  ASSERT_NE(ignored, std::string::npos);
+  EXPECT_EQ(std::stoull(masks.substr(blocked + 7), nullptr, 16) & (1ull << (SIGTERM - 1)), 0u) << masks;
+  EXPECT_EQ(std::stoull(masks.substr(ignored + 7), nullptr, 16) & (1ull << (SIGPIPE - 1)), 0u) << masks;
+}
+
+// Runs finish() in a child process with standard output and error captured.
+struct Finished {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+Finished finishInChild(const std::string& message, const std::string& printedBefore) {
+  Sandbox box;
+  std::string outPath = (box.path() / "out").string();
+  std::string errPath = (box.path() / "err").string();
+  std::fflush(stdout);
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
+    ::dup2(::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
+    headless = true;
+    std::fputs(printedBefore.c_str(), stdout);  // still buffered when finish() runs
+    finish(message);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readText(outPath), readText(errPath)};
+}
+
+TEST(Finish, WritesTheErrorLineAndExitsWithOne) {
+  Finished plain = finishInChild("Couldn't read the macOS screensaver settings file.", "");
+  EXPECT_EQ(plain.status, 1);
+  EXPECT_EQ(plain.err, "error: Couldn't read the macOS screensaver settings file.\n");
+  EXPECT_EQ(plain.out, "");
+
+  Finished empty = finishInChild("", "");
+  EXPECT_EQ(empty.status, 1);
+  EXPECT_EQ(empty.err, "error: \n");
+
+  Finished lines = finishInChild("first\nsecond\n", "");
+  EXPECT_EQ(lines.err, "error: first\nsecond\n\n");
+
+  Finished text = finishInChild("Zoë — “quoted” → 20°", "");
+  EXPECT_EQ(text.err, "error: Zoë — “quoted” → 20°\n");
+}
+
+TEST(Finish, FlushesStandardOutputFirst) {
+  Finished f = finishInChild("stopped", "partial output");
+  EXPECT_EQ(f.status, 1);
+  EXPECT_EQ(f.out, "partial output");
+  EXPECT_EQ(f.err, "error: stopped\n");
+}
+
+}  // namespace
+}  // namespace zeph
