@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config clang-14 libclang-rt-14-dev
   libcurl4-openssl-dev nlohmann-json3-dev libncurses-dev
-  libgtest-dev libbenchmark-dev
+  libgtest-dev
   libplist-dev libplist-utils python3 tmux util-linux psmisc ca-certificates
 )
 missing=()

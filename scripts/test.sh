@@ -11,7 +11,7 @@ bash scripts/check-apple.sh
 build() {  # build DIR [cmake options...]
   local dir=$1; shift
   cmake -S . -B "$dir" -DZEPH_WERROR=ON "$@" >/dev/null
-  cmake --build "$dir" -j "$jobs"
+  cmake --build "$dir" -j "$jobs" ${target:+--target "$target"}
 }
 
 build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEPH_TESTS=ON
@@ -21,7 +21,7 @@ build build/sanitize -DCMAKE_BUILD_TYPE=Debug -DZEPH_SANITIZE=ON -DZEPH_TESTS=ON
 (cd build/sanitize && ctest --output-on-failure -j "$jobs")
 
 if [ -f fuzz/CMakeLists.txt ]; then
-  build build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
+  target=zeph_fuzzers build build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
     -DZEPH_FUZZ=ON -DZEPH_TESTS=OFF -DZEPH_BENCH=OFF
   bash scripts/fuzz.sh build/fuzz "${ZEPH_FUZZ_SECONDS:-60}"
 fi

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "base/process_values.h"
+#include "platform/child_process.h"
 #include "saver_install/install_saver.h"
 #include "wallpaper_store/slot_count.h"
 #include "wallpaper_store/store_rewrite.h"

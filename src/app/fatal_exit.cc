@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/apply.h"
+#include "app/fatal_exit.h"
 #include "app/interactive_run.h"
 #include "base/process_values.h"
 

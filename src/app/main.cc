@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "app/apply.h"
+#include "app/fatal_exit.h"
 #include "app/interactive_run.h"
 #include "base/process_values.h"
 #include "platform/home.h"
@@ -47,7 +48,7 @@ int main(int argc, char** argv) {
   try {
     std::optional<std::string> home = zeph::currentUserHome();
     if (!home) {
-      zeph::headless = isHeadless;  // finish() needs to know where to report
+      zeph::setHeadlessOnly(isHeadless);  // finish() needs to know where to report
       zeph::finish(kNoHome);
     }
     zeph::setProcessValues(std::move(*home), isHeadless);

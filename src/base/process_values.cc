@@ -4,18 +4,27 @@
 
 namespace zeph {
 
-std::string realHome;
-std::string saverDest;
-std::string storePath;
-bool headless = false;
+namespace {
+std::string realHomeValue;
+std::string saverDestValue;
+std::string storePathValue;
+bool headlessValue = false;
+}  // namespace
+
+const std::string& realHome = realHomeValue;
+const std::string& saverDest = saverDestValue;
+const std::string& storePath = storePathValue;
+const bool& headless = headlessValue;
 const std::string prefsSuite = "app.zeph.zeph";
 const std::string installerUserAgent = "zeph-screensaver installer (https://zeph.app; support@zeph.app)";
 
 void setProcessValues(std::string home, bool isHeadless) {
-  realHome = std::move(home);
-  saverDest = realHome + "/Library/Screen Savers/zeph.saver";
-  storePath = realHome + "/Library/Application Support/com.apple.wallpaper/Store/Index.plist";
-  headless = isHeadless;
+  realHomeValue = std::move(home);
+  saverDestValue = realHomeValue + "/Library/Screen Savers/zeph.saver";
+  storePathValue = realHomeValue + "/Library/Application Support/com.apple.wallpaper/Store/Index.plist";
+  headlessValue = isHeadless;
 }
+
+void setHeadlessOnly(bool isHeadless) { headlessValue = isHeadless; }
 
 }  // namespace zeph

@@ -6,17 +6,22 @@
 namespace zeph {
 
 // The process-wide values. The entry sets them once, in this order, before
-// anything else runs (setProcessValues); every other unit only reads them.
-// Tests set them the same way, pointing the home at a sandbox folder.
-extern std::string realHome;    // the user's home folder, absolute, no trailing "/"
-extern std::string saverDest;   // realHome + "/Library/Screen Savers/zeph.saver"
-extern std::string storePath;   // realHome + "/Library/Application Support/com.apple.wallpaper/Store/Index.plist"
-extern bool headless;           // "--apply" was among the arguments
+// anything else runs (setProcessValues); every other unit only reads them,
+// which is why they are visible as const. Tests set them the same way,
+// pointing the home at a sandbox folder.
+extern const std::string& realHome;   // the user's home folder, absolute, no trailing "/"
+extern const std::string& saverDest;  // realHome + "/Library/Screen Savers/zeph.saver"
+extern const std::string& storePath;  // realHome + "/Library/Application Support/com.apple.wallpaper/Store/Index.plist"
+extern const bool& headless;          // "--apply" was among the arguments
 extern const std::string prefsSuite;          // "app.zeph.zeph"
 extern const std::string installerUserAgent;  // User-Agent of every web request
 
 /// Sets realHome and the values derived from it, then headless.
 void setProcessValues(std::string home, bool isHeadless);
+
+/// Sets headless alone, for a run that ends before a home is known: the
+/// fatal exit needs to know where to report.
+void setHeadlessOnly(bool isHeadless);
 
 }  // namespace zeph
 

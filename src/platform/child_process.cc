@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/apply.h"
+#include "platform/child_process.h"
 
 extern char** environ;
 

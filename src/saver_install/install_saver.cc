@@ -7,7 +7,7 @@
 #include <string>
 #include <system_error>
 
-#include "app/apply.h"
+#include "platform/child_process.h"
 #include "base/installer_error.h"
 #include "base/process_values.h"
 #include "platform/bundle_resource.h"

@@ -1,0 +1,17 @@
+#ifndef ZEPH_PLATFORM_CHILD_PROCESS_H_
+#define ZEPH_PLATFORM_CHILD_PROCESS_H_
+
+#include <string>
+#include <vector>
+
+namespace zeph {
+
+/// Starts the program at the absolute `path` with `args` (no shell, no PATH
+/// search), inheriting streams, environment and working folder; waits for it
+/// and returns its exit status, 128 + the signal when a signal ended it, or -1
+/// when it cannot be started.
+int run(const std::string& path, const std::vector<std::string>& args);
+
+}  // namespace zeph
+
+#endif  // ZEPH_PLATFORM_CHILD_PROCESS_H_

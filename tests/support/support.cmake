@@ -1,2 +1,0 @@
-# Helper programs the tests start.
-include(${CMAKE_CURRENT_LIST_DIR}/agent.cmake)
