@@ -6,6 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 jobs=$(nproc)
+bash scripts/check-layers.sh
 bash scripts/check-apple.sh
 
 build() {  # build DIR [cmake options...]

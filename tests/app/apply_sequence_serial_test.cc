@@ -12,7 +12,9 @@
 #include <filesystem>
 #include <string>
 
-#include "app/installer_harness.h"
+#include "support/installer_runner.h"
+#include "support/sandbox.h"
+#include "support/store_builders.h"
 #include "base/process_values.h"
 #include "wallpaper_store/slot_count.h"
 

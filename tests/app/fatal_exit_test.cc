@@ -7,7 +7,7 @@
 #include <string>
 
 #include "app/fatal_exit.h"
-#include "app/installer_harness.h"
+#include "support/sandbox.h"
 #include "base/process_values.h"
 
 namespace zeph {

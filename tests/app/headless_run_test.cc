@@ -9,7 +9,9 @@
 #include <filesystem>
 #include <string>
 
-#include "app/installer_harness.h"
+#include "support/installer_runner.h"
+#include "support/sandbox.h"
+#include "support/store_builders.h"
 
 namespace zeph {
 namespace {

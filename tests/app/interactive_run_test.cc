@@ -15,8 +15,8 @@
 namespace zeph {
 namespace {
 
-using test_support::press;
-using test_support::ScriptedDialog;
+using testing::press;
+using testing::ScriptedDialog;
 
 using Buttons = std::vector<std::string>;
 

@@ -52,11 +52,11 @@ TEST(CoordinateShortcut, LeavesEverythingElseToTheSearch) {
 }
 
 TEST(GeocodeSearch, SendsTheQueryUnchangedAsTheFirstOfThreeItems) {
-  test_support::LoopbackHttpServer server(test_support::jsonReply("[]"));
+  testing::LoopbackHttpServer server(testing::jsonReply("[]"));
   const std::string query = "Saint-Jean & Co #1 + =100% é/?";
   EXPECT_FALSE(detail::geocodeWith(server.origin() + "/search", query));
   ASSERT_EQ(server.requests().size(), 1u);
-  EXPECT_EQ(test_support::parseRequestHead(server.requests()[0]).requestLine,
+  EXPECT_EQ(testing::parseRequestHead(server.requests()[0]).requestLine,
             "GET /search?q=Saint-Jean%20%26%20Co%20%231%20%2B%20%3D100%25%20%C3%A9%2F%3F"
             "&format=jsonv2&limit=1 HTTP/1.1");
   EXPECT_EQ(detail::searchRequestUrl("https://h/search", "a~b_c.d-e"),
@@ -64,7 +64,7 @@ TEST(GeocodeSearch, SendsTheQueryUnchangedAsTheFirstOfThreeItems) {
 }
 
 TEST(GeocodeSearch, ReadsTheFirstHitOfTheReply) {
-  test_support::LoopbackHttpServer server(test_support::jsonReply(
+  testing::LoopbackHttpServer server(testing::jsonReply(
       R"([{"lat":"48.1371079","lon":"11.5753822","name":"München",)"
               R"("display_name":"München, Bayern, Deutschland"},{"lat":"0","lon":"0"}])"));
   std::optional<Place> place = detail::geocodeWith(server.origin() + "/search", "Munich");

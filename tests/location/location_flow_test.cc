@@ -11,7 +11,7 @@
 #include "location/geocode_internal.h"
 #include "location/location_setup.h"
 #include "location/saver_preferences.h"
-#include "app/installer_harness.h"
+#include "support/sandbox.h"
 #include "base/process_values.h"
 #include "platform/preferences.h"
 #include "support/http_server.h"
@@ -20,11 +20,11 @@
 namespace zeph {
 namespace {
 
-using test_support::LoopbackHttpServer;
-using test_support::press;
-using test_support::ScriptedDialog;
-using test_support::ScriptedReply;
-using test_support::typeAndConfirm;
+using testing::LoopbackHttpServer;
+using testing::press;
+using testing::ScriptedDialog;
+using testing::ScriptedReply;
+using testing::typeAndConfirm;
 
 constexpr const char* kPromptMessage = "Which city's weather should zeph show?";
 

@@ -18,6 +18,7 @@
 #include "platform/files.h"
 #include "platform/preferences.h"
 #include "plist/format.h"
+#include "support/sandbox.h"
 
 // The suite is a file only away from Apple; there the platform store keeps it.
 #ifndef __APPLE__
@@ -35,12 +36,9 @@ constexpr const char* kCachedReadingKeys[] = {"cachedTempRaw", "cachedTempIsFahr
 class SaverPreferences : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "zeph-prefs-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    home_ = pattern;
+    home_ = sandbox_.path().string();
     setProcessValues(home_, false);
   }
-  void TearDown() override { fs::remove_all(home_); }
 
   std::string folder() const { return home_ + "/Library/Preferences"; }
   std::string suiteFile() const { return folder() + "/app.zeph.zeph.plist"; }
@@ -65,7 +63,8 @@ class SaverPreferences : public ::testing::Test {
     return names;
   }
 
-  std::string home_;
+  testing::Sandbox sandbox_;
+  std::string home_;  // the sandbox itself serves as the home
 };
 
 TEST_F(SaverPreferences, EmptyOrMissingSuiteHasNoLocation) {

@@ -18,11 +18,11 @@
 namespace zeph {
 namespace {
 
-using test_support::LoopbackHttpServer;
-using test_support::delayedReply;
-using test_support::jsonReply;
-using test_support::neverAnswering;
-using test_support::trickledReply;
+using testing::LoopbackHttpServer;
+using testing::delayedReply;
+using testing::jsonReply;
+using testing::neverAnswering;
+using testing::trickledReply;
 using namespace std::chrono_literals;
 
 // Short timeouts keep these tests quick; what is checked is the result, not the time taken.
@@ -125,7 +125,7 @@ TEST(FetchJson, SendsAGetWithOnlyTheUserAgentSetByUs) {
   LoopbackHttpServer server(jsonReply("{}"));
   ASSERT_TRUE(fetchJSON(server.origin() + "/some/path?a=1,2&b=%20", 5));
   ASSERT_EQ(server.requests().size(), 1u);
-  test_support::ReceivedRequest request = test_support::parseRequestHead(server.requests()[0]);
+  testing::ReceivedRequest request = testing::parseRequestHead(server.requests()[0]);
   EXPECT_EQ(request.requestLine, "GET /some/path?a=1,2&b=%20 HTTP/1.1");
 
   std::set<std::string> names;

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/child_process.h"
-#include "app/installer_harness.h"
+#include "support/sandbox.h"
 
 namespace zeph {
 namespace {

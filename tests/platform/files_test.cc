@@ -5,15 +5,15 @@
 
 #include <system_error>
 
-#include "wallpaper_store/store_sandbox.h"
+#include "support/sandbox.h"
 
 namespace zeph {
 namespace {
 
-using store_testing::namesIn;
-using store_testing::readBytes;
-using store_testing::StoreSandbox;
-using store_testing::writeBytes;
+using testing::namesIn;
+using testing::readBytes;
+using testing::HomeSandbox;
+using testing::writeBytes;
 
 std::vector<std::uint8_t> bytesOf(const std::string& s) { return {s.begin(), s.end()}; }
 
@@ -34,7 +34,7 @@ std::string errorOf(F&& f) {
 }
 
 TEST(Files, ErrorsNameTheCallAndThePath) {
-  StoreSandbox box;
+  HomeSandbox box;
   std::string missing = realHome + "/missing";
   EXPECT_EQ(errorOf([&] { readFile(missing); }), "open(" + missing + "): No such file or directory");
   EXPECT_EQ(errorOf([&] { readFile(realHome); }), "read(" + realHome + "): Is a directory");
@@ -45,7 +45,7 @@ TEST(Files, ErrorsNameTheCallAndThePath) {
 }
 
 TEST(Files, PathExistsFollowsLinks) {
-  StoreSandbox box;
+  HomeSandbox box;
   writeBytes(realHome + "/file", bytesOf("x"));
   ::symlink("file", (realHome + "/good").c_str());
   ::symlink("nowhere", (realHome + "/dangling").c_str());
@@ -56,7 +56,7 @@ TEST(Files, PathExistsFollowsLinks) {
 }
 
 TEST(Files, CreateFoldersMakesEveryMissingLevelOnce) {
-  StoreSandbox box;
+  HomeSandbox box;
   std::string deep = realHome + "/a/b//c";
   mode_t old = ::umask(022);
   createFolders(deep);
@@ -68,7 +68,7 @@ TEST(Files, CreateFoldersMakesEveryMissingLevelOnce) {
 }
 
 TEST(Files, WriteNewFileNeverOverwrites) {
-  StoreSandbox box;
+  HomeSandbox box;
   std::string folder = realHome;
   EXPECT_EQ(writeNewFile(folder, "backup", ".plist", bytesOf("one")), folder + "/backup.plist");
   EXPECT_EQ(writeNewFile(folder, "backup", ".plist", bytesOf("two")), folder + "/backup-2.plist");
@@ -88,7 +88,7 @@ TEST(Files, WriteNewFileNeverOverwrites) {
 }
 
 TEST(Files, ReplaceFileKeepsModeAndLeavesNothingElse) {
-  StoreSandbox box;
+  HomeSandbox box;
   std::string path = realHome + "/Index.plist";
   writeBytes(path, bytesOf("old content that is longer"));
   ::chmod(path.c_str(), 0604);
@@ -99,7 +99,7 @@ TEST(Files, ReplaceFileKeepsModeAndLeavesNothingElse) {
 }
 
 TEST(Files, ReplaceFileReplacesTheTargetOfALinkChain) {
-  StoreSandbox box;
+  HomeSandbox box;
   std::string real = realHome + "/elsewhere/Index.plist";
   writeBytes(real, bytesOf("old"));
   ::mkdir((realHome + "/Store").c_str(), 0755);
@@ -118,7 +118,7 @@ TEST(Files, ReplaceFileReplacesTheTargetOfALinkChain) {
 }
 
 TEST(Files, FailedReplaceLeavesFileAndFolderAsTheyWere) {
-  StoreSandbox box;
+  HomeSandbox box;
   // A folder where the file is: the rename fails after the temporary file was written.
   std::string folderInTheWay = realHome + "/Index.plist";
   ::mkdir(folderInTheWay.c_str(), 0755);
@@ -131,11 +131,11 @@ TEST(Files, FailedReplaceLeavesFileAndFolderAsTheyWere) {
   std::string folder = realHome + "/Store";
   std::string path = folder + "/Index.plist";
   writeBytes(path, bytesOf("old"));
-  store_testing::openUp(path, false);
+  testing::openUp(path, false);
   ::chmod(path.c_str(), 0666);
   ::chmod(folder.c_str(), 0555);
   std::string expected = "open(" + folder + "/.Index.plist.";
-  int rc = store_testing::runUnprivileged([&] {
+  int rc = testing::runUnprivileged([&] {
     std::string message = errorOf([&] { replaceFile(path, bytesOf("new")); });
     return message.rfind(expected, 0) == 0 && message.find("): Permission denied") != std::string::npos ? 0
                                                                                                         : 1;

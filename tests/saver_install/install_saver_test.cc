@@ -8,7 +8,7 @@
 #include <string>
 #include <system_error>
 
-#include "app/installer_harness.h"
+#include "support/sandbox.h"
 #include "base/process_values.h"
 #include "saver_install/copy_tree.h"
 

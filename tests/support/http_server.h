@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-namespace zeph::test_support {
+namespace zeph::testing {
 
 /// What the server does with one connection, after reading its request head.
 struct ScriptedReply {
@@ -205,6 +205,6 @@ class LoopbackHttpServer {
   std::thread thread_;                 // started last, joined by the destructor
 };
 
-}  // namespace zeph::test_support
+}  // namespace zeph::testing
 
 #endif  // ZEPH_TESTS_SUPPORT_HTTP_SERVER_H_

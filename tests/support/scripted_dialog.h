@@ -2,8 +2,9 @@
 #define ZEPH_TESTS_SUPPORT_SCRIPTED_DIALOG_H_
 
 /// A dialog backend for tests: records every alert it is shown and answers
-/// each from a script, in order. Install it with ScopedDialogBackend. An alert
-/// beyond the script fails the test and reads as not shown.
+/// each from a script, in order, installed for its own lifetime. An alert
+/// beyond the script fails the test and reads as not shown; so does an answer
+/// left unused when it goes, since a test expecting it was wrong about the flow.
 
 #include <gtest/gtest.h>
 
@@ -15,7 +16,7 @@
 
 #include "platform/dialog.h"
 
-namespace zeph::test_support {
+namespace zeph::testing {
 
 struct ScriptedAnswer {
   long response = kFirstButtonResponse;
@@ -47,8 +48,14 @@ class ScriptedDialog final : public DialogBackend {
     return result;
   }
 
+  ~ScriptedDialog() override {
+    if (next_ != script_.size()) {
+      ADD_FAILURE() << (script_.size() - next_) << " scripted answer(s) never used; " << shown_.size()
+                    << " alert(s) shown";
+    }
+  }
+
   const std::vector<Alert>& shown() const { return shown_; }
-  bool scriptUsedUp() const { return next_ == script_.size(); }
 
  private:
   std::vector<ScriptedAnswer> script_;
@@ -58,6 +65,6 @@ class ScriptedDialog final : public DialogBackend {
   ScopedDialogBackend scope_;  // installed for this object's lifetime
 };
 
-}  // namespace zeph::test_support
+}  // namespace zeph::testing
 
 #endif  // ZEPH_TESTS_SUPPORT_SCRIPTED_DIALOG_H_

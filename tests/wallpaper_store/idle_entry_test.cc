@@ -4,14 +4,15 @@
 
 #include "base/process_values.h"
 #include "plist/format.h"
-#include "wallpaper_store/store_sandbox.h"
+#include "support/sandbox.h"
+#include "support/store_builders.h"
 
 namespace zeph {
 namespace {
 
-using store_testing::array;
-using store_testing::dict;
-using store_testing::str;
+using testing::array;
+using testing::dict;
+using testing::str;
 
 // Percent-decoding, to check that a URL names its path exactly.
 std::string decodePath(const std::string& url) {

@@ -5,18 +5,19 @@
 #include "base/process_values.h"
 #include "platform/files.h"
 #include "wallpaper_store/idle_entry.h"
-#include "wallpaper_store/store_sandbox.h"
+#include "support/sandbox.h"
+#include "support/store_builders.h"
 
 namespace zeph {
 namespace {
 
-using store_testing::array;
-using store_testing::dict;
-using store_testing::StoreSandbox;
-using store_testing::str;
+using testing::array;
+using testing::dict;
+using testing::HomeSandbox;
+using testing::str;
 
 TEST(ZephSlotCount, IsZeroForAStoreItCannotUse) {
-  StoreSandbox box;
+  HomeSandbox box;
   EXPECT_EQ(zephSlotCount(), 0);  // no file
   createFolders(storePath);
   EXPECT_EQ(zephSlotCount(), 0);  // a folder
@@ -62,7 +63,7 @@ TEST(ZephSlotCount, CountsRecognisedEntriesInTheSlotsOnly) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    StoreSandbox box;
+    HomeSandbox box;
     box.putStore(c.root, plist::Format::Xml);
     EXPECT_EQ(zephSlotCount(), c.count);
   }

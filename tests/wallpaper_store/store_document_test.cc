@@ -2,14 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include "wallpaper_store/store_sandbox.h"
+#include "support/sandbox.h"
+#include "support/store_builders.h"
 
 namespace zeph {
 namespace {
 
-using store_testing::array;
-using store_testing::dict;
-using store_testing::str;
+using testing::array;
+using testing::dict;
+using testing::str;
 
 // Each visited slot as text: kind, identifiers and what its "Idle" holds.
 std::vector<std::string> walk(const plist::Value& root) {
@@ -66,7 +67,7 @@ TEST(IsoTimestamp, FormatsWholeSecondsInUtc) {
 }
 
 TEST(StoreDocument, WritesBinaryThatReadsBackEqual) {
-  store_testing::StoreSandbox box;
+  testing::HomeSandbox box;
   plist::Value root =
       dict({{"SystemDefault", dict({{"Type", str("individual")}})}, {"n", plist::Value::real(-0.0)}});
   box.putStore(root, plist::Format::Xml);

@@ -4,14 +4,15 @@
 
 #include "base/process_values.h"
 #include "wallpaper_store/idle_entry.h"
-#include "wallpaper_store/store_sandbox.h"
+#include "support/sandbox.h"
+#include "support/store_builders.h"
 
 namespace zeph {
 namespace {
 
-using store_testing::array;
-using store_testing::dict;
-using store_testing::str;
+using testing::array;
+using testing::dict;
+using testing::str;
 
 TEST(StoreReport, DescribesEverySlotThenTheCount) {
   setProcessValues("/Users/a", true);

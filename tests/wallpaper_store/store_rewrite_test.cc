@@ -14,18 +14,19 @@
 #include "plist/error.h"
 #include "wallpaper_store/slot_count.h"
 #include "wallpaper_store/store_document.h"
-#include "wallpaper_store/store_sandbox.h"
+#include "support/sandbox.h"
+#include "support/store_builders.h"
 
 namespace zeph {
 namespace {
 
-using store_testing::array;
-using store_testing::dict;
-using store_testing::fixture;
-using store_testing::namesIn;
-using store_testing::readBytes;
-using store_testing::StoreSandbox;
-using store_testing::str;
+using testing::array;
+using testing::dict;
+using testing::fixture;
+using testing::namesIn;
+using testing::readBytes;
+using testing::HomeSandbox;
+using testing::str;
 
 const std::string kUnreadable = "Couldn't read the macOS screensaver settings file.";
 
@@ -102,7 +103,7 @@ plist::Value imageEntry() {
 }
 
 TEST(RewriteWallpaperStore, WithoutAStoreCreatesNothing) {
-  StoreSandbox box;
+  HomeSandbox box;
   EXPECT_EQ(rewriteWallpaperStore(), 0);
   EXPECT_TRUE(namesIn(realHome).empty());
 }
@@ -112,7 +113,7 @@ TEST(RewriteWallpaperStore, WithoutAStoreCreatesNothing) {
 TEST(RewriteWallpaperStore, RealisticStoreInEitherFormat) {
   for (const char* name : {"realistic_store.xml", "realistic_store.bplist"}) {
     SCOPED_TRACE(name);
-    StoreSandbox box;
+    HomeSandbox box;
     std::vector<std::uint8_t> original = fixture(name);
     box.putStore(original);
     plist::Value before = plist::read(original);
@@ -187,7 +188,7 @@ TEST(RewriteWallpaperStore, SetsEverySlotAndCountsIt) {
   for (const Case& c : cases) {
     for (plist::Format format : {plist::Format::Xml, plist::Format::Binary}) {
       SCOPED_TRACE(std::string(c.name) + (format == plist::Format::Xml ? " (XML)" : " (binary)"));
-      StoreSandbox box;
+      HomeSandbox box;
       box.putStore(c.root, format);
       EXPECT_EQ(rewriteWallpaperStore(), c.count);
       expectRewritten(c.root, c.count);
@@ -199,7 +200,7 @@ TEST(RewriteWallpaperStore, SetsEverySlotAndCountsIt) {
 }
 
 TEST(RewriteWallpaperStore, KeepsTheSystemDefaultSaverEntryWithItsDates) {
-  StoreSandbox box;
+  HomeSandbox box;
   // Another home, another encoding: recognised all the same, and kept exactly.
   plist::Value existing = savedEntry("file:///Users/old/Library/Screen%20Savers/zeph.saver/", 600000000);
   plist::Value root = dict({{"SystemDefault", dict({{"Idle", existing}})},
@@ -211,7 +212,7 @@ TEST(RewriteWallpaperStore, KeepsTheSystemDefaultSaverEntryWithItsDates) {
 }
 
 TEST(RewriteWallpaperStore, BuildsAFreshEntryWhenOnlyASpaceHoldsTheSaver) {
-  StoreSandbox box;
+  HomeSandbox box;
   plist::Value old = savedEntry("file:///Users/old/zeph.saver", 600000000);
   plist::Value root = dict({{"SystemDefault", dict({{"Idle", imageEntry()}})},
                             {"Spaces", dict({{"", dict({{"Default", dict({{"Idle", old}})}})}})}});
@@ -233,7 +234,7 @@ TEST(RewriteWallpaperStore, BuildsAFreshEntryWhenOnlyASpaceHoldsTheSaver) {
 }
 
 TEST(RewriteWallpaperStore, EachCallLeavesItsOwnBackup) {
-  StoreSandbox box;
+  HomeSandbox box;
   plist::Value root = dict({{"SystemDefault", dict({})}});
   box.putStore(root, plist::Format::Xml);
   std::vector<std::uint8_t> original = readBytes(storePath);
@@ -270,10 +271,10 @@ TEST(RewriteWallpaperStore, EachCallLeavesItsOwnBackup) {
 }
 
 TEST(RewriteWallpaperStore, ReplacesTheFileBehindALinkAndKeepsItsMode) {
-  StoreSandbox box;
+  HomeSandbox box;
   plist::Value root = dict({{"SystemDefault", dict({})}});
   std::string real = realHome + "/Dotfiles/wallpaper/Index.plist";
-  store_testing::writeBytes(real, plist::write(root, plist::Format::Xml));
+  testing::writeBytes(real, plist::write(root, plist::Format::Xml));
   ::chmod(real.c_str(), 0640);
   createFolders(box.storeFolder());
   ::symlink("../../../../Dotfiles/wallpaper/Index.plist", (box.storeFolder() + "/Linked.plist").c_str());
@@ -301,7 +302,7 @@ std::string errorOf(F&& f) {
 }
 
 TEST(RewriteWallpaperStore, FailsBeforeTheBackupWithoutCreatingAnything) {
-  StoreSandbox box;
+  HomeSandbox box;
   createFolders(storePath);  // a folder where the store should be
   EXPECT_EQ(errorOf<std::system_error>(rewriteWallpaperStore), "read(" + storePath + "): Is a directory");
   EXPECT_FALSE(pathExists(box.backupFolder()));
@@ -309,27 +310,27 @@ TEST(RewriteWallpaperStore, FailsBeforeTheBackupWithoutCreatingAnything) {
   ::rmdir(storePath.c_str());
   box.putStore(dict({}), plist::Format::Binary);
   ::chmod(storePath.c_str(), 0600);
-  store_testing::openUp(storePath, false);
-  EXPECT_EQ(store_testing::errorUnprivileged([] { rewriteWallpaperStore(); }),
+  testing::openUp(storePath, false);
+  EXPECT_EQ(testing::errorUnprivileged([] { rewriteWallpaperStore(); }),
             "open(" + storePath + "): Permission denied");
   EXPECT_FALSE(pathExists(box.backupFolder()));
 }
 
 TEST(RewriteWallpaperStore, LeavesTheStoreAloneWhenTheBackupFails) {
-  StoreSandbox box;
+  HomeSandbox box;
   box.putStore(dict({{"SystemDefault", dict({})}}), plist::Format::Xml);
   std::vector<std::uint8_t> original = readBytes(storePath);
 
-  store_testing::writeBytes(box.backupFolder(), {'x'});  // a file where the folder should be
+  testing::writeBytes(box.backupFolder(), {'x'});  // a file where the folder should be
   EXPECT_EQ(errorOf<std::system_error>(rewriteWallpaperStore),
             "mkdir(" + box.backupFolder() + "): File exists");
   EXPECT_EQ(readBytes(storePath), original);
 
   ::unlink(box.backupFolder().c_str());
   createFolders(box.backupFolder());
-  store_testing::openUp(box.backupFolder(), false);
+  testing::openUp(box.backupFolder(), false);
   ::chmod(box.backupFolder().c_str(), 0555);
-  std::string message = store_testing::errorUnprivileged([] { rewriteWallpaperStore(); });
+  std::string message = testing::errorUnprivileged([] { rewriteWallpaperStore(); });
   EXPECT_TRUE(std::regex_match(message, std::regex("open\\(.*/zeph/wallpaper-store-backup-.*Z\\.plist\\): "
                                                    "Permission denied")))
       << message;
@@ -352,7 +353,7 @@ TEST(RewriteWallpaperStore, KeepsTheBackupOfAStoreItCannotRead) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    StoreSandbox box;
+    HomeSandbox box;
     box.putStore(c.bytes);
     if (c.installerError) {
       try {
@@ -373,14 +374,14 @@ TEST(RewriteWallpaperStore, KeepsTheBackupOfAStoreItCannotRead) {
 }
 
 TEST(RewriteWallpaperStore, AFailedWriteLeavesTheStoreWhole) {
-  StoreSandbox box;
+  HomeSandbox box;
   box.putStore(dict({{"SystemDefault", dict({})}}), plist::Format::Xml);
   std::vector<std::uint8_t> original = readBytes(storePath);
   createFolders(box.backupFolder());
-  store_testing::openUp(box.backupFolder(), true);
+  testing::openUp(box.backupFolder(), true);
   ::chmod(box.storeFolder().c_str(), 0555);
 
-  std::string message = store_testing::errorUnprivileged([] { rewriteWallpaperStore(); });
+  std::string message = testing::errorUnprivileged([] { rewriteWallpaperStore(); });
   EXPECT_EQ(message.rfind("open(" + box.storeFolder() + "/.Index.plist.", 0), 0u) << message;
   EXPECT_NE(message.find("): Permission denied"), std::string::npos) << message;
   EXPECT_EQ(readBytes(storePath), original);

@@ -3,7 +3,6 @@
 comparison, its normalisations, and a whole run against a faulty converter."""
 
 import datetime
-import importlib.util
 import os
 import subprocess
 import sys
@@ -12,9 +11,8 @@ import unittest
 import plistlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-loader_spec = importlib.util.spec_from_file_location('differential', os.path.join(HERE, 'differential.py'))
-differential = importlib.util.module_from_spec(loader_spec)
-loader_spec.loader.exec_module(differential)
+sys.path.insert(0, HERE)
+import differential  # noqa: E402  (found through the path set just above)
 
 # A stand-in for plist_convert built on plistlib, with an optional fault:
 # "int" adds one to every integer above 2^32, "none" converts faithfully.
