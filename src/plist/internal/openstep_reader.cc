@@ -8,6 +8,7 @@
 
 #include "plist/error.h"
 #include "plist/internal/text_utf.h"
+#include "text/utf8.h"
 
 // The platform's old-style grammar: dictionaries, arrays, hex data and
 // strings, nothing else. Like the platform we only read it.

@@ -1,7 +1,8 @@
 #include "plist/internal/text_utf.h"
 
 #include <algorithm>
-#include <cstring>
+
+#include "text/utf8.h"
 
 namespace zeph::plist {
 namespace {
@@ -9,52 +10,6 @@ namespace {
 constexpr std::size_t kNone = std::string_view::npos;
 
 bool isContinuation(std::uint8_t b) { return (b & 0xC0) == 0x80; }
-
-// Length of the well-formed sequence at `i`, or 0. `allowSurrogates` accepts
-// ED A0..BF xx, the 3-byte form of U+D800…U+DFFF.
-std::size_t sequenceLength(const std::uint8_t* p, std::size_t n, std::size_t i,
-                           bool allowSurrogates) {
-  std::uint8_t b = p[i];
-  if (b < 0x80) return 1;
-  std::size_t left = n - i;
-  if (b >= 0xC2 && b <= 0xDF) return left >= 2 && isContinuation(p[i + 1]) ? 2 : 0;
-  if (b >= 0xE0 && b <= 0xEF) {
-    if (left < 3 || !isContinuation(p[i + 1]) || !isContinuation(p[i + 2])) return 0;
-    if (b == 0xE0 && p[i + 1] < 0xA0) return 0;                      // overlong
-    if (b == 0xED && p[i + 1] >= 0xA0 && !allowSurrogates) return 0;  // surrogate
-    return 3;
-  }
-  if (b >= 0xF0 && b <= 0xF4) {
-    if (left < 4 || !isContinuation(p[i + 1]) || !isContinuation(p[i + 2]) ||
-        !isContinuation(p[i + 3]))
-      return 0;
-    if (b == 0xF0 && p[i + 1] < 0x90) return 0;  // overlong
-    if (b == 0xF4 && p[i + 1] >= 0x90) return 0;  // above U+10FFFF
-    return 4;
-  }
-  return 0;
-}
-
-// Code point of the well-formed sequence at `i`, advancing `i` past it.
-std::uint32_t decodeAt(std::string_view s, std::size_t& i) {
-  auto b = [&](std::size_t k) { return static_cast<std::uint32_t>(static_cast<std::uint8_t>(s[k])); };
-  std::uint32_t c = b(i);
-  if (c < 0x80) {
-    i += 1;
-    return c;
-  }
-  if (c < 0xE0) {
-    c = ((c & 0x1F) << 6) | (b(i + 1) & 0x3F);
-    i += 2;
-  } else if (c < 0xF0) {
-    c = ((c & 0x0F) << 12) | ((b(i + 1) & 0x3F) << 6) | (b(i + 2) & 0x3F);
-    i += 3;
-  } else {
-    c = ((c & 0x07) << 18) | ((b(i + 1) & 0x3F) << 12) | ((b(i + 2) & 0x3F) << 6) | (b(i + 3) & 0x3F);
-    i += 4;
-  }
-  return c;
-}
 
 // Rank of a code point in UTF-16 order: the BMP above the surrogates moves
 // past everything that needs a surrogate pair.
@@ -77,26 +32,6 @@ std::uint32_t readUnit(const std::uint8_t* p, TextEncoding e) {
 
 }  // namespace
 
-std::size_t findInvalidUtf8(std::string_view text) {
-  const auto* p = reinterpret_cast<const std::uint8_t*>(text.data());
-  std::size_t n = text.size();
-  std::size_t i = 0;
-  while (i < n) {
-    // Stores are mostly ASCII: step over it eight bytes at a time.
-    while (i + 8 <= n) {
-      std::uint64_t word;
-      std::memcpy(&word, p + i, 8);
-      if (word & 0x8080808080808080ull) break;
-      i += 8;
-    }
-    if (i >= n) break;
-    std::size_t len = sequenceLength(p, n, i, false);
-    if (len == 0) return i;
-    i += len;
-  }
-  return kNone;
-}
-
 std::size_t findEncodedSurrogate(std::string_view text) {
   for (std::size_t i = text.find('\xED'); i != kNone; i = text.find('\xED', i + 1)) {
     if (i + 1 < text.size() && static_cast<std::uint8_t>(text[i + 1]) >= 0xA0 &&
@@ -106,32 +41,14 @@ std::size_t findEncodedSurrogate(std::string_view text) {
   return kNone;
 }
 
-void appendUtf8(std::uint32_t c, std::string& out) {
-  if (c < 0x80) {
-    out.push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    char b[2] = {static_cast<char>(0xC0 | (c >> 6)), static_cast<char>(0x80 | (c & 0x3F))};
-    out.append(b, 2);
-  } else if (c < 0x10000) {
-    char b[3] = {static_cast<char>(0xE0 | (c >> 12)), static_cast<char>(0x80 | ((c >> 6) & 0x3F)),
-                 static_cast<char>(0x80 | (c & 0x3F))};
-    out.append(b, 3);
-  } else {
-    char b[4] = {static_cast<char>(0xF0 | (c >> 18)), static_cast<char>(0x80 | ((c >> 12) & 0x3F)),
-                 static_cast<char>(0x80 | ((c >> 6) & 0x3F)), static_cast<char>(0x80 | (c & 0x3F))};
-    out.append(b, 4);
-  }
-}
-
 bool lessInUtf16Order(std::string_view a, std::string_view b) {
   auto mismatch = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
   std::size_t i = static_cast<std::size_t>(mismatch.first - a.begin());
   if (i == a.size() || i == b.size()) return a.size() < b.size();
   // Back up to the start of the code point the two strings differ in.
   while (i > 0 && isContinuation(static_cast<std::uint8_t>(a[i]))) --i;
-  std::size_t j = i;
-  std::uint32_t ca = decodeAt(a, i);
-  std::uint32_t cb = decodeAt(b, j);
+  char32_t ca = decodeUtf8(a, i, SurrogatePolicy::Accept).codePoint;
+  char32_t cb = decodeUtf8(b, i, SurrogatePolicy::Accept).codePoint;
   return utf16Rank(ca) < utf16Rank(cb);
 }
 

@@ -9,21 +9,14 @@
 
 namespace zeph::plist {
 
-/// Unicode helpers shared by the text formats: strict UTF-8 checking, code
-/// points to UTF-8, whole documents in UTF-16 or UTF-32 to UTF-8, and the
-/// UTF-16 ordering the platform sorts dictionary keys by. All work on
-/// caller-owned buffers and keep no state.
-
-/// Offset of the first byte that does not belong to well-formed UTF-8
-/// (overlong forms, surrogates and values above U+10FFFF refused), or npos.
-std::size_t findInvalidUtf8(std::string_view text);
+/// Unicode helpers of the text formats, beside the UTF-8 ones of
+/// text/utf8.h: whole documents in UTF-16 or UTF-32 to UTF-8, and the UTF-16
+/// ordering the platform sorts dictionary keys by. All work on caller-owned
+/// buffers and keep no state.
 
 /// Offset of the first surrogate encoded in its 3-byte form (the binary codec
 /// keeps lone surrogates that way), or npos. Other bytes are not checked.
 std::size_t findEncodedSurrogate(std::string_view text);
-
-/// Appends `cp` (at most U+10FFFF) as UTF-8; a surrogate gets its 3-byte form.
-void appendUtf8(std::uint32_t cp, std::string& out);
 
 /// True when `a` sorts before `b` comparing their UTF-16 forms unit by unit.
 /// That differs from UTF-8 byte order only in putting U+10000 and above before

@@ -20,6 +20,7 @@
 #include "plist/internal/text_base64.h"
 #include "plist/internal/text_date.h"
 #include "plist/internal/text_utf.h"
+#include "text/utf8.h"
 
 // What this reader accepts follows the platform's hand-written parser, not
 // XML 1.0: no entity definitions, no line-end normalisation, and everything

@@ -10,6 +10,7 @@
 #include "plist/internal/text_base64.h"
 #include "plist/internal/text_date.h"
 #include "plist/internal/text_utf.h"
+#include "text/utf8.h"
 
 // The platform's layout: its header, one tab per level, "\n" line ends, keys
 // in UTF-16 order. Everything is appended to one buffer, as stores run to
