@@ -18,7 +18,7 @@
 
 #include "plist/error.h"
 #include "plist/internal/text_base64.h"
-#include "plist/internal/text_date.h"
+#include "text/calendar_time.h"
 #include "plist/internal/text_utf.h"
 #include "text/utf8.h"
 

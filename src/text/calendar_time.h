@@ -1,5 +1,5 @@
-#ifndef ZEPH_PLIST_INTERNAL_TEXT_DATE_H_
-#define ZEPH_PLIST_INTERNAL_TEXT_DATE_H_
+#ifndef ZEPH_TEXT_CALENDAR_TIME_H_
+#define ZEPH_TEXT_CALENDAR_TIME_H_
 
 #include <cstdint>
 #include <optional>
@@ -44,4 +44,4 @@ std::string formatCalendarTime(const CalendarTime& t);
 
 }  // namespace zeph::plist
 
-#endif  // ZEPH_PLIST_INTERNAL_TEXT_DATE_H_
+#endif  // ZEPH_TEXT_CALENDAR_TIME_H_

@@ -1,4 +1,4 @@
-#include "plist/internal/text_date.h"
+#include "text/calendar_time.h"
 
 #include <cmath>
 #include <cstdio>
