@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <ctime>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,6 +15,7 @@
 #include "platform/files.h"
 #include "platform/unique_fd.h"
 #include "plist/format.h"
+#include "text/calendar_time.h"
 
 // A suite is the binary property list <realHome>/Library/Preferences/<suite>.plist,
 // the file a saver process reads. A change is one read-modify-write under an
@@ -53,14 +53,7 @@ class LockFile {
 };
 
 // "2026-12-07T21:00:00Z", for the names of documents moved aside.
-std::string utcTimestamp() {
-  std::time_t now = std::time(nullptr);
-  std::tm parts{};
-  gmtime_r(&now, &parts);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
-  return text;
-}
+std::string utcTimestamp() { return formatIsoTimestamp(secondsSince2001Now()).value_or("unknown-time"); }
 
 // Renames `from` to `to` unless `to` exists; false when it does.
 bool renameNoReplace(const std::string& from, const std::string& to) {

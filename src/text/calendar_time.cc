@@ -1,9 +1,10 @@
 #include "text/calendar_time.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 
-namespace zeph::plist {
+namespace zeph {
 namespace {
 
 // Days from 1970-01-01 to the given civil date (H. Hinnant's algorithm,
@@ -75,4 +76,15 @@ std::string formatCalendarTime(const CalendarTime& t) {
   return std::string(buf, static_cast<std::size_t>(n));
 }
 
-}  // namespace zeph::plist
+std::optional<std::string> formatIsoTimestamp(double secondsSince2001, std::int64_t minYear, std::int64_t maxYear) {
+  std::optional<CalendarTime> t = calendarFromSeconds(secondsSince2001);
+  if (!t || t->year < minYear || t->year > maxYear) return std::nullopt;
+  return formatCalendarTime(*t);
+}
+
+double secondsSince2001Now() {
+  std::chrono::duration<double> sinceUnix = std::chrono::system_clock::now().time_since_epoch();
+  return sinceUnix.count() - kSecondsFrom1970To2001;
+}
+
+}  // namespace zeph

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-namespace zeph::plist {
+namespace zeph {
 
 /// UTC calendar arithmetic on the platform's time scale (seconds since
 /// 2001-01-01 00:00:00 UTC), in the proleptic Gregorian calendar with a year
@@ -42,6 +42,16 @@ std::optional<CalendarTime> calendarFromSeconds(double seconds);
 /// "%04d": year −1 is "-001").
 std::string formatCalendarTime(const CalendarTime& t);
 
-}  // namespace zeph::plist
+/// `secondsSince2001` as "YYYY-MM-DDTHH:MM:SSZ" (floored to the second) when
+/// its year lies within [minYear, maxYear]; nullopt when it does not or the
+/// value is not finite. Property lists take any year the platform keeps;
+/// reports to people keep to years 1 to 9999.
+std::optional<std::string> formatIsoTimestamp(double secondsSince2001, std::int64_t minYear = -kMaxCalendarYear,
+                                              std::int64_t maxYear = kMaxCalendarYear);
+
+/// The system clock now, in seconds since 2001.
+double secondsSince2001Now();
+
+}  // namespace zeph
 
 #endif  // ZEPH_TEXT_CALENDAR_TIME_H_
