@@ -11,8 +11,9 @@
 #include <utility>
 #include <vector>
 
-#include "plist/internal/binary_text.h"
 #include "plist/error.h"
+#include "plist/internal/binary_text.h"
+#include "plist/internal/limits.h"
 
 // Layout and checks per the platform's CFBinaryPList.c. Deliberately not
 // supported, because the value model has no place for them: null (0x00), fill
@@ -28,7 +29,6 @@ constexpr std::size_t kHeaderSize = 8;
 constexpr std::size_t kTrailerSize = 32;
 constexpr std::uint64_t kLongMax = 0x7FFF'FFFF'FFFF'FFFFull;
 // The platform's nesting limit on macOS: no object deeper than this below the top.
-constexpr unsigned kMaxDepth = 512;
 // Bytes of dictionary keys a document may expand to: this many per byte of
 // the file, plus a floor that small files never reach.
 constexpr std::uint64_t kKeyBytesPerFileByte = 32;

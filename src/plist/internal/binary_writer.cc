@@ -8,8 +8,9 @@
 #include <string>
 #include <string_view>
 
-#include "plist/internal/binary_text.h"
 #include "plist/error.h"
+#include "plist/internal/binary_text.h"
+#include "plist/internal/limits.h"
 
 // Encodes as the platform's CFBinaryPList.c does: objects numbered depth-first
 // in pre-order from the top object (0); a dictionary's keys before its values;
@@ -25,7 +26,6 @@
 namespace zeph::plist {
 namespace {
 
-constexpr unsigned kMaxDepth = 512;  // the platform's reader refuses deeper documents
 
 // The smallest of 1, 2, 4 and 8 bytes that holds `n`.
 std::size_t byteCount(std::uint64_t n) {

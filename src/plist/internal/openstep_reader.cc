@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "plist/error.h"
+#include "plist/internal/limits.h"
 #include "plist/internal/text_utf.h"
 #include "text/utf8.h"
 
@@ -17,7 +18,6 @@ namespace zeph::plist {
 namespace {
 
 constexpr std::size_t kNone = std::string_view::npos;
-constexpr int kMaxDepth = 512;
 
 // Octal escapes name a byte of the NeXTSTEP character set; this is its upper
 // half (0x80…0xFF). 0xFE and 0xFF are unassigned and read as U+FFFD.
@@ -310,7 +310,7 @@ class OpenStepReader {
 
   std::string_view text_;
   std::size_t pos_ = 0;  // next byte to read
-  int depth_ = 0;        // arrays and dictionaries open around pos_
+  unsigned depth_ = 0;   // arrays and dictionaries open around pos_
 };
 
 }  // namespace

@@ -17,9 +17,10 @@
 #include <string_view>
 
 #include "plist/error.h"
+#include "plist/internal/limits.h"
 #include "plist/internal/text_base64.h"
-#include "text/calendar_time.h"
 #include "plist/internal/text_utf.h"
+#include "text/calendar_time.h"
 #include "text/utf8.h"
 
 // What this reader accepts follows the platform's hand-written parser, not
@@ -30,7 +31,6 @@ namespace zeph::plist {
 namespace {
 
 constexpr std::size_t kNone = std::string_view::npos;
-constexpr int kMaxDepth = 512;
 
 enum class Tag { Plist, Array, Dict, Key, String, Data, Date, Real, Integer, True, False };
 
@@ -489,7 +489,7 @@ class XmlReader {
 
   std::string_view text_;
   std::size_t pos_ = 0;  // next byte to read
-  int depth_ = 0;        // arrays and dictionaries open around pos_
+  unsigned depth_ = 0;   // arrays and dictionaries open around pos_
   // Items and members of the containers being read, innermost last: one
   // buffer for them all instead of one growing buffer per container.
   std::vector<Value> pendingItems_;

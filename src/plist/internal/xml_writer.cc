@@ -7,9 +7,10 @@
 #include <string_view>
 
 #include "plist/error.h"
+#include "plist/internal/limits.h"
 #include "plist/internal/text_base64.h"
-#include "text/calendar_time.h"
 #include "plist/internal/text_utf.h"
+#include "text/calendar_time.h"
 #include "text/utf8.h"
 
 // The platform's layout: its header, one tab per level, "\n" line ends, keys
@@ -19,7 +20,6 @@
 namespace zeph::plist {
 namespace {
 
-constexpr std::size_t kMaxDepth = 512;
 
 constexpr std::string_view kHeader =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
