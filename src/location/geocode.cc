@@ -6,32 +6,12 @@
 #include "net/fetch_json.h"
 #include "location/geocode_internal.h"
 #include "text/number_rule.h"
+#include "text/percent_encoding.h"
 #include "text/unicode_trim.h"
 
 namespace zeph {
 namespace detail {
 namespace {
-
-// Every byte but the unreserved characters is escaped, so "&", "#", "+", "=",
-// "%", spaces and non-ASCII text reach the service exactly as typed.
-std::string percentEncode(std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(text.size() * 3);
-  for (char ch : text) {
-    auto c = static_cast<unsigned char>(ch);
-    bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                      c == '-' || c == '.' || c == '_' || c == '~';
-    if (unreserved) {
-      out += ch;
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 0xF];
-    }
-  }
-  return out;
-}
 
 // Splits at every occurrence of `separator`, keeping empty parts.
 std::vector<std::string_view> splitKeepingEmpty(std::string_view text, std::string_view separator) {
@@ -74,7 +54,7 @@ std::optional<Place> coordinateShortcut(const std::string& query) {
 }
 
 std::string searchRequestUrl(const std::string& searchUrl, std::string_view query) {
-  return searchUrl + "?q=" + percentEncode(query) + "&format=jsonv2&limit=1";
+  return searchUrl + "?q=" + percentEncode(query, KeptCharacters::Unreserved) + "&format=jsonv2&limit=1";
 }
 
 std::optional<Place> placeFromSearchReply(const nlohmann::json& reply, const std::string& query) {

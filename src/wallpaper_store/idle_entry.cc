@@ -5,17 +5,11 @@
 
 #include "base/process_values.h"
 #include "plist/format.h"
+#include "text/percent_encoding.h"
 #include "wallpaper_store/store_document.h"
 
 namespace zeph {
 namespace {
-
-// RFC 3986 pchar (unreserved, sub-delims, ":" and "@") plus the segment separator "/".
-bool isPathCharacter(unsigned char c) {
-  if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
-  static constexpr std::string_view kOthers = "-._~!$&'()*+,;=:@/";
-  return kOthers.find(static_cast<char>(c)) != std::string_view::npos;
-}
 
 plist::Dictionary dictionaryOf(std::vector<plist::Dictionary::Member> members) {
   return plist::Dictionary::fromMembers(std::move(members), plist::DuplicateKeys::KeepFirst);
@@ -23,20 +17,7 @@ plist::Dictionary dictionaryOf(std::vector<plist::Dictionary::Member> members) {
 
 }  // namespace
 
-std::string fileUrl(const std::string& path) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string url = "file://";
-  for (unsigned char c : path) {
-    if (isPathCharacter(c)) {
-      url += static_cast<char>(c);
-    } else {
-      url += '%';
-      url += kHex[c >> 4];
-      url += kHex[c & 0xF];
-    }
-  }
-  return url;
-}
+std::string fileUrl(const std::string& path) { return "file://" + percentEncode(path, KeptCharacters::UrlPath); }
 
 std::vector<std::uint8_t> moduleConfiguration(const std::string& url) {
   plist::Value module(dictionaryOf({{"relative", plist::Value(url)}}));
