@@ -1,21 +1,15 @@
 #include "app/interactive_run.h"
 
-#include <unistd.h>
-
 #include "location/location_setup.h"
 #include "app/apply.h"
 #include "app/interactive_run_internal.h"
 #include "platform/dialog.h"
+#include "platform/error_line.h"
 #include "platform/settings_pane.h"
 
 namespace zeph {
 
 namespace {
-
-void writeErrorLine(const std::string& message) {
-  std::string line = "error: " + message + "\n";
-  (void)!::write(STDERR_FILENO, line.data(), line.size());
-}
 
 Alert confirmationAlert() {
   Alert alert;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/process_values.h"
 #include "platform/files.h"
 #include "platform/home.h"
 #include "plist/format.h"
@@ -38,7 +39,7 @@ int show(std::optional<std::string> path) {
   if (!path) {
     std::optional<std::string> home = zeph::currentUserHome();
     if (!home) throw std::runtime_error("cannot tell the current user's home folder");
-    path = *home + "/Library/Application Support/com.apple.wallpaper/Store/Index.plist";
+    path = zeph::storePathIn(*home);
   }
   zeph::plist::Value document = zeph::parseStore(zeph::loadStore(*path));
   if (!document.asDictionary()) throw std::runtime_error(*path + ": the top level is not a dictionary");

@@ -18,10 +18,16 @@ const bool& headless = headlessValue;
 const std::string prefsSuite = "app.zeph.zeph";
 const std::string installerUserAgent = "zeph-screensaver installer (https://zeph.app; support@zeph.app)";
 
+std::string saverDestIn(const std::string& home) { return home + "/Library/Screen Savers/zeph.saver"; }
+
+std::string storePathIn(const std::string& home) {
+  return home + "/Library/Application Support/com.apple.wallpaper/Store/Index.plist";
+}
+
 void setProcessValues(std::string home, bool isHeadless) {
   realHomeValue = std::move(home);
-  saverDestValue = realHomeValue + "/Library/Screen Savers/zeph.saver";
-  storePathValue = realHomeValue + "/Library/Application Support/com.apple.wallpaper/Store/Index.plist";
+  saverDestValue = saverDestIn(realHomeValue);
+  storePathValue = storePathIn(realHomeValue);
   headlessValue = isHeadless;
 }
 

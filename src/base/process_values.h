@@ -16,6 +16,10 @@ extern const bool& headless;          // "--apply" was among the arguments
 extern const std::string prefsSuite;          // "app.zeph.zeph"
 extern const std::string installerUserAgent;  // User-Agent of every web request
 
+/// Where the saver bundle and the wallpaper store of the home folder `home` are.
+std::string saverDestIn(const std::string& home);
+std::string storePathIn(const std::string& home);
+
 /// Sets realHome and the values derived from it, then headless.
 void setProcessValues(std::string home, bool isHeadless);
 

@@ -23,9 +23,16 @@ bool isWhitespaceCodePoint(char32_t c) {
          c == 0x202F || c == 0x205F || c == 0x3000;
 }
 
-std::string_view trimWhitespaces(std::string_view text) {
+bool isWhitespaceOrNewlineCodePoint(char32_t c) {
+  return isWhitespaceCodePoint(c) || (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029;
+}
+
+std::string_view trimUnicode(std::string_view text, TrimmedSet set) {
+  auto trimmed = [set](char32_t c) {
+    return set == TrimmedSet::Whitespaces ? isWhitespaceCodePoint(c) : isWhitespaceOrNewlineCodePoint(c);
+  };
   std::size_t length = 0;
-  while (!text.empty() && isWhitespaceCodePoint(decodeFirst(text, length))) text.remove_prefix(length);
+  while (!text.empty() && trimmed(decodeFirst(text, length))) text.remove_prefix(length);
   while (!text.empty()) {
     // The last sequence starts at most three continuation bytes back.
     std::size_t start = text.size() - 1;
@@ -34,7 +41,7 @@ std::string_view trimWhitespaces(std::string_view text) {
       --start;
     }
     std::string_view last = text.substr(start);
-    if (!isWhitespaceCodePoint(decodeFirst(last, length)) || length != last.size()) break;
+    if (!trimmed(decodeFirst(last, length)) || length != last.size()) break;
     text.remove_suffix(length);
   }
   return text;

@@ -10,9 +10,19 @@ namespace zeph {
 /// U+205F, U+3000). Line breaks are not in it.
 bool isWhitespaceCodePoint(char32_t codePoint);
 
-/// `text` (UTF-8) without leading and trailing whitespace code points. Bytes
-/// that are not valid UTF-8 count as non-whitespace and are kept.
-std::string_view trimWhitespaces(std::string_view text);
+/// Whether `codePoint` is in the platform's "whitespacesAndNewlines" set: the
+/// whitespaces above plus U+000A–U+000D, U+0085, U+2028 and U+2029.
+bool isWhitespaceOrNewlineCodePoint(char32_t codePoint);
+
+/// Which code points a trim removes.
+enum class TrimmedSet { Whitespaces, WhitespacesAndNewlines };
+
+/// `text` (UTF-8) without leading and trailing code points of `set`. Bytes
+/// that are not valid UTF-8 count as something else and are kept.
+std::string_view trimUnicode(std::string_view text, TrimmedSet set);
+
+/// trimUnicode(text, TrimmedSet::Whitespaces).
+inline std::string_view trimWhitespaces(std::string_view text) { return trimUnicode(text, TrimmedSet::Whitespaces); }
 
 }  // namespace zeph
 

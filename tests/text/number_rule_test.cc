@@ -82,5 +82,13 @@ TEST(UnicodeTrim, KeepsMalformedUtf8) {
   EXPECT_EQ(trimWhitespaces("\xC0\xA0"), "\xC0\xA0");
 }
 
+TEST(UnicodeTrim, TheNewlinesSetAlsoTakesLineBreaks) {
+  // LF, CR, VT, FF, U+0085, U+2028, U+2029 around the text, beside a space.
+  EXPECT_EQ(trimUnicode("\n\r\v\f \xC2\x85Oslo\xE2\x80\xA8\xE2\x80\xA9\t", TrimmedSet::WhitespacesAndNewlines), "Oslo");
+  EXPECT_EQ(trimUnicode("\nOslo\n", TrimmedSet::Whitespaces), "\nOslo\n");
+  EXPECT_EQ(trimUnicode("\n\xFF\n", TrimmedSet::WhitespacesAndNewlines), "\xFF");
+  EXPECT_EQ(trimUnicode("\xE2\x80\x8BOslo", TrimmedSet::WhitespacesAndNewlines), "\xE2\x80\x8BOslo");
+}
+
 }  // namespace
 }  // namespace zeph
