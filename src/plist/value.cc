@@ -6,6 +6,8 @@
 #include <memory>
 #include <new>
 
+#include "plist/internal/arena.h"
+
 namespace zeph::plist {
 
 namespace {

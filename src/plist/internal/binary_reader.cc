@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "plist/error.h"
+#include "plist/internal/arena.h"
 #include "plist/internal/binary_text.h"
 #include "plist/internal/limits.h"
 

@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include "plist/error.h"
+#include "plist/internal/arena.h"
 #include "plist/internal/limits.h"
 #include "plist/internal/text_base64.h"
 #include "plist/internal/text_utf.h"
