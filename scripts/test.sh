@@ -7,6 +7,7 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 jobs=$(nproc)
 bash scripts/check-layers.sh
+shellcheck -s sh packaging/macos/postinstall packaging/macos/login-apply packaging/macos/*.sh
 bash scripts/check-apple.sh
 
 build() {  # build DIR [cmake options...]
