@@ -16,7 +16,9 @@
 #include "support/sandbox.h"
 #include "support/store_builders.h"
 #include "base/process_values.h"
+#include "wallpaper_store/idle_entry.h"
 #include "wallpaper_store/slot_count.h"
+#include "wallpaper_store/store_document.h"
 
 namespace zeph {
 namespace {
@@ -94,13 +96,32 @@ TEST_F(ApplySequence, RewritesOnceMoreWhenTheAgentRevertsTheStore) {
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out, resultLine(home_, kRealisticStoreSlots));
   EXPECT_EQ(restarts(log_), 2);
-  EXPECT_EQ(backupCount(home_), 2u);
+  // The agent put the user's own store back, which the first backup already
+  // holds: the second pass adds no copy of it.
+  EXPECT_EQ(backupCount(home_), 1u);
   EXPECT_EQ(zephSlotCount(), kRealisticStoreSlots);
   EXPECT_TRUE(fs::exists(testing::saverFolder(home_) / "Contents/Info.plist"));
-  // Both backups hold the user's own store: the agent had put it back.
   for (const auto& entry : fs::directory_iterator(testing::backupFolder(home_))) {
     EXPECT_EQ(readBytes(entry.path()), original_) << entry.path();
   }
+}
+
+// The agent puts back entries naming the saver of the account this Mac was
+// migrated from: they select nothing installed, so the re-count sees it.
+TEST_F(ApplySequence, AnAgentRevertingToAnotherHomesSaverGetsTheSecondPass) {
+  setProcessValues("/Users/olduser", true);
+  plist::Value stale(zephIdleNode());
+  setProcessValues(home_.string(), true);
+  plist::Value staleStore(
+      replaceSlotIdles(*testing::realisticStore().asDictionary(), [&stale](const Slot&) { return stale; }));
+  original_ = plist::write(staleStore, plist::Format::Binary);
+  testing::writeBytes(storeFile(home_), original_);
+
+  RunResult r = applyWithAgent("revert-once");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, resultLine(home_, kRealisticStoreSlots));
+  EXPECT_EQ(restarts(log_), 2);
+  EXPECT_EQ(zephSlotCount(), kRealisticStoreSlots);
 }
 
 TEST_F(ApplySequence, StopsAfterOnePassWhenTheStoreKeepsTheSaver) {
@@ -117,7 +138,7 @@ TEST_F(ApplySequence, ReturnsTheSecondCountEvenIfTheAgentRevertsAgain) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, resultLine(home_, kRealisticStoreSlots));
   EXPECT_EQ(restarts(log_), 2);  // no third pass
-  EXPECT_EQ(backupCount(home_), 2u);
+  EXPECT_EQ(backupCount(home_), 1u);
   EXPECT_EQ(readBytes(storeFile(home_)), original_);
 }
 
