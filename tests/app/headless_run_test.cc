@@ -131,6 +131,36 @@ TEST(HeadlessRun, UnwritableStoreIsReportedAndLeftAsItWas) {
   EXPECT_EQ(readBytes(storeFile(home)), store);
 }
 
+// Never "0 slots" and success for a store that could not be looked at, and
+// never a hang on one that is not a file.
+TEST(HeadlessRun, StoreThatCannotBeLookedAtIsAnErrorNamingIt) {
+  struct Case {
+    const char* name;
+    void (*make)(const fs::path& store);
+    const char* cause;
+  };
+  const Case cases[] = {
+      {"FIFO", [](const fs::path& store) { ::mkfifo(store.c_str(), 0600); }, ": not a regular file (a FIFO)"},
+      {"dangling link", [](const fs::path& store) { fs::create_symlink("Old.plist", store); },
+       " is a dangling link to Old.plist"},
+      {"terminal", [](const fs::path& store) { fs::create_symlink("/dev/tty", store); },
+       ": not a regular file (a character device)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Sandbox box;
+    fs::path home = box.path() / "home";
+    fs::create_directories(storeFile(home).parent_path());
+    c.make(storeFile(home));
+    RunResult r = runInstaller({"--apply"}, home.string());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(isOneErrorLine(r.err)) << r.err;
+    EXPECT_EQ(r.err.rfind("error: " + storeFile(home).string() + c.cause, 0), 0u) << r.err;
+    EXPECT_FALSE(fs::exists(backupFolder(home)));
+  }
+}
+
 TEST(Entry, HomeThatCannotBeFoundStopsBeforeAnythingIsTouched) {
   // A user id without a passwd entry, with HOME unset or not absolute.
   constexpr uid_t kUnknownUser = 54321;
