@@ -18,8 +18,11 @@ build() {  # build DIR [cmake options...]
 
 build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEPH_TESTS=ON
 (cd build/release && ctest --output-on-failure -j "$jobs")
+# A short kill campaign; the full one is `bash scripts/kill-campaign.sh`.
+bash scripts/kill-campaign.sh --short build/release/bin/zeph-installer
 
-build build/sanitize -DCMAKE_BUILD_TYPE=Debug -DZEPH_SANITIZE=ON -DZEPH_TESTS=ON -DZEPH_BENCH=OFF
+build build/sanitize -DCMAKE_BUILD_TYPE=Debug -DZEPH_SANITIZE=ON -DZEPH_FAULT_INJECTION=ON -DZEPH_TESTS=ON \
+  -DZEPH_BENCH=OFF
 (cd build/sanitize && ctest --output-on-failure -j "$jobs")
 
 if [ -f fuzz/CMakeLists.txt ]; then

@@ -12,15 +12,19 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 #endif
 
 namespace zeph::file_calls {
 namespace {
 
 #ifdef ZEPH_FAULT_INJECTION
+constexpr const char* kCalls[] = {"open", "write", "fsync", "rename", "link", "mkdir"};
+constexpr int kCallKinds = 6;
+
 struct Fault {
-  std::string call;  // empty: no fault asked for
-  long nth = 0;
+  int call = -1;  // index into kCalls
+  long nth = 0;   // 0: every call of that kind
   int error = 0;
 };
 
@@ -38,35 +42,46 @@ int errnoNamed(const std::string& name) {
   return std::atoi(name.c_str());
 }
 
-const Fault& askedFault() {
-  static const Fault fault = [] {
-    Fault f;
+// ZEPH_FAULT holds one or more "<call>:<n>:<errno>" separated by commas; "*"
+// for n fails every call of that kind.
+const std::vector<Fault>& askedFaults() {
+  static const std::vector<Fault> faults = [] {
+    std::vector<Fault> found;
     const char* text = std::getenv("ZEPH_FAULT");
-    if (!text) return f;
-    std::string spec = text;
-    auto first = spec.find(':');
-    auto second = first == std::string::npos ? first : spec.find(':', first + 1);
-    if (second == std::string::npos) return f;
-    f.call = spec.substr(0, first);
-    f.nth = std::atol(spec.substr(first + 1, second - first - 1).c_str());
-    f.error = errnoNamed(spec.substr(second + 1));
-    return f;
+    std::string rest = text ? text : "";
+    while (!rest.empty()) {
+      std::string one = rest.substr(0, rest.find(','));
+      rest = one.size() < rest.size() ? rest.substr(one.size() + 1) : "";
+      auto first = one.find(':');
+      auto second = first == std::string::npos ? first : one.find(':', first + 1);
+      if (second == std::string::npos) continue;
+      Fault f;
+      for (int i = 0; i < kCallKinds; ++i) {
+        if (one.compare(0, first, kCalls[i]) == 0 && std::strlen(kCalls[i]) == first) f.call = i;
+      }
+      std::string nth = one.substr(first + 1, second - first - 1);
+      f.nth = nth == "*" ? 0 : std::atol(nth.c_str());
+      f.error = errnoNamed(one.substr(second + 1));
+      if (f.call >= 0) found.push_back(f);
+    }
+    return found;
   }();
-  return fault;
+  return faults;
 }
 
-// Whether this call of kind `call` is the one to fail; sets errno when it is.
+// Whether this call of kind `call` is one to fail; sets errno when it is.
 bool injected(const char* call) {
-  static std::atomic<long> seen[6];
-  static const char* const kCalls[6] = {"open", "write", "fsync", "rename", "link", "mkdir"};
-  const Fault& fault = askedFault();
+  static std::atomic<long> seen[kCallKinds];
   int index = 0;
-  while (index < 6 && std::strcmp(kCalls[index], call) != 0) ++index;
+  while (index < kCallKinds && std::strcmp(kCalls[index], call) != 0) ++index;
   long n = ++seen[index];
-  if (fault.call != call || n != fault.nth) return false;
-  std::fprintf(stderr, "zeph fault: %s #%ld fails with %s\n", call, n, std::strerror(fault.error));
-  errno = fault.error;
-  return true;
+  for (const Fault& fault : askedFaults()) {
+    if (fault.call != index || (fault.nth != 0 && fault.nth != n)) continue;
+    std::fprintf(stderr, "zeph fault: %s #%ld fails with %s\n", call, n, std::strerror(fault.error));
+    errno = fault.error;
+    return true;
+  }
+  return false;
 }
 #else
 constexpr bool injected(const char*) { return false; }
@@ -96,18 +111,22 @@ int rename(const char* from, const char* to) {
 
 namespace {
 
-// Both flags name one idea on each system; EINVAL and ENOSYS mean the file
-// system or the kernel does not offer it, which callers handle as ENOTSUP.
-int renameWithFlag(const char* from, const char* to, [[maybe_unused]] unsigned flag) {
-  if (injected("rename")) return -1;
+int systemRename(const char* from, const char* to, [[maybe_unused]] unsigned flag) {
 #if defined(__linux__) && defined(RENAME_NOREPLACE)
-  int rc = ::renameat2(AT_FDCWD, from, AT_FDCWD, to, flag);
+  return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, flag);
 #elif defined(__APPLE__)
-  int rc = ::renamex_np(from, to, flag);
+  return ::renamex_np(from, to, flag);
 #else
   errno = ENOTSUP;
-  int rc = -1;
+  return -1;
 #endif
+}
+
+// EINVAL and ENOSYS mean the file system or the kernel does not offer the
+// flag, which callers handle as ENOTSUP; an injected EINVAL stands for such
+// a file system.
+int renameWithFlag(const char* from, const char* to, unsigned flag) {
+  int rc = injected("rename") ? -1 : systemRename(from, to, flag);
   if (rc != 0 && (errno == EINVAL || errno == ENOSYS)) errno = ENOTSUP;
   return rc;
 }

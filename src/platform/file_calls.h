@@ -8,11 +8,14 @@
 namespace zeph::file_calls {
 
 // The POSIX calls that change files, as the file layer and the bundle copy
-// make them. In a build with ZEPH_FAULT_INJECTION, the environment variable
-// ZEPH_FAULT="<call>:<n>:<errno>" (for example "write:3:ENOSPC") makes the
-// n-th call of that kind fail with that errno, and each injected failure is
-// noted on standard error; the calls are open, write, fsync, rename, link and
-// mkdir (renaming with flags counts as rename). Elsewhere they are the plain calls.
+// make them, so that tests can make any one of them fail. In a build with
+// ZEPH_FAULT_INJECTION, the environment variable ZEPH_FAULT, a comma-separated
+// list of "<call>:<n>:<errno>" (for example "write:3:ENOSPC"; "*" for n means
+// every call), makes the n-th call of that kind in the process fail with that
+// errno, and notes each injected failure on standard error as
+// "zeph fault: <call> #<n> fails with <text>". The calls are open, write,
+// fsync, rename, link and mkdir; renames with flags count as renames. Without
+// ZEPH_FAULT_INJECTION they are the plain calls and nothing reads the variable.
 
 int open(const char* path, int flags, mode_t mode = 0);
 ssize_t write(int fd, const void* bytes, std::size_t size);

@@ -6,9 +6,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
+#include "platform/file_calls.h"
 #include "support/installer_runner.h"
 #include "support/sandbox.h"
 #include "support/store_builders.h"
@@ -159,6 +161,14 @@ TEST(HeadlessRun, StoreThatCannotBeLookedAtIsAnErrorNamingIt) {
     EXPECT_EQ(r.err.rfind("error: " + storeFile(home).string() + c.cause, 0), 0u) << r.err;
     EXPECT_FALSE(fs::exists(backupFolder(home)));
   }
+}
+
+// The fault seam is in the builds that ask for it and in no other.
+TEST(HeadlessRun, FaultSeamOnlyWhereBuiltIn) {
+  std::vector<std::uint8_t> binary = readBytes(ZEPH_INSTALLER_PATH);
+  const std::string mark = "zeph fault: ";
+  bool found = std::search(binary.begin(), binary.end(), mark.begin(), mark.end()) != binary.end();
+  EXPECT_EQ(found, file_calls::faultInjectionBuilt());
 }
 
 TEST(Entry, HomeThatCannotBeFoundStopsBeforeAnythingIsTouched) {
