@@ -19,8 +19,8 @@ namespace zeph::file_calls {
 namespace {
 
 #ifdef ZEPH_FAULT_INJECTION
-constexpr const char* kCalls[] = {"open", "write", "fsync", "rename", "link", "mkdir"};
-constexpr int kCallKinds = 6;
+constexpr const char* kCalls[] = {"open", "write", "fsync", "rename", "renamex", "link", "mkdir"};
+constexpr int kCallKinds = 7;
 
 struct Fault {
   int call = -1;  // index into kCalls
@@ -126,7 +126,7 @@ int systemRename(const char* from, const char* to, [[maybe_unused]] unsigned fla
 // flag, which callers handle as ENOTSUP; an injected EINVAL stands for such
 // a file system.
 int renameWithFlag(const char* from, const char* to, unsigned flag) {
-  int rc = injected("rename") ? -1 : systemRename(from, to, flag);
+  int rc = injected("renamex") ? -1 : systemRename(from, to, flag);
   if (rc != 0 && (errno == EINVAL || errno == ENOSYS)) errno = ENOTSUP;
   return rc;
 }

@@ -14,7 +14,8 @@ namespace zeph::file_calls {
 // every call), makes the n-th call of that kind in the process fail with that
 // errno, and notes each injected failure on standard error as
 // "zeph fault: <call> #<n> fails with <text>". The calls are open, write,
-// fsync, rename, link and mkdir; renames with flags count as renames. Without
+// fsync, rename, renamex (the renames that refuse to replace or swap), link
+// and mkdir. Without
 // ZEPH_FAULT_INJECTION they are the plain calls and nothing reads the variable.
 
 int open(const char* path, int flags, mode_t mode = 0);

@@ -370,6 +370,7 @@ void createFolders(const std::string& folder) {
     end = path.find('/', end + 1);
     std::string prefix = path.substr(0, end);
     if (prefix.empty() || prefix.back() == '/') continue;  // the root, or a doubled slash
+    if (::stat(prefix.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) continue;  // made only where missing
     if (file_calls::mkdir(prefix.c_str(), 0777) == 0) continue;
     int error = errno;
     if (error == EEXIST && ::lstat(prefix.c_str(), &st) == 0 && S_ISLNK(st.st_mode) &&

@@ -81,8 +81,9 @@ void installSaver() {
   }
   try {
     syncFolder(screenSaversFolder());
-  } catch (const std::exception&) {
-    // The swap is done; only its durability across a power cut is less sure.
+  } catch (...) {
+    if (old) removeQuietly(*old);
+    throw;
   }
   if (old) removeQuietly(*old);
 }
