@@ -29,7 +29,7 @@ randoms=$((short ? 5 : 100))
 
 runs=0 kills=0 failures=0
 fresh_home() {
-  rm -rf "$work/home" "$work/original.plist" "$work/pre.plist"
+  rm -rf "${work:?}/home" "$work/original.plist" "$work/pre.plist"
   mkdir -p "$work/home"
   $check make "$work/home" "$slots" >/dev/null
 }

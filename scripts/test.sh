@@ -8,6 +8,7 @@ bash scripts/install-deps.sh
 jobs=$(nproc)
 bash scripts/check-layers.sh
 shellcheck -s sh packaging/macos/postinstall packaging/macos/login-apply packaging/macos/*.sh
+shellcheck scripts/kill-campaign.sh
 bash scripts/check-apple.sh
 
 build() {  # build DIR [cmake options...]
