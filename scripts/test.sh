@@ -8,6 +8,7 @@ bash scripts/install-deps.sh
 jobs=$(nproc)
 bash scripts/check-layers.sh
 shellcheck -s sh packaging/macos/postinstall packaging/macos/login-apply packaging/macos/*.sh
+shellcheck scripts/kill-campaign.sh
 bash scripts/check-apple.sh
 
 build() {  # build DIR [cmake options...]
@@ -18,8 +19,11 @@ build() {  # build DIR [cmake options...]
 
 build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEPH_TESTS=ON
 (cd build/release && ctest --output-on-failure -j "$jobs")
+# A short kill campaign; the full one is `bash scripts/kill-campaign.sh`.
+bash scripts/kill-campaign.sh --short build/release/bin/zeph-installer
 
-build build/sanitize -DCMAKE_BUILD_TYPE=Debug -DZEPH_SANITIZE=ON -DZEPH_TESTS=ON -DZEPH_BENCH=OFF
+build build/sanitize -DCMAKE_BUILD_TYPE=Debug -DZEPH_SANITIZE=ON -DZEPH_FAULT_INJECTION=ON -DZEPH_TESTS=ON \
+  -DZEPH_BENCH=OFF
 (cd build/sanitize && ctest --output-on-failure -j "$jobs")
 
 if [ -f fuzz/CMakeLists.txt ]; then

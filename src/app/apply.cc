@@ -1,15 +1,17 @@
 #include "app/apply.h"
 
-#include <sys/stat.h>
-
 #include <chrono>
 #include <cstdint>
+#include <exception>
+#include <stdexcept>
 #include <thread>
 
 #include "base/process_values.h"
 #include "platform/child_process.h"
+#include "platform/files.h"
 #include "saver_install/install_saver.h"
 #include "wallpaper_store/slot_count.h"
+#include "wallpaper_store/store_document.h"
 #include "wallpaper_store/store_rewrite.h"
 
 namespace zeph {
@@ -19,24 +21,43 @@ namespace {
 // quits; the pause gives it time to do so before the store is counted again.
 constexpr std::chrono::duration<double> kAgentPause{1.5};
 
+// Long enough for another run's whole apply, agent pauses included.
+constexpr std::chrono::seconds kLockWait{30};
+
 void restartAgent() {
   run("/usr/bin/killall", {"WallpaperAgent"});  // no agent running is fine
   std::this_thread::sleep_for(kAgentPause);
 }
 
-bool fileExists(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0;
+bool storeStillThere() {
+  try {
+    return storeExists(storePath);
+  } catch (const std::exception&) {
+    return true;  // something is there: the re-count says what it holds
+  }
 }
 
 }  // namespace
 
+ScopedFolderLock lockHome() {
+  try {
+    return ScopedFolderLock(screenSaversFolder(), kLockWait);
+  } catch (const FolderBusy&) {
+    throw std::runtime_error("another zeph-installer run is working on " + realHome);
+  }
+}
+
 std::int64_t applyEverything() {
+  carriedSaver();  // a missing bundle stops the run before anything is made
+  createFolders(screenSaversFolder());
+  ScopedFolderLock lock = lockHome();
+  removeStaleStoreTemporaries();
+
   installSaver();
   selectLegacyModule();
   std::int64_t firstCount = rewriteWallpaperStore();
   restartAgent();
-  if (!fileExists(storePath)) return firstCount;
+  if (!storeStillThere()) return firstCount;
   if (zephSlotCount() >= firstCount) return firstCount;
   // The agent reverted the store: one more pass, and no further check.
   std::int64_t secondCount = rewriteWallpaperStore();

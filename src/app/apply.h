@@ -3,11 +3,21 @@
 
 #include <cstdint>
 
+#include "platform/folder_lock.h"
+
 namespace zeph {
+
+/// Takes the lock that lets one run at a time change this home: an exclusive
+/// flock on the Screen Savers folder (which must exist), waiting up to 30 s
+/// for another run. Throws "another zeph-installer run is working on <home>"
+/// when it is still held; goes on unlocked where the file system cannot lock.
+/// Every command that changes the store or the bundle holds it throughout.
+ScopedFolderLock lockHome();
 
 /// Installs the saver, selects it, rewrites the store, restarts the wallpaper
 /// agent, re-counts after a pause and rewrites once more if the agent reverted
-/// the store. Returns the count of the last rewrite; errors pass through unchanged.
+/// the store, all under lockHome(). Returns the count of the last rewrite;
+/// errors pass through unchanged.
 std::int64_t applyEverything();
 
 }  // namespace zeph

@@ -31,7 +31,7 @@ int writeOut(const void* bytes, std::size_t size) {
 
 int print(const std::string& path) {
   std::vector<std::uint8_t> xml =
-      zeph::plist::write(zeph::plist::read(zeph::readFile(path)), zeph::plist::Format::Xml);
+      zeph::plist::write(zeph::parseStore(zeph::readFile(path), path), zeph::plist::Format::Xml);
   return writeOut(xml.data(), xml.size());
 }
 
@@ -41,7 +41,7 @@ int show(std::optional<std::string> path) {
     if (!home) throw std::runtime_error("cannot tell the current user's home folder");
     path = zeph::storePathIn(*home);
   }
-  zeph::plist::Value document = zeph::parseStore(zeph::loadStore(*path));
+  zeph::plist::Value document = zeph::parseStore(zeph::loadStore(*path), *path);
   if (!document.asDictionary()) throw std::runtime_error(*path + ": the top level is not a dictionary");
   std::string report = zeph::storeReport(*document.asDictionary());
   return writeOut(report.data(), report.size());

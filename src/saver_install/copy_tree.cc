@@ -1,18 +1,17 @@
 #include "saver_install/copy_tree.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <system_error>
 
 #include <vector>
 
+#include "platform/file_calls.h"
 #include "platform/files.h"
 #include "platform/unique_fd.h"
 
@@ -21,31 +20,11 @@ namespace {
 
 constexpr mode_t kPermissionBits = 0777;
 
-struct DirCloser {
-  void operator()(DIR* dir) const { ::closedir(dir); }
-};
-
-std::vector<std::string> folderEntries(const std::string& path) {
-  std::unique_ptr<DIR, DirCloser> dir(::opendir(path.c_str()));
-  if (!dir) throwErrno("opendir", path);
-  std::vector<std::string> names;
-  for (;;) {
-    errno = 0;
-    const dirent* entry = ::readdir(dir.get());
-    if (entry == nullptr) {
-      if (errno != 0) throwErrno("readdir", path);
-      break;
-    }
-    std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(std::move(name));
-  }
-  return names;
-}
-
 void copyFile(const std::string& from, const std::string& to, mode_t mode) {
-  UniqueFd in(::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  UniqueFd in(file_calls::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
   if (in.get() < 0) throwErrno("open", from);
-  UniqueFd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR));
+  UniqueFd out(
+      file_calls::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR));
   if (out.get() < 0) throwErrno("open", to);
   char buffer[65536];
   for (;;) {
@@ -56,7 +35,7 @@ void copyFile(const std::string& from, const std::string& to, mode_t mode) {
     }
     if (n == 0) break;
     for (ssize_t done = 0; done < n;) {
-      ssize_t w = ::write(out.get(), buffer + done, static_cast<std::size_t>(n - done));
+      ssize_t w = file_calls::write(out.get(), buffer + done, static_cast<std::size_t>(n - done));
       if (w < 0) {
         if (errno == EINTR) continue;
         throwErrno("write", to);
@@ -66,6 +45,9 @@ void copyFile(const std::string& from, const std::string& to, mode_t mode) {
   }
   // Set after creation: the umask must not narrow the bundle's own bits.
   if (::fchmod(out.get(), mode & kPermissionBits) != 0) throwErrno("chmod", to);
+  // On the disk before the bundle is swapped in: a crash must not leave a
+  // complete-looking bundle with empty files.
+  if (file_calls::fsync(out.get()) != 0) throwErrno("fsync", to);
   if (out.close() != 0) throwErrno("close", to);
 }
 
@@ -76,7 +58,7 @@ void copyLink(const std::string& from, const std::string& to) {
 
 void copyFolder(const std::string& from, const std::string& to, mode_t mode) {
   // Owner-writable while it fills; its own bits are set once its content is in.
-  if (::mkdir(to.c_str(), S_IRWXU) != 0) throwErrno("mkdir", to);
+  if (file_calls::mkdir(to.c_str(), S_IRWXU) != 0) throwErrno("mkdir", to);
   for (const std::string& name : folderEntries(from)) {
     std::string source = from + "/" + name;
     std::string target = to + "/" + name;
@@ -94,6 +76,7 @@ void copyFolder(const std::string& from, const std::string& to, mode_t mode) {
     }
   }
   if (::chmod(to.c_str(), mode & kPermissionBits) != 0) throwErrno("chmod", to);
+  syncFolder(to);
 }
 
 }  // namespace
@@ -107,6 +90,19 @@ void copyTree(const std::string& from, const std::string& to) {
 
 void removeTree(const std::string& path) {
   std::error_code ec;
+  // A folder the bundle made read-only must be opened up for its content to go.
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::chmod(path.c_str(), (st.st_mode & 07777) | S_IRWXU);
+    for (auto it = std::filesystem::recursive_directory_iterator(path, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+      if (it->is_directory(ec) && !it->is_symlink(ec)) {
+        std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, ec);
+      }
+    }
+    ec.clear();
+  }
   // remove_all removes a link itself and never descends through one.
   std::filesystem::remove_all(path, ec);
   if (ec) throw std::system_error(ec, "remove(" + path + ")");

@@ -1,16 +1,17 @@
 #include "saver_install/install_saver.h"
 
-#include <sys/stat.h>
+#include <unistd.h>
 
-#include <filesystem>
+#include <cstdio>
+#include <exception>
 #include <optional>
 #include <string>
-#include <system_error>
 
 #include "platform/child_process.h"
 #include "base/installer_error.h"
 #include "base/process_values.h"
 #include "platform/bundle_resource.h"
+#include "platform/files.h"
 #include "saver_install/copy_tree.h"
 
 namespace zeph {
@@ -19,26 +20,72 @@ namespace {
 constexpr const char* kMissingSaver =
     "The screensaver is missing from this installer. Please download zeph again from zeph.app.";
 
-bool somethingAt(const std::string& path) {
-  struct stat st {};
-  // lstat: a dangling link is still something to remove before the copy.
-  return ::lstat(path.c_str(), &st) == 0;
+// Hidden work names beside the bundle; none ends in ".saver", which System
+// Settings would list.
+constexpr const char* kWorkPrefix = ".zeph.saver.";
+
+std::string workPath(const char* role) {
+  return screenSaversFolder() + "/" + kWorkPrefix + role + "-" + std::to_string(::getpid());
+}
+
+// Best effort: what cannot go now goes on the next run.
+void removeQuietly(const std::string& path) {
+  try {
+    removeTree(path);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "warning: couldn't remove %s: %s\n", path.c_str(), e.what());
+  }
+}
+
+// Copies and swaps left behind by runs that were stopped half-way.
+void removeLeftovers() {
+  std::vector<std::string> names;
+  try {
+    names = folderEntries(screenSaversFolder());
+  } catch (const std::exception&) {
+    return;
+  }
+  for (const std::string& name : names) {
+    if (name.rfind(kWorkPrefix, 0) == 0) removeQuietly(screenSaversFolder() + "/" + name);
+  }
 }
 
 }  // namespace
 
-void installSaver() {
+std::string screenSaversFolder() { return saverDest.substr(0, saverDest.rfind('/')); }
+
+std::string carriedSaver() {
   std::optional<std::string> source = bundledSaverPath();
   if (!source) throw InstallerError(1, kMissingSaver);
+  return *source;
+}
 
-  std::string parent = std::filesystem::path(saverDest).parent_path().string();
-  std::error_code ec;
-  std::filesystem::create_directories(parent, ec);
-  if (ec) throw std::system_error(ec, "mkdir(" + parent + ")");
+void installSaver() {
+  const std::string source = carriedSaver();
+  createFolders(screenSaversFolder());
+  removeLeftovers();
 
-  // Replaced, never merged: nothing of an earlier copy survives.
-  if (somethingAt(saverDest)) removeTree(saverDest);
-  copyTree(*source, saverDest);
+  const std::string fresh = workPath("new");
+  try {
+    copyTree(source, fresh);
+  } catch (...) {
+    removeQuietly(fresh);
+    throw;
+  }
+  std::optional<std::string> old;
+  try {
+    old = swapIntoPlace(fresh, saverDest, workPath("old"));
+  } catch (...) {
+    removeQuietly(fresh);
+    throw;
+  }
+  try {
+    syncFolder(screenSaversFolder());
+  } catch (...) {
+    if (old) removeQuietly(*old);
+    throw;
+  }
+  if (old) removeQuietly(*old);
 }
 
 void selectLegacyModule() {

@@ -1,10 +1,26 @@
 #ifndef ZEPH_SAVER_INSTALL_INSTALL_SAVER_H_
 #define ZEPH_SAVER_INSTALL_INSTALL_SAVER_H_
 
+#include <string>
+
 namespace zeph {
 
-/// Copies the carried saver bundle to saverDest, replacing any earlier copy.
-/// Throws InstallerError (code 1) when the bundle is missing, std::system_error otherwise.
+/// The folder the saver is installed in: saverDest's parent, the user's
+/// "Screen Savers" folder.
+std::string screenSaversFolder();
+
+/// The path of the saver bundle this installer carries. Throws
+/// InstallerError (code 1) when it is missing.
+std::string carriedSaver();
+
+/// Copies the carried saver bundle to saverDest, replacing any earlier copy
+/// in one step: the copy is made and flushed in a hidden sibling folder
+/// (".zeph.saver.new-<pid>", which System Settings does not list), then
+/// swapped in, and the old copy removed. A failure at any point leaves the
+/// old bundle as it was and nothing half-made at saverDest. Removes what
+/// earlier, interrupted runs left in the folder first, so call it only while
+/// holding the home's lock. Throws InstallerError (code 1) when the bundle
+/// is missing, std::system_error otherwise.
 void installSaver();
 
 /// Names the installed bundle as the legacy screen-saver module through

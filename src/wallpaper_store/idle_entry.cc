@@ -58,6 +58,43 @@ plist::Dictionary zephIdleNode() {
   });
 }
 
+std::optional<std::string> filePathOfUrl(std::string_view url) {
+  auto startsWithNoCase = [&url](std::string_view prefix) {
+    if (url.size() < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+      char c = url[i];
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+      if (c != prefix[i]) return false;
+    }
+    return true;
+  };
+  if (!startsWithNoCase("file:")) return std::nullopt;
+  url.remove_prefix(5);
+  if (url.substr(0, 2) == "//") {
+    url.remove_prefix(2);
+    if (startsWithNoCase("localhost/")) url.remove_prefix(9);
+  }
+  if (url.empty() || url[0] != '/' || url.find_first_of("?#") != std::string_view::npos) return std::nullopt;
+  std::optional<std::string> path = percentDecode(url);
+  if (path && path->size() > 1 && path->back() == '/') path->pop_back();
+  return path;
+}
+
+bool selectsInstalledSaver(const plist::Value& idleEntry) {
+  const plist::Dictionary* entry = idleEntry.asDictionary();
+  const plist::Dictionary* content = entry ? plist::dictionaryMember(*entry, "Content") : nullptr;
+  const plist::Value* choicesValue = content ? content->find("Choices") : nullptr;
+  const plist::Array* choices = choicesValue ? choicesValue->asArray() : nullptr;
+  if (!choices) return false;
+  for (const plist::Value& choice : *choices) {
+    const plist::Value* configuration = choice.asDictionary() ? choice.asDictionary()->find("Configuration") : nullptr;
+    std::optional<std::string> url = configuration ? moduleUrl(*configuration) : std::nullopt;
+    std::optional<std::string> path = url ? filePathOfUrl(*url) : std::nullopt;
+    if (path && *path == saverDest) return true;
+  }
+  return false;
+}
+
 bool isZeph(const plist::Dictionary* entry) {
   if (!entry) return false;
   const plist::Dictionary* content = plist::dictionaryMember(*entry, "Content");

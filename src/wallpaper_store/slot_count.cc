@@ -12,12 +12,12 @@ std::int64_t zephSlotCount() {
   // Only looks: any problem with the file means no slot holds the saver.
   try {
     std::vector<std::uint8_t> bytes = loadStore(storePath);
-    plist::Value document = parseStore(bytes);
+    plist::Value document = parseStore(bytes, storePath);
     const plist::Dictionary* root = document.asDictionary();
     if (!root) return 0;
     std::int64_t count = 0;
     forEachSlot(*root, [&count](const Slot& slot) {
-      if (isZeph(slot.idleEntry())) ++count;
+      if (slot.idle && selectsInstalledSaver(*slot.idle)) ++count;
     });
     return count;
   } catch (...) {

@@ -5,8 +5,9 @@
 
 namespace zeph {
 
-/// The number of idle slots in the store at storePath that select the saver;
-/// 0 for a missing, unreadable or malformed store. Never throws.
+/// The number of idle slots in the store at storePath that select the
+/// installed saver (selectsInstalledSaver()); 0 for a missing, unreadable or
+/// malformed store. Never throws.
 std::int64_t zephSlotCount();
 
 }  // namespace zeph

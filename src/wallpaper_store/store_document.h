@@ -17,14 +17,24 @@ namespace zeph {
 /// and the walk over its idle slots that the rewrite, the count and the report
 /// share. The caller owns every value; nothing here keeps state between calls.
 
-/// Whether anything exists at `path` (the presence test). Never throws.
+/// Whether a store is at `path` (the presence test). False only when nothing
+/// is there, as for a new account or a system with no store folder yet.
+/// Anything else that keeps the installer from looking (permission denied,
+/// a loop or dangling link, a component that is not a folder, a name too
+/// long, an I/O error, an item that is not a regular file) throws, naming
+/// the path and the cause.
 bool storeExists(const std::string& path);
 
-/// The store's bytes, exactly as stored. Throws std::system_error.
+/// The store's bytes, exactly as stored. Only a regular file of at most
+/// kMaxReadBytes is read; a FIFO or device is never opened. Throws
+/// std::system_error or std::runtime_error naming the path.
 std::vector<std::uint8_t> loadStore(const std::string& path);
 
-/// The document in `bytes`, in whichever format they are. Throws plist::Error.
-plist::Value parseStore(std::span<const std::uint8_t> bytes);
+/// The document in `bytes`, in whichever format they are, read from `path`.
+/// Throws plist::Error whose message starts with `path`; bytes that start
+/// with the binary magic are reported as a damaged binary property list,
+/// whatever the text readers would make of them.
+plist::Value parseStore(std::span<const std::uint8_t> bytes, const std::string& path);
 
 /// Encodes `root` as a binary property list and puts it at `path` so that a
 /// reader sees the old or the new store, never a mix; a symbolic link at
@@ -58,6 +68,12 @@ struct Slot {
 /// display slots (each dictionary member of its "Displays" dictionary).
 /// Spaces and displays come in key order. Nothing else of the tree is read.
 void forEachSlot(const plist::Dictionary& root, const std::function<void(const Slot&)>& visit);
+
+/// `root` with the "Idle" member of every slot that forEachSlot() visits set
+/// to what `replace` returns for that slot (called in the same order). The
+/// same walk: a slot is counted, reported and rewritten alike.
+plist::Dictionary replaceSlotIdles(const plist::Dictionary& root,
+                                   const std::function<plist::Value(const Slot&)>& replace);
 
 }  // namespace zeph
 

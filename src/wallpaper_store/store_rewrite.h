@@ -2,14 +2,28 @@
 #define ZEPH_WALLPAPER_STORE_STORE_REWRITE_H_
 
 #include <cstdint>
+#include <string>
 
 namespace zeph {
 
-/// Backs the store at storePath up, byte for byte, then sets every idle slot
-/// to the saver's entry and writes the store back in binary. Returns the
-/// number of slots written (0 when there is no store). Throws InstallerError
-/// (code 2: root is not a dictionary), plist::Error or std::system_error.
+/// The folder of the store backups: realHome + "/Library/Application Support/zeph".
+std::string backupFolder();
+
+/// Backs the store at storePath up, byte for byte, unless the newest backup
+/// already holds exactly these bytes, then sets every idle slot to the
+/// saver's entry and writes the store back in binary. The system default's
+/// entry is reused only when it selects the installed saver. Returns the
+/// number of slots written (0 when there is no store). Refuses a store of
+/// more than 1,000,000 slots, or one whose rewritten form would pass 64 times
+/// its size plus 64 MiB (shared containers spelled out), before writing it.
+/// Throws InstallerError (code 2: root is not a dictionary), plist::Error,
+/// std::system_error or std::runtime_error, every message naming the store.
 std::int64_t rewriteWallpaperStore();
+
+/// Removes what killed runs left in the store and backup folders: temporary
+/// files under the names the file layer gives them. Call it only while
+/// holding the home's lock. Never throws.
+void removeStaleStoreTemporaries();
 
 }  // namespace zeph
 

@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <filesystem>
 #include <string>
 
@@ -16,7 +18,9 @@
 #include "support/sandbox.h"
 #include "support/store_builders.h"
 #include "base/process_values.h"
+#include "wallpaper_store/idle_entry.h"
 #include "wallpaper_store/slot_count.h"
+#include "wallpaper_store/store_document.h"
 
 namespace zeph {
 namespace {
@@ -94,13 +98,32 @@ TEST_F(ApplySequence, RewritesOnceMoreWhenTheAgentRevertsTheStore) {
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out, resultLine(home_, kRealisticStoreSlots));
   EXPECT_EQ(restarts(log_), 2);
-  EXPECT_EQ(backupCount(home_), 2u);
+  // The agent put the user's own store back, which the first backup already
+  // holds: the second pass adds no copy of it.
+  EXPECT_EQ(backupCount(home_), 1u);
   EXPECT_EQ(zephSlotCount(), kRealisticStoreSlots);
   EXPECT_TRUE(fs::exists(testing::saverFolder(home_) / "Contents/Info.plist"));
-  // Both backups hold the user's own store: the agent had put it back.
   for (const auto& entry : fs::directory_iterator(testing::backupFolder(home_))) {
     EXPECT_EQ(readBytes(entry.path()), original_) << entry.path();
   }
+}
+
+// The agent puts back entries naming the saver of the account this Mac was
+// migrated from: they select nothing installed, so the re-count sees it.
+TEST_F(ApplySequence, AnAgentRevertingToAnotherHomesSaverGetsTheSecondPass) {
+  setProcessValues("/Users/olduser", true);
+  plist::Value stale(zephIdleNode());
+  setProcessValues(home_.string(), true);
+  plist::Value staleStore(
+      replaceSlotIdles(*testing::realisticStore().asDictionary(), [&stale](const Slot&) { return stale; }));
+  original_ = plist::write(staleStore, plist::Format::Binary);
+  testing::writeBytes(storeFile(home_), original_);
+
+  RunResult r = applyWithAgent("revert-once");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, resultLine(home_, kRealisticStoreSlots));
+  EXPECT_EQ(restarts(log_), 2);
+  EXPECT_EQ(zephSlotCount(), kRealisticStoreSlots);
 }
 
 TEST_F(ApplySequence, StopsAfterOnePassWhenTheStoreKeepsTheSaver) {
@@ -117,7 +140,7 @@ TEST_F(ApplySequence, ReturnsTheSecondCountEvenIfTheAgentRevertsAgain) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, resultLine(home_, kRealisticStoreSlots));
   EXPECT_EQ(restarts(log_), 2);  // no third pass
-  EXPECT_EQ(backupCount(home_), 2u);
+  EXPECT_EQ(backupCount(home_), 1u);
   EXPECT_EQ(readBytes(storeFile(home_)), original_);
 }
 
@@ -146,6 +169,49 @@ TEST_F(ApplySequence, FlagCountsAnywhereAndARepeatedRunIsSafe) {
     EXPECT_EQ(zephSlotCount(), kRealisticStoreSlots);
   }
   EXPECT_FALSE(fs::exists(testing::saverFolder(home_) / "Contents/stale"));
+}
+
+// Two runs started together: the second waits for the first's lock, then
+// runs in full. Both succeed and leave one correct store, one complete bundle,
+// exact backups and nothing half-made.
+TEST_F(ApplySequence, TwoRunsAtOnceTakeTurns) {
+  const fs::path bundleSource = fs::path(ZEPH_BINARY_DIR) / "share/zeph/zeph.saver/Contents/Info.plist";
+  for (int pair = 0; pair < 2; ++pair) {
+    SCOPED_TRACE(pair);
+    RunResult results[2];
+    auto start = std::chrono::steady_clock::now();
+    std::thread other([&] { results[1] = runInstaller({"--apply"}, home_.string()); });
+    results[0] = runInstaller({"--apply"}, home_.string());
+    other.join();
+    // Each run pauses 1.5 s for the agent, and they do not overlap.
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2900));
+    for (const RunResult& r : results) {
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_EQ(r.out, resultLine(home_, kRealisticStoreSlots));
+      EXPECT_EQ(r.err.find("error:"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(zephSlotCount(), kRealisticStoreSlots);
+    EXPECT_EQ(readBytes(testing::saverFolder(home_) / "Contents/Info.plist"), readBytes(bundleSource));
+    std::vector<std::string> folder;
+    for (const auto& entry : fs::directory_iterator(testing::saverFolder(home_).parent_path())) {
+      folder.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(folder, std::vector<std::string>{"zeph.saver"});
+    std::vector<std::string> store;
+    for (const auto& entry : fs::directory_iterator(storeFile(home_).parent_path())) {
+      store.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(store, std::vector<std::string>{"Index.plist"});
+  }
+  // The user's store, then the rewritten one: each backed up once, whole.
+  EXPECT_EQ(backupCount(home_), 2u);
+  bool originalKept = false;
+  for (const auto& entry : fs::directory_iterator(testing::backupFolder(home_))) {
+    std::vector<std::uint8_t> bytes = readBytes(entry.path());
+    originalKept = originalKept || bytes == original_;
+    EXPECT_NO_THROW(plist::read(bytes)) << entry.path();
+  }
+  EXPECT_TRUE(originalKept);
 }
 
 TEST_F(ApplySequence, ResultLineThatCannotBeWrittenIsAFailure) {

@@ -6,9 +6,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
+#include "platform/file_calls.h"
 #include "support/installer_runner.h"
 #include "support/sandbox.h"
 #include "support/store_builders.h"
@@ -127,8 +129,46 @@ TEST(HeadlessRun, UnwritableStoreIsReportedAndLeftAsItWas) {
   EXPECT_EQ(r.out, "");
   EXPECT_TRUE(isOneErrorLine(r.err)) << r.err;
   EXPECT_NE(r.err.find("Permission denied"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find(storeFile(home).parent_path().string() + "/"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(storeFile(home).parent_path().string() + ": "), std::string::npos) << r.err;
   EXPECT_EQ(readBytes(storeFile(home)), store);
+}
+
+// Never "0 slots" and success for a store that could not be looked at, and
+// never a hang on one that is not a file.
+TEST(HeadlessRun, StoreThatCannotBeLookedAtIsAnErrorNamingIt) {
+  struct Case {
+    const char* name;
+    void (*make)(const fs::path& store);
+    const char* cause;
+  };
+  const Case cases[] = {
+      {"FIFO", [](const fs::path& store) { ::mkfifo(store.c_str(), 0600); }, ": not a regular file (a FIFO)"},
+      {"dangling link", [](const fs::path& store) { fs::create_symlink("Old.plist", store); },
+       " is a dangling link to Old.plist"},
+      {"terminal", [](const fs::path& store) { fs::create_symlink("/dev/tty", store); },
+       ": not a regular file (a character device)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Sandbox box;
+    fs::path home = box.path() / "home";
+    fs::create_directories(storeFile(home).parent_path());
+    c.make(storeFile(home));
+    RunResult r = runInstaller({"--apply"}, home.string());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(isOneErrorLine(r.err)) << r.err;
+    EXPECT_EQ(r.err.rfind("error: " + storeFile(home).string() + c.cause, 0), 0u) << r.err;
+    EXPECT_FALSE(fs::exists(backupFolder(home)));
+  }
+}
+
+// The fault seam is in the builds that ask for it and in no other.
+TEST(HeadlessRun, FaultSeamOnlyWhereBuiltIn) {
+  std::vector<std::uint8_t> binary = readBytes(ZEPH_INSTALLER_PATH);
+  const std::string mark = "zeph fault: ";
+  bool found = std::search(binary.begin(), binary.end(), mark.begin(), mark.end()) != binary.end();
+  EXPECT_EQ(found, file_calls::faultInjectionBuilt());
 }
 
 TEST(Entry, HomeThatCannotBeFoundStopsBeforeAnythingIsTouched) {

@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 
+#include <chrono>
+#include <optional>
 #include <system_error>
 
+#include "platform/folder_lock.h"
 #include "support/sandbox.h"
 
 namespace zeph {
@@ -84,7 +88,7 @@ TEST(Files, WriteNewFileNeverOverwrites) {
 
   std::string missing = folder + "/none";
   EXPECT_EQ(errorOf([&] { writeNewFile(missing, "b", ".plist", bytesOf("x")); }),
-            "open(" + missing + "/b.plist): No such file or directory");
+            "create a file in " + missing + ": No such file or directory");
 }
 
 TEST(Files, ReplaceFileKeepsModeAndLeavesNothingElse) {
@@ -134,15 +138,164 @@ TEST(Files, FailedReplaceLeavesFileAndFolderAsTheyWere) {
   testing::openUp(path, false);
   ::chmod(path.c_str(), 0666);
   ::chmod(folder.c_str(), 0555);
-  std::string expected = "open(" + folder + "/.Index.plist.";
+  // The message names the folder to look at, not the hidden temporary file.
+  std::string expected = "create a file in " + folder + ": Permission denied";
   int rc = testing::runUnprivileged([&] {
-    std::string message = errorOf([&] { replaceFile(path, bytesOf("new")); });
-    return message.rfind(expected, 0) == 0 && message.find("): Permission denied") != std::string::npos ? 0
-                                                                                                        : 1;
+    return errorOf([&] { replaceFile(path, bytesOf("new")); }) == expected ? 0 : 1;
   });
   EXPECT_EQ(rc, 0);
   EXPECT_EQ(readBytes(path), bytesOf("old"));
   EXPECT_EQ(namesIn(folder), std::vector<std::string>{"Index.plist"});
+}
+
+template <typename F>
+std::string anyErrorOf(F&& f) {
+  try {
+    f();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
+// Each of these would block in open() or read without end if it were opened.
+TEST(Files, ReadFileTakesOnlyARegularFileWithinTheLimit) {
+  HomeSandbox box;
+  std::string fifo = realHome + "/fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  ::symlink("/dev/zero", (realHome + "/zero").c_str());
+  ::symlink("/dev/tty", (realHome + "/tty").c_str());
+  EXPECT_EQ(anyErrorOf([&] { readFile(fifo); }), fifo + ": not a regular file (a FIFO)");
+  EXPECT_EQ(anyErrorOf([&] { readFile(realHome + "/zero"); }),
+            realHome + "/zero: not a regular file (a character device)");
+  EXPECT_NE(anyErrorOf([&] { readFile(realHome + "/tty"); }).find(realHome + "/tty: "), std::string::npos);
+
+  std::string file = realHome + "/file";
+  writeBytes(file, std::vector<std::uint8_t>(100000, 'x'));
+  EXPECT_EQ(readFile(file, 100000).size(), 100000u);
+  EXPECT_EQ(anyErrorOf([&] { readFile(file, 99999); }),
+            file + " is too large to read (100000 bytes; the limit is 99999 bytes)");
+}
+
+TEST(Files, RegularFileExistsTellsNothingFromWhatCannotBeLookedAt) {
+  HomeSandbox box;
+  const std::string h = realHome;
+  writeBytes(h + "/file", bytesOf("x"));
+  ::mkdir((h + "/folder").c_str(), 0755);
+  ::symlink("file", (h + "/link").c_str());
+  ::symlink("nowhere", (h + "/dangling").c_str());
+  ::symlink("loop", (h + "/loop").c_str());
+  ::mkfifo((h + "/fifo").c_str(), 0600);
+
+  EXPECT_TRUE(regularFileExists(h + "/file"));
+  EXPECT_TRUE(regularFileExists(h + "/link"));
+  // Nothing there, or nothing at the first missing folder: a new account.
+  EXPECT_FALSE(regularFileExists(h + "/none"));
+  EXPECT_FALSE(regularFileExists(h + "/none/deeper/Index.plist"));
+  EXPECT_FALSE(regularFileExists(h + "/folder/none/Index.plist"));
+
+  struct Case {
+    std::string path;
+    std::string error;
+  };
+  const Case cases[] = {
+      {h + "/dangling", h + "/dangling is a dangling link to nowhere: No such file or directory"},
+      {h + "/dangling/Store/Index.plist", h + "/dangling is a dangling link to nowhere: No such file or directory"},
+      {h + "/loop", "stat(" + h + "/loop): Too many levels of symbolic links"},
+      {h + "/loop/Index.plist", "stat(" + h + "/loop/Index.plist): Too many levels of symbolic links"},
+      {h + "/file/Index.plist", "stat(" + h + "/file/Index.plist): Not a directory"},
+      {h + "/" + std::string(300, 'n'), "stat(" + h + "/" + std::string(300, 'n') + "): File name too long"},
+      {h + "/fifo", h + "/fifo: not a regular file (a FIFO)"},
+      {h + "/folder", "read(" + h + "/folder): Is a directory"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(anyErrorOf([&] { regularFileExists(c.path); }), c.error);
+  }
+
+  // A folder on the way that may not be searched.
+  ::mkdir((h + "/closed").c_str(), 0700);
+  testing::openUp(h, false);
+  std::string message = testing::errorUnprivileged([&] { regularFileExists(h + "/closed/Index.plist"); });
+  EXPECT_EQ(message, "stat(" + h + "/closed/Index.plist): Permission denied");
+}
+
+TEST(Files, BackupsGetTheirModeAndNoTemporaryIsLeft) {
+  HomeSandbox box;
+  EXPECT_EQ(writeNewFile(realHome, "b", ".plist", bytesOf("one"), 0600), realHome + "/b.plist");
+  EXPECT_EQ(modeOf(realHome + "/b.plist") & 07777, 0600u);
+  EXPECT_EQ(writeNewFile(realHome, "b", ".plist", bytesOf("two"), 0755), realHome + "/b-2.plist");
+  EXPECT_EQ(modeOf(realHome + "/b-2.plist") & 07777, 0644u);  // never executable
+  EXPECT_EQ(namesIn(realHome), (std::vector<std::string>{"b-2.plist", "b.plist"}));
+}
+
+TEST(Files, StaleTemporariesAreRecognisedAndRemovedAlone) {
+  HomeSandbox box;
+  const std::string h = realHome;
+  for (const char* name : {".Index.plist.123.0.abc.tmp", ".wallpaper-store-backup-2026.plist.9.1.f.tmp",
+                           "Index.plist", ".Index.plist", ".Other.plist.1.0.a.tmp", "Index.plist.tmp"}) {
+    writeBytes(h + "/" + name, bytesOf("x"));
+  }
+  ::mkdir((h + "/.Index.plist.5.tmp").c_str(), 0755);  // a folder is not ours
+  EXPECT_TRUE(isTemporaryName(".Index.plist.123.0.abc.tmp", "Index.plist"));
+  EXPECT_FALSE(isTemporaryName(".Index.plist.tmp", "Index.plist.tmp"));
+  removeStaleTemporaries(h, "Index.plist");
+  removeStaleTemporaries(h, "wallpaper-store-backup-");
+  removeStaleTemporaries(h + "/missing", "Index.plist");
+  EXPECT_EQ(namesIn(h), (std::vector<std::string>{".Index.plist", ".Index.plist.5.tmp", ".Other.plist.1.0.a.tmp",
+                                                  "Index.plist", "Index.plist.tmp"}));
+}
+
+TEST(Files, ReplaceFileKeepsUserAttributes) {
+  HomeSandbox box;
+  std::string path = realHome + "/Index.plist";
+  writeBytes(path, bytesOf("old"));
+  if (::setxattr(path.c_str(), "user.zeph.test", "value", 5, 0) != 0) GTEST_SKIP() << "no user xattrs here";
+  replaceFile(path, bytesOf("new"));
+  char value[16] = {};
+  EXPECT_EQ(::getxattr(path.c_str(), "user.zeph.test", value, sizeof value), 5);
+  EXPECT_STREQ(value, "value");
+}
+
+TEST(Files, SwapIntoPlaceExchangesOrMovesIn) {
+  HomeSandbox box;
+  const std::string h = realHome;
+  writeBytes(h + "/new/a", bytesOf("new"));
+  EXPECT_EQ(swapIntoPlace(h + "/new", h + "/dest", h + "/aside"), std::nullopt);
+  EXPECT_EQ(readBytes(h + "/dest/a"), bytesOf("new"));
+
+  writeBytes(h + "/newer/a", bytesOf("newer"));
+  std::optional<std::string> old = swapIntoPlace(h + "/newer", h + "/dest", h + "/aside");
+  ASSERT_TRUE(old);
+  EXPECT_EQ(readBytes(h + "/dest/a"), bytesOf("newer"));
+  EXPECT_EQ(readBytes(*old + "/a"), bytesOf("new"));
+
+  // Nothing to swap in: both stay where they were.
+  EXPECT_NE(anyErrorOf([&] { swapIntoPlace(h + "/gone", h + "/dest", h + "/aside"); }).find("rename("),
+            std::string::npos);
+  EXPECT_EQ(readBytes(h + "/dest/a"), bytesOf("newer"));
+}
+
+TEST(FolderLock, OneHolderAtATimeAndFreeAgainWhenItGoes) {
+  HomeSandbox box;
+  std::optional<ScopedFolderLock> first;
+  first.emplace(realHome, std::chrono::milliseconds(0));
+  EXPECT_TRUE(first->held());
+  // A second taker, in this process or another, waits and gives up.
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_THROW(ScopedFolderLock(realHome, std::chrono::milliseconds(200)), FolderBusy);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+  EXPECT_EQ(testing::runUnprivileged([] {
+              try {
+                ScopedFolderLock(realHome, std::chrono::milliseconds(100));
+              } catch (const FolderBusy&) {
+                return 0;
+              }
+              return 1;
+            }),
+            0);
+  first.reset();
+  EXPECT_TRUE(ScopedFolderLock(realHome, std::chrono::milliseconds(0)).held());
+  EXPECT_THROW(ScopedFolderLock(realHome + "/missing", std::chrono::milliseconds(0)), std::system_error);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -91,6 +92,44 @@ TEST_F(InstallSaver, NamesThePathWhenTheFolderCannotBeMade) {
         << e.what();
   }
   EXPECT_EQ(readText(home_ / "Library/Screen Savers"), "not a folder");
+}
+
+// The copy cannot be made: the old bundle stays whole at saverDest and no
+// half bundle or work folder is left.
+TEST_F(InstallSaver, KeepsTheOldBundleWhenTheNewOneCannotBeMade) {
+  writeBytes(fs::path(saverDest) / "Contents/Info.plist", {'o', 'l', 'd'});
+  const fs::path folder = fs::path(saverDest).parent_path();
+  testing::openUp(saverDest, false);
+  ::chmod(folder.c_str(), 0555);
+  std::string message = testing::errorUnprivileged([] { installSaver(); });
+  EXPECT_EQ(message.rfind("mkdir(" + folder.string() + "/.zeph.saver.new-", 0), 0u) << message;
+  EXPECT_NE(message.find("Permission denied"), std::string::npos) << message;
+  ::chmod(folder.c_str(), 0755);
+  EXPECT_EQ(readText(fs::path(saverDest) / "Contents/Info.plist"), "old");
+  EXPECT_EQ(testing::namesIn(folder), std::vector<std::string>{"zeph.saver"});
+}
+
+TEST_F(InstallSaver, ClearsWhatInterruptedRunsLeftAndRepairsAMissingBundle) {
+  const fs::path folder = home_ / "Library/Screen Savers";
+  writeBytes(folder / ".zeph.saver.new-123/Contents/MacOS/zeph", {'h', 'a', 'l', 'f'});
+  writeBytes(folder / ".zeph.saver.old-456/Contents/Resources/ReadOnly/x", {'o'});
+  ::chmod((folder / ".zeph.saver.old-456/Contents/Resources/ReadOnly").c_str(), 0555);
+  writeBytes(folder / "Other.saver/Contents/Info.plist", {'k'});
+  installSaver();
+  expectFreshCopy();
+  EXPECT_EQ(testing::namesIn(folder), (std::vector<std::string>{"Other.saver", "zeph.saver"}));
+}
+
+TEST_F(InstallSaver, NamesADanglingScreenSaversLink) {
+  fs::create_directories(home_ / "Library");
+  fs::create_symlink("/nonexistent/savers", home_ / "Library/Screen Savers");
+  try {
+    installSaver();
+    FAIL() << "expected an error";
+  } catch (const std::system_error& e) {
+    EXPECT_EQ(std::string(e.what()), (home_ / "Library/Screen Savers").string() +
+                                         " is a dangling link to /nonexistent/savers: No such file or directory");
+  }
 }
 
 TEST(CopyTree, KeepsFoldersFilesLinksAndPermissionBits) {

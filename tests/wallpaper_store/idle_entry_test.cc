@@ -134,5 +134,63 @@ TEST(IsZeph, RejectsEverythingElse) {
   EXPECT_FALSE(isZeph(contentNotDictionary.asDictionary()));
 }
 
+bool selectsWithChoices(std::vector<plist::Value> choices) {
+  return selectsInstalledSaver(dict({{"Content", dict({{"Choices", array(std::move(choices))}})}}));
+}
+
+TEST(SelectsInstalledSaver, AcceptsEverySpellingOfTheInstalledBundlesFileUrl) {
+  setProcessValues("/Users/Zo\xC3\xAB Smith", true);
+  for (const char* url : {
+           "file:///Users/Zo%C3%AB%20Smith/Library/Screen%20Savers/zeph.saver",
+           "file:///Users/Zo%C3%AB%20Smith/Library/Screen%20Savers/zeph.saver/",
+           "file://localhost/Users/Zo%C3%AB%20Smith/Library/Screen%20Savers/zeph.saver",
+           "FILE://LocalHost/Users/Zo%c3%ab%20Smith/Library/Screen%20Savers/zeph.saver",
+           "file:///Users/Zo\xC3\xAB Smith/Library/Screen Savers/zeph.saver",
+           "file:/Users/Zo%C3%AB%20Smith/Library/Screen%20Savers/%7A%65ph.saver",
+       }) {
+    SCOPED_TRACE(url);
+    EXPECT_TRUE(selectsWithChoices({choiceWith(configurationFor(str(url)))}));
+    // Any choice may be the one; others that do not decode are passed over.
+    EXPECT_TRUE(selectsWithChoices({str("stray"), choiceWith(plist::Value(plist::Data{'n'})),
+                                    choiceWith(configurationFor(str(url), plist::Format::Xml))}));
+  }
+  EXPECT_TRUE(selectsInstalledSaver(plist::Value(zephIdleNode())));
+}
+
+TEST(SelectsInstalledSaver, RejectsEveryOtherBundleHomeOrKindOfUrl) {
+  setProcessValues("/Users/Zo\xC3\xAB Smith", true);
+  const std::string dest = "/Users/Zo%C3%AB%20Smith/Library/Screen%20Savers/zeph.saver";
+  const std::string rejected[] = {
+      "file:///Users/olduser/Library/Screen%20Savers/zeph.saver",  // a migrated account
+      "file:///Users/Zo%C3%AB%20Smith/Library/Screen%20Savers/notzeph.saver",
+      "file://" + dest + ".png",
+      "file://" + dest + "//",
+      "file://" + dest + "/Contents",
+      "file://otherhost" + dest,
+      "file://localhost.example" + dest,
+      "https://zeph.app" + dest,
+      "file://" + dest + "?x",
+      "file://" + dest + "#x",
+      "file://" + dest + "%2",
+      "file://" + dest + "%zz",
+      "file://" + dest.substr(0, dest.size() - 1) + "%0",
+      "zeph.saver",
+      "file:zeph.saver",
+      "",
+  };
+  for (const std::string& url : rejected) {
+    SCOPED_TRACE(url);
+    EXPECT_FALSE(selectsWithChoices({choiceWith(configurationFor(str(url.c_str())))}));
+  }
+  // Right URL, wrong shapes around it.
+  EXPECT_FALSE(selectsInstalledSaver(plist::Value()));
+  EXPECT_FALSE(selectsInstalledSaver(plist::Value("file://" + dest)));
+  EXPECT_FALSE(selectsWithChoices({}));
+  plist::Value good = choiceWith(configurationFor(str(("file://" + dest).c_str())));
+  EXPECT_FALSE(selectsInstalledSaver(dict({{"Content", dict({{"Choices", good}})}})));
+  EXPECT_FALSE(selectsInstalledSaver(dict({{"Content", array({good})}})));
+  EXPECT_FALSE(selectsWithChoices({choiceWith(plist::read(*configurationFor(str(("file://" + dest).c_str())).asData()))}));
+}
+
 }  // namespace
 }  // namespace zeph

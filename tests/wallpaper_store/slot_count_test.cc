@@ -30,8 +30,8 @@ TEST(ZephSlotCount, IsZeroForAStoreItCannotUse) {
 }
 
 TEST(ZephSlotCount, CountsRecognisedEntriesInTheSlotsOnly) {
-  setProcessValues("/Users/a", true);  // the entry names saverDest
-  plist::Value saver(zephIdleNode());
+  HomeSandbox box;
+  plist::Value saver(zephIdleNode());  // names the sandbox's saverDest
   plist::Value other = dict({{"Content", dict({{"Choices", array({dict({})})}})}});
   plist::Value twoDisplays =
       dict({{"Displays", dict({{"A", dict({{"Idle", saver}})}, {"B", dict({{"Idle", saver}})}})}});
@@ -63,7 +63,6 @@ TEST(ZephSlotCount, CountsRecognisedEntriesInTheSlotsOnly) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    HomeSandbox box;
     box.putStore(c.root, plist::Format::Xml);
     EXPECT_EQ(zephSlotCount(), c.count);
   }

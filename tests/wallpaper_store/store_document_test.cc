@@ -72,11 +72,11 @@ TEST(StoreDocument, WritesBinaryThatReadsBackEqual) {
       dict({{"SystemDefault", dict({{"Type", str("individual")}})}, {"n", plist::Value::real(-0.0)}});
   box.putStore(root, plist::Format::Xml);
   ASSERT_TRUE(storeExists(storePath));
-  EXPECT_EQ(parseStore(loadStore(storePath)), root);
+  EXPECT_EQ(parseStore(loadStore(storePath), storePath), root);
   writeStore(storePath, root);
   std::vector<std::uint8_t> bytes = loadStore(storePath);
   EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 8), "bplist00");
-  EXPECT_EQ(parseStore(bytes), root);
+  EXPECT_EQ(parseStore(bytes, storePath), root);
   EXPECT_FALSE(storeExists(storePath + "-missing"));
 }
 

@@ -6,6 +6,9 @@
 #include <cstdlib>
 #include <fstream>
 #include <regex>
+#include <unistd.h>
+
+#include <functional>
 #include <system_error>
 
 #include "base/installer_error.h"
@@ -80,7 +83,7 @@ plist::Value expectRewritten(const plist::Value& before, std::int64_t count) {
   EXPECT_EQ(static_cast<std::int64_t>(idles.size()), count);
   for (const plist::Value& idle : idles) {
     EXPECT_EQ(idle, idles.front());
-    EXPECT_TRUE(isZeph(idle.asDictionary()));
+    EXPECT_TRUE(selectsInstalledSaver(idle));
   }
   EXPECT_EQ(zephSlotCount(), count);
   return idles.empty() ? plist::Value() : idles.front();
@@ -201,14 +204,41 @@ TEST(RewriteWallpaperStore, SetsEverySlotAndCountsIt) {
 
 TEST(RewriteWallpaperStore, KeepsTheSystemDefaultSaverEntryWithItsDates) {
   HomeSandbox box;
-  // Another home, another encoding: recognised all the same, and kept exactly.
-  plist::Value existing = savedEntry("file:///Users/old/Library/Screen%20Savers/zeph.saver/", 600000000);
+  // Another spelling of the installed saver's URL: recognised all the same, and kept exactly.
+  std::string url = "file://localhost" + fileUrl(saverDest).substr(7) + "/";
+  plist::Value existing = savedEntry(url.c_str(), 600000000);
   plist::Value root = dict({{"SystemDefault", dict({{"Idle", existing}})},
                             {"Spaces", dict({{"", dict({{"Default", dict({{"Idle", imageEntry()}})},
                                                         {"Displays", dict({{"Main", dict({})}})}})}})}});
   box.putStore(root, plist::Format::Binary);
   EXPECT_EQ(rewriteWallpaperStore(), 3);
   EXPECT_EQ(expectRewritten(root, 3), existing);
+}
+
+// A default entry naming some other zeph.saver (a migrated account, a look-alike
+// bundle, an image) would select nothing that was installed: every slot gets a fresh entry.
+TEST(RewriteWallpaperStore, NeverSpreadsAnEntryForAnotherBundle) {
+  for (std::string url : {std::string("file:///Users/olduser/Library/Screen%20Savers/zeph.saver"),
+                          std::string("SAVER_DEST_FOLDER/notzeph.saver"), std::string("SAVER_DEST.png"),
+                          std::string("SAVER_DEST/Contents"), std::string("https://example.com/SAVER_PATH"),
+                          std::string("file://otherhost/SAVER_PATH")}) {
+    HomeSandbox box;
+    std::string dest = fileUrl(saverDest);
+    auto put = [&url](const std::string& marker, const std::string& value) {
+      if (auto at = url.find(marker); at != std::string::npos) url.replace(at, marker.size(), value);
+    };
+    put("SAVER_DEST_FOLDER", dest.substr(0, dest.rfind('/')));
+    put("SAVER_DEST", dest);
+    put("SAVER_PATH", dest.substr(8));
+    SCOPED_TRACE(url);
+    plist::Value stale = savedEntry(url.c_str(), 600000000);
+    plist::Value root = dict({{"SystemDefault", dict({{"Idle", stale}})},
+                              {"Spaces", dict({{"S", dict({{"Default", dict({{"Idle", stale}})}})}})}});
+    box.putStore(root, plist::Format::Binary);
+    EXPECT_EQ(zephSlotCount(), 0);
+    EXPECT_EQ(rewriteWallpaperStore(), 2);
+    EXPECT_NE(expectRewritten(root, 2), stale);
+  }
 }
 
 TEST(RewriteWallpaperStore, BuildsAFreshEntryWhenOnlyASpaceHoldsTheSaver) {
@@ -331,9 +361,7 @@ TEST(RewriteWallpaperStore, LeavesTheStoreAloneWhenTheBackupFails) {
   testing::openUp(box.backupFolder(), false);
   ::chmod(box.backupFolder().c_str(), 0555);
   std::string message = testing::errorUnprivileged([] { rewriteWallpaperStore(); });
-  EXPECT_TRUE(std::regex_match(message, std::regex("open\\(.*/zeph/wallpaper-store-backup-.*Z\\.plist\\): "
-                                                   "Permission denied")))
-      << message;
+  EXPECT_EQ(message, "create a file in " + box.backupFolder() + ": Permission denied");
   EXPECT_TRUE(box.backups().empty());
   EXPECT_EQ(readBytes(storePath), original);
 }
@@ -382,11 +410,137 @@ TEST(RewriteWallpaperStore, AFailedWriteLeavesTheStoreWhole) {
   ::chmod(box.storeFolder().c_str(), 0555);
 
   std::string message = testing::errorUnprivileged([] { rewriteWallpaperStore(); });
-  EXPECT_EQ(message.rfind("open(" + box.storeFolder() + "/.Index.plist.", 0), 0u) << message;
-  EXPECT_NE(message.find("): Permission denied"), std::string::npos) << message;
+  EXPECT_EQ(message, "create a file in " + box.storeFolder() + ": Permission denied");
   EXPECT_EQ(readBytes(storePath), original);
   EXPECT_EQ(namesIn(box.storeFolder()), std::vector<std::string>{"Index.plist"});
   EXPECT_EQ(box.backups().size(), 1u);
+}
+
+template <typename F>
+std::string anyErrorOf(F&& f) {
+  try {
+    f();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
+// "No store" is only nothing there; anything that keeps the store from view is
+// an error naming it, and nothing is backed up or written.
+TEST(RewriteWallpaperStore, OnlyNothingThereIsNoStore) {
+  {
+    HomeSandbox box;
+    createFolders(realHome + "/Library");  // macOS 13: no store folder yet
+    EXPECT_EQ(rewriteWallpaperStore(), 0);
+  }
+  struct Case {
+    const char* name;
+    std::function<void(const HomeSandbox&)> make;
+    std::string error;  // with "STORE" and "FOLDER" standing for the paths
+  };
+  const Case cases[] = {
+      {"dangling link", [](const HomeSandbox& b) { createFolders(b.storeFolder());
+         ::symlink("Gone.plist", storePath.c_str()); },
+       "STORE is a dangling link to Gone.plist: No such file or directory"},
+      {"dangling store folder", [](const HomeSandbox& b) { createFolders(b.storeFolder().substr(0, b.storeFolder().rfind('/')));
+         ::symlink("/nonexistent/Store", b.storeFolder().c_str()); },
+       "FOLDER is a dangling link to /nonexistent/Store: No such file or directory"},
+      {"loop", [](const HomeSandbox& b) { createFolders(b.storeFolder());
+         ::symlink("Index.plist", storePath.c_str()); },
+       "stat(STORE): Too many levels of symbolic links"},
+      {"FIFO", [](const HomeSandbox& b) { createFolders(b.storeFolder()); ::mkfifo(storePath.c_str(), 0600); },
+       "STORE: not a regular file (a FIFO)"},
+      {"endless device", [](const HomeSandbox& b) { createFolders(b.storeFolder());
+         ::symlink("/dev/zero", storePath.c_str()); },
+       "STORE: not a regular file (a character device)"},
+      {"file as folder", [](const HomeSandbox& b) { testing::writeBytes(b.storeFolder(), {'x'}); },
+       "stat(STORE): Not a directory"},
+      {"over 256 MiB", [](const HomeSandbox& b) { b.putStore({'x'});
+         ASSERT_EQ(::truncate(storePath.c_str(), (off_t{256} << 20) + 1), 0); },
+       "STORE is too large to read (256.0 MiB; the limit is 256.0 MiB)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    HomeSandbox box;
+    c.make(box);
+    std::string expected = c.error;
+    if (auto at = expected.find("STORE"); at != std::string::npos) expected.replace(at, 5, storePath);
+    if (auto at = expected.find("FOLDER"); at != std::string::npos) expected.replace(at, 6, box.storeFolder());
+    EXPECT_EQ(anyErrorOf(rewriteWallpaperStore), expected);
+    EXPECT_FALSE(pathExists(box.backupFolder()));
+  }
+}
+
+TEST(RewriteWallpaperStore, ReadErrorsNameTheStoreAndATruncatedBinaryStoreIsSaidToBeOne) {
+  HomeSandbox box;
+  std::vector<std::uint8_t> binary = plist::write(dict({{"SystemDefault", dict({})}}), plist::Format::Binary);
+  binary.resize(binary.size() / 2);
+  box.putStore(binary);
+  std::string message = anyErrorOf(rewriteWallpaperStore);
+  EXPECT_EQ(message.rfind(storePath + ": a damaged binary property list (", 0), 0u) << message;
+  box.putStore({'<', 'p', 'l', 'i', 's', 't', '>'});
+  message = anyErrorOf(rewriteWallpaperStore);
+  EXPECT_EQ(message.rfind(storePath + ": ", 0), 0u) << message;
+}
+
+// 1,001 spaces share one dictionary of 1,000 displays: a few kilobytes that
+// would be spelled out as a million slots.
+TEST(RewriteWallpaperStore, RefusesAStoreThatWouldExplode) {
+  HomeSandbox box;
+  plist::Dictionary displays;
+  for (int d = 0; d < 1000; ++d) displays.set("D" + std::to_string(d), dict({}));
+  plist::Value space = dict({{"Displays", plist::Value(std::move(displays))}});
+  plist::Dictionary spaces;
+  for (int s = 0; s < 1001; ++s) spaces.set("S" + std::to_string(s), space);
+  box.putStore(dict({{"Spaces", plist::Value(std::move(spaces))}}), plist::Format::Binary);
+  std::vector<std::uint8_t> original = readBytes(storePath);
+  ASSERT_LT(original.size(), 100000u);
+  EXPECT_EQ(anyErrorOf(rewriteWallpaperStore),
+            storePath + ": 1001000 screensaver slots, more than the 1000000 a store can sensibly have; it was "
+                        "left as it was");
+  EXPECT_EQ(readBytes(storePath), original);
+}
+
+TEST(RewriteWallpaperStore, BacksUpOnlyWhatIsNotBackedUpAlreadyWithTheStoresMode) {
+  HomeSandbox box;
+  plist::Value root = dict({{"SystemDefault", dict({})}});
+  box.putStore(root, plist::Format::Xml);
+  ::chmod(storePath.c_str(), 0600);
+  std::vector<std::uint8_t> original = readBytes(storePath);
+
+  EXPECT_EQ(rewriteWallpaperStore(), 1);
+  ASSERT_EQ(box.backups().size(), 1u);
+  struct stat st {};
+  ASSERT_EQ(::stat((box.backupFolder() + "/" + box.backups()[0]).c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+
+  // The same bytes again (an agent that put them back): the backup holds them already.
+  testing::writeBytes(storePath, original);
+  EXPECT_EQ(rewriteWallpaperStore(), 1);
+  EXPECT_EQ(box.backups().size(), 1u);
+  // A re-run on the rewritten store backs that one up, once.
+  std::vector<std::uint8_t> rewritten = readBytes(storePath);
+  EXPECT_EQ(rewriteWallpaperStore(), 1);
+  EXPECT_EQ(rewriteWallpaperStore(), 1);
+  ASSERT_EQ(box.backups().size(), 2u);
+  for (const std::string& name : box.backups()) {
+    std::vector<std::uint8_t> bytes = readBytes(box.backupFolder() + "/" + name);
+    EXPECT_TRUE(bytes == original || bytes == rewritten) << name;
+  }
+}
+
+TEST(RewriteWallpaperStore, RemovesOnlyWhatKilledRunsLeft) {
+  HomeSandbox box;
+  box.putStore(dict({}), plist::Format::Binary);
+  createFolders(box.backupFolder());
+  testing::writeBytes(box.storeFolder() + "/.Index.plist.77.0.1a.tmp", {'p'});
+  testing::writeBytes(box.backupFolder() + "/.wallpaper-store-backup-2026-12-06T21:21:43Z.plist.77.1.2.tmp",
+                            {'p'});
+  testing::writeBytes(box.backupFolder() + "/wallpaper-store-backup-2026-12-06T21:21:43Z.plist", {'b'});
+  removeStaleStoreTemporaries();
+  EXPECT_EQ(namesIn(box.storeFolder()), std::vector<std::string>{"Index.plist"});
+  EXPECT_EQ(box.backups(), std::vector<std::string>{"wallpaper-store-backup-2026-12-06T21:21:43Z.plist"});
 }
 
 }  // namespace

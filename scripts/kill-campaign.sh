@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# Kills `zeph-installer --apply` at exact points and at random instants, in a
+# sandbox home holding a multi-megabyte store, and checks after each kill that
+# every file is as it was or completely new and every backup complete; then
+# runs it again unkilled and checks that it mends what the kill left.
+#
+#   bash scripts/kill-campaign.sh [--short] [INSTALLER]
+#
+# Exact points: strace's fault injection delivers SIGKILL at the Nth call of
+# each of write, rename(at2), link(at) and fsync, N walked over every call a
+# run makes. Needs strace and python3; never touches the real home.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+# Each run ends "WallpaperAgent" by name through killall: in a PID namespace of
+# its own it can reach no process of this machine.
+if [ -z "${ZEPH_KILL_CAMPAIGN_ISOLATED:-}" ]; then
+  isolate=(unshare --pid --fork --mount-proc)
+  [ "$(id -u)" = 0 ] || isolate=(unshare --user --map-root-user --pid --fork --mount-proc)
+  ZEPH_KILL_CAMPAIGN_ISOLATED=1 exec "${isolate[@]}" bash "$0" "$@"
+fi
+short=0
+if [ "${1:-}" = "--short" ]; then short=1; shift; fi
+installer=$(realpath "${1:-build/release/bin/zeph-installer}")
+check="python3 $(pwd)/scripts/kill_campaign_check.py"
+work=$(mktemp -d "${TMPDIR:-/tmp}/zeph-kill-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+slots=$((short ? 4000 : 15000))
+randoms=$((short ? 5 : 100))
+
+runs=0 kills=0 failures=0
+fresh_home() {
+  rm -rf "${work:?}/home" "$work/original.plist" "$work/pre.plist"
+  mkdir -p "$work/home"
+  $check make "$work/home" "$slots" >/dev/null
+}
+verify() {  # verify LABEL: the state after a kill, then a repairing run
+  local label=$1
+  runs=$((runs + 1))
+  if ! out=$($check check "$work/home"); then
+    echo "$label: after the kill: $out"; failures=$((failures + 1)); return
+  fi
+  cp "$work/home/Library/Application Support/com.apple.wallpaper/Store/Index.plist" "$work/pre.plist"
+  if ! HOME="$work/home" "$installer" --apply >"$work/out" 2>"$work/err"; then
+    echo "$label: the next run failed: $(grep '^error:' "$work/err" || true)"; failures=$((failures + 1)); return
+  fi
+  if ! out=$($check check "$work/home" --settled --also "$work/pre.plist"); then
+    echo "$label: after the next run: $out"; failures=$((failures + 1))
+  fi
+}
+
+# Each syscall's calls in one whole run, children included.
+count_calls() {  # count_calls SYSCALLS
+  fresh_home
+  HOME="$work/home" strace -f -qq -e trace="$1" -e signal=none -o "$work/trace" "$installer" --apply \
+    >/dev/null 2>&1 || true
+  grep -cvE 'resumed>|exited with|killed by' "$work/trace" || true
+}
+
+for syscalls in write rename,renameat,renameat2 link,linkat fsync,fdatasync; do
+  total=$(count_calls "$syscalls")
+  step=1
+  if ((short)) && ((total > 12)); then step=$((total / 12)); fi
+  echo "$syscalls: $total calls in a run, killing at every ${step}"
+  for ((n = 1; n <= total; n += step)); do
+    fresh_home
+    # In the background, so that the shell does not report the kill.
+    HOME="$work/home" strace -f -qq -o /dev/null -e trace="$syscalls" \
+      -e inject="$syscalls":signal=KILL:when="$n" "$installer" --apply >/dev/null 2>&1 &
+    wait $! 2>/dev/null || true
+    kills=$((kills + 1))
+    verify "$syscalls #$n"
+  done
+done
+
+# Random instants within the length of a run before its agent pause.
+for ((i = 0; i < randoms; i++)); do
+  fresh_home
+  HOME="$work/home" "$installer" --apply >/dev/null 2>&1 &
+  pid=$!
+  sleep "0.$(printf '%03d' $((RANDOM % 400)))"
+  kill -KILL "$pid" 2>/dev/null && kills=$((kills + 1))
+  wait "$pid" 2>/dev/null || true
+  verify "random kill $i"
+done
+
+echo "kill campaign: $kills kills, $runs checks, $failures failures"
+((failures == 0))

@@ -1,0 +1,157 @@
+// Every file call of an unattended run made to fail in turn, through the file
+// layer's fault seam (platform/file_calls.h). The runs restart the wallpaper
+// agent when they get that far, so this is a serial test.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "base/process_values.h"
+#include "platform/file_calls.h"
+#include "plist/format.h"
+#include "support/installer_runner.h"
+#include "support/sandbox.h"
+#include "support/store_builders.h"
+#include "wallpaper_store/slot_count.h"
+
+namespace zeph {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::backupFolder;
+using testing::kRealisticStoreSlots;
+using testing::namesIn;
+using testing::readBytes;
+using testing::RunResult;
+using testing::Sandbox;
+using testing::saverFolder;
+using testing::storeFile;
+
+// Runs the installer with ZEPH_FAULT set; the harness passes the tests' environment on.
+RunResult runWithFault(const fs::path& home, const std::string& fault) {
+  ::setenv("ZEPH_FAULT", fault.c_str(), 1);
+  RunResult r = testing::runInstaller({"--apply"}, home.string());
+  ::unsetenv("ZEPH_FAULT");
+  return r;
+}
+
+std::vector<std::string> errorLines(const std::string& err) {
+  std::vector<std::string> lines;
+  std::size_t at = 0;
+  while ((at = err.find("error: ", at)) != std::string::npos) {
+    if (at == 0 || err[at - 1] == '\n') lines.push_back(err.substr(at, err.find('\n', at) - at));
+    at += 7;
+  }
+  return lines;
+}
+
+// The steps a row's walk met, by outcome, for the failure summary.
+struct Outcomes {
+  std::vector<std::string> fatal;
+  std::vector<std::string> bestEffort;
+};
+
+TEST(FaultWalk, EveryFileCallOfAnApplyFailsCleanly) {
+  if (!file_calls::faultInjectionBuilt()) GTEST_SKIP() << "built without ZEPH_FAULT_INJECTION";
+  const std::vector<std::uint8_t> store = plist::write(testing::realisticStore(), plist::Format::Binary);
+  const std::vector<std::uint8_t> newInfo =
+      readBytes(fs::path(ZEPH_BINARY_DIR) / "share/zeph/zeph.saver/Contents/Info.plist");
+  const std::vector<std::uint8_t> oldInfo = {'o', 'l', 'd'};
+  const std::regex backupName(R"(wallpaper-store-backup-\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ(-\d+)?\.plist)");
+
+  // Each row walks n over every call of its kind; a prefix fault stands for
+  // a file system without renames that refuse to replace, or without hard links.
+  struct Row {
+    const char* call;
+    const char* error;
+    const char* prefix;
+  };
+  const Row rows[] = {
+      {"open", "EACCES", ""},
+      {"write", "ENOSPC", ""},
+      {"fsync", "EIO", ""},
+      {"fsync", "EINVAL", ""},
+      {"rename", "EIO", ""},
+      {"renamex", "EIO", ""},
+      {"renamex", "EINVAL", ""},
+      {"mkdir", "ENOSPC", ""},
+      {"rename", "EIO", "renamex:*:EINVAL,"},
+      {"link", "EIO", "renamex:*:EINVAL,"},
+      {"link", "EPERM", "renamex:*:EINVAL,"},
+      {"write", "ENOSPC", "renamex:*:EINVAL,link:*:EPERM,"},
+  };
+  std::map<std::string, Outcomes> summary;
+  for (const Row& row : rows) {
+    const std::string rowName = std::string(row.prefix) + row.call + ":" + row.error;
+    for (int n = 1; n < 200; ++n) {
+      const std::string fault = std::string(row.prefix) + row.call + ":" + std::to_string(n) + ":" + row.error;
+      SCOPED_TRACE(fault);
+      Sandbox box;
+      const fs::path home = box.path() / "home";
+      testing::writeBytes(storeFile(home), store);
+      testing::writeBytes(saverFolder(home) / "Contents/Info.plist", oldInfo);
+      testing::writeBytes(saverFolder(home) / "Contents/old-only", {'x'});
+
+      RunResult r = runWithFault(home, fault);
+      const std::string mark = std::string("zeph fault: ") + row.call + " #" + std::to_string(n) + " ";
+      const bool hit = r.err.find(mark) != std::string::npos;
+
+      // The store is as it was, or wholly rewritten.
+      setProcessValues(home.string(), true);
+      const std::vector<std::uint8_t> after = readBytes(storeFile(home));
+      const bool storeRewritten = after != store;
+      if (storeRewritten) {
+        EXPECT_EQ(zephSlotCount(), kRealisticStoreSlots);
+      }
+      // The bundle is the old one or the new one, whole.
+      const std::vector<std::uint8_t> info = readBytes(saverFolder(home) / "Contents/Info.plist");
+      if (info == oldInfo) {
+        EXPECT_TRUE(fs::exists(saverFolder(home) / "Contents/old-only"));
+      } else {
+        EXPECT_EQ(info, newInfo);
+        EXPECT_FALSE(fs::exists(saverFolder(home) / "Contents/old-only"));
+      }
+      // Every backup is complete, and nothing half-made is left anywhere.
+      for (const std::string& name : namesIn(backupFolder(home))) {
+        EXPECT_TRUE(std::regex_match(name, backupName)) << name;
+        EXPECT_EQ(readBytes(backupFolder(home) / name), store) << name;
+      }
+      EXPECT_EQ(namesIn(storeFile(home).parent_path()), std::vector<std::string>{"Index.plist"});
+      EXPECT_EQ(namesIn(saverFolder(home).parent_path()), std::vector<std::string>{"zeph.saver"});
+
+      if (r.status == 0) {
+        EXPECT_TRUE(storeRewritten);
+        EXPECT_EQ(info, newInfo);
+        EXPECT_EQ(namesIn(backupFolder(home)).size(), 1u);
+        EXPECT_TRUE(errorLines(r.err).empty()) << r.err;
+        if (hit) summary[rowName].bestEffort.push_back(std::to_string(n));
+      } else {
+        // Fatal: one error line naming the path and the cause.
+        EXPECT_EQ(r.status, 1) << r.err;
+        std::vector<std::string> lines = errorLines(r.err);
+        ASSERT_EQ(lines.size(), 1u) << r.err;
+        EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(error: [^/]*/.*: [A-Z][a-z].*)"))) << lines[0];
+        EXPECT_TRUE(hit) << r.err;
+        summary[rowName].fatal.push_back(std::to_string(n));
+      }
+      if (!hit) break;  // the walk has passed the last call of this kind
+      ASSERT_LT(n, 199) << "the walk does not end";
+    }
+  }
+  for (const auto& [name, outcome] : summary) {
+    std::string fatal, bestEffort;
+    for (const std::string& n : outcome.fatal) fatal += " " + n;
+    for (const std::string& n : outcome.bestEffort) bestEffort += " " + n;
+    std::printf("%-46s fatal:%s  best effort:%s\n", name.c_str(), fatal.c_str(), bestEffort.c_str());
+  }
+}
+
+}  // namespace
+}  // namespace zeph
