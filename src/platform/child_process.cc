@@ -18,8 +18,8 @@ extern char** environ;
 namespace zeph {
 namespace {
 
-// The child gets the installer's streams, environment and working folder;
-// nothing is set up for it. posix_spawn (not posix_spawnp) takes the path as
+// The child gets the installer's streams (but for a quiet run's output),
+// environment and working folder; nothing else is set up for it. posix_spawn (not posix_spawnp) takes the path as
 // it is, so there is no search of PATH, and argv goes to the program
 // unchanged, so nothing is ever read by a shell.
 int spawnAndWait(const std::string& path, const std::vector<std::string>& args, bool quiet) {
