@@ -1,5 +1,5 @@
 // Core Foundation, as far as the installer calls it (CFBase, CFString,
-// CFNumber, CFPreferences, CFBundle, CFURL).
+// CFNumber, CFDictionary, CFPreferences, CFBundle, CFURL).
 #ifndef ZEPH_APPLE_SDK_COREFOUNDATION_H_
 #define ZEPH_APPLE_SDK_COREFOUNDATION_H_
 
@@ -70,6 +70,11 @@ CFTypeID CFNumberGetTypeID(void);
 CFNumberRef CFNumberCreate(CFAllocatorRef allocator, CFNumberType theType, const void* valuePtr);
 Boolean CFNumberGetValue(CFNumberRef number, CFNumberType theType, void* valuePtr);
 Boolean CFNumberIsFloatType(CFNumberRef number);
+
+// CFDictionary
+typedef const struct __CFDictionary* CFDictionaryRef;
+
+const void* CFDictionaryGetValue(CFDictionaryRef theDict, const void* key);
 
 // CFPreferences
 CFPropertyListRef CFPreferencesCopyAppValue(CFStringRef key, CFStringRef applicationID);
