@@ -4,12 +4,11 @@
 #include <cstdint>
 #include <exception>
 #include <stdexcept>
-#include <thread>
 
 #include "base/process_values.h"
-#include "platform/child_process.h"
 #include "platform/files.h"
 #include "saver_install/install_saver.h"
+#include "wallpaper_store/agent_restart.h"
 #include "wallpaper_store/slot_count.h"
 #include "wallpaper_store/store_document.h"
 #include "wallpaper_store/store_rewrite.h"
@@ -17,17 +16,8 @@
 namespace zeph {
 namespace {
 
-// The agent can write its in-memory state back over the store when it
-// quits; the pause gives it time to do so before the store is counted again.
-constexpr std::chrono::duration<double> kAgentPause{1.5};
-
 // Long enough for another run's whole apply, agent pauses included.
 constexpr std::chrono::seconds kLockWait{30};
-
-void restartAgent() {
-  run("/usr/bin/killall", {"WallpaperAgent"});  // no agent running is fine
-  std::this_thread::sleep_for(kAgentPause);
-}
 
 bool storeStillThere() {
   try {

@@ -1,6 +1,9 @@
 // zeph-installer: puts the zeph screen saver on every screen.
 //   zeph-installer           asks first, then installs and offers to set a city
 //   zeph-installer --apply   installs without asking and prints one result line
+//   zeph-installer --apply --user NAME   (root) the same, for the user NAME
+
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -10,11 +13,14 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "app/apply.h"
 #include "app/fatal_exit.h"
 #include "app/interactive_run.h"
+#include "app/run_as_user.h"
 #include "base/process_values.h"
+#include "platform/executable_path.h"
 #include "platform/home.h"
 
 namespace {
@@ -41,11 +47,26 @@ int runHeadless() {
   return 0;
 }
 
+// Decided before anything else, so that a refused root run touches nothing.
+// Its errors go to standard error: no alert is shown for another user.
+std::optional<int> runForSomeoneElse(int argc, char** argv, bool isHeadless) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+  zeph::RunAs runAs = zeph::decideRunAs(args, ::geteuid() == 0, isHeadless, zeph::kPlatformRootRule);
+  if (runAs.kind == zeph::RunAs::Kind::kCaller) return std::nullopt;
+  zeph::setHeadlessOnly(true);
+  if (runAs.kind == zeph::RunAs::Kind::kRefused) zeph::finish(runAs.error);
+  std::optional<std::string> installer = zeph::executablePath();
+  if (!installer) zeph::finish("couldn't find the installer's own file to run it as \u201C" + runAs.userName + "\u201D");
+  return zeph::runAsUser(*installer, runAs.userName, runAs.modeArgs);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   bool isHeadless = headlessRequested(argc, argv);
   try {
+    if (std::optional<int> status = runForSomeoneElse(argc, argv, isHeadless)) return *status;
     std::optional<std::string> home = zeph::currentUserHome();
     if (!home) {
       zeph::setHeadlessOnly(isHeadless);  // finish() needs to know where to report

@@ -9,13 +9,14 @@ std::string realHomeValue;
 std::string saverDestValue;
 std::string storePathValue;
 bool headlessValue = false;
+std::string prefsSuiteValue = "app.zeph.zeph";
 }  // namespace
 
 const std::string& realHome = realHomeValue;
 const std::string& saverDest = saverDestValue;
 const std::string& storePath = storePathValue;
 const bool& headless = headlessValue;
-const std::string prefsSuite = "app.zeph.zeph";
+const std::string& prefsSuite = prefsSuiteValue;
 const std::string installerUserAgent = "zeph-screensaver installer (https://zeph.app; support@zeph.app)";
 
 std::string saverDestIn(const std::string& home) { return home + "/Library/Screen Savers/zeph.saver"; }
@@ -30,6 +31,8 @@ void setProcessValues(std::string home, bool isHeadless) {
   storePathValue = storePathIn(realHomeValue);
   headlessValue = isHeadless;
 }
+
+void setPrefsSuite(std::string suite) { prefsSuiteValue = std::move(suite); }
 
 void setHeadlessOnly(bool isHeadless) { headlessValue = isHeadless; }
 

@@ -13,7 +13,7 @@ extern const std::string& realHome;   // the user's home folder, absolute, no tr
 extern const std::string& saverDest;  // realHome + "/Library/Screen Savers/zeph.saver"
 extern const std::string& storePath;  // realHome + "/Library/Application Support/com.apple.wallpaper/Store/Index.plist"
 extern const bool& headless;          // "--apply" was among the arguments
-extern const std::string prefsSuite;          // "app.zeph.zeph"
+extern const std::string& prefsSuite;         // "app.zeph.zeph"
 extern const std::string installerUserAgent;  // User-Agent of every web request
 
 /// Where the saver bundle and the wallpaper store of the home folder `home` are.
@@ -22,6 +22,10 @@ std::string storePathIn(const std::string& home);
 
 /// Sets realHome and the values derived from it, then headless.
 void setProcessValues(std::string home, bool isHeadless);
+
+/// Names another preferences suite than "app.zeph.zeph": only tests do, on
+/// Apple, where the suite lives in the user's real preferences whatever HOME says.
+void setPrefsSuite(std::string suite);
 
 /// Sets headless alone, for a run that ends before a home is known: the
 /// fatal exit needs to know where to report.

@@ -7,7 +7,9 @@ namespace {
 
 // libcurl's file name by its ABI version, which has been 4 since 2006.
 #ifdef __APPLE__
-constexpr const char* kCurlFile = "libcurl.4.dylib";
+// By its full path: dyld looks for a bare name in the working folder too,
+// where anyone could leave a libcurl of their own for the installer to run.
+constexpr const char* kCurlFile = "/usr/lib/libcurl.4.dylib";
 #else
 constexpr const char* kCurlFile = "libcurl.so.4";
 #endif

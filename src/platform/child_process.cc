@@ -4,6 +4,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <string>
@@ -14,12 +16,13 @@
 extern char** environ;
 
 namespace zeph {
+namespace {
 
-// The child gets the installer's streams, environment and working folder;
-// nothing is set up for it. posix_spawn (not posix_spawnp) takes the path as
+// The child gets the installer's streams (but for a quiet run's output),
+// environment and working folder; nothing else is set up for it. posix_spawn (not posix_spawnp) takes the path as
 // it is, so there is no search of PATH, and argv goes to the program
 // unchanged, so nothing is ever read by a shell.
-int run(const std::string& path, const std::vector<std::string>& args) {
+int spawnAndWait(const std::string& path, const std::vector<std::string>& args, bool quiet) {
   std::vector<char*> argv;
   argv.reserve(args.size() + 2);
   argv.push_back(const_cast<char*>(path.c_str()));
@@ -40,8 +43,18 @@ int run(const std::string& path, const std::vector<std::string>& args) {
   ::posix_spawnattr_setsigmask(&attr, &none);
   ::posix_spawnattr_setsigdefault(&attr, &pipe);
   ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  posix_spawn_file_actions_t actions;
+  if (::posix_spawn_file_actions_init(&actions) != 0) {
+    ::posix_spawnattr_destroy(&attr);
+    return -1;
+  }
+  if (quiet) {
+    ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    ::posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+  }
   pid_t pid = 0;
-  int spawned = ::posix_spawn(&pid, path.c_str(), nullptr, &attr, argv.data(), environ);
+  int spawned = ::posix_spawn(&pid, path.c_str(), &actions, &attr, argv.data(), environ);
+  ::posix_spawn_file_actions_destroy(&actions);
   ::posix_spawnattr_destroy(&attr);
   if (spawned != 0) return -1;
 
@@ -55,6 +68,14 @@ int run(const std::string& path, const std::vector<std::string>& args) {
   // so that it never reads as success.
   if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
   return -1;
+}
+
+}  // namespace
+
+int run(const std::string& path, const std::vector<std::string>& args) { return spawnAndWait(path, args, false); }
+
+int runQuietly(const std::string& path, const std::vector<std::string>& args) {
+  return spawnAndWait(path, args, true);
 }
 
 }  // namespace zeph

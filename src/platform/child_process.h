@@ -12,6 +12,10 @@ namespace zeph {
 /// when it cannot be started.
 int run(const std::string& path, const std::vector<std::string>& args);
 
+/// run(), with the child's standard output and error going to /dev/null: for
+/// a program that is asked a question only its exit status answers.
+int runQuietly(const std::string& path, const std::vector<std::string>& args);
+
 }  // namespace zeph
 
 #endif  // ZEPH_PLATFORM_CHILD_PROCESS_H_

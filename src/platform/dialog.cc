@@ -3,10 +3,30 @@
 namespace zeph {
 
 namespace {
+
 DialogBackend* installedBackend = nullptr;  // set only by ScopedDialogBackend
+
+#ifdef ZEPH_DIALOGS_UNAVAILABLE
+// A test build that starts the installer must never put an alert on the
+// screen of the machine running the tests; interactive runs stop at once.
+class UnavailableDialogBackend final : public DialogBackend {
+ public:
+  std::optional<std::string> unavailableReason() override { return "this test build shows no alerts"; }
+  AlertResult runModal(const Alert&) override { return {}; }
+};
+#endif
+
 }  // namespace
 
-DialogBackend& dialogBackend() { return installedBackend ? *installedBackend : platformDialogBackend(); }
+DialogBackend& dialogBackend() {
+  if (installedBackend != nullptr) return *installedBackend;
+#ifdef ZEPH_DIALOGS_UNAVAILABLE
+  static UnavailableDialogBackend unavailable;
+  return unavailable;
+#else
+  return platformDialogBackend();
+#endif
+}
 
 ScopedDialogBackend::ScopedDialogBackend(DialogBackend& backend) : previous_(installedBackend) {
   installedBackend = &backend;

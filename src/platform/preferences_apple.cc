@@ -83,17 +83,27 @@ std::optional<plist::Value> preferenceValue(const std::string& suite, const std:
 
 void applyPreferenceChange(const std::string& suite, const PreferenceChange& change) {
   Owned suiteName = makeString(suite);
-  if (!suiteName) return;
-  auto domain = static_cast<CFStringRef>(suiteName.get());
+  Owned toSet(CFDictionaryCreateMutable(kCFAllocatorDefault, 0, &kCFTypeDictionaryKeyCallBacks,
+                                        &kCFTypeDictionaryValueCallBacks));
+  Owned toRemove(CFArrayCreateMutable(kCFAllocatorDefault, 0, &kCFTypeArrayCallBacks));
+  if (!suiteName || !toSet || !toRemove) return;
+  auto setDictionary = static_cast<CFMutableDictionaryRef>(const_cast<void*>(toSet.get()));
+  auto removeArray = static_cast<CFMutableArrayRef>(const_cast<void*>(toRemove.get()));
   for (const auto& [key, value] : change.set) {
     Owned keyName = makeString(key);
     Owned cfValue = makeValue(value);
-    if (keyName && cfValue) CFPreferencesSetAppValue(static_cast<CFStringRef>(keyName.get()), cfValue.get(), domain);
+    if (keyName && cfValue) CFDictionarySetValue(setDictionary, keyName.get(), cfValue.get());
   }
   for (const std::string& key : change.remove) {
     Owned keyName = makeString(key);
-    if (keyName) CFPreferencesSetAppValue(static_cast<CFStringRef>(keyName.get()), nullptr, domain);
+    if (keyName) CFArrayAppendValue(removeArray, keyName.get());
   }
+  // One call for the whole change, so that the saver never reads a new
+  // latitude beside an old longitude.
+  auto domain = static_cast<CFStringRef>(suiteName.get());
+  CFPreferencesSetMultiple(setDictionary, removeArray, domain, kCFPreferencesCurrentUser, kCFPreferencesAnyHost);
+  // As with the file store elsewhere, a failed flush is not reported: the
+  // interface gives the caller no way to act on it.
   (void)CFPreferencesAppSynchronize(domain);
 }
 

@@ -5,17 +5,27 @@
 #include <cstdio>
 #include <exception>
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <system_error>
+#include <utility>
+#include <vector>
 
-#include "platform/child_process.h"
 #include "base/installer_error.h"
 #include "base/process_values.h"
 #include "platform/bundle_resource.h"
+#include "platform/child_process.h"
 #include "platform/files.h"
 #include "saver_install/copy_tree.h"
 
+#ifndef ZEPH_DEFAULTS_PROGRAM
+#define ZEPH_DEFAULTS_PROGRAM "/usr/bin/defaults"
+#endif
+
 namespace zeph {
 namespace {
+
+ScopedLegacyModuleTool* installedTool = nullptr;  // set only by ScopedLegacyModuleTool
 
 constexpr const char* kMissingSaver =
     "The screensaver is missing from this installer. Please download zeph again from zeph.app.";
@@ -89,9 +99,23 @@ void installSaver() {
 }
 
 void selectLegacyModule() {
+  const std::vector<std::string> args{"-currentHost", "write", "com.apple.screensaver", "moduleDict", "-dict",
+                                      "moduleName",   "zeph",  "path",                  saverDest,    "type",
+                                      "0"};
+  if (installedTool != nullptr) {
+    (*installedTool)(ZEPH_DEFAULTS_PROGRAM, args);
+    return;
+  }
   // The tool's status is of no interest: the store rewrite selects the saver anyway.
-  run("/usr/bin/defaults", {"-currentHost", "write", "com.apple.screensaver", "moduleDict", "-dict", "moduleName",
-                            "zeph", "path", saverDest, "type", "0"});
+  run(ZEPH_DEFAULTS_PROGRAM, args);
 }
+
+ScopedLegacyModuleTool::ScopedLegacyModuleTool(Runner runner)
+    : runner_(std::move(runner)), previous_(installedTool) {
+  if (!runner_) throw std::invalid_argument("ScopedLegacyModuleTool needs a runner");
+  installedTool = this;
+}
+
+ScopedLegacyModuleTool::~ScopedLegacyModuleTool() { installedTool = previous_; }
 
 }  // namespace zeph

@@ -1,7 +1,9 @@
 #ifndef ZEPH_SAVER_INSTALL_INSTALL_SAVER_H_
 #define ZEPH_SAVER_INSTALL_INSTALL_SAVER_H_
 
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace zeph {
 
@@ -23,9 +25,29 @@ std::string carriedSaver();
 /// is missing, std::system_error otherwise.
 void installSaver();
 
-/// Names the installed bundle as the legacy screen-saver module through
-/// /usr/bin/defaults. Never fails.
+/// Names the installed bundle as the legacy screen-saver module through the
+/// build's defaults tool (/usr/bin/defaults unless a test build names a
+/// stand-in). Never fails.
 void selectLegacyModule();
+
+/// Makes selectLegacyModule() hand the tool's path and arguments to `runner`
+/// instead of starting it, for the lifetime of this object, so that a test
+/// sees the call without changing the machine's screen-saver settings (the
+/// tool writes the current host's preferences whatever HOME says).
+class ScopedLegacyModuleTool {
+ public:
+  using Runner = std::function<void(const std::string& program, const std::vector<std::string>& args)>;
+  explicit ScopedLegacyModuleTool(Runner runner);
+  ~ScopedLegacyModuleTool();
+  ScopedLegacyModuleTool(const ScopedLegacyModuleTool&) = delete;
+  ScopedLegacyModuleTool& operator=(const ScopedLegacyModuleTool&) = delete;
+
+  void operator()(const std::string& program, const std::vector<std::string>& args) const { runner_(program, args); }
+
+ private:
+  Runner runner_;                     // never empty
+  ScopedLegacyModuleTool* previous_;  // restored on destruction; may be null
+};
 
 }  // namespace zeph
 

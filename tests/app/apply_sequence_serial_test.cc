@@ -1,6 +1,7 @@
 // Headless runs that restart the wallpaper agent. The stand-in agent is a
 // program named WallpaperAgent that /usr/bin/killall ends for real; killall
-// reaches every process of that name, so these tests run one at a time.
+// reaches every process of that name, so each run happens in a private PID
+// namespace holding only the installer and the agent (root only).
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -14,10 +15,11 @@
 #include <filesystem>
 #include <string>
 
+#include "base/process_values.h"
 #include "support/installer_runner.h"
+#include "support/private_namespace.h"
 #include "support/sandbox.h"
 #include "support/store_builders.h"
-#include "base/process_values.h"
 #include "wallpaper_store/idle_entry.h"
 #include "wallpaper_store/slot_count.h"
 #include "wallpaper_store/store_document.h"
@@ -32,40 +34,23 @@ using testing::readBytes;
 using testing::readText;
 using testing::resultLine;
 using testing::RunResult;
-using testing::runInstaller;
 using testing::Sandbox;
 using testing::storeFile;
 
-// The stand-in agent, started before the installer; killed and reaped at the end.
-class FakeAgent {
- public:
-  FakeAgent(const fs::path& store, const std::string& mode, const fs::path& log) {
-    int pipeFds[2];
-    if (::pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(pipeFds[1], STDOUT_FILENO);
-      ::close(pipeFds[0]);
-      ::execl(ZEPH_FAKE_AGENT_PATH, ZEPH_FAKE_AGENT_PATH, store.c_str(), mode.c_str(), log.c_str(), nullptr);
-      ::_exit(127);
-    }
-    ::close(pipeFds[1]);
-    // Wait until it holds the store's bytes and takes SIGTERM.
-    char ready[6] = {};
-    ssize_t n = ::read(pipeFds[0], ready, sizeof ready);
-    ::close(pipeFds[0]);
-    if (n != 6 || std::string(ready, 6) != "ready\n") throw std::runtime_error("the agent did not start");
-  }
-  FakeAgent(const FakeAgent&) = delete;
-  FakeAgent& operator=(const FakeAgent&) = delete;
-  ~FakeAgent() {
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
-  }
-
- private:
-  pid_t pid_;  // running until the destructor
-};
+// Runs the installer in a private PID namespace, where killall reaches only
+// what the script starts: the stand-in agent, when `mode` names one, which is
+// ready once it has printed "ready" and is killed when the installer is done.
+const char* const kWithAgent = R"(fifo=$1; program=$2; mode=$3; store=$4; log=$5; shift 5
+if [ -n "$mode" ]; then
+  mkfifo "$fifo" || exit 125
+  "$program" "$store" "$mode" "$log" > "$fifo" &
+  agent=$!
+  read -r ready < "$fifo"
+  [ "$ready" = ready ] || exit 125
+fi
+"$@"; status=$?
+[ -z "$mode" ] || kill -9 "$agent"
+exit $status)";
 
 int restarts(const fs::path& log) {
   std::string text = readText(log);
@@ -75,6 +60,7 @@ int restarts(const fs::path& log) {
 class ApplySequence : public ::testing::Test {
  protected:
   void SetUp() override {
+    if (auto reason = testing::privateNamespaceUnavailable()) GTEST_SKIP() << *reason;
     ASSERT_TRUE(fs::exists("/usr/bin/killall")) << "install psmisc";
     home_ = box_.path() / "Users/Zoë Smith";
     original_ = plist::write(testing::realisticStore(), plist::Format::Binary);
@@ -82,10 +68,15 @@ class ApplySequence : public ::testing::Test {
     log_ = box_.path() / "agent.log";
     setProcessValues(home_.string(), true);  // for zephSlotCount() on the sandbox
   }
-  RunResult applyWithAgent(const std::string& mode) {
-    FakeAgent agent(storeFile(home_), mode, log_);
-    return runInstaller({"--apply"}, home_.string());
+  // `mode` empty: no agent runs.
+  RunResult runInNamespace(const std::string& mode, const std::vector<std::string>& installerArgs,
+                           const char* stdoutPath = nullptr) {
+    std::vector<std::string> args{(box_.path() / "agent-ready").string(), ZEPH_FAKE_AGENT_PATH, mode,
+                                  storeFile(home_).string(), log_.string(), ZEPH_INSTALLER_PATH};
+    args.insert(args.end(), installerArgs.begin(), installerArgs.end());
+    return testing::runProgram(testing::inPrivateNamespace(kWithAgent, args), home_.string(), stdoutPath);
   }
+  RunResult applyWithAgent(const std::string& mode) { return runInNamespace(mode, {"--apply"}); }
   Sandbox box_;
   fs::path home_;
   fs::path log_;
@@ -154,7 +145,7 @@ TEST_F(ApplySequence, DoesNotRecountWhenTheStoreIsGone) {
 
 TEST_F(ApplySequence, FlagCountsAnywhereAndARepeatedRunIsSafe) {
   fs::remove(storeFile(home_));
-  RunResult first = runInstaller({"first", "--apply", "--verbose"}, home_.string());
+  RunResult first = runInNamespace("", {"first", "--apply", "--verbose"});
   EXPECT_EQ(first.status, 0) << first.err;
   EXPECT_EQ(first.out, resultLine(home_, 0));  // no store: nothing to set
   // killall, finding no agent, says so on the shared standard error; the installer adds nothing.
@@ -163,7 +154,7 @@ TEST_F(ApplySequence, FlagCountsAnywhereAndARepeatedRunIsSafe) {
   testing::writeBytes(storeFile(home_), original_);
   testing::writeBytes(testing::saverFolder(home_) / "Contents/stale", {'s'});
   for (int run = 0; run < 2; ++run) {
-    RunResult r = runInstaller({"--apply"}, home_.string());
+    RunResult r = runInNamespace("", {"--apply"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, resultLine(home_, kRealisticStoreSlots));
     EXPECT_EQ(zephSlotCount(), kRealisticStoreSlots);
@@ -180,8 +171,8 @@ TEST_F(ApplySequence, TwoRunsAtOnceTakeTurns) {
     SCOPED_TRACE(pair);
     RunResult results[2];
     auto start = std::chrono::steady_clock::now();
-    std::thread other([&] { results[1] = runInstaller({"--apply"}, home_.string()); });
-    results[0] = runInstaller({"--apply"}, home_.string());
+    std::thread other([&] { results[1] = runInNamespace("", {"--apply"}); });
+    results[0] = runInNamespace("", {"--apply"});
     other.join();
     // Each run pauses 1.5 s for the agent, and they do not overlap.
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2900));
@@ -215,7 +206,7 @@ TEST_F(ApplySequence, TwoRunsAtOnceTakeTurns) {
 }
 
 TEST_F(ApplySequence, ResultLineThatCannotBeWrittenIsAFailure) {
-  RunResult r = testing::runProgram({ZEPH_INSTALLER_PATH, "--apply"}, home_.string(), "/dev/full");
+  RunResult r = runInNamespace("", {"--apply"}, "/dev/full");
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("error: couldn't print the result: No space left on device\n"), std::string::npos) << r.err;
   EXPECT_EQ(zephSlotCount(), kRealisticStoreSlots);  // the install itself stands

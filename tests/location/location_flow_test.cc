@@ -16,6 +16,7 @@
 #include "platform/preferences.h"
 #include "support/http_server.h"
 #include "support/scripted_dialog.h"
+#include "support/throwaway_suite.h"
 
 namespace zeph {
 namespace {
@@ -41,6 +42,7 @@ class LocationFlowTest : public ::testing::Test {
   }
 
   testing::Sandbox home_;
+  test_support::ThrowAwaySuite suite_;
 };
 
 using CityPrompt = LocationFlowTest;

@@ -266,3 +266,31 @@ TEST_F(SaverPreferences, ChangesFromTwoProcessesAreBothKept) {
 }  // namespace zeph
 
 #endif  // __APPLE__
+
+#include "support/sandbox.h"
+#include "support/throwaway_suite.h"
+
+namespace zeph {
+namespace {
+
+// The same on every platform; on Apple through the platform's own store, in a
+// domain of the test's own.
+TEST(SaverPreferencesStore, StoredPlaceReadsBackAndDropsTheCachedReading) {
+  testing::Sandbox home;
+  setProcessValues(home.path().string(), false);
+  test_support::ThrowAwaySuite suite;
+  applyPreferenceChange(prefsSuite, {.set = {{"cachedTempRaw", plist::Value::real(21.5)}}, .remove = {}});
+  ASSERT_TRUE(preferenceValue(prefsSuite, "cachedTempRaw"));
+  EXPECT_FALSE(hasLocationConfigured());
+
+  storeLocation(59.91, 10.75, "Oslo, Norway");
+  EXPECT_TRUE(hasLocationConfigured());
+  EXPECT_EQ(storedLocationName(), "Oslo, Norway");
+  std::optional<plist::Value> latitude = preferenceValue(prefsSuite, "manualLatitude");
+  ASSERT_TRUE(latitude && latitude->asReal());
+  EXPECT_EQ(*latitude->asReal(), 59.91);
+  EXPECT_FALSE(preferenceValue(prefsSuite, "cachedTempRaw"));
+}
+
+}  // namespace
+}  // namespace zeph

@@ -74,6 +74,27 @@ TEST(Run, ChildInheritsEnvironmentWorkingFolderAndStreams) {
   EXPECT_EQ(readText(captured), "installer first, child second\n");
 }
 
+TEST(Run, QuietlyKeepsTheChildsOutputOffTheInstallersStreams) {
+  Sandbox box;
+  std::string captured = (box.path() / "streams").string();
+  std::fflush(stdout);
+  int savedOut = ::dup(STDOUT_FILENO);
+  int savedErr = ::dup(STDERR_FILENO);
+  int file = ::open(captured.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ::dup2(file, STDOUT_FILENO);
+  ::dup2(file, STDERR_FILENO);
+  int status = runQuietly("/bin/sh", {"-c", "echo out; echo err >&2; exit 3"});
+  int missing = runQuietly("/nonexistent/zeph-no-such-program", {});
+  ::dup2(savedOut, STDOUT_FILENO);
+  ::dup2(savedErr, STDERR_FILENO);
+  ::close(savedOut);
+  ::close(savedErr);
+  ::close(file);
+  EXPECT_EQ(status, 3);
+  EXPECT_EQ(missing, -1);
+  EXPECT_EQ(readText(captured), "");
+}
+
 TEST(Run, ChildStartsWithNoSignalBlockedOrIgnored) {
   Sandbox box;
   std::string out = (box.path() / "masks").string();

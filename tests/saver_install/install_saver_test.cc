@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "support/sandbox.h"
 #include "base/process_values.h"
@@ -57,7 +58,25 @@ TEST_F(InstallSaver, ReplacesAnEarlierCopyWholesaleAndRepeats) {
   EXPECT_FALSE(fs::exists(fs::path(saverDest) / "Contents/Resources"));
   installSaver();
   expectFreshCopy();
-  selectLegacyModule();  // never fails, even where the tool does not exist
+}
+
+TEST_F(InstallSaver, LegacySelectionPassesThePathAsOneArgument) {
+  std::vector<std::vector<std::string>> calls;
+  std::string program;
+  {
+    ScopedLegacyModuleTool tool([&](const std::string& path, const std::vector<std::string>& args) {
+      program = path;
+      calls.push_back(args);
+    });
+    selectLegacyModule();
+  }
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(program.front(), '/');
+  const std::vector<std::string> expected{"-currentHost", "write", "com.apple.screensaver", "moduleDict",
+                                          "-dict",        "moduleName", "zeph", "path",
+                                          saverDest,      "type",       "0"};
+  EXPECT_EQ(calls[0], expected);
+  EXPECT_NE(calls[0][8].find("Zoë Smith/Library/Screen Savers/zeph.saver"), std::string::npos);
 }
 
 TEST_F(InstallSaver, ReplacesAFileOrALinkButNeverItsTarget) {

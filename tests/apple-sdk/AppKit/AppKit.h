@@ -1,9 +1,11 @@
-// AppKit, as far as the installer calls it: the shared application and its
-// activation, alerts with an accessory text field, the workspace's URL opening.
+// AppKit, as far as the installer calls it: the shared application, its
+// activation and main menu, alerts with an accessory text field, the
+// workspace's URL opening.
 #ifndef ZEPH_APPLE_SDK_APPKIT_H_
 #define ZEPH_APPLE_SDK_APPKIT_H_
 
 #import <Foundation/Foundation.h>
+#include <CoreGraphics/CoreGraphics.h>
 
 #pragma clang assume_nonnull begin
 
@@ -30,6 +32,7 @@ enum {
 @end
 
 @interface NSButton : NSControl
+@property(copy) NSString* keyEquivalent;
 @end
 
 @interface NSTextField : NSControl
@@ -40,10 +43,27 @@ enum {
 @property(nullable, weak) NSView* initialFirstResponder;
 @end
 
+@class NSMenu;
+
+@interface NSMenuItem : NSObject
++ (NSMenuItem*)separatorItem;
+- (instancetype)initWithTitle:(NSString*)string action:(nullable SEL)selector keyEquivalent:(NSString*)charCode;
+@property(nullable, strong) NSMenu* submenu;
+@end
+
+@interface NSMenu : NSObject
+- (instancetype)initWithTitle:(NSString*)title;
+- (void)addItem:(NSMenuItem*)newItem;
+- (NSMenuItem*)addItemWithTitle:(NSString*)string action:(nullable SEL)selector keyEquivalent:(NSString*)charCode;
+@end
+
 @interface NSApplication : NSResponder
 @property(class, readonly, strong) __kindof NSApplication* sharedApplication;
 - (BOOL)setActivationPolicy:(NSApplicationActivationPolicy)activationPolicy;
 - (void)activateIgnoringOtherApps:(BOOL)flag;
+@property(nullable, strong) NSMenu* mainMenu;
+- (void)finishLaunching;
+- (void)terminate:(nullable id)sender;
 @end
 
 @interface NSAlert : NSObject

@@ -1,5 +1,5 @@
 // Core Foundation, as far as the installer calls it (CFBase, CFString,
-// CFNumber, CFPreferences, CFBundle, CFURL).
+// CFNumber, CFArray, CFDictionary, CFPreferences).
 #ifndef ZEPH_APPLE_SDK_COREFOUNDATION_H_
 #define ZEPH_APPLE_SDK_COREFOUNDATION_H_
 
@@ -71,20 +71,35 @@ CFNumberRef CFNumberCreate(CFAllocatorRef allocator, CFNumberType theType, const
 Boolean CFNumberGetValue(CFNumberRef number, CFNumberType theType, void* valuePtr);
 Boolean CFNumberIsFloatType(CFNumberRef number);
 
+// CFArray, CFDictionary: the callback tables are only passed by address here.
+typedef const struct __CFArray* CFArrayRef;
+typedef struct __CFArray* CFMutableArrayRef;
+typedef const struct __CFDictionary* CFDictionaryRef;
+typedef struct __CFDictionary* CFMutableDictionaryRef;
+typedef struct CFArrayCallBacks CFArrayCallBacks;
+typedef struct CFDictionaryKeyCallBacks CFDictionaryKeyCallBacks;
+typedef struct CFDictionaryValueCallBacks CFDictionaryValueCallBacks;
+
+extern const CFArrayCallBacks kCFTypeArrayCallBacks;
+extern const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks;
+extern const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks;
+
+CFMutableArrayRef CFArrayCreateMutable(CFAllocatorRef allocator, CFIndex capacity, const CFArrayCallBacks* callBacks);
+void CFArrayAppendValue(CFMutableArrayRef theArray, const void* value);
+CFMutableDictionaryRef CFDictionaryCreateMutable(CFAllocatorRef allocator, CFIndex capacity,
+                                                 const CFDictionaryKeyCallBacks* keyCallBacks,
+                                                 const CFDictionaryValueCallBacks* valueCallBacks);
+const void* CFDictionaryGetValue(CFDictionaryRef theDict, const void* key);
+void CFDictionarySetValue(CFMutableDictionaryRef theDict, const void* key, const void* value);
+
 // CFPreferences
 CFPropertyListRef CFPreferencesCopyAppValue(CFStringRef key, CFStringRef applicationID);
-void CFPreferencesSetAppValue(CFStringRef key, CFPropertyListRef value, CFStringRef applicationID);
+extern const CFStringRef kCFPreferencesCurrentUser;
+extern const CFStringRef kCFPreferencesAnyHost;
+
+void CFPreferencesSetMultiple(CFDictionaryRef keysToSet, CFArrayRef keysToRemove, CFStringRef applicationID,
+                              CFStringRef userName, CFStringRef hostName);
 Boolean CFPreferencesAppSynchronize(CFStringRef applicationID);
-
-// CFURL, CFBundle
-typedef const struct __CFURL* CFURLRef;
-typedef struct __CFBundle* CFBundleRef;
-
-Boolean CFURLGetFileSystemRepresentation(CFURLRef url, Boolean resolveAgainstBase, UInt8* buffer,
-                                         CFIndex maxBufLen);
-CFBundleRef CFBundleGetMainBundle(void);
-CFURLRef CFBundleCopyResourceURL(CFBundleRef bundle, CFStringRef resourceName, CFStringRef resourceType,
-                                 CFStringRef subDirName);
 
 #ifdef __cplusplus
 }

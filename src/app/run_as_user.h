@@ -1,0 +1,57 @@
+#ifndef ZEPH_APP_RUN_AS_USER_H_
+#define ZEPH_APP_RUN_AS_USER_H_
+
+#include <string>
+#include <vector>
+
+namespace zeph {
+
+/// Who an installer run acts for, and what root may do. Root's own home holds
+/// no user's screens: on a Mac a root run (as management tools start it) would
+/// install into /var/root, find no store and report success. So a root run
+/// names the user with --user NAME and the installer runs again as that user.
+
+/// How a platform treats a root run without --user.
+enum class RootRule {
+  kNeedsUser,      // macOS: refused, root is never the user at the screen
+  kActsForItself,  // elsewhere: root's home is as good as any other
+};
+
+#ifdef __APPLE__
+inline constexpr RootRule kPlatformRootRule = RootRule::kNeedsUser;
+#else
+inline constexpr RootRule kPlatformRootRule = RootRule::kActsForItself;
+#endif
+
+struct RunAs {
+  enum class Kind {
+    kCaller,   // run as who started it, as always
+    kUser,     // run again as userName
+    kRefused,  // stop with `error` before anything is touched
+  };
+  Kind kind = Kind::kCaller;
+  std::string userName;               // kUser: the name given to --user
+  std::vector<std::string> modeArgs;  // kUser: the arguments of the run again, without --user NAME
+  std::string error;                  // kRefused: the text of the error line
+};
+
+/// The decision from the arguments (`args` without the program's own path),
+/// whether the caller is root, whether the run is headless, and the rule.
+/// --user NAME needs root and --apply; it may appear once.
+RunAs decideRunAs(const std::vector<std::string>& args, bool isRoot, bool headless, RootRule rule);
+
+/// Runs the installer at `installer` again with `modeArgs` as the user
+/// `userName`: looks the user up, takes its groups, group and user id for
+/// good (checking that root cannot be taken back), sets HOME, USER and
+/// LOGNAME from the user database and waits for the run, whose output goes to
+/// this process's streams. On macOS, when the user has a login session, the
+/// run goes through launchctl asuser into that session, so that the
+/// preferences tool and the agent restart reach that user's session.
+/// Returns the exit status of that run. When it cannot act for the user it
+/// throws, before anything is touched, an error whose what() is the message
+/// for the error line.
+int runAsUser(const std::string& installer, const std::string& userName, const std::vector<std::string>& modeArgs);
+
+}  // namespace zeph
+
+#endif  // ZEPH_APP_RUN_AS_USER_H_

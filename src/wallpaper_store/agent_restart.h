@@ -1,0 +1,33 @@
+#ifndef ZEPH_WALLPAPER_STORE_AGENT_RESTART_H_
+#define ZEPH_WALLPAPER_STORE_AGENT_RESTART_H_
+
+#include <functional>
+
+namespace zeph {
+
+/// Ends the system's wallpaper agent, which the system starts again and which
+/// then reads the rewritten store, and pauses 1.5 seconds. No agent running is
+/// fine. The program is the build's killall (/usr/bin/killall unless a test
+/// build names a stand-in).
+void restartAgent();
+
+/// Makes restartAgent() call `replacement` instead, for the lifetime of this
+/// object, so that a test sees each restart without ending any process or
+/// waiting. Scopes nest; the innermost one wins.
+class ScopedAgentRestart {
+ public:
+  explicit ScopedAgentRestart(std::function<void()> replacement);
+  ~ScopedAgentRestart();
+  ScopedAgentRestart(const ScopedAgentRestart&) = delete;
+  ScopedAgentRestart& operator=(const ScopedAgentRestart&) = delete;
+
+  void operator()() const { replacement_(); }
+
+ private:
+  std::function<void()> replacement_;  // never empty
+  ScopedAgentRestart* previous_;       // restored on destruction; may be null
+};
+
+}  // namespace zeph
+
+#endif  // ZEPH_WALLPAPER_STORE_AGENT_RESTART_H_

@@ -1,0 +1,119 @@
+// The apply sequence in this process, with the agent restart and the legacy
+// selection observed through their seams: nothing is ended, nothing waits and
+// no screen-saver setting of the machine is written.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/apply.h"
+#include "base/installer_error.h"
+#include "base/process_values.h"
+#include "saver_install/install_saver.h"
+#include "support/sandbox.h"
+#include "support/store_builders.h"
+#include "wallpaper_store/agent_restart.h"
+#include "wallpaper_store/slot_count.h"
+
+namespace zeph {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::backupCount;
+using testing::kRealisticStoreSlots;
+using testing::readBytes;
+using testing::Sandbox;
+using testing::storeFile;
+using testing::writeBytes;
+
+// The agent restart as a list of what each restart does to the store; a
+// restart past the end of the list leaves it alone.
+class ObservedApply : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    home_ = box_.path() / "Zoë Smith";
+    original_ = plist::write(testing::realisticStore(), plist::Format::Binary);
+    writeBytes(storeFile(home_), original_);
+    setProcessValues(home_.string(), true);
+  }
+
+  std::int64_t apply(std::vector<std::function<void()>> agentActions) {
+    ScopedLegacyModuleTool tool([this](const std::string&, const std::vector<std::string>&) {
+      ++selections_;
+      events_.push_back("select");
+    });
+    ScopedAgentRestart agent([&, this] {
+      events_.push_back("restart");
+      if (restarts_ < agentActions.size()) agentActions[restarts_]();
+      ++restarts_;
+    });
+    return applyEverything();
+  }
+
+  void revertStore() const { writeBytes(storeFile(home_), original_); }
+
+  Sandbox box_;
+  fs::path home_;
+  std::vector<std::uint8_t> original_;
+  std::size_t restarts_ = 0;
+  int selections_ = 0;
+  std::vector<std::string> events_;
+};
+
+TEST_F(ObservedApply, RewritesOnceMoreWhenTheAgentRevertsTheStore) {
+  EXPECT_EQ(apply({[this] { revertStore(); }}), kRealisticStoreSlots);
+  EXPECT_EQ(events_, (std::vector<std::string>{"select", "restart", "restart"}));
+  // The reverted store is the one already backed up: no second copy of it.
+  EXPECT_EQ(backupCount(home_), 1u);
+  EXPECT_EQ(zephSlotCount(), kRealisticStoreSlots);
+  for (const auto& entry : fs::directory_iterator(testing::backupFolder(home_))) {
+    EXPECT_EQ(readBytes(entry.path()), original_) << entry.path();
+  }
+}
+
+TEST_F(ObservedApply, OnePassWhenTheStoreKeepsTheSaver) {
+  EXPECT_EQ(apply({}), kRealisticStoreSlots);
+  EXPECT_EQ(selections_, 1);
+  EXPECT_EQ(restarts_, 1u);
+  EXPECT_EQ(backupCount(home_), 1u);
+}
+
+TEST_F(ObservedApply, NoThirdPassWhenTheAgentRevertsAgain) {
+  EXPECT_EQ(apply({[this] { revertStore(); }, [this] { revertStore(); }}), kRealisticStoreSlots);
+  EXPECT_EQ(restarts_, 2u);
+  EXPECT_EQ(readBytes(storeFile(home_)), original_);
+}
+
+TEST_F(ObservedApply, StoreGoneAfterTheRestartIsNotCountedAgain) {
+  EXPECT_EQ(apply({[this] { fs::remove(storeFile(home_)); }}), kRealisticStoreSlots);
+  EXPECT_EQ(restarts_, 1u);
+  EXPECT_EQ(backupCount(home_), 1u);
+}
+
+TEST_F(ObservedApply, StoreThatCannotBeReadStopsBeforeAnyRestart) {
+  std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><array/></plist>\n";
+  writeBytes(storeFile(home_), std::vector<std::uint8_t>(xml.begin(), xml.end()));
+  EXPECT_THROW(apply({}), InstallerError);
+  EXPECT_EQ(events_, (std::vector<std::string>{"select"}));  // installed and selected, never restarted
+  EXPECT_TRUE(fs::exists(testing::saverFolder(home_) / "Contents/Info.plist"));
+}
+
+TEST(AgentRestart, ScopesNestAndTheOuterOneComesBack) {
+  int outer = 0;
+  int inner = 0;
+  ScopedAgentRestart outerScope([&] { ++outer; });
+  {
+    ScopedAgentRestart innerScope([&] { ++inner; });
+    restartAgent();
+  }
+  restartAgent();
+  EXPECT_EQ(inner, 1);
+  EXPECT_EQ(outer, 1);
+}
+
+}  // namespace
+}  // namespace zeph

@@ -1,0 +1,191 @@
+// Root runs and --user: the decision on both platforms' rules, and runs of the
+// built installer as root for a user made for the test inside a private mount
+// namespace, so that the machine's user database is never changed.
+
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/run_as_user.h"
+#include "support/installer_runner.h"
+#include "support/private_namespace.h"
+#include "support/sandbox.h"
+#include "support/store_builders.h"
+
+namespace zeph {
+namespace {
+
+namespace fs = std::filesystem;
+using Args = std::vector<std::string>;
+using Kind = RunAs::Kind;
+using testing::readBytes;
+using testing::RunResult;
+using testing::Sandbox;
+using testing::storeFile;
+using testing::writeBytes;
+
+const std::string kRootNeedsUser =
+    "run zeph-installer as the user whose screens it sets; a management tool can pass --user NAME";
+
+TEST(RunAsDecision, RootWithoutUserIsRefusedOnlyWhereRootIsNeverTheUser) {
+  for (bool headless : {true, false}) {
+    RunAs mac = decideRunAs(headless ? Args{"--apply"} : Args{}, true, headless, RootRule::kNeedsUser);
+    EXPECT_EQ(mac.kind, Kind::kRefused);
+    EXPECT_EQ(mac.error, kRootNeedsUser);
+    EXPECT_EQ(decideRunAs({"--apply"}, true, headless, RootRule::kActsForItself).kind, Kind::kCaller);
+  }
+  for (RootRule rule : {RootRule::kNeedsUser, RootRule::kActsForItself}) {
+    EXPECT_EQ(decideRunAs({"--apply", "--verbose"}, false, true, rule).kind, Kind::kCaller);
+    EXPECT_EQ(decideRunAs({}, false, false, rule).kind, Kind::kCaller);
+  }
+}
+
+TEST(RunAsDecision, UserRunsAgainWithTheSameModeOnBothPlatforms) {
+  for (RootRule rule : {RootRule::kNeedsUser, RootRule::kActsForItself}) {
+    RunAs run = decideRunAs({"--user", "zoe", "--apply", "extra"}, true, true, rule);
+    EXPECT_EQ(run.kind, Kind::kUser);
+    EXPECT_EQ(run.userName, "zoe");
+    EXPECT_EQ(run.modeArgs, (Args{"--apply", "extra"}));
+
+    // --apply as the program's own name selects the headless run too; the run again needs it spelt out.
+    RunAs fromName = decideRunAs({"--user", "zoe"}, true, true, rule);
+    EXPECT_EQ(fromName.kind, Kind::kUser);
+    EXPECT_EQ(fromName.modeArgs, (Args{"--apply"}));
+  }
+}
+
+TEST(RunAsDecision, MisusedUserIsAClearError) {
+  struct Case {
+    Args args;
+    bool isRoot;
+    bool headless;
+    std::string error;
+  };
+  const std::vector<Case> cases{
+      {{"--apply", "--user", "zoe"}, false, true,
+       "only root can act for another user; run zeph-installer --apply as that user instead"},
+      {{"--user", "zoe"}, true, false, "--user works only with --apply"},
+      {{"--apply", "--user"}, true, true, "--user needs a user name: --user NAME"},
+      {{"--user", "--apply"}, true, true, "--user needs a user name: --user NAME"},
+      {{"--apply", "--user", ""}, true, true, "--user needs a user name: --user NAME"},
+      {{"--apply", "--user", "zoe", "--user", "max"}, true, true, "--user can be given only once"},
+  };
+  for (RootRule rule : {RootRule::kNeedsUser, RootRule::kActsForItself}) {
+    for (const Case& c : cases) {
+      RunAs decision = decideRunAs(c.args, c.isRoot, c.headless, rule);
+      EXPECT_EQ(decision.kind, Kind::kRefused) << c.error;
+      EXPECT_EQ(decision.error, c.error);
+    }
+  }
+}
+
+// The first user id from 61000 that the machine's user database does not hold.
+uid_t unusedUserId() {
+  for (uid_t uid = 61000; uid < 62000; ++uid) {
+    if (::getpwuid(uid) == nullptr) return uid;
+  }
+  throw std::runtime_error("no free user id");
+}
+
+// An installer and its bundle under a folder every user can traverse, as an
+// installed copy would be; the build tree may sit in a private folder.
+std::string traversableInstaller(const fs::path& prefix) {
+  std::string installer = testing::installerCopy(prefix);
+  fs::create_directories(prefix / "share/zeph");
+  fs::copy(fs::path(ZEPH_SOURCE_DIR) / "resources/zeph.saver", prefix / "share/zeph/zeph.saver",
+           fs::copy_options::recursive);
+  return installer;
+}
+
+bool isEmptyFolder(const fs::path& path) { return fs::is_directory(path) && fs::is_empty(path); }
+
+class RootRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::permissions(box_.path(), static_cast<fs::perms>(0755));
+    installer_ = traversableInstaller(box_.path() / "prefix");
+    rootHome_ = box_.path() / "root-home";
+    fs::create_directory(rootHome_);
+  }
+  Sandbox box_;
+  std::string installer_;
+  fs::path rootHome_;  // HOME of the root run; nothing may appear in it
+};
+
+TEST_F(RootRun, ApplyForAUserInstallsIntoThatUsersHomeAsThatUser) {
+  if (auto reason = testing::privateNamespaceUnavailable()) GTEST_SKIP() << *reason;
+  const uid_t uid = unusedUserId();
+  const std::string name = "zeph-test-user";
+  const fs::path home = box_.path() / "home" / name;
+  std::vector<std::uint8_t> store = plist::write(testing::realisticStore(), plist::Format::Binary);
+  writeBytes(storeFile(home), store);
+  for (const auto& entry : fs::recursive_directory_iterator(box_.path() / "home")) {
+    ASSERT_EQ(::lchown(entry.path().c_str(), uid, uid), 0);
+  }
+  ASSERT_EQ(::chown((box_.path() / "home").c_str(), uid, uid), 0);
+
+  const fs::path passwd = box_.path() / "passwd";
+  const fs::path group = box_.path() / "group";
+  testing::writeBytes(passwd, readBytes("/etc/passwd"));
+  testing::writeBytes(group, readBytes("/etc/group"));
+  {
+    std::ofstream(passwd, std::ios::app) << name << ":x:" << uid << ":" << uid << ":zeph test:" << home.string()
+                                         << ":/bin/sh\n";
+    std::ofstream(group, std::ios::app) << name << ":x:" << uid << ":\n";
+  }
+  const std::string script =
+      "mount --bind \"$1\" /etc/passwd && mount --bind \"$2\" /etc/group && exec \"$3\" --apply --user \"$4\"";
+  RunResult r = testing::runProgram(
+      testing::inPrivateNamespace(script, {passwd.string(), group.string(), installer_, name}), rootHome_.string());
+
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, testing::resultLine(home, testing::kRealisticStoreSlots));
+  struct stat st {};
+  ASSERT_EQ(::stat(testing::saverFolder(home).c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, uid);
+  for (const auto& entry : fs::directory_iterator(testing::backupFolder(home))) {
+    ASSERT_EQ(::stat(entry.path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, uid) << entry.path();
+    EXPECT_EQ(readBytes(entry.path()), store);
+  }
+  ASSERT_EQ(::stat(storeFile(home).c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, uid);
+  EXPECT_TRUE(isEmptyFolder(rootHome_));
+  EXPECT_EQ(::getpwnam(name.c_str()), nullptr);  // the machine never saw the user
+}
+
+TEST_F(RootRun, UnknownUserTouchesNothing) {
+  if (::geteuid() != 0) GTEST_SKIP() << "--user is for root";
+  RunResult r = testing::runInstaller({"--apply", "--user", "zeph-no-such-user"}, rootHome_.string(), installer_);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "error: there is no user named \u201Czeph-no-such-user\u201D\n");
+  EXPECT_TRUE(isEmptyFolder(rootHome_));
+
+  r = testing::runInstaller({"--apply", "--user", "root"}, rootHome_.string(), installer_);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "error: --user must name a user other than root\n");
+  EXPECT_TRUE(isEmptyFolder(rootHome_));
+}
+
+TEST_F(RootRun, UserWithoutRootTouchesNothing) {
+  std::vector<std::string> argv{installer_, "--apply", "--user", "root"};
+  if (::geteuid() == 0) {
+    if (!fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "needs setpriv to drop root";
+    argv.insert(argv.begin(), {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    fs::permissions(rootHome_, fs::perms::all);  // writable, so that only the refusal keeps it empty
+  }
+  RunResult r = testing::runProgram(argv, rootHome_.string());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "error: only root can act for another user; run zeph-installer --apply as that user instead\n");
+  EXPECT_TRUE(isEmptyFolder(rootHome_));
+}
+
+}  // namespace
+}  // namespace zeph
