@@ -12,7 +12,7 @@ namespace zeph {
 namespace {
 
 class TextFieldTest : public ::testing::Test {
-  test_support::Utf8Locale locale_;
+  testing::Utf8Locale locale_;
 };
 
 // What a field `width` columns wide shows, marks included: "…" stands for hidden text.

@@ -8,7 +8,7 @@
 #include <clocale>
 #include <string>
 
-namespace zeph::test_support {
+namespace zeph::testing {
 
 class Utf8Locale {
  public:
@@ -24,6 +24,6 @@ class Utf8Locale {
   std::string saved_ = "C";
 };
 
-}  // namespace zeph::test_support
+}  // namespace zeph::testing
 
 #endif  // ZEPH_TESTS_SUPPORT_UTF8_LOCALE_H_

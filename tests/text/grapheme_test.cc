@@ -20,7 +20,7 @@ std::vector<std::size_t> boundaries(std::u32string_view text) {
 }
 
 class Grapheme : public ::testing::Test {
-  test_support::Utf8Locale locale_;
+  testing::Utf8Locale locale_;
 };
 
 TEST_F(Grapheme, MarksAndJoinersBelongToTheCharacterBeforeThem) {
