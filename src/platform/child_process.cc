@@ -1,5 +1,7 @@
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +16,21 @@
 extern char** environ;
 
 namespace zeph {
+
+namespace {
+
+std::optional<dev_t> dialogScreen;  // set only while a terminal dialog screen is up
+
+// Whether `fd` is the terminal the dialogs are drawn on. Compared by device
+// number, not by name: /dev/tty, /dev/pts/3 and a dup of either are the same.
+bool isDialogScreen(int fd, dev_t screen) {
+  struct stat st {};
+  return ::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == screen;
+}
+
+}  // namespace
+
+void setDialogScreenDevice(std::optional<dev_t> device) { dialogScreen = device; }
 
 // The child gets the installer's streams, environment and working folder;
 // nothing is set up for it. posix_spawn (not posix_spawnp) takes the path as
@@ -40,8 +57,22 @@ int run(const std::string& path, const std::vector<std::string>& args) {
   ::posix_spawnattr_setsigmask(&attr, &none);
   ::posix_spawnattr_setsigdefault(&attr, &pipe);
   ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  // While the dialog screen is up, what a child prints to it would scribble
+  // over the screen: those of its streams go to /dev/null instead. Streams
+  // going elsewhere (a log file, a pipe) stay the installer's own.
+  posix_spawn_file_actions_t actions;
+  if (::posix_spawn_file_actions_init(&actions) != 0) {
+    ::posix_spawnattr_destroy(&attr);
+    return -1;
+  }
+  if (std::optional<dev_t> screen = dialogScreen) {
+    for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+      if (isDialogScreen(fd, *screen)) ::posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", O_WRONLY, 0);
+    }
+  }
   pid_t pid = 0;
-  int spawned = ::posix_spawn(&pid, path.c_str(), nullptr, &attr, argv.data(), environ);
+  int spawned = ::posix_spawn(&pid, path.c_str(), &actions, &attr, argv.data(), environ);
+  ::posix_spawn_file_actions_destroy(&actions);
   ::posix_spawnattr_destroy(&attr);
   if (spawned != 0) return -1;
 

@@ -1,8 +1,6 @@
 #ifndef ZEPH_PLATFORM_DIALOG_H_
 #define ZEPH_PLATFORM_DIALOG_H_
 
-#include <sys/types.h>
-
 #include <optional>
 #include <string>
 #include <vector>
@@ -70,12 +68,6 @@ class DialogBackend {
   /// Puts the display back as it was before the first alert or status.
   virtual void endSession() {}
 };
-
-/// While the dialogs are drawn on a terminal: that terminal's device number
-/// (st_rdev), so that child programs' output can be kept off the screen.
-std::optional<dev_t> dialogScreenDevice();
-/// Set by the terminal backend while its screen is up.
-void noteDialogScreenDevice(std::optional<dev_t> device);
 
 /// The backend the process uses: the one installed for a test, else the
 /// platform's own (AppKit on Apple, the terminal elsewhere).

@@ -19,11 +19,13 @@
 #include <memory>
 #include <string_view>
 
+#include "platform/child_process.h"
 #include "platform/dialog.h"
 #include "platform/dialog_layout.h"
 #include "platform/key_decoder.h"
 #include "platform/text_field.h"
 #include "text/grapheme.h"
+#include "text/utf8.h"
 
 namespace zeph {
 
@@ -121,7 +123,7 @@ class TerminalSession {
     if (tty_ != nullptr) screen_ = newterm(nullptr, tty_, tty_);
     if (screen_ == nullptr) return;
     struct stat st {};
-    if (::fstat(::fileno(tty_), &st) == 0) noteDialogScreenDevice(st.st_rdev);
+    if (::fstat(::fileno(tty_), &st) == 0) setDialogScreenDevice(st.st_rdev);
     set_escdelay(kEscapeDelayMilliseconds);
     cbreak();
     noecho();
@@ -136,7 +138,7 @@ class TerminalSession {
       writeToTerminal(tty_, kBracketedPasteOff);
       if (!isendwin()) endwin();
       delscreen(screen_);
-      noteDialogScreenDevice(std::nullopt);
+      setDialogScreenDevice(std::nullopt);
     }
     if (tty_ != nullptr) std::fclose(tty_);
     std::setlocale(LC_CTYPE, savedLocale_.c_str());

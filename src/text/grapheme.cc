@@ -6,7 +6,6 @@ namespace zeph {
 namespace {
 
 constexpr char32_t kZeroWidthJoiner = 0x200D;
-constexpr char32_t kReplacement = 0xFFFD;
 
 bool isRegionalIndicator(char32_t c) { return c >= 0x1F1E6 && c <= 0x1F1FF; }
 bool isEmojiModifier(char32_t c) { return c >= 0x1F3FB && c <= 0x1F3FF; }
@@ -57,55 +56,6 @@ std::size_t nextCharacterBoundary(std::u32string_view text, std::size_t index) {
   ++index;
   while (!isCharacterBoundary(text, index)) ++index;
   return index;
-}
-
-std::u32string decodeUtf8Lossy(std::string_view s) {
-  std::u32string out;
-  out.reserve(s.size());
-  for (std::size_t i = 0; i < s.size();) {
-    auto lead = static_cast<unsigned char>(s[i]);
-    std::size_t n = lead < 0x80                   ? 1
-                    : lead >= 0xF0 && lead <= 0xF4 ? 4
-                    : lead >= 0xE0 && lead <= 0xEF ? 3
-                    : lead >= 0xC2 && lead <= 0xDF ? 2
-                                                   : 0;
-    char32_t c = n == 1 ? lead : n != 0 ? lead & (0x7F >> n) : 0;
-    bool ok = n != 0 && i + n <= s.size();
-    for (std::size_t k = 1; ok && k < n; ++k) {
-      auto b = static_cast<unsigned char>(s[i + k]);
-      ok = (b & 0xC0) == 0x80;
-      c = (c << 6) | (b & 0x3F);
-    }
-    static constexpr char32_t kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
-    ok = ok && c >= kMinimum[n] && !(c >= 0xD800 && c <= 0xDFFF) && c <= 0x10FFFF;
-    out.push_back(ok ? c : kReplacement);
-    i += ok ? n : 1;
-  }
-  return out;
-}
-
-std::string encodeUtf8(std::u32string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char32_t c : text) {
-    if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) c = kReplacement;
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
 }
 
 }  // namespace zeph

@@ -2,7 +2,6 @@
 #define ZEPH_TEXT_GRAPHEME_H_
 
 #include <cstddef>
-#include <string>
 #include <string_view>
 
 namespace zeph {
@@ -30,13 +29,6 @@ std::size_t previousCharacterBoundary(std::u32string_view text, std::size_t inde
 
 /// The boundary after `index` (the end stays the end).
 std::size_t nextCharacterBoundary(std::u32string_view text, std::size_t index);
-
-/// UTF-8 to code points; a byte that does not start well-formed UTF-8
-/// (overlong, surrogate, truncated, above U+10FFFF) becomes U+FFFD.
-std::u32string decodeUtf8Lossy(std::string_view text);
-
-/// Code points to UTF-8; surrogates and values above U+10FFFF become U+FFFD.
-std::string encodeUtf8(std::u32string_view text);
 
 }  // namespace zeph
 

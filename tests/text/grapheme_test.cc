@@ -58,15 +58,5 @@ TEST_F(Grapheme, ColumnWidths) {
   EXPECT_EQ(columnWidth(U'\x07'), 1);
 }
 
-TEST(Utf8, DecodesLossilyAndEncodesBack) {
-  EXPECT_EQ(decodeUtf8Lossy("S\xC3\xA3o \xE2\x80\x94 \xF0\x9F\x8C\xA1"), U"S\u00E3o \u2014 \U0001F321");
-  // Overlong, surrogate, truncated and stray bytes each become one U+FFFD.
-  EXPECT_EQ(decodeUtf8Lossy("a\xC0\xAF" "b"), U"a\uFFFD\uFFFDb");
-  EXPECT_EQ(decodeUtf8Lossy("\xED\xA0\x80"), U"\uFFFD\uFFFD\uFFFD");
-  EXPECT_EQ(decodeUtf8Lossy("x\xE2\x80"), U"x\uFFFD\uFFFD");
-  EXPECT_EQ(encodeUtf8(U"S\u00E3o \u2014 \U0001F321"), "S\xC3\xA3o \xE2\x80\x94 \xF0\x9F\x8C\xA1");
-  EXPECT_EQ(encodeUtf8(std::u32string{0xD800, 0x110000}), "\xEF\xBF\xBD\xEF\xBF\xBD");
-}
-
 }  // namespace
 }  // namespace zeph
