@@ -6,7 +6,9 @@
 #include <curses.h>
 #include <fcntl.h>
 #include <langinfo.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termcap.h>
 #include <unistd.h>
 
@@ -96,6 +98,19 @@ void writeToTerminal(FILE* tty, std::string_view bytes) {
   (void)!::write(::fileno(tty), bytes.data(), bytes.size());
 }
 
+// The device number of the terminal behind `fd`. A descriptor opened
+// through /dev/tty reports /dev/tty's own number to fstat; TIOCGDEV names
+// the terminal it stands for (/dev/pts/3), which the standard streams show.
+std::optional<dev_t> terminalDevice(int fd) {
+#ifdef TIOCGDEV
+  unsigned int device = 0;
+  if (::ioctl(fd, TIOCGDEV, &device) == 0) return makedev(major(device), minor(device));
+#endif
+  struct stat st {};
+  if (::fstat(fd, &st) == 0) return st.st_rdev;
+  return std::nullopt;
+}
+
 /// Owns the ncurses screen on the controlling terminal. Puts back the
 /// terminal modes, bracketed paste, the signal handlers and the character
 /// locale on destruction, however the run ends.
@@ -122,8 +137,7 @@ class TerminalSession {
     tty_ = std::fopen("/dev/tty", "r+e");
     if (tty_ != nullptr) screen_ = newterm(nullptr, tty_, tty_);
     if (screen_ == nullptr) return;
-    struct stat st {};
-    if (::fstat(::fileno(tty_), &st) == 0) setDialogScreenDevice(st.st_rdev);
+    setDialogScreenDevice(terminalDevice(::fileno(tty_)));
     set_escdelay(kEscapeDelayMilliseconds);
     cbreak();
     noecho();
