@@ -164,6 +164,8 @@ DialogLayout layOutDialog(const DialogTexts& texts, int columns, int rows) {
   if (height() > rows) blankAfterTitle = false;
   if (height() > rows && (bodyShown > 0 || texts.hasField)) blankBeforeControls = false;
   while (height() > rows && bodyShown > 0) --bodyShown;
+  // A cut body does not end on a blank line: its mark goes on the words before.
+  while (bodyShown > 0 && bodyShown < body.size() && body[bodyShown - 1].empty()) --bodyShown;
   while (height() > rows && titleShown > 1) --titleShown;
   if (height() > rows) hintShown = false;
   if (height() > rows) return tooSmallLayout(columns, rows);
@@ -219,7 +221,8 @@ DialogLayout layOutStatus(const std::u32string& status, int columns, int rows) {
   layout.left = (columns - layout.width) / 2;
   layout.top = (rows - layout.height) / 2;
   std::u32string line = shortenToColumns(status, layout.width - 4);
-  layout.lines.push_back({layout.top + 1, layout.left + 2, line, LineStyle::Body});
+  const int column = layout.left + (layout.width - columnWidth(line)) / 2;
+  layout.lines.push_back({layout.top + 1, column, line, LineStyle::Body});
   return layout;
 }
 

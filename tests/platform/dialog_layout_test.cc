@@ -128,7 +128,7 @@ TEST_F(DialogLayoutTest, BodyGivesWayFirstAndItsLastLineSaysSo) {
   expectInside(layout, 40, 10);
   std::vector<std::u32string> body = linesOf(layout, LineStyle::Body);
   ASSERT_FALSE(body.empty());
-  EXPECT_EQ(body.back().back(), U'\u2026');
+  EXPECT_EQ(body.back(), U"Mac has been idle.\u2026");  // the mark is not left alone on a blank line
   // 40 columns cannot hold both buttons side by side: they stack.
   ASSERT_EQ(layout.buttons.size(), 2u);
   EXPECT_EQ(layout.buttons[1].row, layout.buttons[0].row + 1);
@@ -202,8 +202,12 @@ TEST_F(DialogLayoutTest, StatusLineIsShortenedToItsBox) {
   EXPECT_EQ(status.width, kMaxBoxWidth);
   EXPECT_EQ(columnWidth(status.lines[0].text), kMaxBoxWidth - 4);
   EXPECT_EQ(status.lines[0].row, status.top + 1);
+  EXPECT_EQ(status.lines[0].column, status.left + 2);
   DialogLayout installing = layOutStatus(U"Installing\u2026", 80, 24);
   EXPECT_EQ(installing.lines[0].text, U"Installing\u2026");
+  // A short status sits in the middle of its box.
+  EXPECT_NEAR(installing.lines[0].column - installing.left,
+              installing.left + installing.width - (installing.lines[0].column + 11), 1);
   EXPECT_TRUE(layOutStatus(U"Installing\u2026", 30, 12).tooSmall);
 }
 
