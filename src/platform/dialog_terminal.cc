@@ -411,7 +411,10 @@ class TerminalDialogBackend final : public DialogBackend {
       if (input.kind == Input::Kind::Resize) {
         bool wasShown = shown;
         shown = box.draw();
-        if (shown && !wasShown) flushinp();  // nothing typed at the notice counts
+        if (shown && !wasShown) {  // nothing typed at the notice counts
+          flushinp();
+          decoder_.reset();
+        }
         continue;
       }
       if (input.kind == Input::Kind::Nothing) {
