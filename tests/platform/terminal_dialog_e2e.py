@@ -13,6 +13,7 @@ Usage: terminal_dialog_e2e.py <path to zeph-installer>
 import os
 import plistlib
 import shlex
+import socket
 import subprocess
 import sys
 import tempfile
@@ -428,6 +429,53 @@ def tiny_terminal_waits_for_a_resize():
         s.close()
 
 
+def interrupted_while_installing():
+    s = Session("interrupted")
+    try:
+        s.wait_for("Put zeph° on every screen?")
+        s.keys("Enter")
+        s.wait_for("Installing…")
+        s.keys("C-c")
+        status, stty, _ = s.finished()
+        check(status == 128 + 2, f"interrupted: exit status {status} (expected death by SIGINT)")
+        check(stty == s.stty_before(), f"interrupted: terminal modes changed:\n{stty}")
+        check("Installing…" not in s.screen(), "interrupted: status still on screen")
+    finally:
+        s.close()
+
+
+def esc_calls_off_a_hanging_lookup():
+    # A proxy that takes connections and never answers: each lookup would
+    # wait for its whole timeout.
+    silent = socket.socket()
+    silent.bind(("127.0.0.1", 0))
+    silent.listen(8)
+    proxy = f"http://127.0.0.1:{silent.getsockname()[1]}"
+    s = Session("hanging lookup", env={"https_proxy": proxy, "HTTPS_PROXY": proxy})
+    try:
+        s.wait_for("Put zeph° on every screen?")
+        s.keys("Enter")
+        s.wait_for("Looking up your location…")
+        started = time.monotonic()
+        s.keys("Escape")
+        s.wait_for("Which city's weather should zeph show?")
+        check(time.monotonic() - started < 3, "hanging lookup: Esc did not call the lookup off")
+        s.type("Oslo")
+        s.keys("Enter")
+        s.wait_for("Looking up “Oslo”…")
+        s.keys("Escape")
+        screen = s.wait_for("Couldn't find “Oslo”")
+        s.keys("Escape")  # Skip
+        s.wait_for("zeph° is ready")
+        s.keys("Enter")
+        status, stty, _ = s.finished()
+        check(status == 0, f"hanging lookup: exit status {status}")
+        check(stty == s.stty_before(), "hanging lookup: terminal modes changed")
+    finally:
+        s.close()
+        silent.close()
+
+
 def quit_signal_restores_the_terminal():
     s = Session("sigquit")
     try:
@@ -447,7 +495,8 @@ for case in (no_terminal, dumb_terminal, declined, terminated_at_the_confirmatio
              skipped_with_back_tab_and_resized, typed_city_and_done, early_keys_answer_nothing_and_esc_quits,
              status_during_the_pause_and_pasted_tab, home_and_end_under_xterm, vt100_keys_and_placeholder,
              long_city_keeps_the_buttons,
-             tiny_terminal_waits_for_a_resize, quit_signal_restores_the_terminal):
+             tiny_terminal_waits_for_a_resize, quit_signal_restores_the_terminal, interrupted_while_installing,
+             esc_calls_off_a_hanging_lookup):
     # ZEPH_E2E_ONLY=name,name runs only those cases (while working on one).
     if os.environ.get("ZEPH_E2E_ONLY") and case.__name__ not in os.environ["ZEPH_E2E_ONLY"].split(","):
         continue
