@@ -7,7 +7,8 @@
 #include <regex>
 #include <string>
 
-#include "app/installer_harness.h"
+#include "support/installer_runner.h"
+#include "support/sandbox.h"
 
 namespace zeph {
 namespace {
