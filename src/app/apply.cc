@@ -4,8 +4,10 @@
 #include <cstdint>
 #include <exception>
 #include <stdexcept>
+#include <thread>
 
 #include "base/process_values.h"
+#include "platform/dialog.h"
 #include "platform/files.h"
 #include "saver_install/install_saver.h"
 #include "wallpaper_store/agent_restart.h"
@@ -27,6 +29,34 @@ bool storeStillThere() {
   }
 }
 
+// In an interactive run a Ctrl-C ends the run here, between whole steps,
+// never in the middle of a file being written. A headless run keeps the
+// signals' default actions and has no display to look after.
+void betweenSteps() {
+  if (!headless) dialogBackend().stopIfInterrupted();
+}
+
+// How often an interactive run's screen is looked after during the pause.
+constexpr std::chrono::milliseconds kPauseSlice{50};
+
+void pause(std::chrono::duration<double> duration) {
+  if (headless) {
+    std::this_thread::sleep_for(duration);
+    return;
+  }
+  // The status stays drawn (a resize redraws it) and Ctrl-C is answered.
+  const auto end = std::chrono::steady_clock::now() + duration;
+  while (std::chrono::steady_clock::now() < end) {
+    (void)dialogBackend().keepWaiting();  // Esc cannot cut an installation short
+    std::this_thread::sleep_for(kPauseSlice);
+  }
+}
+
+void restartAgentBetweenSteps() {
+  restartAgent(pause);
+  betweenSteps();
+}
+
 }  // namespace
 
 ScopedFolderLock lockHome() {
@@ -44,14 +74,18 @@ std::int64_t applyEverything() {
   removeStaleStoreTemporaries();
 
   installSaver();
+  betweenSteps();
   selectLegacyModule();
+  betweenSteps();
   std::int64_t firstCount = rewriteWallpaperStore();
-  restartAgent();
+  betweenSteps();
+  restartAgentBetweenSteps();
   if (!storeStillThere()) return firstCount;
   if (zephSlotCount() >= firstCount) return firstCount;
   // The agent reverted the store: one more pass, and no further check.
   std::int64_t secondCount = rewriteWallpaperStore();
-  restartAgent();
+  betweenSteps();
+  restartAgentBetweenSteps();
   return secondCount;
 }
 

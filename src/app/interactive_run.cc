@@ -55,7 +55,10 @@ int runInteractive(const InteractiveSteps& steps) {
     writeErrorLine(*reason + "; run zeph-installer --apply for an unattended install");
     return 1;
   }
+  // One screen from the confirmation to the completion alert.
+  DialogSession session;
   if (dialogBackend().runModal(confirmationAlert()).response != kFirstButtonResponse) return 0;
+  dialogBackend().showStatus("Installing\u2026");
   steps.applyEverything();
   std::optional<std::string> place = steps.runLocationSetup();
   if (dialogBackend().runModal(completionAlert(place)).response == kFirstButtonResponse) {
@@ -72,9 +75,11 @@ void showFailureAlert(const std::string& message) {
   alert.informativeText = message;
   DialogBackend& backend = dialogBackend();
   // The message must reach the user somehow; standard error is the last resort.
-  if (backend.unavailableReason() || backend.runModal(alert).response == kAlertNotShown) {
-    writeErrorLine(message);
-  }
+  bool shown = !backend.unavailableReason() && backend.runModal(alert).response != kAlertNotShown;
+  // The alert is the run's last: the terminal is put back before the exit,
+  // and before a message on standard error could land on the screen.
+  backend.endSession();
+  if (!shown) writeErrorLine(message);
 }
 
 }  // namespace zeph

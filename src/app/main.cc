@@ -2,6 +2,7 @@
 //   zeph-installer           asks first, then installs and offers to set a city
 //   zeph-installer --apply   installs without asking and prints one result line
 //   zeph-installer --apply --user NAME   (root) the same, for the user NAME
+//   zeph-installer --help | --version
 
 #include <unistd.h>
 
@@ -24,6 +25,35 @@
 #include "platform/home.h"
 
 namespace {
+
+constexpr const char* kUsage =
+    "usage: zeph-installer [--apply] [--user NAME]\n"
+    "       zeph-installer --help | --version\n"
+    "\n"
+    "Puts the zeph screen saver on every screen of this Mac: copies zeph.saver into\n"
+    "~/Library/Screen Savers, selects it as the screen saver, and sets every idle\n"
+    "slot of the wallpaper store to it, after a backup of the store in\n"
+    "~/Library/Application Support/zeph.\n"
+    "\n"
+    "  (no option)   asks first, installs, then offers to set the city whose\n"
+    "                temperature the saver shows\n"
+    "  --apply       installs without asking and prints one result line\n"
+    "  --user NAME   run as root: installs for the user NAME\n"
+    "  -h, --help    prints this help and changes nothing\n"
+    "  --version     prints the version and changes nothing\n"
+    "\n"
+    "Exit status: 0 when installed or declined, 1 when the installation failed.\n";
+
+// "--help" or "--version" anywhere wins over every other argument; the first
+// of them decides. Other unknown arguments are ignored: macOS passes its own
+// arguments to programs it launches.
+std::optional<std::string> informationRequested(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) return kUsage;
+    if (std::strcmp(argv[i], "--version") == 0) return std::string("zeph-installer ") + ZEPH_VERSION + "\n";
+  }
+  return std::nullopt;
+}
 
 constexpr const char* kNoHome =
     "Couldn't find your home folder. Set HOME to its full path (starting with \"/\") and try again.";
@@ -64,6 +94,9 @@ std::optional<int> runForSomeoneElse(int argc, char** argv, bool isHeadless) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (std::optional<std::string> text = informationRequested(argc, argv)) {
+    return std::fputs(text->c_str(), stdout) == EOF || std::fflush(stdout) != 0 ? 1 : 0;
+  }
   bool isHeadless = headlessRequested(argc, argv);
   try {
     if (std::optional<int> status = runForSomeoneElse(argc, argv, isHeadless)) return *status;

@@ -1,6 +1,7 @@
 // zeph-store: an administrator's look at property lists and wallpaper stores.
 //   zeph-store print FILE    any property list, written as XML in the platform's layout
 //   zeph-store show [FILE]   the idle slots of a wallpaper store (default: the current user's)
+//   zeph-store --help | --version
 
 #include <unistd.h>
 
@@ -20,14 +21,32 @@
 
 namespace {
 
+constexpr const char* kUsage =
+    "usage: zeph-store print FILE\n"
+    "       zeph-store show [FILE]\n"
+    "       zeph-store --help | --version\n";
+
+constexpr const char* kHelp =
+    "\n"
+    "Looks at property lists and wallpaper stores; changes nothing.\n"
+    "\n"
+    "  print FILE    writes any property list (binary, XML or old-style text) as XML\n"
+    "  show [FILE]   lists the slots of a wallpaper store and what each idle slot\n"
+    "                selects (default: your own store)\n"
+    "\n"
+    "Exit status: 0 on success, 1 when the file cannot be read, 2 for a wrong command.\n";
+
 int usage() {
-  std::fputs("usage: zeph-store print FILE\n       zeph-store show [FILE]\n", stderr);
+  std::fputs(kUsage, stderr);
   return 2;
 }
+
 
 int writeOut(const void* bytes, std::size_t size) {
   return std::fwrite(bytes, 1, size, stdout) == size && std::fflush(stdout) == 0 ? 0 : 1;
 }
+
+int writeText(const std::string& text) { return writeOut(text.data(), text.size()); }
 
 int print(const std::string& path) {
   std::vector<std::uint8_t> xml =
@@ -51,6 +70,11 @@ int show(std::optional<std::string> path) {
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  // As for zeph-installer: these two win over everything else.
+  for (const std::string& arg : args) {
+    if (arg == "--help" || arg == "-h") return writeText(std::string(kUsage) + kHelp);
+    if (arg == "--version") return writeText(std::string("zeph-store ") + ZEPH_VERSION + "\n");
+  }
   try {
     if (args.size() == 2 && args[0] == "print") return print(args[1]);
     if (args.size() == 1 && args[0] == "show") return show(std::nullopt);

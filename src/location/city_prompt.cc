@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "location/lookup_status.h"
 #include "location/saver_preferences.h"
 #include "platform/dialog.h"
 #include "text/unicode_trim.h"
@@ -38,7 +39,9 @@ bool askForCity(const std::string& prefill, const GeocodeFunction& geocode) {
     if (answer.response != kFirstButtonResponse) return false;
     std::string city(trimUnicode(answer.fieldText, TrimmedSet::WhitespacesAndNewlines));
     if (city.empty()) return false;
-    if (std::optional<Place> place = geocode(city)) {
+    std::optional<Place> place =
+        lookUpShowingStatus("Looking up \u201C" + city + "\u201D\u2026", [&] { return geocode(city); });
+    if (place) {
       storeLocation(place->lat, place->lon, place->name);
       return true;
     }

@@ -1,5 +1,6 @@
 #include "location/location_setup.h"
 
+#include "location/lookup_status.h"
 #include "location/saver_preferences.h"
 #include "platform/dialog.h"
 
@@ -31,7 +32,8 @@ std::optional<std::string> runLocationSetup(const LocationLookups& lookups) {
     if (!name || name->empty()) return std::nullopt;
     return name;
   }
-  std::optional<IpPlace> place = lookups.approximatePlace();
+  std::optional<IpPlace> place =
+      lookUpShowingStatus("Looking up your location\u2026", [&] { return lookups.approximatePlace(); });
   if (!place) return promptForCity("", lookups.geocode);
 
   std::string label = place->region.empty() ? place->city : place->city + ", " + place->region;

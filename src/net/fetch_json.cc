@@ -141,6 +141,10 @@ void workerMain(std::shared_ptr<Exchange> exchange, std::string url, std::string
   exchange->done.notify_all();
 }
 
+// The check of the innermost ScopedFetchWaitCheck; main thread only.
+const std::function<bool()>* waitCheck = nullptr;
+constexpr std::chrono::milliseconds kWaitCheckInterval{50};
+
 // Seconds as a bounded, positive count of milliseconds; none for NaN.
 std::optional<long> toMilliseconds(double seconds) {
   if (std::isnan(seconds)) return std::nullopt;
@@ -170,7 +174,17 @@ std::optional<nlohmann::json> fetchJSONWithin(const std::string& url, double tra
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(*waitMs);
 
   std::unique_lock<std::mutex> lock(exchange->mutex);
-  exchange->done.wait_until(lock, deadline, [&] { return exchange->finished; });
+  std::function<bool()> keepWaiting = waitCheck != nullptr ? *waitCheck : nullptr;
+  while (!exchange->finished && Clock::now() < deadline) {
+    Clock::time_point until = keepWaiting ? std::min(deadline, Clock::now() + kWaitCheckInterval) : deadline;
+    exchange->done.wait_until(lock, until, [&] { return exchange->finished; });
+    if (exchange->finished || !keepWaiting) continue;
+    // The check may draw and read the terminal: not while holding the lock.
+    lock.unlock();
+    bool keep = keepWaiting();
+    lock.lock();
+    if (!keep) break;
+  }
   if (!exchange->finished) {
     exchange->abandoned.store(true);
     return std::nullopt;
@@ -179,6 +193,13 @@ std::optional<nlohmann::json> fetchJSONWithin(const std::string& url, double tra
 }
 
 }  // namespace detail
+
+ScopedFetchWaitCheck::ScopedFetchWaitCheck(std::function<bool()> keepWaiting)
+    : keepWaiting_(std::move(keepWaiting)), previous_(waitCheck) {
+  waitCheck = &keepWaiting_;
+}
+
+ScopedFetchWaitCheck::~ScopedFetchWaitCheck() { waitCheck = previous_; }
 
 std::optional<nlohmann::json> fetchJSON(const std::string& url, double timeoutSeconds) {
   return detail::fetchJSONWithin(url, timeoutSeconds, timeoutSeconds + 2);

@@ -3,6 +3,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -12,6 +13,21 @@ namespace zeph {
 /// a JSON object or array, whatever the HTTP status; none on every failure.
 /// The caller waits at most timeoutSeconds + 2 seconds. Never throws.
 std::optional<nlohmann::json> fetchJSON(const std::string& url, double timeoutSeconds = 8);
+
+/// While an object of this type lives, a fetch that waits for its reply
+/// calls `keepWaiting` about every 50 ms on the waiting thread, and gives
+/// none at once when it returns false: the user called the lookup off.
+class ScopedFetchWaitCheck {
+ public:
+  explicit ScopedFetchWaitCheck(std::function<bool()> keepWaiting);
+  ~ScopedFetchWaitCheck();
+  ScopedFetchWaitCheck(const ScopedFetchWaitCheck&) = delete;
+  ScopedFetchWaitCheck& operator=(const ScopedFetchWaitCheck&) = delete;
+
+ private:
+  std::function<bool()> keepWaiting_;
+  const std::function<bool()>* previous_;  // the enclosing check, restored on destruction; may be null
+};
 
 }  // namespace zeph
 

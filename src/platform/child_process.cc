@@ -1,13 +1,14 @@
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fcntl.h>
-
 #include <cerrno>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,8 +19,18 @@ extern char** environ;
 namespace zeph {
 namespace {
 
-// The child gets the installer's streams (but for a quiet run's output),
-// environment and working folder; nothing else is set up for it. posix_spawn (not posix_spawnp) takes the path as
+std::optional<dev_t> dialogScreen;  // set only while a terminal dialog screen is up
+
+// Whether `fd` is the terminal the dialogs are drawn on. Compared by device
+// number, not by name: /dev/tty, /dev/pts/3 and a dup of either are the same.
+bool isDialogScreen(int fd, dev_t screen) {
+  struct stat st {};
+  return ::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == screen;
+}
+
+// The child gets the installer's streams (but for a quiet run's output, and
+// what would reach the dialog screen), environment and working folder;
+// nothing else is set up for it. posix_spawn (not posix_spawnp) takes the path as
 // it is, so there is no search of PATH, and argv goes to the program
 // unchanged, so nothing is ever read by a shell.
 int spawnAndWait(const std::string& path, const std::vector<std::string>& args, bool quiet) {
@@ -51,6 +62,13 @@ int spawnAndWait(const std::string& path, const std::vector<std::string>& args, 
   if (quiet) {
     ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     ::posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+  } else if (std::optional<dev_t> screen = dialogScreen) {
+    // While the dialog screen is up, what a child prints to it would scribble
+    // over the screen: those of its streams go to /dev/null instead. Streams
+    // going elsewhere (a log file, a pipe) stay the installer's own.
+    for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+      if (isDialogScreen(fd, *screen)) ::posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", O_WRONLY, 0);
+    }
   }
   pid_t pid = 0;
   int spawned = ::posix_spawn(&pid, path.c_str(), &actions, &attr, argv.data(), environ);
@@ -71,6 +89,8 @@ int spawnAndWait(const std::string& path, const std::vector<std::string>& args, 
 }
 
 }  // namespace
+
+void setDialogScreenDevice(std::optional<dev_t> device) { dialogScreen = device; }
 
 int run(const std::string& path, const std::vector<std::string>& args) { return spawnAndWait(path, args, false); }
 

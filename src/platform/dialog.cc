@@ -1,5 +1,7 @@
 #include "platform/dialog.h"
 
+#include <exception>
+
 namespace zeph {
 
 namespace {
@@ -26,6 +28,12 @@ DialogBackend& dialogBackend() {
 #else
   return platformDialogBackend();
 #endif
+}
+
+DialogSession::DialogSession() : uncaughtAtStart_(std::uncaught_exceptions()) {}
+
+DialogSession::~DialogSession() {
+  if (std::uncaught_exceptions() == uncaughtAtStart_) dialogBackend().endSession();
 }
 
 ScopedDialogBackend::ScopedDialogBackend(DialogBackend& backend) : previous_(installedBackend) {

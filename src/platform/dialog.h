@@ -47,8 +47,26 @@ class DialogBackend {
   /// system), or none when alerts can be shown. Looked at before anything
   /// is changed, so that a run nobody can answer stops at once.
   virtual std::optional<std::string> unavailableReason() = 0;
-  /// Shows `alert` modally and waits for the answer.
+  /// Shows `alert` modally and waits for the answer. Nothing typed before
+  /// the alert was on screen answers it.
   virtual AlertResult runModal(const Alert& alert) = 0;
+
+  // An interactive run keeps one display from its first alert to its last;
+  // between alerts it says what it is doing. Backends whose alerts are
+  // windows of their own (AppKit) keep the defaults, which do nothing.
+
+  /// Shows `text` ("Installing…") until the next alert or status; returns at once.
+  virtual void showStatus(const std::string& text) { (void)text; }
+  /// Called every few tens of milliseconds while work runs under a status:
+  /// reads what the user pressed and returns false once they asked to stop
+  /// waiting (Esc). Ends the process like stopIfInterrupted().
+  virtual bool keepWaiting() { return true; }
+  /// When a signal (Ctrl-C, SIGTERM, SIGHUP, SIGQUIT) asked the run to end
+  /// while the display was up: puts the display back and ends the process by
+  /// that signal. Called between steps that must not be cut in half.
+  virtual void stopIfInterrupted() {}
+  /// Puts the display back as it was before the first alert or status.
+  virtual void endSession() {}
 };
 
 /// The backend the process uses: the one installed for a test, else the
@@ -57,6 +75,20 @@ DialogBackend& dialogBackend();
 
 /// The platform's own backend; defined by the platform's dialog file.
 DialogBackend& platformDialogBackend();
+
+/// Keeps the process's dialog display from the first alert to the last. Ends
+/// it on a normal return; while an error travels to the failure alert the
+/// display stays up for that alert, which ends it.
+class DialogSession {
+ public:
+  DialogSession();
+  ~DialogSession();
+  DialogSession(const DialogSession&) = delete;
+  DialogSession& operator=(const DialogSession&) = delete;
+
+ private:
+  int uncaughtAtStart_;  // std::uncaught_exceptions() when the session began
+};
 
 /// Installs `backend` for the lifetime of this object (tests).
 class ScopedDialogBackend {

@@ -1,9 +1,14 @@
-// The dialog backend for systems without AppKit: each alert is a modal box
-// drawn with ncursesw on the controlling terminal (/dev/tty, so that standard
-// output stays free), torn down again before the alert returns.
+// The dialog backend for systems without AppKit: alerts are boxes drawn with
+// ncursesw on the controlling terminal (/dev/tty, so that standard output
+// stays free). One screen stays up from the first alert of a run to the
+// last, showing a status line while the run works between alerts.
 
 #include <curses.h>
 #include <fcntl.h>
+#include <langinfo.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termcap.h>
 #include <unistd.h>
 
@@ -13,151 +18,102 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <cwchar>
-#include <cwctype>
-#include <langinfo.h>
+#include <memory>
 #include <string_view>
 
+#include "platform/child_process.h"
 #include "platform/dialog.h"
+#include "platform/dialog_layout.h"
+#include "platform/key_decoder.h"
+#include "platform/text_field.h"
+#include "text/grapheme.h"
+#include "text/utf8.h"
 
 namespace zeph {
 
 namespace {
 
-constexpr int kHandledSignals[] = {SIGINT, SIGTERM, SIGHUP};
-constexpr int kPollMilliseconds = 100;  // how soon a caught signal is noticed
-constexpr int kMaxBoxWidth = 72;
-constexpr wint_t kCtrlU = 0x15;
+constexpr int kHandledSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+constexpr int kPollMilliseconds = 100;      // how soon a caught signal is noticed
+constexpr int kEscapeDelayMilliseconds = 50; // a lone Esc answers at once
+constexpr int kSequenceGapMilliseconds = 50; // the rest of an escape sequence arrives within this
+constexpr int kPasteQuietMilliseconds = 1000; // a paste whose end marker never came is over
+constexpr std::string_view kBracketedPasteOn = "\x1b[?2004h";
+constexpr std::string_view kBracketedPasteOff = "\x1b[?2004l";
 
 // The signal that asked the session to end; 0 while none did.
 volatile std::sig_atomic_t caughtSignal = 0;
 
 extern "C" void noteSignal(int signal) { caughtSignal = signal; }
 
-// ---- Text --------------------------------------------------------------
-
-// Decodes UTF-8 into code points; malformed bytes become U+FFFD.
-std::wstring widen(std::string_view s) {
-  std::wstring out;
-  for (std::size_t i = 0; i < s.size();) {
-    auto lead = static_cast<unsigned char>(s[i]);
-    std::size_t n = lead < 0x80 ? 1 : lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 && lead <= 0xEF ? 3
-                                  : lead >= 0xC2 && lead <= 0xDF ? 2 : 0;
-    char32_t c = n == 1 ? lead : n ? lead & (0x7F >> n) : 0;
-    bool ok = n != 0 && i + n <= s.size();
-    for (std::size_t k = 1; ok && k < n; ++k) {
-      auto b = static_cast<unsigned char>(s[i + k]);
-      ok = (b & 0xC0) == 0x80;
-      c = (c << 6) | (b & 0x3F);
-    }
-    // Overlong forms, surrogates and values past U+10FFFF are not text.
-    static constexpr char32_t kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
-    ok = ok && c >= kMinimum[n] && !(c >= 0xD800 && c <= 0xDFFF) && c <= 0x10FFFF;
-    out.push_back(ok ? static_cast<wchar_t>(c) : L'\uFFFD');
-    i += ok ? n : 1;
-  }
-  return out;
-}
-
-std::string narrow(const std::wstring& s) {
-  std::string out;
-  for (wchar_t wc : s) {
-    auto c = static_cast<char32_t>(wc);
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
-int columnsOf(wchar_t c) {
-  int w = ::wcwidth(c);
-  return w < 0 ? 1 : w;
-}
-
-int columnsOf(std::wstring_view s) {
-  int total = 0;
-  for (wchar_t c : s) total += columnsOf(c);
-  return total;
-}
-
-// Control characters would be drawn as ^X and shift the layout.
-std::wstring printable(std::wstring s) {
-  for (wchar_t& c : s) {
-    if (c == L'\t') c = L' ';
-    if (c != L'\n' && (c < 0x20 || c == 0x7F)) c = L'\uFFFD';
+// Control characters would be drawn as ^X and shift the layout; line feeds
+// stay where `keepLineFeeds` says they mean something.
+std::u32string printable(std::string_view utf8, bool keepLineFeeds) {
+  std::u32string s = decodeUtf8Lossy(utf8);
+  for (char32_t& c : s) {
+    if (c == U'\t' || (c == U'\n' && !keepLineFeeds)) c = U' ';
+    if (c != U'\n' && (c < 0x20 || (c >= 0x7F && c < 0xA0))) c = U'\uFFFD';
   }
   return s;
 }
 
-// Splits `text` into lines of at most `width` columns: at line feeds, between
-// words where possible, inside a word only when it is wider than a line.
-std::vector<std::wstring> wrap(const std::wstring& text, int width) {
-  std::vector<std::wstring> lines;
-  width = std::max(width, 1);
-  std::size_t start = 0;
-  for (;;) {
-    std::size_t end = text.find(L'\n', start);
-    std::wstring paragraph = text.substr(start, end == std::wstring::npos ? end : end - start);
-    std::wstring line;
-    int lineWidth = 0;
-    std::size_t i = 0;
-    while (i < paragraph.size()) {
-      std::size_t wordEnd = paragraph.find(L' ', i);
-      if (wordEnd == std::wstring::npos) wordEnd = paragraph.size();
-      std::wstring word = paragraph.substr(i, wordEnd - i);
-      int wordWidth = columnsOf(word);
-      int needed = lineWidth == 0 ? wordWidth : lineWidth + 1 + wordWidth;
-      if (needed <= width) {
-        if (lineWidth != 0) line += L' ';
-        line += word;
-        lineWidth = needed;
-      } else if (wordWidth <= width) {
-        lines.push_back(line);
-        line = word;
-        lineWidth = wordWidth;
-      } else {
-        if (lineWidth != 0) {
-          lines.push_back(line);
-          line.clear();
-          lineWidth = 0;
-        }
-        for (wchar_t c : word) {  // a word wider than the box is cut into pieces
-          if (lineWidth + columnsOf(c) > width && lineWidth != 0) {
-            lines.push_back(line);
-            line.clear();
-            lineWidth = 0;
-          }
-          line += c;
-          lineWidth += columnsOf(c);
-        }
-      }
-      i = wordEnd + 1;
-    }
-    lines.push_back(line);
-    if (end == std::wstring::npos) break;
-    start = end + 1;
+std::wstring wide(std::u32string_view s) { return std::wstring(s.begin(), s.end()); }
+
+void put(int row, int column, std::u32string_view text, attr_t attributes) {
+  attron(attributes);
+  std::wstring w = wide(text);
+  mvaddnwstr(row, column, w.c_str(), static_cast<int>(w.size()));
+  attroff(attributes);
+}
+
+void frame(const DialogLayout& box) {
+  const int top = box.top, left = box.left, height = box.height, width = box.width;
+  mvaddch(top, left, ACS_ULCORNER);
+  mvhline(top, left + 1, ACS_HLINE, width - 2);
+  mvaddch(top, left + width - 1, ACS_URCORNER);
+  mvvline(top + 1, left, ACS_VLINE, height - 2);
+  mvvline(top + 1, left + width - 1, ACS_VLINE, height - 2);
+  mvaddch(top + height - 1, left, ACS_LLCORNER);
+  mvhline(top + height - 1, left + 1, ACS_HLINE, width - 2);
+  mvaddch(top + height - 1, left + width - 1, ACS_LRCORNER);
+}
+
+// The frame and the lines every layout has; false when only the notice showed.
+bool drawBox(const DialogLayout& layout) {
+  erase();
+  if (!layout.tooSmall) frame(layout);
+  // Terminals without dim (vt100) show the hint plain.
+  for (const PlacedLine& line : layout.lines) {
+    attr_t attributes = line.style == LineStyle::Title ? A_BOLD : line.style == LineStyle::Hint ? A_DIM : A_NORMAL;
+    put(line.row, line.column, line.text, attributes);
   }
-  return lines;
+  return !layout.tooSmall;
 }
 
 // ---- Terminal session --------------------------------------------------
 
-/// Owns the ncurses screen on the controlling terminal for one alert. Puts
-/// back the terminal modes, the signal handlers and the character locale on
-/// destruction, however the alert ends.
+// Writes `bytes` to the terminal straight away, outside ncurses' buffer.
+void writeToTerminal(FILE* tty, std::string_view bytes) {
+  std::fflush(tty);
+  (void)!::write(::fileno(tty), bytes.data(), bytes.size());
+}
+
+// The device number of the terminal behind `fd`. A descriptor opened
+// through /dev/tty reports /dev/tty's own number to fstat; TIOCGDEV names
+// the terminal it stands for (/dev/pts/3), which the standard streams show.
+std::optional<dev_t> terminalDevice(int fd) {
+#ifdef TIOCGDEV
+  unsigned int device = 0;
+  if (::ioctl(fd, TIOCGDEV, &device) == 0) return makedev(major(device), minor(device));
+#endif
+  struct stat st {};
+  if (::fstat(fd, &st) == 0) return st.st_rdev;
+  return std::nullopt;
+}
+
+/// Owns the ncurses screen on the controlling terminal. Puts back the
+/// terminal modes, bracketed paste, the signal handlers and the character
+/// locale on destruction, however the run ends.
 class TerminalSession {
  public:
   TerminalSession() {
@@ -181,17 +137,22 @@ class TerminalSession {
     tty_ = std::fopen("/dev/tty", "r+e");
     if (tty_ != nullptr) screen_ = newterm(nullptr, tty_, tty_);
     if (screen_ == nullptr) return;
+    setDialogScreenDevice(terminalDevice(::fileno(tty_)));
+    set_escdelay(kEscapeDelayMilliseconds);
     cbreak();
     noecho();
     nonl();
     keypad(stdscr, TRUE);
-    wtimeout(stdscr, kPollMilliseconds);
+    // Pasted text arrives marked, so that a pasted Tab or line break is text.
+    writeToTerminal(tty_, kBracketedPasteOn);
   }
 
   ~TerminalSession() {
     if (screen_ != nullptr) {
+      writeToTerminal(tty_, kBracketedPasteOff);
       if (!isendwin()) endwin();
       delscreen(screen_);
+      setDialogScreenDevice(std::nullopt);
     }
     if (tty_ != nullptr) std::fclose(tty_);
     std::setlocale(LC_CTYPE, savedLocale_.c_str());
@@ -213,7 +174,7 @@ class TerminalSession {
 };
 
 // Ends the process by `signal` as if no handler had been installed.
-void reraise(int signal) {
+[[noreturn]] void reraise(int signal) {
   struct sigaction defaults {};
   defaults.sa_handler = SIG_DFL;
   sigemptyset(&defaults.sa_mask);
@@ -223,79 +184,138 @@ void reraise(int signal) {
   sigaddset(&unblock, signal);
   ::sigprocmask(SIG_UNBLOCK, &unblock, nullptr);
   std::raise(signal);
+  std::_Exit(128 + signal);  // only if the signal did not end the process
+}
+
+// One read from the terminal: a key the decoder should see, a resize, or nothing.
+struct Input {
+  enum class Kind { Nothing, Key, Resize } kind = Kind::Nothing;
+  KeyInput key;
+};
+
+NamedKey nameOf(wint_t code) {
+  switch (code) {
+    case KEY_ENTER: return NamedKey::Enter;
+    case KEY_BTAB: return NamedKey::BackTab;
+    case KEY_BACKSPACE: return NamedKey::Backspace;
+    case KEY_DC: return NamedKey::Delete;
+    case KEY_LEFT: return NamedKey::Left;
+    case KEY_RIGHT: return NamedKey::Right;
+    case KEY_UP: return NamedKey::Up;
+    case KEY_DOWN: return NamedKey::Down;
+    case KEY_HOME:
+    case KEY_FIND: return NamedKey::Home;  // vt220-style keyboards send Find for Home
+    case KEY_END:
+    case KEY_SELECT: return NamedKey::End;
+    default: return NamedKey::Other;
+  }
+}
+
+Input readInput(int milliseconds) {
+  wtimeout(stdscr, milliseconds);
+  wint_t key = 0;
+  int status = get_wch(&key);
+  Input input;
+  if (status == ERR) return input;
+  if (status == KEY_CODE_YES && key == KEY_RESIZE) {
+    input.kind = Input::Kind::Resize;
+    return input;
+  }
+  input.kind = Input::Kind::Key;
+  if (status == KEY_CODE_YES) {
+    input.key.named = nameOf(key);
+  } else {
+    input.key.codePoint = static_cast<char32_t>(key);
+  }
+  return input;
 }
 
 // ---- The alert box -----------------------------------------------------
 
 constexpr int kField = -1;  // focus value while the text field has the keyboard
 
-/// One alert on screen: what it shows, where the keyboard is, the field's text.
+/// One alert on screen: what it shows, where the keyboard is, the field.
 class AlertBox {
  public:
-  explicit AlertBox(const Alert& alert)
-      : message_(printable(widen(alert.messageText))), informative_(printable(widen(alert.informativeText))) {
-    for (const std::string& title : alert.buttons) buttons_.push_back(printable(widen(title)));
-    if (buttons_.empty()) buttons_.push_back(L"OK");  // as the platform's alert does
-    if (alert.field) {
-      hasField_ = true;
-      placeholder_ = printable(widen(alert.field->placeholder));
-      text_ = widen(alert.field->text);
-      std::erase_if(text_, [](wchar_t c) { return c < 0x20 || c == 0x7F; });
-      cursor_ = text_.size();
+  explicit AlertBox(const Alert& alert) {
+    texts_.title = printable(alert.messageText, false);
+    texts_.body = printable(alert.informativeText, true);
+    std::vector<std::u32string> names;
+    for (const std::string& title : alert.buttons) names.push_back(printable(title, false));
+    if (names.empty()) names.push_back(U"OK");  // as the platform's alert does
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      texts_.buttons.push_back((i == 0 ? U"< " : U"[ ") + names[i] + (i == 0 ? U" >" : U" ]"));
     }
-    focus_ = hasField_ ? kField : 0;
+    if (alert.field) {
+      texts_.hasField = true;
+      placeholder_ = printable(alert.field->placeholder, false);
+      field_ = TextField(decodeUtf8Lossy(alert.field->text));
+    }
+    buttonCount_ = static_cast<int>(names.size());
+    focus_ = texts_.hasField ? kField : 0;
+    // Esc answers with the second button, as on a Mac; a lone button is also the way out.
+    const std::u32string& out = names.size() > 1 ? names[1] : names[0];
+    const bool canMove = buttonCount_ + (texts_.hasField ? 1 : 0) > 1;
+    if (canMove) texts_.hints.push_back(U"Tab move \u00B7 Enter choose \u00B7 Esc " + out);
+    if (!canMove) texts_.hints.push_back(U"Enter choose \u00B7 Esc " + out);
+    if (canMove) texts_.hints.push_back(U"Tab \u00B7 Enter \u00B7 Esc " + out);
+    texts_.hints.push_back(U"Esc " + out);
   }
 
-  /// Reacts to one key; returns the index of the button activated, if any.
-  std::optional<int> press(int status, wint_t key) {
-    const int last = static_cast<int>(buttons_.size()) - 1;
-    bool enter = key == L'\n' || key == L'\r' || (status == KEY_CODE_YES && key == KEY_ENTER);
-    if (enter) return focus_ == kField ? 0 : focus_;
-    if (status == OK && key == L'\t') {
-      focus_ = focus_ == last ? (hasField_ ? kField : 0) : focus_ + 1;
+  /// Reacts to one key; returns the index of the button chosen, if any.
+  std::optional<int> press(const Key& key) {
+    const int last = buttonCount_ - 1;
+    if (key.pasted) {
+      // Pasted text only ever goes into a field; it never presses anything.
+      if (texts_.hasField) {
+        focus_ = kField;
+        field_.insert(key.codePoint);
+      }
       return std::nullopt;
     }
-    if (status == KEY_CODE_YES && key == KEY_BTAB) {
-      focus_ = focus_ == kField ? last : focus_ == 0 ? (hasField_ ? kField : last) : focus_ - 1;
-      return std::nullopt;
+    switch (key.action) {
+      case KeyAction::Enter: return focus_ == kField ? 0 : focus_;
+      case KeyAction::Escape: return buttonCount_ > 1 ? 1 : 0;
+      case KeyAction::Tab:
+        focus_ = focus_ == last ? (texts_.hasField ? kField : 0) : focus_ + 1;
+        return std::nullopt;
+      case KeyAction::BackTab:
+        focus_ = focus_ == kField ? last : focus_ == 0 ? (texts_.hasField ? kField : last) : focus_ - 1;
+        return std::nullopt;
+      case KeyAction::Character:
+        if (focus_ != kField && key.codePoint == U' ') return focus_;
+        // Typing while a button has focus goes to the field, not nowhere.
+        if (!texts_.hasField) return std::nullopt;
+        focus_ = kField;
+        field_.insert(key.codePoint);
+        return std::nullopt;
+      default: break;
     }
     if (focus_ == kField) {
-      edit(status, key);
-      return std::nullopt;
+      edit(key.action);
+    } else if (key.action == KeyAction::Left || key.action == KeyAction::Up) {
+      focus_ = std::max(focus_ - 1, 0);
+    } else if (key.action == KeyAction::Right || key.action == KeyAction::Down) {
+      focus_ = std::min(focus_ + 1, last);
     }
-    if (status == OK && key == L' ') return focus_;
-    if (status == KEY_CODE_YES && key == KEY_LEFT) focus_ = std::max(focus_ - 1, 0);
-    if (status == KEY_CODE_YES && key == KEY_RIGHT) focus_ = std::min(focus_ + 1, last);
     return std::nullopt;
   }
 
-  void draw() {
-    erase();
-    const int width = std::min(COLS, kMaxBoxWidth);
-    const int inner = std::max(width - 4, 1);
-    std::vector<std::wstring> message = wrap(message_, inner);
-    std::vector<std::wstring> informative = informative_.empty() ? std::vector<std::wstring>{}
-                                                                 : wrap(informative_, inner);
-    // Rows: borders, message, blank, informative + blank, field + blank, buttons.
-    int fixed = 2 + static_cast<int>(message.size()) + 1 + (informative.empty() ? 0 : 1) +
-                (hasField_ ? 2 : 0) + 1;
-    int shown = std::clamp(LINES - fixed, 0, static_cast<int>(informative.size()));
-    const int height = fixed + shown;
-    const int top = std::max((LINES - height) / 2, 0);
-    const int left = std::max((COLS - width) / 2, 0);
-
-    frame(top, left, height, width);
-    int row = top + 1;
-    for (const std::wstring& line : message) put(row++, left + 2, line, inner, A_BOLD);
-    ++row;
-    for (int i = 0; i < shown; ++i) put(row++, left + 2, informative[i], inner, A_NORMAL);
-    if (shown > 0) ++row;
-    int cursorRow = -1, cursorColumn = -1;
-    if (hasField_) {
-      fieldRow(row, left + 2, inner, cursorRow, cursorColumn);
-      row += 2;
+  /// Draws the alert, or the request for a larger terminal; false for the latter.
+  bool draw() {
+    DialogLayout layout = layOutDialog(texts_, COLS, LINES);
+    if (!drawBox(layout)) {
+      curs_set(0);
+      refresh();
+      return false;
     }
-    buttonRow(row, left + 2, inner);
+    int cursorRow = -1, cursorColumn = -1;
+    if (layout.field) drawField(*layout.field, cursorRow, cursorColumn);
+    for (std::size_t i = 0; i < layout.buttons.size(); ++i) {
+      const PlacedButton& button = layout.buttons[i];
+      attr_t attributes = (i == 0 ? A_BOLD : A_NORMAL) | (focus_ == static_cast<int>(i) ? A_REVERSE : A_NORMAL);
+      put(button.row, button.column, button.label, attributes);
+    }
     if (focus_ == kField && cursorRow >= 0) {
       curs_set(1);
       move(cursorRow, cursorColumn);
@@ -303,110 +323,60 @@ class AlertBox {
       curs_set(0);
     }
     refresh();
+    return true;
   }
 
-  std::string fieldText() const { return narrow(text_); }
+  std::string fieldText() const { return encodeUtf8(field_.text()); }
 
  private:
-  void edit(int status, wint_t key) {
-    if (status == OK) {
-      if (key == kCtrlU) {
-        text_.clear();
-        cursor_ = 0;
-      } else if (key == 0x7F || key == 0x08) {
-        eraseBefore();
-      } else if (key >= 0x20 && std::iswprint(key)) {
-        text_.insert(cursor_++, 1, static_cast<wchar_t>(key));
-      }
-      return;
-    }
-    switch (key) {
-      case KEY_BACKSPACE: eraseBefore(); break;
-      case KEY_DC: if (cursor_ < text_.size()) text_.erase(cursor_, 1); break;
-      case KEY_LEFT: if (cursor_ > 0) --cursor_; break;
-      case KEY_RIGHT: if (cursor_ < text_.size()) ++cursor_; break;
-      case KEY_HOME: cursor_ = 0; break;
-      case KEY_END: cursor_ = text_.size(); break;
+  void edit(KeyAction action) {
+    switch (action) {
+      case KeyAction::Backspace: field_.backspace(); break;
+      case KeyAction::Delete: field_.deleteForward(); break;
+      case KeyAction::Left: field_.moveLeft(); break;
+      case KeyAction::Right: field_.moveRight(); break;
+      case KeyAction::Home: field_.moveToStart(); break;
+      case KeyAction::End: field_.moveToEnd(); break;
+      case KeyAction::KillToEnd: field_.killToEnd(); break;
+      case KeyAction::DeleteWordBackward: field_.deleteWordBackward(); break;
+      case KeyAction::ClearField: field_.clear(); break;
       default: break;
     }
   }
 
-  void eraseBefore() {
-    if (cursor_ > 0) text_.erase(--cursor_, 1);
-  }
-
-  void frame(int top, int left, int height, int width) {
-    mvaddch(top, left, ACS_ULCORNER);
-    mvhline(top, left + 1, ACS_HLINE, width - 2);
-    mvaddch(top, left + width - 1, ACS_URCORNER);
-    mvvline(top + 1, left, ACS_VLINE, height - 2);
-    mvvline(top + 1, left + width - 1, ACS_VLINE, height - 2);
-    mvaddch(top + height - 1, left, ACS_LLCORNER);
-    mvhline(top + height - 1, left + 1, ACS_HLINE, width - 2);
-    mvaddch(top + height - 1, left + width - 1, ACS_LRCORNER);
-  }
-
-  // Draws as much of `s` as fits in `columns`; returns the columns used.
-  static int put(int row, int column, std::wstring_view s, int columns, attr_t attributes) {
-    int used = 0;
-    std::size_t count = 0;
-    while (count < s.size() && used + columnsOf(s[count]) <= columns) used += columnsOf(s[count++]);
-    attron(attributes);
-    mvaddnwstr(row, column, std::wstring(s.substr(0, count)).c_str(), static_cast<int>(count));
-    attroff(attributes);
-    return used;
-  }
-
-  void fieldRow(int row, int column, int width, int& cursorRow, int& cursorColumn) {
+  void drawField(const PlacedField& place, int& cursorRow, int& cursorColumn) {
     attron(A_UNDERLINE);
-    mvhline(row, column, ' ', width);
+    mvhline(place.row, place.column, ' ', place.width);
     attroff(A_UNDERLINE);
-    // Scroll sideways so that the cursor stays inside the field.
-    scroll_ = std::min(scroll_, cursor_);
-    if (text_.empty()) {
-      put(row, column, placeholder_, width, A_DIM | A_UNDERLINE);
-    } else {
-      while (scroll_ < cursor_ &&
-             columnsOf(std::wstring_view(text_).substr(scroll_, cursor_ - scroll_)) > width - 1) {
-        ++scroll_;
-      }
-      put(row, column, std::wstring_view(text_).substr(scroll_), width, A_UNDERLINE);
+    cursorRow = place.row;
+    if (field_.text().empty()) {
+      // Where dim cannot be shown (vt100) the placeholder must still not
+      // look like typed text.
+      bool dims = (termattrs() & A_DIM) != 0;
+      std::u32string shown = dims ? placeholder_ : U"(" + placeholder_ + U")";
+      put(place.row, place.column, shortenToColumns(shown, place.width - 1), A_UNDERLINE | (dims ? A_DIM : A_NORMAL));
+      cursorColumn = place.column;
+      return;
     }
-    cursorRow = row;
-    cursorColumn = column + columnsOf(std::wstring_view(text_).substr(scroll_, cursor_ - scroll_));
+    TextField::View view = field_.view(place.width);
+    int column = place.column;
+    if (view.hiddenBefore) put(place.row, column++, U"\u2026", A_UNDERLINE | A_BOLD);
+    put(place.row, column, std::u32string_view(field_.text()).substr(view.begin, view.end - view.begin), A_UNDERLINE);
+    if (view.hiddenAfter) put(place.row, place.column + place.width - 1, U"\u2026", A_UNDERLINE | A_BOLD);
+    cursorColumn = place.column + std::max(view.cursorColumn, 0);
   }
 
-  // Buttons in order, right-aligned; the default one in angle brackets and
-  // bold, the focused one in reverse video.
-  void buttonRow(int row, int column, int width) {
-    std::vector<std::wstring> labels;
-    int total = 0;
-    for (std::size_t i = 0; i < buttons_.size(); ++i) {
-      labels.push_back((i == 0 ? L"< " : L"[ ") + buttons_[i] + (i == 0 ? L" >" : L" ]"));
-      total += columnsOf(labels.back()) + (i ? 2 : 0);
-    }
-    int x = column + std::max(width - total, 0);
-    for (std::size_t i = 0; i < labels.size(); ++i) {
-      attr_t attributes = (i == 0 ? A_BOLD : A_NORMAL) | (focus_ == static_cast<int>(i) ? A_REVERSE : A_NORMAL);
-      int room = column + width - x;
-      if (room <= 0) break;
-      x += put(row, x, labels[i], room, attributes) + 2;
-    }
-  }
-
-  std::wstring message_;
-  std::wstring informative_;
-  std::vector<std::wstring> buttons_;  // never empty
-  bool hasField_ = false;
-  std::wstring placeholder_;
-  std::wstring text_;        // the field's text
-  std::size_t cursor_ = 0;   // insertion point in text_, 0 … text_.size()
-  std::size_t scroll_ = 0;   // first character of text_ drawn, ≤ cursor_
-  int focus_ = 0;            // kField or a button index
+  DialogTexts texts_;
+  std::u32string placeholder_;
+  TextField field_;
+  int buttonCount_ = 1;  // at least one
+  int focus_ = 0;        // kField or a button index
 };
 
 class TerminalDialogBackend final : public DialogBackend {
  public:
+  ~TerminalDialogBackend() override { endSession(); }
+
   std::optional<std::string> unavailableReason() override {
     int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return "no terminal to ask on";
@@ -423,34 +393,108 @@ class TerminalDialogBackend final : public DialogBackend {
 
   AlertResult runModal(const Alert& alert) override {
     AlertResult result;
-    int signal = 0;
-    {
-      TerminalSession session;
-      if (!session.ok()) return result;
-      AlertBox box(alert);
-      box.draw();
-      for (;;) {
-        wint_t key = 0;
-        int status = get_wch(&key);
-        if (caughtSignal != 0) {
-          signal = caughtSignal;
-          break;
+    if (!open()) return result;
+    status_.reset();
+    AlertBox box(alert);
+    bool shown = box.draw();
+    // Keys typed before the alert was on screen must not answer it; flushinp
+    // also empties ncurses' own read-ahead, which tcflush would not reach.
+    flushinp();
+    decoder_.reset();
+    for (;;) {
+      const int wait = decoder_.inPaste()       ? kPasteQuietMilliseconds
+                       : decoder_.midSequence() ? kSequenceGapMilliseconds
+                                                : kPollMilliseconds;
+      Input input = readInput(wait);
+      stopIfInterrupted();
+      std::optional<Key> key;
+      if (input.kind == Input::Kind::Resize) {
+        bool wasShown = shown;
+        shown = box.draw();
+        if (shown && !wasShown) {  // nothing typed at the notice counts
+          flushinp();
+          decoder_.reset();
         }
-        if (status == ERR) continue;
-        if (status == KEY_CODE_YES && key == KEY_RESIZE) {
-          clear();
-        } else if (std::optional<int> button = box.press(status, key)) {
-          result.response = kFirstButtonResponse + *button;
-          result.fieldText = box.fieldText();
-          break;
-        }
-        box.draw();
+        continue;
       }
+      if (input.kind == Input::Kind::Nothing) {
+        if (!decoder_.midSequence()) continue;
+        key = decoder_.noMoreInput();
+      } else {
+        key = decoder_.feed(input.key);
+      }
+      // While only the notice shows, the alert is not seen: no key answers it.
+      if (!key || !shown) continue;
+      if (std::optional<int> button = box.press(*key)) {
+        result.response = kFirstButtonResponse + *button;
+        result.fieldText = box.fieldText();
+        return result;
+      }
+      box.draw();
     }
-    // The terminal is back to normal here; end the way the signal asked.
-    if (signal != 0) reraise(signal);
-    return result;
   }
+
+  void showStatus(const std::string& text) override {
+    if (!open()) return;
+    status_ = printable(text, false);
+    drawStatus();
+  }
+
+  bool keepWaiting() override {
+    stopIfInterrupted();
+    if (!session_) return true;
+    bool cancelled = false;
+    for (;;) {
+      Input input = readInput(0);
+      stopIfInterrupted();
+      std::optional<Key> key;
+      if (input.kind == Input::Kind::Resize) {
+        drawStatus();
+        continue;
+      }
+      if (input.kind == Input::Kind::Nothing) {
+        if (!decoder_.midSequence()) break;
+        key = decoder_.noMoreInput();
+      } else {
+        key = decoder_.feed(input.key);
+      }
+      if (key && key->action == KeyAction::Escape && !key->pasted) cancelled = true;
+    }
+    return !cancelled;
+  }
+
+  void stopIfInterrupted() override {
+    if (caughtSignal == 0 || !session_) return;
+    const int signal = caughtSignal;
+    endSession();
+    // The terminal is back to normal here; end the way the signal asked.
+    reraise(signal);
+  }
+
+  void endSession() override {
+    session_.reset();
+    status_.reset();
+  }
+
+ private:
+  bool open() {
+    if (session_) return true;
+    session_ = std::make_unique<TerminalSession>();
+    if (session_->ok()) return true;
+    session_.reset();
+    return false;
+  }
+
+  void drawStatus() {
+    if (!status_) return;
+    drawBox(layOutStatus(*status_, COLS, LINES));
+    curs_set(0);
+    refresh();
+  }
+
+  std::unique_ptr<TerminalSession> session_;  // the screen, from the first alert to endSession()
+  std::optional<std::u32string> status_;      // shown while no alert is
+  KeyDecoder decoder_;
 };
 
 }  // namespace

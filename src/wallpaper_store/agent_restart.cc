@@ -1,6 +1,5 @@
 #include "wallpaper_store/agent_restart.h"
 
-#include <chrono>
 #include <stdexcept>
 #include <thread>
 #include <utility>
@@ -14,21 +13,21 @@
 namespace zeph {
 namespace {
 
-// The agent can write its in-memory state back over the store when it
-// quits; the pause gives it time to do so before the store is counted again.
-constexpr std::chrono::duration<double> kAgentPause{1.5};
-
 ScopedAgentRestart* installedRestart = nullptr;  // set only by ScopedAgentRestart
 
 }  // namespace
 
-void restartAgent() {
+void restartAgent(const AgentPause& pause) {
   if (installedRestart != nullptr) {
     (*installedRestart)();
     return;
   }
   run(ZEPH_KILLALL_PROGRAM, {"WallpaperAgent"});  // no agent running is fine
-  std::this_thread::sleep_for(kAgentPause);
+  if (pause) {
+    pause(kAgentPause);
+  } else {
+    std::this_thread::sleep_for(kAgentPause);
+  }
 }
 
 ScopedAgentRestart::ScopedAgentRestart(std::function<void()> replacement)

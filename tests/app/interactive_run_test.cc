@@ -111,6 +111,38 @@ TEST(InteractiveRun, NobodyToAskStopsBeforeAnythingChanges) {
   EXPECT_EQ(counting.applied, 0);
 }
 
+TEST(InteractiveRun, SaysInstallingWhileTheApplySequenceRuns) {
+  CountingSteps counting;
+  ScriptedDialog dialog({press(0), press(1)});
+  std::vector<std::string> seenDuringApply;
+  InteractiveSteps steps = counting.steps();
+  steps.applyEverything = [&]() -> std::int64_t {
+    seenDuringApply = dialog.events();
+    return 1;
+  };
+  EXPECT_EQ(runInteractive(steps), 0);
+  EXPECT_EQ(seenDuringApply, (std::vector<std::string>{"alert: Put zeph\u00B0 on every screen?",
+                                                       "status: Installing\u2026"}));
+  EXPECT_EQ(dialog.events().back(), "alert: zeph\u00B0 is ready");
+  // The screen is put back once, at the end of the run.
+  EXPECT_EQ(dialog.sessionsEnded(), 1);
+}
+
+TEST(InteractiveRun, ScreenStaysUpForTheFailureAlertWhichEndsIt) {
+  CountingSteps counting;
+  counting.applyFails = true;
+  ScriptedDialog dialog({press(0), press(0)});
+  try {
+    runInteractive(counting.steps());
+    ADD_FAILURE() << "the apply error did not reach the caller";
+  } catch (const InstallerError& e) {
+    EXPECT_EQ(dialog.sessionsEnded(), 0);
+    showFailureAlert(e.what());
+  }
+  EXPECT_EQ(dialog.events().back(), "alert: Something went wrong");
+  EXPECT_EQ(dialog.sessionsEnded(), 1);
+}
+
 TEST(FailureAlert, ShowsTheMessageUnchangedWithTheDefaultButton) {
   ScriptedDialog dialog({press(0)});
   ::testing::internal::CaptureStderr();

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -227,6 +228,49 @@ TEST_F(LocationSetup, SkippedPromptAfterFailedLookupReportsNone) {
   EXPECT_EQ(runLocationSetup(ipFrom(ipService)), std::nullopt);
   EXPECT_EQ(dialog.shown().size(), 1u);
   EXPECT_FALSE(stored("manualLatitude"));
+}
+
+}  // namespace
+}  // namespace zeph
+
+namespace zeph {
+namespace {
+
+using LookupStatus = LocationFlowTest;
+
+TEST_F(LookupStatus, EachLookupSaysWhatItWaitsFor) {
+  LoopbackHttpServer ipService(ScriptedReply{.body = R"({"latitude":59.91,"longitude":10.75,"city":"Oslo"})"});
+  ScriptedDialog dialog({press(1), testing::typeAndConfirm("  52.52, 13.405 ")});
+  LocationLookups lookups = ipFrom(ipService);
+  EXPECT_EQ(runLocationSetup(lookups), "52.52, 13.405");
+  EXPECT_EQ(dialog.events(), (std::vector<std::string>{"status: Looking up your location\u2026",
+                                                       "alert: Show weather for Oslo?", "alert: " + std::string(kPromptMessage),
+                                                       "status: Looking up \u201C52.52, 13.405\u201D\u2026"}));
+}
+
+TEST_F(LookupStatus, EscDuringAHangingLookupCountsAsNotFound) {
+  // A service that never answers would hold the prompt for ten seconds.
+  ScriptedReply silence;
+  silence.neverAnswer = true;
+  LoopbackHttpServer search(silence);
+  ScriptedDialog dialog({typeAndConfirm("Oslo"), press(1)});
+  dialog.pressEscDuringWaits();
+  const std::string url = search.origin() + "/search";
+  auto started = std::chrono::steady_clock::now();
+  EXPECT_FALSE(askForCity("", [&](const std::string& q) { return detail::geocodeWith(url, q); }));
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+  EXPECT_GE(dialog.waitChecks(), 1);
+  ASSERT_EQ(dialog.shown().size(), 2u);
+  EXPECT_EQ(dialog.shown()[1].messageText, "Couldn't find \u201COslo\u201D");
+  EXPECT_FALSE(stored("manualLatitude"));
+}
+
+TEST_F(LookupStatus, WaitChecksDoNotCutAnAnsweringLookupShort) {
+  LoopbackHttpServer ipService(testing::delayedReply(R"({"latitude":59.91,"longitude":10.75,"city":"Oslo"})",
+                                            std::chrono::milliseconds(300)));
+  ScriptedDialog dialog({press(0)});
+  EXPECT_EQ(runLocationSetup(ipFrom(ipService)), "Oslo");
+  EXPECT_GE(dialog.waitChecks(), 2);  // looked at the keyboard while it waited
 }
 
 }  // namespace

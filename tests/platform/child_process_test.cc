@@ -2,6 +2,7 @@
 #include <signal.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -114,6 +115,61 @@ TEST(Run, ChildStartsWithNoSignalBlockedOrIgnored) {
   ASSERT_NE(ignored, std::string::npos);
   EXPECT_EQ(std::stoull(masks.substr(blocked + 7), nullptr, 16) & (1ull << (SIGTERM - 1)), 0u) << masks;
   EXPECT_EQ(std::stoull(masks.substr(ignored + 7), nullptr, 16) & (1ull << (SIGPIPE - 1)), 0u) << masks;
+}
+
+// What the child prints while the dialogs are drawn on a pseudo-terminal
+// standing in for the user's screen: `screenShown` says whether the screen is up.
+struct ScreenOutput {
+  std::string onScreen;  // what reached the terminal
+  std::string inFile;    // what reached standard error, a file
+};
+
+ScreenOutput outputWhileDialogsShow(bool screenShown) {
+  Sandbox box;
+  std::string errPath = (box.path() / "err").string();
+  int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  EXPECT_GE(master, 0);
+  ::grantpt(master);
+  ::unlockpt(master);
+  int terminal = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+  int file = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  struct stat st {};
+  ::fstat(terminal, &st);
+
+  std::fflush(stdout);
+  std::fflush(stderr);
+  int savedOut = ::dup(STDOUT_FILENO), savedErr = ::dup(STDERR_FILENO);
+  ::dup2(terminal, STDOUT_FILENO);
+  ::dup2(file, STDERR_FILENO);
+  if (screenShown) setDialogScreenDevice(st.st_rdev);
+  int status = run("/bin/sh", {"-c", "echo 'WallpaperAgent: no process found'; echo to-stderr >&2"});
+  setDialogScreenDevice(std::nullopt);
+  ::dup2(savedOut, STDOUT_FILENO);
+  ::dup2(savedErr, STDERR_FILENO);
+  ::close(savedOut);
+  ::close(savedErr);
+  EXPECT_EQ(status, 0);
+
+  ScreenOutput output;
+  ::fcntl(master, F_SETFL, O_NONBLOCK);
+  char buffer[256];
+  for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;) output.onScreen.append(buffer, n);
+  ::close(terminal);
+  ::close(master);
+  ::close(file);
+  output.inFile = readText(errPath);
+  return output;
+}
+
+TEST(Run, RegressionChildOutputNeverScribblesOverTheDialogScreen) {
+  ScreenOutput shown = outputWhileDialogsShow(true);
+  EXPECT_EQ(shown.onScreen, "");
+  EXPECT_EQ(shown.inFile, "to-stderr\n");  // not the screen: still the installer's own
+
+  // Without a dialog screen the terminal gets it, as before.
+  ScreenOutput plain = outputWhileDialogsShow(false);
+  EXPECT_NE(plain.onScreen.find("WallpaperAgent: no process found"), std::string::npos);
+  EXPECT_EQ(plain.inFile, "to-stderr\n");
 }
 
 }  // namespace

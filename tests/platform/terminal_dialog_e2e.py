@@ -13,6 +13,7 @@ Usage: terminal_dialog_e2e.py <path to zeph-installer>
 import os
 import plistlib
 import shlex
+import socket
 import subprocess
 import sys
 import tempfile
@@ -34,7 +35,10 @@ def check(condition, what):
 class Session:
     """One installer run in its own tmux server, in a fresh home."""
 
-    def __init__(self, name, env=None, width=90, height=30):
+    def __init__(self, name, env=None, width=90, height=30, delay=0, stderr_to_terminal=False):
+        """`delay` seconds pass before the installer starts (keys typed then
+        are queued for it); `stderr_to_terminal` leaves standard error on the
+        pane, where child programs' messages would land."""
         self.name = name
         self.dir = tempfile.mkdtemp(prefix="zeph-e2e-")
         self.home = os.path.join(self.dir, "home")
@@ -42,14 +46,26 @@ class Session:
         self.socket = os.path.join(self.dir, "tmux.sock")
         self.status_file = os.path.join(self.dir, "status")
         self.stty_file = os.path.join(self.dir, "stty")
+        self.stty_before_file = os.path.join(self.dir, "stty-before")
         variables = {"HOME": self.home, "LANG": "C.UTF-8", **NO_NETWORK, **(env or {})}
         assignments = " ".join(f"{k}={shlex.quote(v)}" for k, v in variables.items())
-        script = (f"env {assignments} {shlex.quote(INSTALLER)} 2>{shlex.quote(self.dir)}/stderr; "
+        stderr = "" if stderr_to_terminal else f"2>{shlex.quote(self.dir)}/stderr"
+        if stderr_to_terminal:
+            open(os.path.join(self.dir, "stderr"), "w").close()
+        # Ctrl-C and Ctrl-\\ reach the whole foreground group: the shell waits
+        # them out (a trap resets to the default in the installer); SIGQUIT
+        # must not leave a core file behind.
+        script = ("trap : INT QUIT; ulimit -c 0; "
+                  f"stty -a > {shlex.quote(self.stty_before_file)}; "
+                  f"sleep {delay}; "
+                  f"env {assignments} {shlex.quote(INSTALLER)} {stderr}; "
                   f"echo $? > {shlex.quote(self.status_file)}.part; "
                   f"stty -a > {shlex.quote(self.stty_file)}; "
                   f"mv {shlex.quote(self.status_file)}.part {shlex.quote(self.status_file)}; "
                   "sleep 600")
         self.tmux("new-session", "-d", "-x", str(width), "-y", str(height), "sh", "-c", script)
+        # Esc reaches the installer at once, as from a terminal emulator.
+        self.tmux("set-option", "-s", "escape-time", "0")
 
     def tmux(self, *args):
         return subprocess.run(["tmux", "-S", self.socket, "-f", "/dev/null", *args],
@@ -63,6 +79,23 @@ class Session:
 
     def type(self, text):
         self.tmux("send-keys", "-l", text)
+
+    def paste(self, text):
+        """Pastes `text` as a terminal emulator does, bracketed when asked for."""
+        self.tmux("set-buffer", "--", text)
+        self.tmux("paste-buffer", "-p", "-r")
+
+    def field_row(self):
+        """The text on the field's row: the row above the buttons' blank row."""
+        lines = self.screen().splitlines()
+        for i, line in enumerate(lines):
+            if "< Use this city >" in line and i >= 2:
+                return lines[i - 2].strip(" │")
+        return None
+
+    def stty_before(self):
+        with open(self.stty_before_file) as f:
+            return f.read()
 
     def wait_for(self, text):
         deadline = time.monotonic() + WAIT_LIMIT
@@ -78,7 +111,7 @@ class Session:
         """Waits until the field reads `text` (and nothing after it on its row)."""
         deadline = time.monotonic() + WAIT_LIMIT
         while time.monotonic() < deadline:
-            if any(line.strip(" │") == text for line in self.screen().splitlines()):
+            if any(field_text(line) == text for line in self.screen().splitlines()):
                 return
             time.sleep(0.1)
         check(False, f"{self.name}: field never read {text!r}; screen was:\n{self.screen()}")
@@ -121,6 +154,15 @@ class Session:
     def close(self):
         subprocess.run(["tmux", "-S", self.socket, "kill-server"], capture_output=True)
         subprocess.run(["rm", "-rf", self.dir])
+
+
+def field_text(line):
+    """A dialog row without its frame: "│", or "x" where the pane keeps
+    line-drawing characters untranslated (xterm's alternate character set)."""
+    line = line.strip()
+    if len(line) >= 2 and line[0] == line[-1] and line[0] in "│x":
+        line = line[1:-1]
+    return line.strip()
 
 
 def modes_restored(stty):
@@ -249,8 +291,215 @@ def no_terminal():
         check(os.listdir(home) == [], "no terminal: home changed")
 
 
+def early_keys_answer_nothing_and_esc_quits():
+    s = Session("early keys", delay=1)
+    try:
+        # Enter twice while the installer is still starting: the confirmation
+        # was never seen, so it must not be answered.
+        s.keys("Enter", "Enter")
+        s.wait_for("Put zeph° on every screen?")
+        time.sleep(1)
+        screen = s.screen()
+        check("Put zeph° on every screen?" in screen, f"early keys: confirmation answered unseen:\n{screen}")
+        check("Tab move · Enter choose · Esc Quit" in screen, f"early keys: key hint:\n{screen}")
+        check(os.listdir(s.home) == [], f"early keys: home changed: {os.listdir(s.home)}")
+        s.keys("Escape")
+        status, stty, _ = s.finished()
+        check(status == 0, f"early keys: Esc exit status {status}")
+        check(os.listdir(s.home) == [], f"early keys: Esc changed the home: {os.listdir(s.home)}")
+        check(stty == s.stty_before(), "early keys: terminal modes changed")
+    finally:
+        s.close()
+
+
+def status_during_the_pause_and_pasted_tab():
+    # Standard error stays on the pane: "killall" finds no agent and says so,
+    # which must not land on the dialog screen.
+    s = Session("status and paste", stderr_to_terminal=True)
+    try:
+        s.wait_for("Put zeph° on every screen?")
+        s.keys("Enter")
+        screen = s.wait_for("Installing…")
+        check("Which city" not in screen, "status: the prompt came before the status")
+        s.keys("Enter")  # typed during the pause: must not answer the prompt
+        s.wait_for("Which city's weather should zeph show?")
+        time.sleep(0.5)
+        screen = s.screen()
+        check("Which city's weather should zeph show?" in screen, f"status: Enter during the pause answered:\n{screen}")
+        check("no process found" not in screen, f"status: child output on the screen:\n{screen}")
+        # A pasted Tab is a space in the field, not a key that moves focus.
+        s.paste("Oslo\tNorway")
+        s.wait_for_field("Oslo Norway")
+        # Typing while a button has focus goes to the field.
+        s.keys("Tab")
+        s.type("!")
+        s.wait_for_field("Oslo Norway!")
+        s.keys("C-w", "C-w")
+        s.wait_for("City name")
+        s.keys("Escape")  # Skip
+        s.wait_for("zeph° is ready")
+        s.keys("Escape")  # Done
+        status, stty, _ = s.finished()
+        check(status == 0, f"status: exit status {status}")
+        check(stty == s.stty_before(), "status: terminal modes changed")
+        check(s.preferences() is None or "manualLatitude" not in s.preferences(), "status: a city was stored")
+    finally:
+        s.close()
+
+
+def home_and_end_under_xterm():
+    s = Session("home and end", env={"TERM": "xterm-256color"})
+    try:
+        s.wait_for("Put zeph° on every screen?")
+        s.keys("Enter")
+        s.wait_for("Which city's weather should zeph show?")
+        s.type("slo")
+        s.keys("Home")
+        s.type("O")
+        s.keys("End")
+        s.type(", Norway")
+        s.keys("Home", "Right", "DC")  # Delete: "Olo, Norway"
+        s.keys("M-b")  # Alt-b: nothing, and never a typed "b"
+        s.wait_for_field("Olo, Norway")
+        s.keys("End", "BSpace")
+        s.wait_for_field("Olo, Norwa")
+    finally:
+        s.close()
+
+
+def vt100_keys_and_placeholder():
+    s = Session("vt100", env={"TERM": "vt100"})
+    try:
+        s.wait_for("Put zeph° on every screen?")
+        s.keys("Enter")
+        screen = s.wait_for("Which city's weather should zeph show?")
+        # No dim on a vt100: the placeholder must not read as typed text.
+        check("(City name)" in screen, f"vt100: placeholder:\n{screen}")
+        s.type("XOslo")
+        s.keys("Home", "DC")
+        s.wait_for_field("Oslo")
+        s.keys("BTab", "Enter")  # Shift-Tab from the field: "Skip"
+        s.wait_for("zeph° is ready")
+        s.keys("Enter")
+        status, stty, _ = s.finished()
+        check(status == 0, f"vt100: exit status {status}")
+        check(s.preferences() is None or "manualLatitude" not in s.preferences(), "vt100: a city was stored")
+    finally:
+        s.close()
+
+
+def long_city_keeps_the_buttons():
+    s = Session("long city", width=80, height=24)
+    try:
+        s.wait_for("Put zeph° on every screen?")
+        s.keys("Enter")
+        s.wait_for("Which city's weather should zeph show?")
+        s.type("x" * 2100)
+        screen = s.wait_for("…")
+        check("< Use this city >" in screen, f"long city: buttons left the prompt:\n{screen}")
+        s.keys("Enter")
+        screen = s.wait_for("Couldn't find “")
+        check("< Try again >" in screen and "[ Skip ]" in screen, f"long city: buttons off screen:\n{screen}")
+        check("…”" in screen, f"long city: title not shortened:\n{screen}")
+        s.keys("Enter")  # Try again: the text comes back, its end in view
+        s.wait_for("Which city's weather should zeph show?")
+        field = s.field_row()
+        check(field is not None and field.startswith("…x"), f"long city: field {field!r}")
+    finally:
+        s.close()
+
+
+def tiny_terminal_waits_for_a_resize():
+    s = Session("tiny", width=20, height=5)
+    try:
+        screen = s.wait_for("Terminal too small")
+        check("Install" not in screen, f"tiny: a cut dialog was drawn:\n{screen}")
+        s.keys("Enter")  # nobody can see the dialog: nothing happens
+        time.sleep(0.3)
+        s.tmux("resize-window", "-x", "80", "-y", "24")
+        screen = s.wait_for("Put zeph° on every screen?")
+        check("< Install >  [ Quit ]" in screen, f"tiny: dialog after resize:\n{screen}")
+        check(os.listdir(s.home) == [], "tiny: a key typed at the notice answered")
+        s.tmux("resize-window", "-x", "30", "-y", "12")
+        s.wait_for("Terminal too small")
+        s.tmux("resize-window", "-x", "40", "-y", "10")
+        screen = s.wait_for("Put zeph° on every screen?")
+        check("< Install >" in screen and "[ Quit ]" in screen, f"tiny: 40x10 dialog:\n{screen}")
+    finally:
+        s.close()
+
+
+def interrupted_while_installing():
+    s = Session("interrupted")
+    try:
+        s.wait_for("Put zeph° on every screen?")
+        s.keys("Enter")
+        s.wait_for("Installing…")
+        s.keys("C-c")
+        status, stty, _ = s.finished()
+        check(status == 128 + 2, f"interrupted: exit status {status} (expected death by SIGINT)")
+        check(stty == s.stty_before(), f"interrupted: terminal modes changed:\n{stty}")
+        check("Installing…" not in s.screen(), "interrupted: status still on screen")
+    finally:
+        s.close()
+
+
+def esc_calls_off_a_hanging_lookup():
+    # A proxy that takes connections and never answers: each lookup would
+    # wait for its whole timeout.
+    silent = socket.socket()
+    silent.bind(("127.0.0.1", 0))
+    silent.listen(8)
+    proxy = f"http://127.0.0.1:{silent.getsockname()[1]}"
+    s = Session("hanging lookup", env={"https_proxy": proxy, "HTTPS_PROXY": proxy})
+    try:
+        s.wait_for("Put zeph° on every screen?")
+        s.keys("Enter")
+        s.wait_for("Looking up your location…")
+        started = time.monotonic()
+        s.keys("Escape")
+        s.wait_for("Which city's weather should zeph show?")
+        check(time.monotonic() - started < 3, "hanging lookup: Esc did not call the lookup off")
+        s.type("Oslo")
+        s.keys("Enter")
+        s.wait_for("Looking up “Oslo”…")
+        s.keys("Escape")
+        screen = s.wait_for("Couldn't find “Oslo”")
+        s.keys("Escape")  # Skip
+        s.wait_for("zeph° is ready")
+        s.keys("Enter")
+        status, stty, _ = s.finished()
+        check(status == 0, f"hanging lookup: exit status {status}")
+        check(stty == s.stty_before(), "hanging lookup: terminal modes changed")
+    finally:
+        s.close()
+        silent.close()
+
+
+def quit_signal_restores_the_terminal():
+    s = Session("sigquit")
+    try:
+        s.wait_for("Put zeph° on every screen?")
+        s.keys("C-\\")
+        status, stty, _ = s.finished()
+        check(status == 128 + 3, f"sigquit: exit status {status} (expected death by SIGQUIT)")
+        check(stty == s.stty_before(), f"sigquit: terminal modes changed:\n{stty}")
+        screen = s.screen()
+        check("Put zeph°" not in screen, f"sigquit: dialog still on screen:\n{screen}")
+        check(os.listdir(s.home) == [], "sigquit: home changed")
+    finally:
+        s.close()
+
+
 for case in (no_terminal, dumb_terminal, declined, terminated_at_the_confirmation,
-             skipped_with_back_tab_and_resized, typed_city_and_done):
+             skipped_with_back_tab_and_resized, typed_city_and_done, early_keys_answer_nothing_and_esc_quits,
+             status_during_the_pause_and_pasted_tab, home_and_end_under_xterm, vt100_keys_and_placeholder,
+             long_city_keeps_the_buttons,
+             tiny_terminal_waits_for_a_resize, quit_signal_restores_the_terminal, interrupted_while_installing,
+             esc_calls_off_a_hanging_lookup):
+    # ZEPH_E2E_ONLY=name,name runs only those cases (while working on one).
+    if os.environ.get("ZEPH_E2E_ONLY") and case.__name__ not in os.environ["ZEPH_E2E_ONLY"].split(","):
+        continue
     case()
 print("failures:", len(failures))
 sys.exit(1 if failures else 0)

@@ -1,10 +1,12 @@
 #ifndef ZEPH_TESTS_SUPPORT_SCRIPTED_DIALOG_H_
 #define ZEPH_TESTS_SUPPORT_SCRIPTED_DIALOG_H_
 
-/// A dialog backend for tests: records every alert it is shown and answers
-/// each from a script, in order, installed for its own lifetime. An alert
-/// beyond the script fails the test and reads as not shown; so does an answer
-/// left unused when it goes, since a test expecting it was wrong about the flow.
+/// A dialog backend for tests: records every alert and status it is shown and
+/// answers each alert from a script, in order, installed for its own lifetime.
+/// An alert beyond the script fails the test and reads as not shown; so does
+/// an answer left unused when it goes, since a test expecting it was wrong
+/// about the flow. Waits under a status go on unless the test makes the user
+/// press Esc.
 
 #include <gtest/gtest.h>
 
@@ -38,6 +40,7 @@ class ScriptedDialog final : public DialogBackend {
 
   AlertResult runModal(const Alert& alert) override {
     shown_.push_back(alert);
+    events_.push_back("alert: " + alert.messageText);
     if (next_ == script_.size()) {
       ADD_FAILURE() << "alert beyond the script: " << alert.messageText;
       return {};
@@ -55,13 +58,36 @@ class ScriptedDialog final : public DialogBackend {
     }
   }
 
+  void showStatus(const std::string& text) override {
+    statuses_.push_back(text);
+    events_.push_back("status: " + text);
+  }
+  bool keepWaiting() override {
+    ++waitChecks_;
+    return !escDuringWaits_;
+  }
+  void endSession() override { ++sessionsEnded_; }
+
+  /// Every later wait under a status is called off, as Esc does.
+  void pressEscDuringWaits() { escDuringWaits_ = true; }
+
   const std::vector<Alert>& shown() const { return shown_; }
+  const std::vector<std::string>& statuses() const { return statuses_; }
+  /// Alerts ("alert: " + message) and statuses ("status: " + text) in the order shown.
+  const std::vector<std::string>& events() const { return events_; }
+  int waitChecks() const { return waitChecks_; }
+  int sessionsEnded() const { return sessionsEnded_; }
 
  private:
   std::vector<ScriptedAnswer> script_;
   std::size_t next_ = 0;  // the answer for the next alert
   std::optional<std::string> unavailable_;
   std::vector<Alert> shown_;
+  std::vector<std::string> statuses_;
+  std::vector<std::string> events_;
+  bool escDuringWaits_ = false;
+  int waitChecks_ = 0;
+  int sessionsEnded_ = 0;
   ScopedDialogBackend scope_;  // installed for this object's lifetime
 };
 
