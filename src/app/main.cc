@@ -3,6 +3,7 @@
 //   zeph-installer --apply   installs without asking and prints one result line
 
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -44,6 +45,9 @@ int runHeadless() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A closed standard output would otherwise end the run silently; the failed
+  // write is reported like any other. Children get SIGPIPE back (child_process.cc).
+  std::signal(SIGPIPE, SIG_IGN);
   bool isHeadless = headlessRequested(argc, argv);
   try {
     std::optional<std::string> home = zeph::currentUserHome();

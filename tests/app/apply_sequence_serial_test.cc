@@ -221,5 +221,21 @@ TEST_F(ApplySequence, ResultLineThatCannotBeWrittenIsAFailure) {
   EXPECT_EQ(zephSlotCount(), kRealisticStoreSlots);  // the install itself stands
 }
 
+TEST_F(ApplySequence, ResultLineToAClosedPipeIsAFailureNotASignal) {
+  // As in `zeph-installer --apply | true`: the reader is gone before the line comes.
+  int pipeFds[2];
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  ::close(pipeFds[0]);
+  RunResult r;
+  {
+    FakeAgent agent(storeFile(home_), "keep", log_);
+    r = testing::runProgram({ZEPH_INSTALLER_PATH, "--apply"}, home_.string(), nullptr, pipeFds[1]);
+  }
+  ::close(pipeFds[1]);
+  EXPECT_EQ(r.status, 1) << "128 + 13 is the run killed by SIGPIPE";
+  EXPECT_NE(r.err.find("error: couldn't print the result: Broken pipe\n"), std::string::npos) << r.err;
+  EXPECT_EQ(zephSlotCount(), kRealisticStoreSlots);  // the install itself stands
+}
+
 }  // namespace
 }  // namespace zeph
