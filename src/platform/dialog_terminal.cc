@@ -8,16 +8,15 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <cwctype>
-#include <langinfo.h>
 #include <string_view>
 
+#include "base/process_locale.h"
 #include "platform/dialog.h"
 
 namespace zeph {
@@ -156,8 +155,8 @@ std::vector<std::wstring> wrap(const std::wstring& text, int width) {
 // ---- Terminal session --------------------------------------------------
 
 /// Owns the ncurses screen on the controlling terminal for one alert. Puts
-/// back the terminal modes, the signal handlers and the character locale on
-/// destruction, however the alert ends.
+/// back the terminal modes and the signal handlers on destruction, however
+/// the alert ends.
 class TerminalSession {
  public:
   TerminalSession() {
@@ -171,12 +170,9 @@ class TerminalSession {
       // A signal the caller ignores (nohup) stays ignored.
       if (previous_[i].sa_handler != SIG_IGN) ::sigaction(kHandledSignals[i], &ours, nullptr);
     }
-    // ncursesw draws wide characters in the locale's encoding; the "C"
-    // locale has no degree sign, so fall back to UTF-8 there. Only the
-    // character type changes: number parsing keeps the POSIX rules.
-    if (const char* current = std::setlocale(LC_CTYPE, nullptr)) savedLocale_ = current;
-    std::setlocale(LC_CTYPE, "");
-    if (std::strcmp(nl_langinfo(CODESET), "ANSI_X3.4-1968") == 0) std::setlocale(LC_CTYPE, "C.UTF-8");
+    // Set once for the whole process, never put back: a lookup worker may be
+    // reading the locale.
+    ensureProcessLocale();
 
     tty_ = std::fopen("/dev/tty", "r+e");
     if (tty_ != nullptr) screen_ = newterm(nullptr, tty_, tty_);
@@ -194,7 +190,6 @@ class TerminalSession {
       delscreen(screen_);
     }
     if (tty_ != nullptr) std::fclose(tty_);
-    std::setlocale(LC_CTYPE, savedLocale_.c_str());
     for (std::size_t i = 0; i < std::size(kHandledSignals); ++i) {
       ::sigaction(kHandledSignals[i], &previous_[i], nullptr);
     }
@@ -207,7 +202,6 @@ class TerminalSession {
 
  private:
   struct sigaction previous_[std::size(kHandledSignals)] {};  // restored on destruction
-  std::string savedLocale_ = "C";
   FILE* tty_ = nullptr;       // the controlling terminal, or null
   SCREEN* screen_ = nullptr;  // null when the terminal could not be set up
 };
