@@ -39,8 +39,7 @@ bool askForCity(const std::string& prefill, const GeocodeFunction& geocode) {
     std::string city(trimUnicode(answer.fieldText, TrimmedSet::WhitespacesAndNewlines));
     if (city.empty()) return false;
     if (std::optional<Place> place = geocode(city)) {
-      storeLocation(place->lat, place->lon, place->name);
-      return true;
+      return storeLocationOrReport(place->lat, place->lon, place->name);
     }
     if (dialogBackend().runModal(notFoundAlert(city)).response != kFirstButtonResponse) return false;
     text = city;

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <stdexcept>
+#include <string>
 
 #include "platform/preferences.h"
 
@@ -82,8 +84,9 @@ std::optional<plist::Value> preferenceValue(const std::string& suite, const std:
 }
 
 void applyPreferenceChange(const std::string& suite, const PreferenceChange& change) {
+  const std::string failure = "the preferences " + suite + " could not be written";
   Owned suiteName = makeString(suite);
-  if (!suiteName) return;
+  if (!suiteName) throw std::runtime_error(failure);
   auto domain = static_cast<CFStringRef>(suiteName.get());
   for (const auto& [key, value] : change.set) {
     Owned keyName = makeString(key);
@@ -94,7 +97,8 @@ void applyPreferenceChange(const std::string& suite, const PreferenceChange& cha
     Owned keyName = makeString(key);
     if (keyName) CFPreferencesSetAppValue(static_cast<CFStringRef>(keyName.get()), nullptr, domain);
   }
-  (void)CFPreferencesAppSynchronize(domain);
+  // The one report CFPreferences gives that the values did not reach the disk.
+  if (!CFPreferencesAppSynchronize(domain)) throw std::runtime_error(failure);
 }
 
 }  // namespace zeph
