@@ -23,7 +23,8 @@ Alert confirmationAlert() {
 Alert completionAlert(const std::optional<std::string>& place) {
   Alert alert;
   alert.messageText = "zeph\u00B0 is ready";
-  if (place) {
+  // Only a place that was stored is named; an empty name would read "in .".
+  if (place && !place->empty()) {
     alert.informativeText = "zeph is now your screensaver on every screen, showing the temperature in " +
                             *place +
                             ". It starts when your Mac has been idle \u2014 you can change the timing in "

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -97,6 +98,9 @@ int main(int argc, char** argv) {
   if (std::optional<std::string> text = informationRequested(argc, argv)) {
     return std::fputs(text->c_str(), stdout) == EOF || std::fflush(stdout) != 0 ? 1 : 0;
   }
+  // A closed standard output would otherwise end the run silently; the failed
+  // write is reported like any other. Children get SIGPIPE back (child_process.cc).
+  std::signal(SIGPIPE, SIG_IGN);
   bool isHeadless = headlessRequested(argc, argv);
   try {
     if (std::optional<int> status = runForSomeoneElse(argc, argv, isHeadless)) return *status;

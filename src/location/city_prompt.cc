@@ -42,8 +42,7 @@ bool askForCity(const std::string& prefill, const GeocodeFunction& geocode) {
     std::optional<Place> place =
         lookUpShowingStatus("Looking up \u201C" + city + "\u201D\u2026", [&] { return geocode(city); });
     if (place) {
-      storeLocation(place->lat, place->lon, place->name);
-      return true;
+      return storeLocationOrReport(place->lat, place->lon, place->name);
     }
     if (dialogBackend().runModal(notFoundAlert(city)).response != kFirstButtonResponse) return false;
     text = city;

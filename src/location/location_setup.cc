@@ -38,7 +38,7 @@ std::optional<std::string> runLocationSetup(const LocationLookups& lookups) {
 
   std::string label = place->region.empty() ? place->city : place->city + ", " + place->region;
   if (dialogBackend().runModal(ipPlaceAlert(*place, label)).response == kFirstButtonResponse) {
-    storeLocation(place->lat, place->lon, label);
+    if (!storeLocationOrReport(place->lat, place->lon, label)) return std::nullopt;
     return label;
   }
   return promptForCity(place->city, lookups.geocode);

@@ -2,8 +2,11 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <exception>
+#include <string>
 
 #include "base/process_values.h"
+#include "platform/error_line.h"
 #include "platform/preferences.h"
 
 namespace zeph {
@@ -49,6 +52,16 @@ void storeLocation(double latitude, double longitude, const std::string& name) {
   change.set.emplace_back("locationSetupAsked", plist::Value::boolean(true));
   change.remove.assign(std::begin(kCachedReadingKeys), std::end(kCachedReadingKeys));
   applyPreferenceChange(prefsSuite, change);
+}
+
+bool storeLocationOrReport(double latitude, double longitude, const std::string& name) {
+  try {
+    storeLocation(latitude, longitude, name);
+    return true;
+  } catch (const std::exception& e) {
+    writeErrorLine(std::string("couldn't save the city: ") + e.what());
+    return false;
+  }
 }
 
 std::optional<std::string> storedLocationName() {

@@ -8,14 +8,17 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 #include <utility>
 
+#include "base/process_locale.h"
+#include "base/process_values.h"
 #include "net/curl_library.h"
 #include "net/fetch_json_internal.h"
-#include "base/process_values.h"
 
 // How the wait is bounded: the transfer runs on a worker thread of its own,
 // and the caller waits on a condition variable until a deadline on the steady
@@ -27,6 +30,17 @@
 // including during name resolution when curl has the threaded resolver, as
 // the Debian and Apple builds do.
 //
+// Process end: a worker may still be inside libcurl when the caller has
+// left. Workers are counted, and the first one registers an exit handler that
+// waits for the count to reach zero, within a bound, so that the process does
+// not tear down under a running transfer. CURLOPT_QUICK_EXIT keeps
+// curl_easy_cleanup from waiting on a stuck resolver thread where libcurl
+// (7.87 and later) knows it. The caller's own wait stays bounded either way.
+//
+// Options: every curl_easy_setopt result is checked; a transfer whose options
+// did not all take is not started, as it would run with curl's defaults (any
+// protocol, no time limit).
+//
 // Headers: only "User-Agent" is set; curl adds its defaults ("Host",
 // "Accept: */*") as any client does. Redirects and proxies follow curl's
 // defaults. SIGPIPE: with CURLOPT_NOSIGNAL curl no longer ignores it, so the
@@ -37,6 +51,38 @@ namespace zeph {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// Options by number: the bit-mask form of the protocol limit is deprecated in
+// the headers we build with but is all that libcurl before 7.85 takes
+// (early macOS 13), and QUICK_EXIT is newer than some SDKs' headers.
+constexpr CURLoption kProtocolsMask = static_cast<CURLoption>(CURLOPTTYPE_LONG + 181);
+constexpr CURLoption kQuickExit = static_cast<CURLoption>(CURLOPTTYPE_LONG + 322);
+
+// The workers still running, for the wait at process end.
+struct WorkerCount {
+  std::mutex mutex;
+  std::condition_variable idle;
+  int running = 0;
+  bool exitWaitRegistered = false;
+};
+
+// Never destroyed: a worker may finish while the process is ending.
+WorkerCount& workerCount() {
+  static WorkerCount* const count = new WorkerCount;
+  return *count;
+}
+
+// Set when the process starts to end: every transfer stops at its next progress call.
+std::atomic<bool> processEnding{false};
+
+// How long the process end waits for workers. An abandoned transfer stops at
+// its next progress call, which libcurl makes at least once a second.
+constexpr std::chrono::seconds kExitWait{2};
+
+void waitForWorkersAtExit() {
+  processEnding.store(true);
+  (void)detail::waitForLookupWorkers(kExitWait);
+}
 
 // What the caller and its worker share. Guarded by `mutex`.
 struct Exchange {
@@ -71,28 +117,53 @@ size_t writeBody(char* data, size_t size, size_t count, void* user) noexcept {
 
 int checkDeadline(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) noexcept {
   auto* transfer = static_cast<Transfer*>(user);
-  if (transfer->exchange->abandoned.load()) return 1;
+  if (transfer->exchange->abandoned.load() || processEnding.load()) return 1;
   return Clock::now() >= transfer->deadline ? 1 : 0;
 }
 
 struct CurlEasyDeleter {
-  void operator()(CURL* handle) const { curlLibrary()->easyCleanup(handle); }
+  const CurlLibrary* lib;
+  void operator()(CURL* handle) const { lib->easyCleanup(handle); }
 };
 using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
 
 struct CurlSlistDeleter {
-  void operator()(curl_slist* list) const { curlLibrary()->slistFreeAll(list); }
+  const CurlLibrary* lib;
+  void operator()(curl_slist* list) const { lib->slistFreeAll(list); }
 };
 using CurlSlist = std::unique_ptr<curl_slist, CurlSlistDeleter>;
 
+// Only HTTP and HTTPS. The list by name is libcurl 7.85 and later; older ones
+// take the bit mask. When neither takes, false: no lookup rather than one
+// that would follow any protocol.
+bool limitToHttp(const CurlLibrary& lib, CURL* h) {
+  if (lib.easySetopt(h, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK) return true;
+  return lib.easySetopt(h, kProtocolsMask, static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS)) == CURLE_OK;
+}
+
+// Sets every option of the GET; false when one of them was refused.
+bool configure(const CurlLibrary& lib, CURL* h, const std::string& url, curl_slist* headers, long timeoutMs,
+               Transfer& transfer) {
+  auto set = [&](CURLoption option, auto value) { return lib.easySetopt(h, option, value) == CURLE_OK; };
+  // Refused by libcurl before 7.87, which then waits for its resolver on cleanup as it always did.
+  (void)set(kQuickExit, 1L);
+  return set(CURLOPT_URL, url.c_str()) && set(CURLOPT_HTTPGET, 1L) && set(CURLOPT_HTTPHEADER, headers) &&
+         // The loopback tests speak plain HTTP; the product's addresses are HTTPS.
+         limitToHttp(lib, h) && set(CURLOPT_SSL_VERIFYPEER, 1L) && set(CURLOPT_SSL_VERIFYHOST, 2L) &&
+         set(CURLOPT_NOSIGNAL, 1L) && set(CURLOPT_TIMEOUT_MS, timeoutMs) &&
+         set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(detail::kMaxJsonBody)) &&
+         set(CURLOPT_WRITEFUNCTION, writeBody) && set(CURLOPT_WRITEDATA, &transfer) &&
+         set(CURLOPT_NOPROGRESS, 0L) && set(CURLOPT_XFERINFOFUNCTION, checkDeadline) &&
+         set(CURLOPT_XFERINFODATA, &transfer);
+}
+
 // Runs the GET; none on any failure. Never throws.
-std::optional<nlohmann::json> perform(const std::string& url, const std::string& userAgent,
+std::optional<nlohmann::json> perform(const CurlLibrary& lib, const std::string& url, const std::string& userAgent,
                                       long timeoutMs, const Exchange& exchange) noexcept {
   try {
-    const CurlLibrary& lib = *curlLibrary();  // loaded by the caller before this thread started
-    CurlEasy curl(lib.easyInit());
+    CurlEasy curl(lib.easyInit(), CurlEasyDeleter{&lib});
     if (!curl) return std::nullopt;
-    CurlSlist headers(lib.slistAppend(nullptr, ("User-Agent: " + userAgent).c_str()));
+    CurlSlist headers(lib.slistAppend(nullptr, ("User-Agent: " + userAgent).c_str()), CurlSlistDeleter{&lib});
     if (!headers) return std::nullopt;
 
     Transfer transfer;
@@ -100,21 +171,7 @@ std::optional<nlohmann::json> perform(const std::string& url, const std::string&
     transfer.exchange = &exchange;
 
     CURL* h = curl.get();
-    lib.easySetopt(h, CURLOPT_URL, url.c_str());
-    lib.easySetopt(h, CURLOPT_HTTPGET, 1L);
-    lib.easySetopt(h, CURLOPT_HTTPHEADER, headers.get());
-    // The loopback tests speak plain HTTP; the product's addresses are HTTPS.
-    lib.easySetopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    lib.easySetopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
-    lib.easySetopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
-    lib.easySetopt(h, CURLOPT_NOSIGNAL, 1L);
-    lib.easySetopt(h, CURLOPT_TIMEOUT_MS, timeoutMs);
-    lib.easySetopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(detail::kMaxJsonBody));
-    lib.easySetopt(h, CURLOPT_WRITEFUNCTION, writeBody);
-    lib.easySetopt(h, CURLOPT_WRITEDATA, &transfer);
-    lib.easySetopt(h, CURLOPT_NOPROGRESS, 0L);
-    lib.easySetopt(h, CURLOPT_XFERINFOFUNCTION, checkDeadline);
-    lib.easySetopt(h, CURLOPT_XFERINFODATA, &transfer);
+    if (!configure(lib, h, url, headers.get(), timeoutMs, transfer)) return std::nullopt;
 
     // The status is not looked at: an error page that is JSON is the result.
     // A transfer that failed part-way has no complete body to trust.
@@ -127,18 +184,45 @@ std::optional<nlohmann::json> perform(const std::string& url, const std::string&
   }
 }
 
-void workerMain(std::shared_ptr<Exchange> exchange, std::string url, std::string userAgent,
-                long timeoutMs) noexcept {
+void workerMain(const CurlLibrary* lib, std::shared_ptr<Exchange> exchange, std::string url,
+                std::string userAgent, long timeoutMs) noexcept {
   sigset_t pipe;
   sigemptyset(&pipe);
   sigaddset(&pipe, SIGPIPE);
   pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
 
-  std::optional<nlohmann::json> result = perform(url, userAgent, timeoutMs, *exchange);
-  std::lock_guard<std::mutex> lock(exchange->mutex);
-  exchange->result = std::move(result);
-  exchange->finished = true;
-  exchange->done.notify_all();
+  std::optional<nlohmann::json> result = perform(*lib, url, userAgent, timeoutMs, *exchange);
+  {
+    std::lock_guard<std::mutex> lock(exchange->mutex);
+    exchange->result = std::move(result);
+    exchange->finished = true;
+    exchange->done.notify_all();
+  }
+  // Done with libcurl: the process may end from here on.
+  WorkerCount& count = workerCount();
+  std::lock_guard<std::mutex> lock(count.mutex);
+  --count.running;
+  count.idle.notify_all();
+}
+
+// Counts a worker about to start; registers the wait at process end with the first.
+void countWorkerStarting() {
+  WorkerCount& count = workerCount();
+  std::lock_guard<std::mutex> lock(count.mutex);
+  if (!count.exitWaitRegistered) {
+    // Without the handler the process end would not wait; a worker then
+    // cannot be started either.
+    if (std::atexit(waitForWorkersAtExit) != 0) throw std::runtime_error("atexit failed");
+    count.exitWaitRegistered = true;
+  }
+  ++count.running;
+}
+
+void countWorkerNotStarted() {
+  WorkerCount& count = workerCount();
+  std::lock_guard<std::mutex> lock(count.mutex);
+  --count.running;
+  count.idle.notify_all();
 }
 
 // The check of the innermost ScopedFetchWaitCheck; main thread only.
@@ -156,19 +240,24 @@ std::optional<long> toMilliseconds(double seconds) {
 
 namespace detail {
 
-std::optional<nlohmann::json> fetchJSONWithin(const std::string& url, double transferSeconds,
-                                              double waitSeconds) {
-  // Loaded on the calling (main) thread, before any worker exists.
-  if (!curlLibrary()) return std::nullopt;
-
+std::optional<nlohmann::json> fetchJSONWithin(const std::string& url, double transferSeconds, double waitSeconds,
+                                              const CurlLibrary& curl) {
   std::optional<long> transferMs = toMilliseconds(transferSeconds);
   std::optional<long> waitMs = toMilliseconds(waitSeconds);
   if (!transferMs || !waitMs) return std::nullopt;
 
+  // Before the first worker exists: setlocale() must not run beside one.
+  ensureProcessLocale();
   auto exchange = std::make_shared<Exchange>();
   try {
-    std::thread(workerMain, exchange, url, installerUserAgent, *transferMs).detach();
+    countWorkerStarting();
   } catch (...) {
+    return std::nullopt;
+  }
+  try {
+    std::thread(workerMain, &curl, exchange, url, installerUserAgent, *transferMs).detach();
+  } catch (...) {
+    countWorkerNotStarted();
     return std::nullopt;
   }
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(*waitMs);
@@ -190,6 +279,20 @@ std::optional<nlohmann::json> fetchJSONWithin(const std::string& url, double tra
     return std::nullopt;
   }
   return std::move(exchange->result);
+}
+
+std::optional<nlohmann::json> fetchJSONWithin(const std::string& url, double transferSeconds,
+                                              double waitSeconds) {
+  // Loaded on the calling (main) thread, before any worker exists.
+  const CurlLibrary* curl = curlLibrary();
+  if (!curl) return std::nullopt;
+  return fetchJSONWithin(url, transferSeconds, waitSeconds, *curl);
+}
+
+bool waitForLookupWorkers(std::chrono::milliseconds bound) {
+  WorkerCount& count = workerCount();
+  std::unique_lock<std::mutex> lock(count.mutex);
+  return count.idle.wait_for(lock, bound, [&] { return count.running == 0; });
 }
 
 }  // namespace detail

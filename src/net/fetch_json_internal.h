@@ -3,9 +3,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include <chrono>
 #include <cstddef>
 #include <optional>
 #include <string>
+
+#include "net/curl_library.h"
 
 namespace zeph::detail {
 
@@ -18,6 +21,17 @@ inline constexpr std::size_t kMaxJsonBody = 1 << 20;
 /// shorter than the transfer to see a reply land after its caller has left.
 std::optional<nlohmann::json> fetchJSONWithin(const std::string& url, double transferSeconds,
                                               double waitSeconds);
+
+/// fetchJSONWithin through `curl` instead of the loaded libcurl, so that tests
+/// can stand in for a libcurl that refuses options. `curl` must outlive every
+/// worker (a static), as an abandoned worker goes on using it.
+std::optional<nlohmann::json> fetchJSONWithin(const std::string& url, double transferSeconds, double waitSeconds,
+                                              const CurlLibrary& curl);
+
+/// Waits up to `bound` for every lookup worker to finish, the ones whose
+/// caller stopped waiting included; true when none is left running. The
+/// process end does the same with a bound of its own.
+bool waitForLookupWorkers(std::chrono::milliseconds bound);
 
 }  // namespace zeph::detail
 

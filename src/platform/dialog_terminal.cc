@@ -13,14 +13,15 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <memory>
 #include <string_view>
 
+#include "base/process_locale.h"
 #include "platform/child_process.h"
 #include "platform/dialog.h"
 #include "platform/dialog_layout.h"
@@ -112,8 +113,9 @@ std::optional<dev_t> terminalDevice(int fd) {
 }
 
 /// Owns the ncurses screen on the controlling terminal. Puts back the
-/// terminal modes, bracketed paste, the signal handlers and the character
-/// locale on destruction, however the run ends.
+/// terminal modes, bracketed paste and the signal handlers on destruction,
+/// however the run ends. The character locale is set once for the process
+/// and never put back.
 class TerminalSession {
  public:
   TerminalSession() {
@@ -127,12 +129,9 @@ class TerminalSession {
       // A signal the caller ignores (nohup) stays ignored.
       if (previous_[i].sa_handler != SIG_IGN) ::sigaction(kHandledSignals[i], &ours, nullptr);
     }
-    // ncursesw draws wide characters in the locale's encoding; the "C"
-    // locale has no degree sign, so fall back to UTF-8 there. Only the
-    // character type changes: number parsing keeps the POSIX rules.
-    if (const char* current = std::setlocale(LC_CTYPE, nullptr)) savedLocale_ = current;
-    std::setlocale(LC_CTYPE, "");
-    if (std::strcmp(nl_langinfo(CODESET), "ANSI_X3.4-1968") == 0) std::setlocale(LC_CTYPE, "C.UTF-8");
+    // Set once for the whole process, never put back: a lookup worker may be
+    // reading the locale.
+    ensureProcessLocale();
 
     tty_ = std::fopen("/dev/tty", "r+e");
     if (tty_ != nullptr) screen_ = newterm(nullptr, tty_, tty_);
@@ -155,7 +154,6 @@ class TerminalSession {
       setDialogScreenDevice(std::nullopt);
     }
     if (tty_ != nullptr) std::fclose(tty_);
-    std::setlocale(LC_CTYPE, savedLocale_.c_str());
     for (std::size_t i = 0; i < std::size(kHandledSignals); ++i) {
       ::sigaction(kHandledSignals[i], &previous_[i], nullptr);
     }
@@ -168,7 +166,6 @@ class TerminalSession {
 
  private:
   struct sigaction previous_[std::size(kHandledSignals)] {};  // restored on destruction
-  std::string savedLocale_ = "C";
   FILE* tty_ = nullptr;       // the controlling terminal, or null
   SCREEN* screen_ = nullptr;  // null when the terminal could not be set up
 };

@@ -21,7 +21,9 @@ std::optional<plist::Value> preferenceValue(const std::string& suite, const std:
 
 /// One change to a suite: the values to set, in order, then the keys to
 /// remove, in order; all of it flushed to persistent storage before return,
-/// so that another process sees the whole change or none of it.
+/// so that another process sees the whole change or none of it. Raises
+/// (std::system_error naming the call and the file where there is one) when
+/// the change could not be stored: a caller must never report it as saved.
 struct PreferenceChange {
   std::vector<std::pair<std::string, plist::Value>> set;
   std::vector<std::string> remove;

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <stdexcept>
+#include <string>
 
 #include "platform/preferences.h"
 
@@ -82,29 +84,31 @@ std::optional<plist::Value> preferenceValue(const std::string& suite, const std:
 }
 
 void applyPreferenceChange(const std::string& suite, const PreferenceChange& change) {
+  const std::string failure = "the preferences " + suite + " could not be written";
   Owned suiteName = makeString(suite);
   Owned toSet(CFDictionaryCreateMutable(kCFAllocatorDefault, 0, &kCFTypeDictionaryKeyCallBacks,
                                         &kCFTypeDictionaryValueCallBacks));
   Owned toRemove(CFArrayCreateMutable(kCFAllocatorDefault, 0, &kCFTypeArrayCallBacks));
-  if (!suiteName || !toSet || !toRemove) return;
+  if (!suiteName || !toSet || !toRemove) throw std::runtime_error(failure);
   auto setDictionary = static_cast<CFMutableDictionaryRef>(const_cast<void*>(toSet.get()));
   auto removeArray = static_cast<CFMutableArrayRef>(const_cast<void*>(toRemove.get()));
   for (const auto& [key, value] : change.set) {
     Owned keyName = makeString(key);
     Owned cfValue = makeValue(value);
-    if (keyName && cfValue) CFDictionarySetValue(setDictionary, keyName.get(), cfValue.get());
+    if (!keyName || !cfValue) throw std::runtime_error(failure);  // never store half a change
+    CFDictionarySetValue(setDictionary, keyName.get(), cfValue.get());
   }
   for (const std::string& key : change.remove) {
     Owned keyName = makeString(key);
-    if (keyName) CFArrayAppendValue(removeArray, keyName.get());
+    if (!keyName) throw std::runtime_error(failure);
+    CFArrayAppendValue(removeArray, keyName.get());
   }
   // One call for the whole change, so that the saver never reads a new
   // latitude beside an old longitude.
   auto domain = static_cast<CFStringRef>(suiteName.get());
   CFPreferencesSetMultiple(setDictionary, removeArray, domain, kCFPreferencesCurrentUser, kCFPreferencesAnyHost);
-  // As with the file store elsewhere, a failed flush is not reported: the
-  // interface gives the caller no way to act on it.
-  (void)CFPreferencesAppSynchronize(domain);
+  // The one report CFPreferences gives that the values did not reach the disk.
+  if (!CFPreferencesAppSynchronize(domain)) throw std::runtime_error(failure);
 }
 
 }  // namespace zeph

@@ -135,12 +135,7 @@ std::optional<plist::Value> preferenceValue(const std::string& suite, const std:
 }
 
 void applyPreferenceChange(const std::string& suite, const PreferenceChange& change) {
-  // As with the platform's store, a failed flush is not reported; the caller
-  // has no way to act on it.
-  try {
-    applyChange(suitePath(suite), change);
-  } catch (const std::exception&) {
-  }
+  applyChange(suitePath(suite), change);
 }
 
 }  // namespace zeph

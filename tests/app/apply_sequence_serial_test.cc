@@ -70,11 +70,11 @@ class ApplySequence : public ::testing::Test {
   }
   // `mode` empty: no agent runs.
   RunResult runInNamespace(const std::string& mode, const std::vector<std::string>& installerArgs,
-                           const char* stdoutPath = nullptr) {
+                           const char* stdoutPath = nullptr, int stdoutFd = -1) {
     std::vector<std::string> args{(box_.path() / "agent-ready").string(), ZEPH_FAKE_AGENT_PATH, mode,
                                   storeFile(home_).string(), log_.string(), ZEPH_INSTALLER_PATH};
     args.insert(args.end(), installerArgs.begin(), installerArgs.end());
-    return testing::runProgram(testing::inPrivateNamespace(kWithAgent, args), home_.string(), stdoutPath);
+    return testing::runProgram(testing::inPrivateNamespace(kWithAgent, args), home_.string(), stdoutPath, stdoutFd);
   }
   RunResult applyWithAgent(const std::string& mode) { return runInNamespace(mode, {"--apply"}); }
   Sandbox box_;
@@ -209,6 +209,18 @@ TEST_F(ApplySequence, ResultLineThatCannotBeWrittenIsAFailure) {
   RunResult r = runInNamespace("", {"--apply"}, "/dev/full");
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("error: couldn't print the result: No space left on device\n"), std::string::npos) << r.err;
+  EXPECT_EQ(zephSlotCount(), kRealisticStoreSlots);  // the install itself stands
+}
+
+TEST_F(ApplySequence, ResultLineToAClosedPipeIsAFailureNotASignal) {
+  // As in `zeph-installer --apply | true`: the reader is gone before the line comes.
+  int pipeFds[2];
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  ::close(pipeFds[0]);
+  RunResult r = runInNamespace("keep", {"--apply"}, nullptr, pipeFds[1]);
+  ::close(pipeFds[1]);
+  EXPECT_EQ(r.status, 1) << "128 + 13 is the run killed by SIGPIPE";
+  EXPECT_NE(r.err.find("error: couldn't print the result: Broken pipe\n"), std::string::npos) << r.err;
   EXPECT_EQ(zephSlotCount(), kRealisticStoreSlots);  // the install itself stands
 }
 

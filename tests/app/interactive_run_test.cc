@@ -7,9 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "base/installer_error.h"
 #include "app/interactive_run.h"
 #include "app/interactive_run_internal.h"
+#include "base/installer_error.h"
+#include "base/process_values.h"
+#include "location/location_setup.h"
+#include "location/saver_preferences.h"
+#include "support/sandbox.h"
 #include "support/scripted_dialog.h"
 
 namespace zeph {
@@ -89,6 +93,42 @@ TEST(InteractiveRun, CompletionNamesThePlaceAndCanOpenTheSettings) {
             "zeph is now your screensaver on every screen, showing the temperature in Portland, Oregon. It "
             "starts when your Mac has been idle \u2014 you can change the timing in System Settings.");
   EXPECT_EQ(counting.settingsOpened, 1);
+}
+
+constexpr const char* kNoCityText =
+    "zeph is now your screensaver on every screen. It starts when your Mac has been idle.\n\n"
+    "You haven't set a city yet, so zeph will show the clock until you do \u2014 open System "
+    "Settings \u2192 Screen Saver \u2192 zeph\u00B0 \u2192 Options to add one.";
+
+TEST(InteractiveRun, CityThatWasNotSavedIsNotNamedInTheCompletion) {
+  // The real location setup on a home whose preferences cannot be written.
+  testing::Sandbox home;
+  setProcessValues(home.path().string(), false);
+  testing::writeBytes(home.path() / "Library/Preferences", {'x'});
+  CountingSteps counting;
+  InteractiveSteps steps = counting.steps();
+  steps.runLocationSetup = [] {
+    return runLocationSetup({.approximatePlace = [] { return std::optional<IpPlace>({52.52, 13.4, "Berlin", ""}); },
+                             .geocode = [](const std::string&) { return std::optional<Place>(); }});
+  };
+  ScriptedDialog dialog({press(0), press(0), press(1)});
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(runInteractive(steps), 0);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr().rfind("error: couldn't save the city: ", 0), 0u);
+
+  ASSERT_EQ(dialog.shown().size(), 3u);
+  EXPECT_EQ(dialog.shown()[1].messageText, "Show weather for Berlin?");
+  EXPECT_EQ(dialog.shown()[2].informativeText, kNoCityText);
+  EXPECT_FALSE(storedLocationName());
+}
+
+TEST(InteractiveRun, EmptyPlaceNameGetsTheNoCityText) {
+  CountingSteps counting;
+  counting.place = "";
+  ScriptedDialog dialog({press(0), press(1)});
+  EXPECT_EQ(runInteractive(counting.steps()), 0);
+  ASSERT_EQ(dialog.shown().size(), 2u);
+  EXPECT_EQ(dialog.shown()[1].informativeText, kNoCityText);
 }
 
 TEST(InteractiveRun, ApplyErrorReachesTheCallerBeforeTheLocationSetup) {

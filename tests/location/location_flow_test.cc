@@ -42,6 +42,15 @@ class LocationFlowTest : public ::testing::Test {
     return std::nullopt;
   }
 
+  // A file where the preferences folder belongs: every save fails, as root too.
+  void makePreferencesUnwritable() { testing::writeBytes(home_.path() / "Library/Preferences", {'x'}); }
+
+  // The one line a failed save prints.
+  std::string saveFailureLine() const {
+    return "error: couldn't save the city: mkdir(" + (home_.path() / "Library/Preferences").string() +
+           "): File exists\n";
+  }
+
   testing::Sandbox home_;
   test_support::ThrowAwaySuite suite_;
 };
@@ -126,6 +135,17 @@ TEST_F(CityPrompt, NotFoundThenSkipStoresNothing) {
   EXPECT_EQ(searches, 1);
   EXPECT_EQ(dialog.shown().size(), 2u);
   EXPECT_FALSE(stored("manualLatitude"));
+}
+
+TEST_F(CityPrompt, FoundCityThatCannotBeSavedIsReportedNotStored) {
+  makePreferencesUnwritable();
+  ScriptedDialog dialog({typeAndConfirm("52.52, 13.405")});
+  ::testing::internal::CaptureStderr();
+  EXPECT_FALSE(askForCity(""));
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), saveFailureLine());
+  // No "not found" alert: the city was found, only the save failed.
+  EXPECT_EQ(dialog.shown().size(), 1u);
+  EXPECT_FALSE(storedLocationName());
 }
 
 using LocationSetup = LocationFlowTest;
@@ -228,6 +248,28 @@ TEST_F(LocationSetup, SkippedPromptAfterFailedLookupReportsNone) {
   EXPECT_EQ(runLocationSetup(ipFrom(ipService)), std::nullopt);
   EXPECT_EQ(dialog.shown().size(), 1u);
   EXPECT_FALSE(stored("manualLatitude"));
+}
+
+TEST_F(LocationSetup, PlaceThatCannotBeSavedIsNeverReported) {
+  makePreferencesUnwritable();
+  const IpPlace oslo{.lat = 59.91, .lon = 10.75, .city = "Oslo", .region = ""};
+  LocationLookups lookups{.approximatePlace = [&] { return std::optional<IpPlace>(oslo); },
+                          .geocode = [](const std::string& q) { return detail::coordinateShortcut(q); }};
+  struct Case {
+    const char* what;
+    std::vector<testing::ScriptedAnswer> answers;
+  };
+  const Case cases[] = {
+      {"accepted IP place", {press(0)}},
+      {"declined IP place, typed city", {press(1), typeAndConfirm("59.9, 10.7")}},
+  };
+  for (const Case& c : cases) {
+    ScriptedDialog dialog(c.answers);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(runLocationSetup(lookups), std::nullopt) << c.what;
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), saveFailureLine()) << c.what;
+  }
+  EXPECT_FALSE(hasLocationConfigured());
 }
 
 }  // namespace

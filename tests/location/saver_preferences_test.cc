@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "base/process_values.h"
@@ -192,7 +193,13 @@ TEST_F(SaverPreferences, DocumentThatDoesNotParseIsMovedAsideNotLost) {
 TEST_F(SaverPreferences, SuiteThatCannotBeReadIsLeftAlone) {
   // A folder where the document should be: neither replaced nor moved.
   fs::create_directories(suiteFile());
-  storeLocation(1, 2, "here");
+  // ...and the failure reaches the caller, naming the file.
+  try {
+    storeLocation(1, 2, "here");
+    ADD_FAILURE() << "a change that was not stored returned normally";
+  } catch (const std::system_error& e) {
+    EXPECT_NE(std::string(e.what()).find(suiteFile()), std::string::npos) << e.what();
+  }
   EXPECT_TRUE(fs::is_directory(suiteFile()));
   EXPECT_FALSE(hasLocationConfigured());
 }

@@ -6,13 +6,20 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <chrono>
 #include <set>
 #include <string>
 #include <thread>
 
-#include "net/fetch_json_internal.h"
 #include "base/process_values.h"
+#include "net/curl_library.h"
+#include "net/fetch_json_internal.h"
 #include "support/http_server.h"
 
 namespace zeph {
@@ -100,7 +107,35 @@ TEST(FetchJson, ReplyLandingAfterTheCallerLeftChangesNothing) {
   ASSERT_TRUE(reply);
   EXPECT_EQ(*reply, nlohmann::json({{"next", true}}));
   late.waitForReplies(1, 3s);
-  std::this_thread::sleep_for(50ms);  // lets the abandoned transfer wind down under the sanitizers
+  // The abandoned worker ends on its own, well within the bound the process end waits.
+  EXPECT_TRUE(detail::waitForLookupWorkers(3s));
+}
+
+TEST(FetchJson, CallerStopsWaitingAtItsDeadlineWhateverTheWorkerDoes) {
+  LoopbackHttpServer silent(neverAnswering());
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(detail::fetchJSONWithin(silent.origin() + "/", 30, 0.2));
+  // Generous for loaded machines and the sanitizers, far below the transfer's 30 s.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+  EXPECT_TRUE(detail::waitForLookupWorkers(5s));
+}
+
+// Runs after the installer's own wait at process end, having been registered before it.
+void reportWorkersLeftAtExit() {
+  std::fputs(detail::waitForLookupWorkers(0ms) ? "no worker left\n" : "a worker left running\n", stderr);
+}
+
+TEST(FetchJsonDeathTest, ProcessEndWaitsForAWorkerStillInsideLibcurl) {
+  // A fresh process, so that no exit handler of an earlier lookup is registered yet.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  LoopbackHttpServer late(delayedReply("{}", 800ms));
+  EXPECT_EXIT(
+      {
+        std::atexit(reportWorkersLeftAtExit);
+        (void)detail::fetchJSONWithin(late.origin() + "/", 5, 0.05);
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "no worker left");
 }
 
 TEST(FetchJson, NothingListeningGivesNone) {
@@ -119,6 +154,113 @@ TEST(FetchJson, NothingListeningGivesNone) {
   EXPECT_FALSE(fetchJSON("not a url", kShortTimeout));
   EXPECT_FALSE(fetchJSON("ftp://127.0.0.1/x.json", kShortTimeout));
   EXPECT_FALSE(fetchJSON("file:///etc/hostname", kShortTimeout));
+}
+
+// A JSON document on disk, readable through file:// only when the protocol limit did not take.
+class JsonFile {
+ public:
+  JsonFile() : path_(std::filesystem::temp_directory_path() / ("zeph-fetch-" + std::to_string(::getpid()) + ".json")) {
+    std::ofstream(path_) << R"({"from":"disk"})";
+  }
+  ~JsonFile() { std::filesystem::remove(path_); }
+  std::string url() const { return "file://" + path_.string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+TEST(FetchJson, FileUrlsAreRefusedEvenForJson) {
+  JsonFile file;
+  EXPECT_FALSE(fetchJSON(file.url(), kShortTimeout));
+}
+
+// A libcurl that refuses some options as unknown, as an older or smaller
+// build does, and passes every other one to the real library. It records the
+// protocol bit mask it is given.
+struct RefusingCurl {
+  static inline std::set<long> refused;  // option numbers; set while no worker runs
+  static inline std::atomic<long> protocolMask{-1};
+
+  static CURLcode setopt(CURL* handle, CURLoption option, ...) {
+    if (refused.count(option) != 0) return CURLE_UNKNOWN_OPTION;
+    va_list args;
+    // The signature is libcurl's own; CURLoption is int-sized, so promoting it changes nothing.
+#if defined(__clang__)
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wvarargs"
+#endif
+    va_start(args, option);
+#if defined(__clang__)
+#pragma clang diagnostic pop
+#endif
+    CURLcode result;
+    // The option number says the argument's type; function pointers travel
+    // as pointers on every platform we build for.
+    if (option < CURLOPTTYPE_OBJECTPOINT) {
+      long value = va_arg(args, long);
+      if (option == kProtocolsMask) protocolMask = value;
+      result = curlLibrary()->easySetopt(handle, option, value);
+    } else if (option < CURLOPTTYPE_OFF_T) {
+      result = curlLibrary()->easySetopt(handle, option, va_arg(args, void*));
+    } else {
+      result = curlLibrary()->easySetopt(handle, option, va_arg(args, curl_off_t));
+    }
+    va_end(args);
+    return result;
+  }
+
+  static const CurlLibrary& refusing(std::set<long> options) {
+    // Workers of earlier tests read `refused`: none may be left.
+    EXPECT_TRUE(detail::waitForLookupWorkers(10s));
+    refused = std::move(options);
+    protocolMask = -1;
+    static const CurlLibrary library = [] {
+      CurlLibrary copy = *curlLibrary();
+      copy.easySetopt = setopt;
+      return copy;
+    }();
+    return library;
+  }
+
+  static constexpr long kProtocolsMask = CURLOPTTYPE_LONG + 181;
+  static constexpr long kQuickExit = CURLOPTTYPE_LONG + 322;
+};
+
+TEST(FetchJsonOptions, LibcurlWithoutTheProtocolListGetsTheBitMask) {
+  ASSERT_TRUE(curlLibrary());
+  // libcurl 7.84, as on early macOS 13: neither the list by name nor QUICK_EXIT.
+  const CurlLibrary& curl = RefusingCurl::refusing({CURLOPT_PROTOCOLS_STR, RefusingCurl::kQuickExit});
+  LoopbackHttpServer server(jsonReply(R"({"ok":true})"));
+  std::optional<nlohmann::json> reply = detail::fetchJSONWithin(server.origin() + "/", 5, 7, curl);
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(*reply, nlohmann::json({{"ok", true}}));
+  EXPECT_EQ(RefusingCurl::protocolMask.load(), CURLPROTO_HTTP | CURLPROTO_HTTPS);
+
+  JsonFile file;
+  EXPECT_FALSE(detail::fetchJSONWithin(file.url(), kShortTimeout, kShortTimeout + 2, curl));
+}
+
+TEST(FetchJsonOptions, RefusedOptionMeansNoRequestAtAll) {
+  ASSERT_TRUE(curlLibrary());
+  // Neither protocol limit, then each option the transfer's bounds rest on.
+  const std::set<long> refusals[] = {
+      {CURLOPT_PROTOCOLS_STR, RefusingCurl::kProtocolsMask},
+      {CURLOPT_TIMEOUT_MS},
+      {CURLOPT_NOSIGNAL},
+      {CURLOPT_MAXFILESIZE_LARGE},
+      {CURLOPT_WRITEFUNCTION},
+      {CURLOPT_XFERINFOFUNCTION},
+      {CURLOPT_SSL_VERIFYPEER},
+  };
+  for (const std::set<long>& refused : refusals) {
+    const CurlLibrary& curl = RefusingCurl::refusing(refused);
+    LoopbackHttpServer server(jsonReply("{}"));
+    EXPECT_FALSE(detail::fetchJSONWithin(server.origin() + "/", 5, 7, curl)) << *refused.begin();
+    EXPECT_TRUE(server.requests().empty()) << *refused.begin();
+  }
+  JsonFile file;
+  const CurlLibrary& unlimited = RefusingCurl::refusing({CURLOPT_PROTOCOLS_STR, RefusingCurl::kProtocolsMask});
+  EXPECT_FALSE(detail::fetchJSONWithin(file.url(), kShortTimeout, kShortTimeout + 2, unlimited));
 }
 
 TEST(FetchJson, SendsAGetWithOnlyTheUserAgentSetByUs) {

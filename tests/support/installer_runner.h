@@ -32,9 +32,10 @@ struct RunResult {
 /// Runs `argv` (argv[0] an absolute path) with the environment of the tests,
 /// HOME replaced by `home` or removed; standard input is /dev/null. A run that
 /// takes more than a minute is killed. Standard output goes to `stdoutPath`
-/// when given (e.g. /dev/full), else it is captured.
+/// when given (e.g. /dev/full), else to `stdoutFd` when that is not -1 (e.g.
+/// a pipe whose reader is gone), else it is captured.
 inline RunResult runProgram(const std::vector<std::string>& argv, const std::optional<std::string>& home,
-                            const char* stdoutPath = nullptr) {
+                            const char* stdoutPath = nullptr, int stdoutFd = -1) {
   Sandbox streams;
   const std::string outPath = (streams.path() / "out").string();
   const std::string errPath = (streams.path() / "err").string();
@@ -54,7 +55,9 @@ inline RunResult runProgram(const std::vector<std::string>& argv, const std::opt
     // No controlling terminal: an interactive run must not reach the user's screen.
     ::setsid();
     int in = ::open("/dev/null", O_RDONLY);
-    int out = ::open(stdoutPath != nullptr ? stdoutPath : outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int out = stdoutPath == nullptr && stdoutFd != -1
+                  ? stdoutFd
+                  : ::open(stdoutPath != nullptr ? stdoutPath : outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ::dup2(in, 0);
     ::dup2(out, 1);
