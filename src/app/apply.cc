@@ -1,5 +1,8 @@
 #include "app/apply.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdint>
 #include <exception>
@@ -52,6 +55,20 @@ void pause(std::chrono::duration<double> duration) {
   }
 }
 
+// Tells the login agent of a managed install that this home has had zeph
+// applied, so that it never applies again what a person later undid. Best
+// effort: without it the agent applies once more at the next login.
+void leaveAppliedMarker() {
+  try {
+    createFolders(backupFolder());
+  } catch (const std::exception&) {
+    return;
+  }
+  const std::string marker = backupFolder() + "/applied";
+  int fd = ::open(marker.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+  if (fd >= 0) ::close(fd);
+}
+
 void restartAgentBetweenSteps() {
   restartAgent(pause);
   betweenSteps();
@@ -80,13 +97,15 @@ std::int64_t applyEverything() {
   std::int64_t firstCount = rewriteWallpaperStore();
   betweenSteps();
   restartAgentBetweenSteps();
-  if (!storeStillThere()) return firstCount;
-  if (zephSlotCount() >= firstCount) return firstCount;
-  // The agent reverted the store: one more pass, and no further check.
-  std::int64_t secondCount = rewriteWallpaperStore();
-  betweenSteps();
-  restartAgentBetweenSteps();
-  return secondCount;
+  std::int64_t count = firstCount;
+  if (storeStillThere() && zephSlotCount() < firstCount) {
+    // The agent reverted the store: one more pass, and no further check.
+    count = rewriteWallpaperStore();
+    betweenSteps();
+    restartAgentBetweenSteps();
+  }
+  if (count > 0) leaveAppliedMarker();
+  return count;
 }
 
 }  // namespace zeph

@@ -16,8 +16,10 @@ ScopedFolderLock lockHome();
 
 /// Installs the saver, selects it, rewrites the store, restarts the wallpaper
 /// agent, re-counts after a pause and rewrites once more if the agent reverted
-/// the store, all under lockHome(). Returns the count of the last rewrite;
-/// errors pass through unchanged.
+/// the store, all under lockHome(). A run that set at least one slot leaves
+/// the marker "applied" in the backup folder, which the login agent of a
+/// managed install looks for. Returns the count of the last rewrite; errors
+/// pass through unchanged.
 std::int64_t applyEverything();
 
 }  // namespace zeph

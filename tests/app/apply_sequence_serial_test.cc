@@ -94,8 +94,8 @@ TEST_F(ApplySequence, RewritesOnceMoreWhenTheAgentRevertsTheStore) {
   EXPECT_EQ(backupCount(home_), 1u);
   EXPECT_EQ(zephSlotCount(), kRealisticStoreSlots);
   EXPECT_TRUE(fs::exists(testing::saverFolder(home_) / "Contents/Info.plist"));
-  for (const auto& entry : fs::directory_iterator(testing::backupFolder(home_))) {
-    EXPECT_EQ(readBytes(entry.path()), original_) << entry.path();
+  for (const std::string& name : testing::backupNames(home_)) {
+    EXPECT_EQ(readBytes(testing::backupFolder(home_) / name), original_) << name;
   }
 }
 
@@ -197,10 +197,10 @@ TEST_F(ApplySequence, TwoRunsAtOnceTakeTurns) {
   // The user's store, then the rewritten one: each backed up once, whole.
   EXPECT_EQ(backupCount(home_), 2u);
   bool originalKept = false;
-  for (const auto& entry : fs::directory_iterator(testing::backupFolder(home_))) {
-    std::vector<std::uint8_t> bytes = readBytes(entry.path());
+  for (const std::string& name : testing::backupNames(home_)) {
+    std::vector<std::uint8_t> bytes = readBytes(testing::backupFolder(home_) / name);
     originalKept = originalKept || bytes == original_;
-    EXPECT_NO_THROW(plist::read(bytes)) << entry.path();
+    EXPECT_NO_THROW(plist::read(bytes)) << name;
   }
   EXPECT_TRUE(originalKept);
 }

@@ -70,8 +70,8 @@ TEST_F(ObservedApply, RewritesOnceMoreWhenTheAgentRevertsTheStore) {
   // The reverted store is the one already backed up: no second copy of it.
   EXPECT_EQ(backupCount(home_), 1u);
   EXPECT_EQ(zephSlotCount(), kRealisticStoreSlots);
-  for (const auto& entry : fs::directory_iterator(testing::backupFolder(home_))) {
-    EXPECT_EQ(readBytes(entry.path()), original_) << entry.path();
+  for (const std::string& name : testing::backupNames(home_)) {
+    EXPECT_EQ(readBytes(testing::backupFolder(home_) / name), original_) << name;
   }
 }
 
@@ -80,6 +80,17 @@ TEST_F(ObservedApply, OnePassWhenTheStoreKeepsTheSaver) {
   EXPECT_EQ(selections_, 1);
   EXPECT_EQ(restarts_, 1u);
   EXPECT_EQ(backupCount(home_), 1u);
+}
+
+// The login agent of a managed install applies until this marker is there.
+TEST_F(ObservedApply, LeavesTheAppliedMarkerOnlyWhenASlotWasSet) {
+  const fs::path marker = testing::backupFolder(home_) / "applied";
+  fs::remove(storeFile(home_));  // a new account: nothing to set yet
+  EXPECT_EQ(apply({}), 0);
+  EXPECT_FALSE(fs::exists(marker));
+  writeBytes(storeFile(home_), original_);
+  EXPECT_EQ(apply({}), kRealisticStoreSlots);
+  EXPECT_TRUE(fs::is_regular_file(marker));
 }
 
 TEST_F(ObservedApply, NoThirdPassWhenTheAgentRevertsAgain) {

@@ -120,6 +120,7 @@ TEST(FaultWalk, EveryFileCallOfAnApplyFailsCleanly) {
       }
       // Every backup is complete, and nothing half-made is left anywhere.
       for (const std::string& name : namesIn(backupFolder(home))) {
+        if (name == "applied") continue;  // the marker of a run that set slots
         EXPECT_TRUE(std::regex_match(name, backupName)) << name;
         EXPECT_EQ(readBytes(backupFolder(home) / name), store) << name;
       }
@@ -129,7 +130,7 @@ TEST(FaultWalk, EveryFileCallOfAnApplyFailsCleanly) {
       if (r.status == 0) {
         EXPECT_TRUE(storeRewritten);
         EXPECT_EQ(info, newInfo);
-        EXPECT_EQ(namesIn(backupFolder(home)).size(), 1u);
+        EXPECT_EQ(testing::backupNames(home).size(), 1u);
         EXPECT_TRUE(errorLines(r.err).empty()) << r.err;
         if (hit) summary[rowName].bestEffort.push_back(std::to_string(n));
       } else {

@@ -70,13 +70,17 @@ inline fs::path storeFile(const fs::path& home) {
 inline fs::path saverFolder(const fs::path& home) { return home / "Library/Screen Savers/zeph.saver"; }
 inline fs::path backupFolder(const fs::path& home) { return home / "Library/Application Support/zeph"; }
 
-inline std::size_t backupCount(const fs::path& home) {
-  std::size_t n = 0;
+/// The store backups in the backup folder (which also holds the marker a
+/// successful run leaves), sorted.
+inline std::vector<std::string> backupNames(const fs::path& home) {
+  std::vector<std::string> names;
   for (const std::string& name : namesIn(backupFolder(home))) {
-    if (name.rfind("wallpaper-store-backup-", 0) == 0) ++n;
+    if (name.rfind("wallpaper-store-backup-", 0) == 0) names.push_back(name);
   }
-  return n;
+  return names;
 }
+
+inline std::size_t backupCount(const fs::path& home) { return backupNames(home).size(); }
 
 /// A fresh folder under the temporary folder, readable by the unprivileged
 /// user of runUnprivileged(); removed with its content, even when a test made
