@@ -1,25 +1,31 @@
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "platform/child_process.h"
+#include "platform/unique_fd.h"
 
 extern char** environ;
 
 namespace zeph {
 
-// The child gets the installer's streams, environment and working folder;
-// nothing is set up for it. posix_spawn (not posix_spawnp) takes the path as
-// it is, so there is no search of PATH, and argv goes to the program
-// unchanged, so nothing is ever read by a shell.
-int run(const std::string& path, const std::vector<std::string>& args) {
+namespace {
+
+// The child gets the installer's streams (but for standard output when
+// `outputFd` is given), environment and working folder. posix_spawn (not
+// posix_spawnp) takes the path as it is, so there is no search of PATH, and
+// argv goes to the program unchanged, so nothing is ever read by a shell.
+// Returns the child's id, or -1 when it cannot be started.
+pid_t spawn(const std::string& path, const std::vector<std::string>& args, int outputFd) {
   std::vector<char*> argv;
   argv.reserve(args.size() + 2);
   argv.push_back(const_cast<char*>(path.c_str()));
@@ -29,10 +35,17 @@ int run(const std::string& path, const std::vector<std::string>& args) {
   // Whatever the installer has buffered comes before what the child prints.
   std::fflush(stdout);
 
+  posix_spawn_file_actions_t actions;
+  if (::posix_spawn_file_actions_init(&actions) != 0) return -1;
+  if (outputFd >= 0) ::posix_spawn_file_actions_adddup2(&actions, outputFd, STDOUT_FILENO);
+
   // The child starts with no signal blocked and SIGPIPE at its default, even
   // if the installer ignores SIGPIPE for its web requests; handlers reset on exec anyway.
   posix_spawnattr_t attr;
-  if (::posix_spawnattr_init(&attr) != 0) return -1;
+  if (::posix_spawnattr_init(&attr) != 0) {
+    ::posix_spawn_file_actions_destroy(&actions);
+    return -1;
+  }
   sigset_t none, pipe;
   sigemptyset(&none);
   sigemptyset(&pipe);
@@ -41,10 +54,13 @@ int run(const std::string& path, const std::vector<std::string>& args) {
   ::posix_spawnattr_setsigdefault(&attr, &pipe);
   ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   pid_t pid = 0;
-  int spawned = ::posix_spawn(&pid, path.c_str(), nullptr, &attr, argv.data(), environ);
+  int spawned = ::posix_spawn(&pid, path.c_str(), &actions, &attr, argv.data(), environ);
   ::posix_spawnattr_destroy(&attr);
-  if (spawned != 0) return -1;
+  ::posix_spawn_file_actions_destroy(&actions);
+  return spawned == 0 ? pid : -1;
+}
 
+int waitFor(pid_t pid) {
   int status = 0;
   for (;;) {
     if (::waitpid(pid, &status, 0) == pid) break;
@@ -55,6 +71,38 @@ int run(const std::string& path, const std::vector<std::string>& args) {
   // so that it never reads as success.
   if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
   return -1;
+}
+
+}  // namespace
+
+int run(const std::string& path, const std::vector<std::string>& args) {
+  pid_t pid = spawn(path, args, -1);
+  return pid < 0 ? -1 : waitFor(pid);
+}
+
+CapturedRun runCapturing(const std::string& path, const std::vector<std::string>& args) {
+  int fds[2];
+  if (::pipe(fds) != 0) return {};  // no pipe2 on every system we build for
+  UniqueFd readEnd(fds[0]);
+  UniqueFd writeEnd(fds[1]);
+  // Other children started meanwhile must not hold the pipe open.
+  ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+  ::fcntl(fds[1], F_SETFD, FD_CLOEXEC);
+  pid_t pid = spawn(path, args, writeEnd.get());
+  writeEnd.close();  // ours closed, so the read below ends with the child
+  if (pid < 0) return {};
+  CapturedRun result;
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = ::read(readEnd.get(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    // Read on past the limit: a child blocked on a full pipe would never end.
+    std::size_t keep = std::min(static_cast<std::size_t>(n), kMaxCapturedBytes - result.output.size());
+    result.output.append(buffer, keep);
+  }
+  result.status = waitFor(pid);
+  return result;
 }
 
 }  // namespace zeph

@@ -1,6 +1,7 @@
 #ifndef ZEPH_PLATFORM_CHILD_PROCESS_H_
 #define ZEPH_PLATFORM_CHILD_PROCESS_H_
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,21 @@ namespace zeph {
 /// and returns its exit status, 128 + the signal when a signal ended it, or -1
 /// when it cannot be started.
 int run(const std::string& path, const std::vector<std::string>& args);
+
+/// What runCapturing() gives back: the status as run() reports it, and the
+/// child's standard output.
+struct CapturedRun {
+  int status = -1;
+  std::string output;
+};
+
+/// The most runCapturing() keeps of a child's output; the rest is read and dropped.
+inline constexpr std::size_t kMaxCapturedBytes = std::size_t{16} << 20;
+
+/// Like run(), but the child's standard output comes back instead of going to
+/// ours (at most kMaxCapturedBytes of it). A program that cannot be started
+/// gives -1 and no output.
+CapturedRun runCapturing(const std::string& path, const std::vector<std::string>& args);
 
 }  // namespace zeph
 
