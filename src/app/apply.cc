@@ -1,15 +1,19 @@
 #include "app/apply.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <exception>
 #include <stdexcept>
+#include <string>
 #include <thread>
+#include <utility>
 
 #include "base/process_values.h"
 #include "platform/child_process.h"
 #include "platform/files.h"
 #include "saver_install/install_saver.h"
+#include "saver_install/legacy_selection.h"
 #include "wallpaper_store/slot_count.h"
 #include "wallpaper_store/store_document.h"
 #include "wallpaper_store/store_rewrite.h"
@@ -54,6 +58,7 @@ std::int64_t applyEverything() {
   removeStaleStoreTemporaries();
 
   installSaver();
+  saveLegacySelection();
   selectLegacyModule();
   std::int64_t firstCount = rewriteWallpaperStore();
   restartAgent();
@@ -63,6 +68,32 @@ std::int64_t applyEverything() {
   std::int64_t secondCount = rewriteWallpaperStore();
   restartAgent();
   return secondCount;
+}
+
+StoreRestore uninstallEverything() {
+  createFolders(screenSaversFolder());  // the lock lives on it
+  ScopedFolderLock lock = lockHome();
+  removeStaleStoreTemporaries();
+
+  StoreRestore restore = restoreWallpaperStore();
+  if (restore.slots > 0) {
+    restartAgent();
+    if (storeStillThere() && zephSlotCount() > 0) {
+      // The agent put the saver back: one more pass, and no further check.
+      StoreRestore again = restoreWallpaperStore();
+      for (std::string& path : again.backupsUsed) {
+        if (std::find(restore.backupsUsed.begin(), restore.backupsUsed.end(), path) == restore.backupsUsed.end()) {
+          restore.backupsUsed.push_back(std::move(path));
+        }
+      }
+      restore.slots = std::max(restore.slots, again.slots);
+      restartAgent();
+    }
+  }
+  // Only once no slot selects it can the bundle go.
+  removeSaver();
+  restoreLegacySelection();
+  return restore;
 }
 
 }  // namespace zeph

@@ -1,6 +1,7 @@
 // zeph-installer: puts the zeph screen saver on every screen.
-//   zeph-installer           asks first, then installs and offers to set a city
-//   zeph-installer --apply   installs without asking and prints one result line
+//   zeph-installer               asks first, then installs and offers to set a city
+//   zeph-installer --apply       installs without asking and prints one result line
+//   zeph-installer --uninstall   undoes --apply without asking and prints one result line
 
 #include <cerrno>
 #include <cstdint>
@@ -22,29 +23,53 @@ namespace {
 constexpr const char* kNoHome =
     "Couldn't find your home folder. Set HOME to its full path (starting with \"/\") and try again.";
 
-bool headlessRequested(int argc, char** argv) {
-  // Position 0 counts as well; only the exact text selects the headless run.
+enum class Mode { Interactive, Apply, Uninstall, Conflict };
+
+Mode requestedMode(int argc, char** argv) {
+  // Position 0 counts as well; only the exact text selects a headless run.
+  bool apply = false;
+  bool uninstall = false;
   for (int i = 0; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--apply") == 0) return true;
+    apply = apply || std::strcmp(argv[i], "--apply") == 0;
+    uninstall = uninstall || std::strcmp(argv[i], "--uninstall") == 0;
   }
-  return false;
+  if (apply && uninstall) return Mode::Conflict;
+  return apply ? Mode::Apply : uninstall ? Mode::Uninstall : Mode::Interactive;
+}
+
+// A result line that never arrived must not read as success to a script.
+void printResult(const std::string& line) {
+  if (std::fputs(line.c_str(), stdout) == EOF || std::fflush(stdout) != 0) {
+    zeph::finish(std::string("couldn't print the result: ") + std::strerror(errno));
+  }
+}
+
+int runUninstall() {
+  zeph::StoreRestore restore = zeph::uninstallEverything();
+  for (const std::string& reason : restore.skipped) std::fprintf(stderr, "skipped backup %s\n", reason.c_str());
+  for (const std::string& path : restore.backupsUsed) std::fprintf(stderr, "restored from %s\n", path.c_str());
+  if (restore.slots > 0 && restore.backupsUsed.empty()) {
+    std::fputs("no backup holds an earlier entry: the restored slots have none\n", stderr);
+  }
+  printResult("uninstalled; " + std::to_string(restore.slots) + " screensaver slots restored\n");
+  return 0;
 }
 
 int runHeadless() {
   std::int64_t count = zeph::applyEverything();
-  std::string line =
-      "installed " + zeph::saverDest + "; " + std::to_string(count) + " screensaver slots set to zeph\n";
-  // A result line that never arrived must not read as success to a script.
-  if (std::fputs(line.c_str(), stdout) == EOF || std::fflush(stdout) != 0) {
-    zeph::finish(std::string("couldn't print the result: ") + std::strerror(errno));
-  }
+  printResult("installed " + zeph::saverDest + "; " + std::to_string(count) + " screensaver slots set to zeph\n");
   return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool isHeadless = headlessRequested(argc, argv);
+  Mode mode = requestedMode(argc, argv);
+  bool isHeadless = mode != Mode::Interactive;
+  if (mode == Mode::Conflict) {
+    std::fputs("error: --apply and --uninstall cannot be used together\n", stderr);
+    return 1;
+  }
   try {
     std::optional<std::string> home = zeph::currentUserHome();
     if (!home) {
@@ -52,6 +77,7 @@ int main(int argc, char** argv) {
       zeph::finish(kNoHome);
     }
     zeph::setProcessValues(std::move(*home), isHeadless);
+    if (mode == Mode::Uninstall) return runUninstall();
     return isHeadless ? runHeadless() : zeph::runInteractive();
   } catch (const std::exception& e) {
     // InstallerError, std::system_error and plist::Error all carry the
