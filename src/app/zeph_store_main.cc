@@ -1,8 +1,8 @@
 // zeph-store: an administrator's look at property lists and wallpaper stores.
 //   zeph-store print FILE                   any property list, written as XML in the platform's layout
 //   zeph-store show [--json] [FILE|WHOSE]   the idle slots of a wallpaper store (default: the current user's)
-//   zeph-store status [WHOSE]               one line; exit 0 when zeph is on every slot, 3 when not, 1 on errors
-//   zeph-store backups [WHOSE]              the store backups, oldest first
+//   zeph-store status [WHOSE]               one line; exit 0 when zeph is on every slot, 3 when not, 1 on
+//   errors zeph-store backups [WHOSE]              the store backups, oldest first
 // WHOSE is --user NAME (that user's home from the user database) or --home DIR,
 // so that management tools running as root can ask about any user.
 
@@ -81,11 +81,13 @@ void useHome(const Options& options) {
   std::string home;
   if (options.user) {
     std::optional<std::string> found = zeph::userHome(*options.user);
-    if (!found) throw std::runtime_error("no user \"" + *options.user + "\" with a home folder in the user database");
+    if (!found)
+      throw std::runtime_error("no user \"" + *options.user + "\" with a home folder in the user database");
     home = *found;
   } else if (options.home) {
     if (options.home->empty() || (*options.home)[0] != '/') {
-      throw std::runtime_error("--home needs a full path (starting with \"/\"), not \"" + *options.home + "\"");
+      throw std::runtime_error("--home needs a full path (starting with \"/\"), not \"" + *options.home +
+                               "\"");
     }
     home = *options.home;
     while (!home.empty() && home.back() == '/') home.pop_back();
@@ -121,7 +123,7 @@ int show(const Options& options) {
 }
 
 bool bundleInstalled() {
-  struct stat item{};
+  struct stat item {};
   return ::stat(zeph::saverDest.c_str(), &item) == 0 && S_ISDIR(item.st_mode);
 }
 
@@ -140,7 +142,8 @@ int status(const Options& options) {
     if (slot.idle && zeph::selectsInstalledSaver(*slot.idle)) ++zephSlots;
   });
   const bool installed = bundleInstalled();
-  std::string line = "zeph on " + std::to_string(zephSlots) + " of " + std::to_string(slots) + " screensaver slots";
+  std::string line =
+      "zeph on " + std::to_string(zephSlots) + " of " + std::to_string(slots) + " screensaver slots";
   if (!installed) line += "; the saver is missing from " + zeph::saverDest;
   if (writeOut(line + "\n") != 0) return 1;
   return zephSlots == slots && slots > 0 && installed ? 0 : kNotCompliant;

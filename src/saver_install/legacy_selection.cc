@@ -72,17 +72,20 @@ void restoreLegacySelection() {
     if (regularFileExists(savedLegacySelectionPath())) {
       std::vector<std::uint8_t> saved = readFile(savedLegacySelectionPath());
       plist::Value selection = plist::read(saved);
-      if (!selection.asDictionary()) throw std::runtime_error(savedLegacySelectionPath() + ": not a dictionary");
+      if (!selection.asDictionary())
+        throw std::runtime_error(savedLegacySelectionPath() + ": not a dictionary");
       std::vector<std::uint8_t> xml = plist::write(selection, plist::Format::Xml);
       // defaults takes a property list as the value; no shell reads it.
-      if (run(kDefaults, {"-currentHost", "write", kDomain, kKey, std::string(xml.begin(), xml.end())}) == 0) {
+      if (run(kDefaults, {"-currentHost", "write", kDomain, kKey, std::string(xml.begin(), xml.end())}) ==
+          0) {
         // Written back: a later install keeps whatever is selected then.
         removeTree(savedLegacySelectionPath());
       }
       return;
     }
     std::optional<plist::Value> selection = currentSelection();
-    if (selection && namesInstalledSaver(*selection)) run(kDefaults, {"-currentHost", "delete", kDomain, kKey});
+    if (selection && namesInstalledSaver(*selection))
+      run(kDefaults, {"-currentHost", "delete", kDomain, kKey});
   } catch (const std::exception& e) {
     std::fprintf(stderr, "warning: couldn't put the earlier screen saver selection back: %s\n", e.what());
   }

@@ -2,11 +2,10 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include <nlohmann/json.hpp>
 
 #include "text/calendar_time.h"
 #include "wallpaper_store/idle_entry.h"

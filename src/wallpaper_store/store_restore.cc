@@ -62,7 +62,8 @@ EarlierEntries findEarlierEntries(const std::set<SlotKey>& wanted, std::vector<s
       if (selectsSaver(slot.idle)) return;
       SlotKey key = slotKey(slot);
       if (wanted.count(key) != 0 && found.bySlot.count(key) == 0) {
-        found.bySlot.emplace(std::move(key), EarlierEntry{slot.idle ? std::optional(*slot.idle) : std::nullopt, index});
+        found.bySlot.emplace(std::move(key),
+                             EarlierEntry{slot.idle ? std::optional(*slot.idle) : std::nullopt, index});
       }
       if (slot.kind == SlotKind::SystemDefault && slot.idleEntry() && !found.systemDefault) {
         found.systemDefault = EarlierEntry{*slot.idle, index};
@@ -98,8 +99,8 @@ StoreRestore restoreWallpaperStore() {
     ++restore.slots;
     auto found = earlier.bySlot.find(slotKey(slot));
     const EarlierEntry* entry = found != earlier.bySlot.end() ? &found->second
-                                : earlier.systemDefault   ? &*earlier.systemDefault
-                                                          : nullptr;
+                                : earlier.systemDefault       ? &*earlier.systemDefault
+                                                              : nullptr;
     if (!entry) return std::nullopt;
     used.insert(entry->backup);
     return entry->idle;
