@@ -16,6 +16,7 @@
 #include "app/fatal_exit.h"
 #include "app/interactive_run.h"
 #include "base/process_values.h"
+#include "platform/error_line.h"
 #include "platform/home.h"
 
 namespace {
@@ -67,7 +68,7 @@ int main(int argc, char** argv) {
   Mode mode = requestedMode(argc, argv);
   bool isHeadless = mode != Mode::Interactive;
   if (mode == Mode::Conflict) {
-    std::fputs("error: --apply and --uninstall cannot be used together\n", stderr);
+    zeph::writeErrorLine("--apply and --uninstall cannot be used together");
     return 1;
   }
   try {
