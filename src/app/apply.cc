@@ -3,16 +3,20 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <exception>
 #include <stdexcept>
+#include <string>
 #include <thread>
+#include <utility>
 
 #include "base/process_values.h"
 #include "platform/dialog.h"
 #include "platform/files.h"
 #include "saver_install/install_saver.h"
+#include "saver_install/legacy_selection.h"
 #include "wallpaper_store/agent_restart.h"
 #include "wallpaper_store/slot_count.h"
 #include "wallpaper_store/store_document.h"
@@ -92,6 +96,7 @@ std::int64_t applyEverything() {
 
   installSaver();
   betweenSteps();
+  saveLegacySelection();
   selectLegacyModule();
   betweenSteps();
   std::int64_t firstCount = rewriteWallpaperStore();
@@ -106,6 +111,32 @@ std::int64_t applyEverything() {
   }
   if (count > 0) leaveAppliedMarker();
   return count;
+}
+
+StoreRestore uninstallEverything() {
+  createFolders(screenSaversFolder());  // the lock lives on it
+  ScopedFolderLock lock = lockHome();
+  removeStaleStoreTemporaries();
+
+  StoreRestore restore = restoreWallpaperStore();
+  if (restore.slots > 0) {
+    restartAgent();
+    if (storeStillThere() && zephSlotCount() > 0) {
+      // The agent put the saver back: one more pass, and no further check.
+      StoreRestore again = restoreWallpaperStore();
+      for (std::string& path : again.backupsUsed) {
+        if (std::find(restore.backupsUsed.begin(), restore.backupsUsed.end(), path) == restore.backupsUsed.end()) {
+          restore.backupsUsed.push_back(std::move(path));
+        }
+      }
+      restore.slots = std::max(restore.slots, again.slots);
+      restartAgent();
+    }
+  }
+  // Only once no slot selects it can the bundle go.
+  removeSaver();
+  restoreLegacySelection();
+  return restore;
 }
 
 }  // namespace zeph

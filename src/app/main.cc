@@ -1,7 +1,8 @@
 // zeph-installer: puts the zeph screen saver on every screen.
-//   zeph-installer           asks first, then installs and offers to set a city
-//   zeph-installer --apply   installs without asking and prints one result line
-//   zeph-installer --apply --user NAME   (root) the same, for the user NAME
+//   zeph-installer               asks first, then installs and offers to set a city
+//   zeph-installer --apply       installs without asking and prints one result line
+//   zeph-installer --uninstall   undoes --apply without asking and prints one result line
+//   zeph-installer --apply|--uninstall --user NAME   (root) the same, for the user NAME
 //   zeph-installer --help | --version
 
 #include <unistd.h>
@@ -22,13 +23,14 @@
 #include "app/interactive_run.h"
 #include "app/run_as_user.h"
 #include "base/process_values.h"
+#include "platform/error_line.h"
 #include "platform/executable_path.h"
 #include "platform/home.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: zeph-installer [--apply] [--user NAME]\n"
+    "usage: zeph-installer [--apply | --uninstall] [--user NAME]\n"
     "       zeph-installer --help | --version\n"
     "\n"
     "Puts the zeph screen saver on every screen of this Mac: copies zeph.saver into\n"
@@ -39,11 +41,13 @@ constexpr const char* kUsage =
     "  (no option)   asks first, installs, then offers to set the city whose\n"
     "                temperature the saver shows\n"
     "  --apply       installs without asking and prints one result line\n"
-    "  --user NAME   run as root: installs for the user NAME\n"
+    "  --uninstall   puts back each screen's earlier screen saver from the\n"
+    "                backups, removes zeph.saver, prints one result line\n"
+    "  --user NAME   run as root: does the same for the user NAME\n"
     "  -h, --help    prints this help and changes nothing\n"
     "  --version     prints the version and changes nothing\n"
     "\n"
-    "Exit status: 0 when installed or declined, 1 when the installation failed.\n";
+    "Exit status: 0 when done or declined, 1 when it failed.\n";
 
 // "--help" or "--version" anywhere wins over every other argument; the first
 // of them decides. Other unknown arguments are ignored: macOS passes its own
@@ -59,22 +63,41 @@ std::optional<std::string> informationRequested(int argc, char** argv) {
 constexpr const char* kNoHome =
     "Couldn't find your home folder. Set HOME to its full path (starting with \"/\") and try again.";
 
-bool headlessRequested(int argc, char** argv) {
-  // Position 0 counts as well; only the exact text selects the headless run.
+enum class Mode { Interactive, Apply, Uninstall, Conflict };
+
+Mode requestedMode(int argc, char** argv) {
+  // Position 0 counts as well; only the exact text selects a headless run.
+  bool apply = false;
+  bool uninstall = false;
   for (int i = 0; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--apply") == 0) return true;
+    apply = apply || std::strcmp(argv[i], "--apply") == 0;
+    uninstall = uninstall || std::strcmp(argv[i], "--uninstall") == 0;
   }
-  return false;
+  if (apply && uninstall) return Mode::Conflict;
+  return apply ? Mode::Apply : uninstall ? Mode::Uninstall : Mode::Interactive;
+}
+
+// A result line that never arrived must not read as success to a script.
+void printResult(const std::string& line) {
+  if (std::fputs(line.c_str(), stdout) == EOF || std::fflush(stdout) != 0) {
+    zeph::finish(std::string("couldn't print the result: ") + std::strerror(errno));
+  }
+}
+
+int runUninstall() {
+  zeph::StoreRestore restore = zeph::uninstallEverything();
+  for (const std::string& reason : restore.skipped) std::fprintf(stderr, "skipped backup %s\n", reason.c_str());
+  for (const std::string& path : restore.backupsUsed) std::fprintf(stderr, "restored from %s\n", path.c_str());
+  if (restore.slots > 0 && restore.backupsUsed.empty()) {
+    std::fputs("no backup holds an earlier entry: the restored slots have none\n", stderr);
+  }
+  printResult("uninstalled; " + std::to_string(restore.slots) + " screensaver slots restored\n");
+  return 0;
 }
 
 int runHeadless() {
   std::int64_t count = zeph::applyEverything();
-  std::string line =
-      "installed " + zeph::saverDest + "; " + std::to_string(count) + " screensaver slots set to zeph\n";
-  // A result line that never arrived must not read as success to a script.
-  if (std::fputs(line.c_str(), stdout) == EOF || std::fflush(stdout) != 0) {
-    zeph::finish(std::string("couldn't print the result: ") + std::strerror(errno));
-  }
+  printResult("installed " + zeph::saverDest + "; " + std::to_string(count) + " screensaver slots set to zeph\n");
   return 0;
 }
 
@@ -101,7 +124,12 @@ int main(int argc, char** argv) {
   // A closed standard output would otherwise end the run silently; the failed
   // write is reported like any other. Children get SIGPIPE back (child_process.cc).
   std::signal(SIGPIPE, SIG_IGN);
-  bool isHeadless = headlessRequested(argc, argv);
+  Mode mode = requestedMode(argc, argv);
+  bool isHeadless = mode != Mode::Interactive;
+  if (mode == Mode::Conflict) {
+    zeph::writeErrorLine("--apply and --uninstall cannot be used together");
+    return 1;
+  }
   try {
     if (std::optional<int> status = runForSomeoneElse(argc, argv, isHeadless)) return *status;
     std::optional<std::string> home = zeph::currentUserHome();
@@ -110,6 +138,7 @@ int main(int argc, char** argv) {
       zeph::finish(kNoHome);
     }
     zeph::setProcessValues(std::move(*home), isHeadless);
+    if (mode == Mode::Uninstall) return runUninstall();
     return isHeadless ? runHeadless() : zeph::runInteractive();
   } catch (const std::exception& e) {
     // InstallerError, std::system_error and plist::Error all carry the

@@ -102,13 +102,13 @@ RunAs decideRunAs(const std::vector<std::string>& args, bool isRoot, bool headle
     if (!isRoot) {
       return refused("only root can act for another user; run zeph-installer --apply as that user instead");
     }
-    if (!headless) return refused("--user works only with --apply");
+    if (!headless) return refused("--user works only with --apply or --uninstall");
     decision.kind = RunAs::Kind::kUser;
     decision.userName = *user;
     // The flag may have been the program's own name, which the run again does not share.
-    bool applyKept = false;
-    for (const std::string& arg : decision.modeArgs) applyKept = applyKept || arg == "--apply";
-    if (!applyKept) decision.modeArgs.insert(decision.modeArgs.begin(), "--apply");
+    bool modeKept = false;
+    for (const std::string& arg : decision.modeArgs) modeKept = modeKept || arg == "--apply" || arg == "--uninstall";
+    if (!modeKept) decision.modeArgs.insert(decision.modeArgs.begin(), "--apply");
     return decision;
   }
   if (isRoot && rule == RootRule::kNeedsUser) return refused(kRootNeedsUser);

@@ -1,10 +1,16 @@
 // zeph-store: an administrator's look at property lists and wallpaper stores.
-//   zeph-store print FILE    any property list, written as XML in the platform's layout
-//   zeph-store show [FILE]   the idle slots of a wallpaper store (default: the current user's)
+//   zeph-store print FILE                   any property list, written as XML in the platform's layout
+//   zeph-store show [--json] [FILE|WHOSE]   the idle slots of a wallpaper store (default: the current user's)
+//   zeph-store status [WHOSE]               one line; exit 0 when zeph is on every slot, 3 when not, 1 on errors
+//   zeph-store backups [WHOSE]              the store backups, oldest first
 //   zeph-store --help | --version
+// WHOSE is --user NAME (that user's home from the user database) or --home DIR,
+// so that management tools running as root can ask about any user.
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <optional>
@@ -13,37 +19,103 @@
 #include <vector>
 
 #include "base/process_values.h"
+#include "platform/error_line.h"
 #include "platform/files.h"
 #include "platform/home.h"
 #include "plist/format.h"
+#include "wallpaper_store/idle_entry.h"
 #include "wallpaper_store/store_document.h"
 #include "wallpaper_store/store_report.h"
+#include "wallpaper_store/store_rewrite.h"
 
 namespace {
 
+constexpr int kUsageStatus = 2;
+constexpr int kNotCompliant = 3;
+
 constexpr const char* kUsage =
     "usage: zeph-store print FILE\n"
-    "       zeph-store show [FILE]\n"
+    "       zeph-store show [--json] [FILE | --user NAME | --home DIR]\n"
+    "       zeph-store status [--user NAME | --home DIR]\n"
+    "       zeph-store backups [--user NAME | --home DIR]\n"
     "       zeph-store --help | --version\n";
 
 constexpr const char* kHelp =
     "\n"
     "Looks at property lists and wallpaper stores; changes nothing.\n"
     "\n"
-    "  print FILE    writes any property list (binary, XML or old-style text) as XML\n"
-    "  show [FILE]   lists the slots of a wallpaper store and what each idle slot\n"
-    "                selects (default: your own store)\n"
+    "  print FILE     writes any property list (binary, XML or old-style text) as XML\n"
+    "  show [FILE]    lists the slots of a wallpaper store and what each idle slot\n"
+    "                 selects (default: your own store); --json as one JSON object\n"
+    "  status         one line, \"zeph on N of M screensaver slots\"\n"
+    "  backups        the store backups, oldest first, and how many slots each sets\n"
+    "  --user NAME    the store of the user NAME (from the user database)\n"
+    "  --home DIR     the store of the home folder DIR\n"
     "\n"
-    "Exit status: 0 on success, 1 when the file cannot be read, 2 for a wrong command.\n";
+    "Exit status: 0 on success (for status: zeph on every slot and the saver\n"
+    "installed), 1 when a file cannot be read, 2 for a wrong command, 3 when\n"
+    "status finds zeph missing somewhere or no store.\n";
 
 int usage() {
   std::fputs(kUsage, stderr);
-  return 2;
+  return kUsageStatus;
 }
-
 
 int writeOut(const void* bytes, std::size_t size) {
   return std::fwrite(bytes, 1, size, stdout) == size && std::fflush(stdout) == 0 ? 0 : 1;
+}
+int writeOut(const std::string& text) { return writeOut(text.data(), text.size()); }
+
+// What follows a command: whose store, a file, --json.
+struct Options {
+  std::optional<std::string> user;
+  std::optional<std::string> home;
+  std::optional<std::string> file;
+  bool json = false;
+};
+
+// None on a usage error. `allowFile` and `allowJson` say what the command takes.
+std::optional<Options> parseOptions(const std::vector<std::string>& args, bool allowFile, bool allowJson) {
+  Options options;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if ((arg == "--user" || arg == "--home") && i + 1 < args.size()) {
+      std::optional<std::string>& target = arg == "--user" ? options.user : options.home;
+      if (target) return std::nullopt;
+      target = args[++i];
+    } else if (arg == "--json" && allowJson && !options.json) {
+      options.json = true;
+    } else if (allowFile && !options.file && !arg.empty() && arg[0] != '-') {
+      options.file = arg;
+    } else {
+      return std::nullopt;
+    }
+  }
+  if ((options.user ? 1 : 0) + (options.home ? 1 : 0) + (options.file ? 1 : 0) > 1) return std::nullopt;
+  return options;
+}
+
+// The home the command is about; the process values then point into it.
+void useHome(const Options& options) {
+  std::string home;
+  if (options.user) {
+    std::optional<std::string> found = zeph::userHome(*options.user);
+    if (!found)
+      throw std::runtime_error("no user \"" + *options.user + "\" with a home folder in the user database");
+    home = *found;
+  } else if (options.home) {
+    if (options.home->empty() || (*options.home)[0] != '/') {
+      throw std::runtime_error("--home needs a full path (starting with \"/\"), not \"" + *options.home +
+                               "\"");
+    }
+    home = *options.home;
+    while (!home.empty() && home.back() == '/') home.pop_back();
+  } else {
+    std::optional<std::string> found = zeph::currentUserHome();
+    if (!found) throw std::runtime_error("cannot tell the current user's home folder");
+    home = *found;
+  }
+  zeph::setProcessValues(home, true);
 }
 
 int writeText(const std::string& text) { return writeOut(text.data(), text.size()); }
@@ -54,16 +126,78 @@ int print(const std::string& path) {
   return writeOut(xml.data(), xml.size());
 }
 
-int show(std::optional<std::string> path) {
-  if (!path) {
-    std::optional<std::string> home = zeph::currentUserHome();
-    if (!home) throw std::runtime_error("cannot tell the current user's home folder");
-    path = zeph::storePathIn(*home);
+zeph::plist::Value loadRoot(const std::string& path) {
+  zeph::plist::Value document = zeph::parseStore(zeph::loadStore(path), path);
+  if (!document.asDictionary()) throw std::runtime_error(path + ": the top level is not a dictionary");
+  return document;
+}
+
+int show(const Options& options) {
+  std::string path = options.file.value_or("");
+  if (!options.file) {
+    useHome(options);
+    path = zeph::storePath;
   }
-  zeph::plist::Value document = zeph::parseStore(zeph::loadStore(*path), *path);
-  if (!document.asDictionary()) throw std::runtime_error(*path + ": the top level is not a dictionary");
-  std::string report = zeph::storeReport(*document.asDictionary());
-  return writeOut(report.data(), report.size());
+  zeph::plist::Value document = loadRoot(path);
+  return writeOut(options.json ? zeph::storeReportJson(*document.asDictionary(), path)
+                               : zeph::storeReport(*document.asDictionary()));
+}
+
+bool bundleInstalled() {
+  struct stat item {};
+  return ::stat(zeph::saverDest.c_str(), &item) == 0 && S_ISDIR(item.st_mode);
+}
+
+// A compliance check: 0 only when every slot selects the installed saver and
+// the saver is there to be shown.
+int status(const Options& options) {
+  useHome(options);
+  if (!zeph::storeExists(zeph::storePath)) {
+    if (writeOut(std::string("no wallpaper store\n")) != 0) return 1;
+    return kNotCompliant;
+  }
+  zeph::plist::Value document = loadRoot(zeph::storePath);
+  std::int64_t zephSlots = 0, slots = 0;
+  zeph::forEachSlot(*document.asDictionary(), [&](const zeph::Slot& slot) {
+    ++slots;
+    if (slot.idle && zeph::selectsInstalledSaver(*slot.idle)) ++zephSlots;
+  });
+  const bool installed = bundleInstalled();
+  std::string line =
+      "zeph on " + std::to_string(zephSlots) + " of " + std::to_string(slots) + " screensaver slots";
+  if (!installed) line += "; the saver is missing from " + zeph::saverDest;
+  if (writeOut(line + "\n") != 0) return 1;
+  return zephSlots == slots && slots > 0 && installed ? 0 : kNotCompliant;
+}
+
+// "damaged" for a backup that cannot be read or parsed, else its zeph slots.
+std::string backupLine(const zeph::StoreBackup& backup) {
+  std::string line = backup.path + "\t" + backup.time + "\t";
+  std::vector<std::uint8_t> bytes;
+  try {
+    bytes = zeph::readFile(backup.path);
+  } catch (const std::exception&) {
+    return line + "-\tdamaged\n";
+  }
+  line += std::to_string(bytes.size()) + "\t";
+  try {
+    zeph::plist::Value document = zeph::parseStore(bytes, backup.path);
+    if (!document.asDictionary()) return line + "damaged\n";
+    std::int64_t zephSlots = 0;
+    zeph::forEachSlot(*document.asDictionary(), [&zephSlots](const zeph::Slot& slot) {
+      if (slot.idle && zeph::selectsInstalledSaver(*slot.idle)) ++zephSlots;
+    });
+    return line + std::to_string(zephSlots) + "\n";
+  } catch (const std::exception&) {
+    return line + "damaged\n";
+  }
+}
+
+int backups(const Options& options) {
+  useHome(options);
+  std::string text;
+  for (const zeph::StoreBackup& backup : zeph::storeBackups()) text += backupLine(backup);
+  return writeOut(text);
 }
 
 }  // namespace
@@ -75,13 +209,18 @@ int main(int argc, char** argv) {
     if (arg == "--help" || arg == "-h") return writeText(std::string(kUsage) + kHelp);
     if (arg == "--version") return writeText(std::string("zeph-store ") + ZEPH_VERSION + "\n");
   }
+  if (args.empty()) return usage();
   try {
-    if (args.size() == 2 && args[0] == "print") return print(args[1]);
-    if (args.size() == 1 && args[0] == "show") return show(std::nullopt);
-    if (args.size() == 2 && args[0] == "show") return show(args[1]);
-    return usage();
+    const std::string& command = args[0];
+    if (command == "print") return args.size() == 2 ? print(args[1]) : usage();
+    const bool isShow = command == "show";
+    if (!isShow && command != "status" && command != "backups") return usage();
+    std::optional<Options> options = parseOptions(args, isShow, isShow);
+    if (!options) return usage();
+    if (isShow) return show(*options);
+    return command == "status" ? status(*options) : backups(*options);
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "error: %s\n", e.what());
+    zeph::writeErrorLine(e.what());
     return 1;
   }
 }

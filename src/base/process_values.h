@@ -12,7 +12,7 @@ namespace zeph {
 extern const std::string& realHome;   // the user's home folder, absolute, no trailing "/"
 extern const std::string& saverDest;  // realHome + "/Library/Screen Savers/zeph.saver"
 extern const std::string& storePath;  // realHome + "/Library/Application Support/com.apple.wallpaper/Store/Index.plist"
-extern const bool& headless;          // "--apply" was among the arguments
+extern const bool& headless;          // "--apply" or "--uninstall" was among the arguments
 extern const std::string& prefsSuite;         // "app.zeph.zeph"
 extern const std::string installerUserAgent;  // User-Agent of every web request
 

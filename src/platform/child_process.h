@@ -3,6 +3,7 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,6 +25,21 @@ int runQuietly(const std::string& path, const std::vector<std::string>& args);
 /// to it goes to /dev/null instead, so it cannot scribble over the screen.
 /// Set by the terminal dialog backend.
 void setDialogScreenDevice(std::optional<dev_t> device);
+
+/// What runCapturing() gives back: the status as run() reports it, and the
+/// child's standard output.
+struct CapturedRun {
+  int status = -1;
+  std::string output;
+};
+
+/// The most runCapturing() keeps of a child's output; the rest is read and dropped.
+inline constexpr std::size_t kMaxCapturedBytes = std::size_t{16} << 20;
+
+/// Like run(), but the child's standard output comes back instead of going to
+/// ours (at most kMaxCapturedBytes of it). A program that cannot be started
+/// gives -1 and no output.
+CapturedRun runCapturing(const std::string& path, const std::vector<std::string>& args);
 
 }  // namespace zeph
 

@@ -12,6 +12,10 @@ namespace zeph {
 /// appending "/Library/…". None when neither source gives an absolute path.
 std::optional<std::string> currentUserHome();
 
+/// The home folder of the user called `name` in the user database, in the
+/// same form. None when there is no such user or the entry's home is not absolute.
+std::optional<std::string> userHome(const std::string& name);
+
 }  // namespace zeph
 
 #endif  // ZEPH_PLATFORM_HOME_H_

@@ -1,7 +1,9 @@
 #include "saver_install/install_saver.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <exception>
 #include <optional>
@@ -15,6 +17,7 @@
 #include "base/process_values.h"
 #include "platform/bundle_resource.h"
 #include "platform/child_process.h"
+#include "platform/file_calls.h"
 #include "platform/files.h"
 #include "saver_install/copy_tree.h"
 
@@ -96,6 +99,24 @@ void installSaver() {
     throw;
   }
   if (old) removeQuietly(*old);
+}
+
+bool removeSaver() {
+  removeLeftovers();
+  struct stat item{};
+  if (::lstat(saverDest.c_str(), &item) != 0) {
+    if (errno == ENOENT) return false;
+    throw std::system_error(errno, std::generic_category(), "lstat(" + saverDest + ")");
+  }
+  // Out of System Settings' list in one step; a removal stopped half-way then
+  // leaves only a hidden work folder, which the next run clears.
+  const std::string aside = workPath("old");
+  if (file_calls::rename(saverDest.c_str(), aside.c_str()) != 0) {
+    throw std::system_error(errno, std::generic_category(), "rename(" + saverDest + ")");
+  }
+  syncFolder(screenSaversFolder());
+  removeQuietly(aside);
+  return true;
 }
 
 void selectLegacyModule() {

@@ -25,6 +25,12 @@ std::string carriedSaver();
 /// is missing, std::system_error otherwise.
 void installSaver();
 
+/// Removes the installed bundle at saverDest (what earlier, interrupted runs
+/// left beside it too): it leaves the list of savers in one rename first.
+/// Returns whether there was one. Call it only while holding the home's
+/// lock. Throws std::system_error when it cannot be taken out of the list.
+bool removeSaver();
+
 /// Names the installed bundle as the legacy screen-saver module through the
 /// build's defaults tool (/usr/bin/defaults unless a test build names a
 /// stand-in). Never fails.

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <new>
+#include <optional>
 #include <string_view>
+#include <vector>
 
 #include "platform/files.h"
 #include "plist/error.h"
@@ -57,13 +59,22 @@ namespace {
 // order; when rebuilding, what it returns becomes the slot's "Idle", each
 // changed dictionary is stored back into its parent, and `changedRoot`
 // receives the new tree. Only what lies on the way to a slot is copied.
+plist::Dictionary withoutMember(const plist::Dictionary& dictionary, std::string_view key) {
+  std::vector<plist::Dictionary::Member> kept;
+  for (const plist::Dictionary::Member& member : dictionary) {
+    if (member.first != key) kept.push_back(member);
+  }
+  return plist::Dictionary::fromMembers(std::move(kept), plist::DuplicateKeys::KeepFirst);
+}
+
 template <bool kRebuild, typename OnSlot>
 void walkSlots(const plist::Dictionary& root, OnSlot&& onSlot, plist::Dictionary* changedRoot) {
   auto visit = [&onSlot](const plist::Dictionary& holder, const Slot& slot, plist::Dictionary* parent,
                          const std::string& key) {
     if constexpr (kRebuild) {
-      plist::Dictionary changed = holder;
-      changed.set("Idle", onSlot(slot));
+      std::optional<plist::Value> idle = onSlot(slot);
+      plist::Dictionary changed = idle ? holder : withoutMember(holder, "Idle");
+      if (idle) changed.set("Idle", std::move(*idle));
       parent->set(key, plist::Value(std::move(changed)));
     } else {
       (void)holder, (void)parent, (void)key;
@@ -110,7 +121,7 @@ void forEachSlot(const plist::Dictionary& root, const std::function<void(const S
 }
 
 plist::Dictionary replaceSlotIdles(const plist::Dictionary& root,
-                                   const std::function<plist::Value(const Slot&)>& replace) {
+                                   const std::function<std::optional<plist::Value>(const Slot&)>& replace) {
   plist::Dictionary changed = root;
   walkSlots<true>(root, replace, &changed);
   return changed;

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -70,10 +71,11 @@ struct Slot {
 void forEachSlot(const plist::Dictionary& root, const std::function<void(const Slot&)>& visit);
 
 /// `root` with the "Idle" member of every slot that forEachSlot() visits set
-/// to what `replace` returns for that slot (called in the same order). The
-/// same walk: a slot is counted, reported and rewritten alike.
+/// to what `replace` returns for that slot (called in the same order), or
+/// removed where it returns none. The same walk: a slot is counted, reported
+/// and rewritten alike.
 plist::Dictionary replaceSlotIdles(const plist::Dictionary& root,
-                                   const std::function<plist::Value(const Slot&)>& replace);
+                                   const std::function<std::optional<plist::Value>(const Slot&)>& replace);
 
 }  // namespace zeph
 

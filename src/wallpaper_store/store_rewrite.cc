@@ -1,7 +1,9 @@
 #include "wallpaper_store/store_rewrite.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <system_error>
 #include <utility>
@@ -41,30 +43,17 @@ std::optional<std::pair<std::string, long>> backupOrder(const std::string& name)
   if (rest.size() < 2 || rest[0] != '-' || rest.find_first_not_of("0123456789", 1) != std::string::npos) {
     return std::nullopt;
   }
-  return std::make_pair(stamp, std::atol(rest.c_str() + 1));
+  return std::make_pair(stamp, std::strtol(rest.c_str() + 1, nullptr, 10));  // clamps, never overflows
 }
 
 // Whether the newest backup holds exactly `bytes`: then a re-run adds
 // nothing, and a disk filled by backups cannot stop it.
-bool newestBackupHolds(const std::vector<std::uint8_t>& bytes) {
-  std::optional<std::pair<std::string, long>> newest;
-  std::string newestName;
-  std::vector<std::string> names;
+bool newestBackupHolds(std::span<const std::uint8_t> bytes) {
+  std::vector<StoreBackup> backups = storeBackups();
+  if (backups.empty()) return false;
   try {
-    names = folderEntries(backupFolder());
-  } catch (const std::system_error&) {
-    return false;  // no backup folder yet; making it is the backup's business
-  }
-  for (const std::string& name : names) {
-    auto order = backupOrder(name);
-    if (order && (!newest || *order > *newest)) {
-      newest = order;
-      newestName = name;
-    }
-  }
-  if (!newest) return false;
-  try {
-    return readFile(backupFolder() + "/" + newestName) == bytes;
+    std::vector<std::uint8_t> newest = readFile(backups.back().path);
+    return std::equal(newest.begin(), newest.end(), bytes.begin(), bytes.end());
   } catch (const std::exception&) {
     return false;  // an unreadable backup is no backup: write a new one
   }
@@ -73,6 +62,33 @@ bool newestBackupHolds(const std::vector<std::uint8_t>& bytes) {
 }  // namespace
 
 std::string backupFolder() { return realHome + "/Library/Application Support/zeph"; }
+
+std::vector<StoreBackup> storeBackups() {
+  std::vector<std::string> names;
+  try {
+    names = folderEntries(backupFolder());
+  } catch (const std::system_error&) {
+    return {};  // no backup folder yet
+  }
+  std::vector<std::pair<std::pair<std::string, long>, std::string>> ordered;
+  for (std::string& name : names) {
+    if (auto order = backupOrder(name)) ordered.emplace_back(std::move(*order), std::move(name));
+  }
+  std::sort(ordered.begin(), ordered.end());
+  std::vector<StoreBackup> backups;
+  backups.reserve(ordered.size());
+  for (auto& [order, name] : ordered) {
+    backups.push_back({backupFolder() + "/" + name, order.first, order.second});
+  }
+  return backups;
+}
+
+void backUpStore(std::span<const std::uint8_t> bytes) {
+  if (newestBackupHolds(bytes)) return;
+  createFolders(backupFolder());
+  writeNewFile(backupFolder(), kBackupPrefix + isoTimestamp(currentDate()), kBackupExtension, bytes,
+               filePermissions(storePath));
+}
 
 void removeStaleStoreTemporaries() {
   removeStaleTemporaries(folderOf(storePath), storePath.substr(storePath.rfind('/') + 1));
@@ -88,11 +104,7 @@ std::int64_t rewriteWallpaperStore() {
 
     // The backup holds the bytes as loaded and is on the disk before the
     // store is touched; it is no more readable than the store.
-    if (!newestBackupHolds(loaded)) {
-      createFolders(backupFolder());
-      writeNewFile(backupFolder(), kBackupPrefix + isoTimestamp(currentDate()), kBackupExtension, loaded,
-                   filePermissions(storePath));
-    }
+    backUpStore(loaded);
     return parseStore(loaded, storePath);
   }();  // the loaded bytes go here, before the new ones are made
   const plist::Dictionary* root = document.asDictionary();

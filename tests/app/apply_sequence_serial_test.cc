@@ -14,12 +14,14 @@
 #include <thread>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "base/process_values.h"
 #include "support/installer_runner.h"
 #include "support/private_namespace.h"
 #include "support/sandbox.h"
 #include "support/store_builders.h"
+#include "plist/format.h"
 #include "wallpaper_store/idle_entry.h"
 #include "wallpaper_store/slot_count.h"
 #include "wallpaper_store/store_document.h"
@@ -42,7 +44,7 @@ using testing::storeFile;
 // ready once it has printed "ready" and is killed when the installer is done.
 const char* const kWithAgent = R"(fifo=$1; program=$2; mode=$3; store=$4; log=$5; shift 5
 if [ -n "$mode" ]; then
-  mkfifo "$fifo" || exit 125
+  rm -f "$fifo"; mkfifo "$fifo" || exit 125
   "$program" "$store" "$mode" "$log" > "$fifo" &
   agent=$!
   read -r ready < "$fifo"
@@ -222,6 +224,106 @@ TEST_F(ApplySequence, ResultLineToAClosedPipeIsAFailureNotASignal) {
   EXPECT_EQ(r.status, 1) << "128 + 13 is the run killed by SIGPIPE";
   EXPECT_NE(r.err.find("error: couldn't print the result: Broken pipe\n"), std::string::npos) << r.err;
   EXPECT_EQ(zephSlotCount(), kRealisticStoreSlots);  // the install itself stands
+}
+
+// --uninstall after --apply, under the same agent restarts.
+class UninstallSequence : public ApplySequence {
+ protected:
+  RunResult apply() { return runInNamespace("", {"--apply"}); }
+  RunResult uninstall() { return runInNamespace("", {"--uninstall"}); }
+  RunResult uninstallWithAgent(const std::string& mode) { return runInNamespace(mode, {"--uninstall"}); }
+  static std::string resultFor(std::int64_t slots) {
+    return "uninstalled; " + std::to_string(slots) + " screensaver slots restored\n";
+  }
+  plist::Value storeNow() const { return plist::read(readBytes(storeFile(home_))); }
+  void putStore(const plist::Value& root) const {
+    testing::writeBytes(storeFile(home_), plist::write(root, plist::Format::Binary));
+  }
+  bool saverGone() const {
+    return !fs::exists(fs::symlink_status(testing::saverFolder(home_))) &&
+           testing::namesIn(testing::saverFolder(home_).parent_path()).empty();
+  }
+};
+
+// `root` with the member at `path` (keys from the top) set to `value`.
+plist::Value withMember(const plist::Value& root, std::vector<std::string> path, plist::Value value) {
+  plist::Dictionary out = *root.asDictionary();
+  std::string key = path.front();
+  path.erase(path.begin());
+  out.set(key, path.empty() ? std::move(value) : withMember(*out.find(key), std::move(path), std::move(value)));
+  return plist::Value(std::move(out));
+}
+
+TEST_F(UninstallSequence, PutsEachStoreShapeBackButKeepsWhatTheUserChangedMeanwhile) {
+  const std::vector<std::string> desktop{"SystemDefault", "Desktop"};
+  const std::vector<std::string> idle{"Spaces", "", "Default", "Idle"};
+  const plist::Value newDesktop = testing::otherSlot("com.apple.wallpaper.choice.solid-color");
+  const plist::Value newIdle = testing::otherSlot("com.apple.wallpaper.choice.macintosh");
+  for (const plist::Value& original :
+       {testing::realisticStore(), plist::read(testing::fixture("realistic_store.bplist"))}) {
+    fs::remove_all(home_ / "Library");
+    putStore(original);
+    RunResult applied = apply();
+    ASSERT_EQ(applied.status, 0) << applied.err;
+    const std::int64_t set = zephSlotCount();
+    putStore(withMember(withMember(storeNow(), desktop, newDesktop), idle, newIdle));
+
+    RunResult r = uninstallWithAgent("keep");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, resultFor(set - 1));
+    const std::string firstBackup = testing::backupFolder(home_).string() + "/" +
+                                    testing::backupNames(home_).front();
+    EXPECT_NE(r.err.find("restored from " + firstBackup + "\n"), std::string::npos) << r.err;
+    EXPECT_EQ(storeNow(), withMember(withMember(original, desktop, newDesktop), idle, newIdle));
+    EXPECT_TRUE(saverGone());
+    EXPECT_EQ(backupCount(home_), 2u);  // the user's store and the one the uninstall changed
+  }
+}
+
+TEST_F(UninstallSequence, RestoresOnceMoreWhenTheAgentPutsTheSaverBack) {
+  ASSERT_EQ(apply().status, 0);
+  RunResult r = uninstallWithAgent("revert-once");  // the agent holds the store with the saver
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, resultFor(kRealisticStoreSlots));
+  EXPECT_EQ(restarts(log_), 2);
+  EXPECT_EQ(storeNow(), testing::realisticStore());
+  EXPECT_TRUE(saverGone());
+}
+
+TEST_F(UninstallSequence, WithoutABackupTheSlotsLoseTheSaverEntry) {
+  const plist::Value saver(zephIdleNode());
+  putStore(plist::Value(
+      replaceSlotIdles(*testing::realisticStore().asDictionary(), [&saver](const Slot&) { return saver; })));
+  RunResult r = uninstall();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, resultFor(kRealisticStoreSlots));
+  EXPECT_NE(r.err.find("no backup holds an earlier entry"), std::string::npos) << r.err;
+  forEachSlot(*storeNow().asDictionary(), [](const Slot& slot) { EXPECT_EQ(slot.idle, nullptr); });
+  EXPECT_EQ(backupCount(home_), 1u);
+}
+
+TEST_F(UninstallSequence, TwiceOrWithoutTheSaverChangesNothingMore) {
+  RunResult untouched = uninstallWithAgent("keep");
+  EXPECT_EQ(untouched.status, 0) << untouched.err;
+  EXPECT_EQ(untouched.out, resultFor(0));
+  EXPECT_EQ(readBytes(storeFile(home_)), original_);
+  EXPECT_EQ(restarts(log_), 0);  // nothing changed: the agent is left alone
+
+  ASSERT_EQ(apply().status, 0);
+  EXPECT_EQ(uninstall().out, resultFor(kRealisticStoreSlots));
+  const std::vector<std::uint8_t> restored = readBytes(storeFile(home_));
+  RunResult again = uninstall();
+  EXPECT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(again.out, resultFor(0));
+  EXPECT_EQ(readBytes(storeFile(home_)), restored);
+  EXPECT_TRUE(saverGone());
+
+  fs::remove(storeFile(home_));  // no store at all: the bundle still goes
+  ASSERT_EQ(apply().status, 0);
+  RunResult noStore = uninstall();
+  EXPECT_EQ(noStore.status, 0) << noStore.err;
+  EXPECT_EQ(noStore.out, resultFor(0));
+  EXPECT_TRUE(saverGone());
 }
 
 }  // namespace

@@ -191,6 +191,22 @@ TEST(Entry, HomeThatCannotBeFoundStopsBeforeAnythingIsTouched) {
   }
 }
 
+TEST(Entry, ApplyWithUninstallIsAUsageErrorThatTouchesNothing) {
+  Sandbox box;
+  fs::path home = box.path() / "home";
+  std::vector<std::uint8_t> store = plist::write(testing::realisticStore(), plist::Format::Binary);
+  writeBytes(storeFile(home), store);
+  for (std::vector<std::string> args : {std::vector<std::string>{"--apply", "--uninstall"},
+                                        std::vector<std::string>{"--uninstall", "x", "--apply"}}) {
+    RunResult r = runInstaller(args, home.string());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "error: --apply and --uninstall cannot be used together\n");
+  }
+  EXPECT_EQ(readBytes(storeFile(home)), store);
+  EXPECT_EQ(testing::namesIn(home / "Library"), std::vector<std::string>{"Application Support"});
+}
+
 TEST(Entry, OnlyTheExactFlagSelectsTheHeadlessRun) {
   Sandbox box;
   fs::path home = box.path() / "home";

@@ -69,7 +69,7 @@ TEST(RunAsDecision, MisusedUserIsAClearError) {
   const std::vector<Case> cases{
       {{"--apply", "--user", "zoe"}, false, true,
        "only root can act for another user; run zeph-installer --apply as that user instead"},
-      {{"--user", "zoe"}, true, false, "--user works only with --apply"},
+      {{"--user", "zoe"}, true, false, "--user works only with --apply or --uninstall"},
       {{"--apply", "--user"}, true, true, "--user needs a user name: --user NAME"},
       {{"--user", "--apply"}, true, true, "--user needs a user name: --user NAME"},
       {{"--apply", "--user", ""}, true, true, "--user needs a user name: --user NAME"},

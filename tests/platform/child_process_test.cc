@@ -172,5 +172,23 @@ TEST(Run, RegressionChildOutputNeverScribblesOverTheDialogScreen) {
   EXPECT_EQ(plain.inFile, "to-stderr\n");
 }
 
+TEST(RunCapturing, ReturnsStandardOutputAndStatusButNotStandardError) {
+  CapturedRun r = runCapturing("/bin/sh", {"-c", "printf 'a\\0b'; echo err >&2; exit 3"});
+  EXPECT_EQ(r.status, 3);
+  EXPECT_EQ(r.output, std::string("a\0b", 3));
+  CapturedRun missing = runCapturing("/nonexistent/defaults", {"export"});
+  EXPECT_EQ(missing.status, -1);
+  EXPECT_EQ(missing.output, "");
+}
+
+TEST(RunCapturing, KeepsTheLimitButLetsAChattyChildFinish) {
+  const std::string bytes = std::to_string(kMaxCapturedBytes + 100000);
+  CapturedRun r = runCapturing("/bin/sh", {"-c", "head -c " + bytes + " /dev/zero"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.output.size(), kMaxCapturedBytes);
+  CapturedRun quick = runCapturing("/bin/sh", {"-c", "echo x"});
+  EXPECT_EQ(quick.output, "x\n");
+}
+
 }  // namespace
 }  // namespace zeph

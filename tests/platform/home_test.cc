@@ -53,5 +53,17 @@ TEST(CurrentUserHome, PrefersAnAbsoluteHomeVariable) {
   }
 }
 
+TEST(UserHome, ComesFromTheUserDatabase) {
+  const passwd* entry = ::getpwuid(::getuid());
+  ASSERT_NE(entry, nullptr);
+  const std::string name = entry->pw_name;
+  std::string fromDatabase = entry->pw_dir;
+  while (!fromDatabase.empty() && fromDatabase.back() == '/') fromDatabase.pop_back();
+  ScopedHome ignored("/elsewhere");  // the variable is the caller's, not the named user's
+  EXPECT_EQ(userHome(name), fromDatabase);
+  EXPECT_EQ(userHome("zeph-no-such-user"), std::nullopt);
+  EXPECT_EQ(userHome(""), std::nullopt);
+}
+
 }  // namespace
 }  // namespace zeph

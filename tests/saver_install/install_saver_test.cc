@@ -13,6 +13,7 @@
 #include "support/sandbox.h"
 #include "base/process_values.h"
 #include "saver_install/copy_tree.h"
+#include "saver_install/legacy_selection.h"
 
 namespace zeph {
 namespace {
@@ -149,6 +150,61 @@ TEST_F(InstallSaver, NamesADanglingScreenSaversLink) {
     EXPECT_EQ(std::string(e.what()), (home_ / "Library/Screen Savers").string() +
                                          " is a dangling link to /nonexistent/savers: No such file or directory");
   }
+}
+
+TEST_F(InstallSaver, RemovesTheBundleAndWhatInterruptedRunsLeft) {
+  EXPECT_FALSE(removeSaver());  // nothing installed, nothing made
+  EXPECT_FALSE(fs::exists(home_ / "Library"));
+  installSaver();
+  writeBytes(fs::path(saverDest).parent_path() / ".zeph.saver.new-1", {'x'});
+  writeBytes(fs::path(saverDest).parent_path() / "other.saver/Contents/Info.plist", {'o'});
+  EXPECT_TRUE(removeSaver());
+  EXPECT_EQ(testing::namesIn(fs::path(saverDest).parent_path()), std::vector<std::string>{"other.saver"});
+
+  // A link in its place goes, never what it points to.
+  fs::create_directory_symlink(home_ / "Library/Screen Savers/other.saver", saverDest);
+  EXPECT_TRUE(removeSaver());
+  EXPECT_TRUE(fs::exists(home_ / "Library/Screen Savers/other.saver/Contents/Info.plist"));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(saverDest)));
+}
+
+TEST(LegacySelection, ReadsModuleDictFromAnExport) {
+  setProcessValues("/Users/Zoë Smith", true);
+  const std::string exported = R"(<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
+<plist version="1.0"><dict>
+  <key>idleTime</key><integer>300</integer>
+  <key>moduleDict</key><dict>
+    <key>moduleName</key><string>Flurry</string>
+    <key>path</key><string>/System/Library/Screen Savers/Flurry.saver</string>
+    <key>type</key><integer>0</integer>
+  </dict>
+</dict></plist>
+)";
+  std::optional<plist::Value> selection = moduleDictOf(exported);
+  ASSERT_TRUE(selection);
+  EXPECT_EQ(*plist::member(*selection, "moduleName")->asString(), "Flurry");
+  EXPECT_FALSE(namesInstalledSaver(*selection));
+
+  for (const char* nothing : {"", "not a plist <", "<plist version=\"1.0\"><dict/></plist>",
+                              "<plist version=\"1.0\"><dict><key>moduleDict</key><string>x</string></dict></plist>"}) {
+    EXPECT_FALSE(moduleDictOf(nothing)) << nothing;
+  }
+
+  plist::Dictionary ours;
+  ours.set("path", plist::Value(saverDest + "/"));
+  EXPECT_TRUE(namesInstalledSaver(plist::Value(ours)));
+  ours.set("path", plist::Value("/Users/other/Library/Screen Savers/zeph.saver"));
+  EXPECT_FALSE(namesInstalledSaver(plist::Value(ours)));
+}
+
+// Here no /usr/bin/defaults answers: nothing is kept and nothing fails.
+TEST_F(InstallSaver, KeepsNoSelectionWhereDefaultsCannotRun) {
+  if (fs::exists("/usr/bin/defaults")) GTEST_SKIP() << "a defaults tool is installed here";
+  saveLegacySelection();
+  EXPECT_FALSE(fs::exists(savedLegacySelectionPath()));
+  restoreLegacySelection();
+  EXPECT_FALSE(fs::exists(home_ / "Library"));
 }
 
 TEST(CopyTree, KeepsFoldersFilesLinksAndPermissionBits) {

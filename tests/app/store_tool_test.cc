@@ -1,0 +1,174 @@
+// zeph-store as management tools run it: status as a compliance check, the
+// list of backups, the JSON report, for the home named on the command line.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "base/process_values.h"
+#include "plist/format.h"
+#include "support/installer_runner.h"
+#include "support/sandbox.h"
+#include "support/store_builders.h"
+#include "wallpaper_store/idle_entry.h"
+#include "wallpaper_store/store_document.h"
+
+namespace zeph {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::RunResult;
+using testing::Sandbox;
+using testing::storeFile;
+using testing::writeBytes;
+
+RunResult storeTool(const std::vector<std::string>& args,
+                    const std::optional<std::string>& home = std::nullopt) {
+  std::vector<std::string> argv{ZEPH_STORE_TOOL_PATH};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return testing::runProgram(argv, home);
+}
+
+// The realistic store with its first `onSaver` slots selecting the saver installed in `home`.
+std::vector<std::uint8_t> storeWithSaverIn(const fs::path& home, int onSaver) {
+  setProcessValues(home.string(), true);
+  const plist::Value saver(zephIdleNode());
+  int seen = 0;
+  plist::Value root(replaceSlotIdles(*testing::realisticStore().asDictionary(),
+                                     [&](const Slot& slot) -> std::optional<plist::Value> {
+                                       if (seen++ < onSaver) return saver;
+                                       return slot.idle ? std::optional(*slot.idle) : std::nullopt;
+                                     }));
+  return plist::write(root, plist::Format::Binary);
+}
+
+class StoreTool : public ::testing::Test {
+ protected:
+  void SetUp() override { fs::create_directories(home_); }
+  void installBundle() const { fs::create_directories(testing::saverFolder(home_) / "Contents"); }
+  RunResult status() const { return storeTool({"status", "--home", home_.string() + "/"}); }
+  Sandbox box_;
+  fs::path home_ = box_.path() / "Zoë Smith";
+};
+
+TEST_F(StoreTool, StatusIsZeroOnlyWhenEverySlotHasTheInstalledSaver) {
+  const std::int64_t all = testing::kRealisticStoreSlots;
+  RunResult none = status();
+  EXPECT_EQ(none.out, "no wallpaper store\n");
+  EXPECT_EQ(none.status, 3);
+
+  installBundle();
+  struct Case {
+    int onSaver;
+    int status;
+  };
+  for (Case c : {Case{static_cast<int>(all), 0}, Case{3, 3}, Case{0, 3}}) {
+    SCOPED_TRACE(c.onSaver);
+    writeBytes(storeFile(home_), storeWithSaverIn(home_, c.onSaver));
+    RunResult r = status();
+    EXPECT_EQ(r.out,
+              "zeph on " + std::to_string(c.onSaver) + " of " + std::to_string(all) + " screensaver slots\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, c.status);
+  }
+
+  // Every slot on the saver, but the saver is gone: nothing would show.
+  writeBytes(storeFile(home_), storeWithSaverIn(home_, static_cast<int>(all)));
+  fs::remove_all(testing::saverFolder(home_));
+  RunResult missing = status();
+  EXPECT_EQ(missing.status, 3);
+  EXPECT_EQ(missing.out.rfind("zeph on 7 of 7 screensaver slots; the saver is missing from ", 0), 0u)
+      << missing.out;
+
+  // Another home's saver does not count.
+  installBundle();
+  writeBytes(storeFile(home_), storeWithSaverIn("/Users/olduser", static_cast<int>(all)));
+  EXPECT_EQ(status().out, "zeph on 0 of 7 screensaver slots\n");
+
+  // No slots at all is not compliance.
+  writeBytes(storeFile(home_), plist::write(testing::dict({}), plist::Format::Binary));
+  RunResult empty = status();
+  EXPECT_EQ(empty.out, "zeph on 0 of 0 screensaver slots\n");
+  EXPECT_EQ(empty.status, 3);
+}
+
+TEST_F(StoreTool, StatusIsOneWhenTheStoreCannotBeRead) {
+  writeBytes(storeFile(home_), {'b', 'p', 'l', 'i', 's', 't', '0', '0', 1, 2});
+  RunResult damaged = status();
+  EXPECT_EQ(damaged.status, 1);
+  EXPECT_EQ(damaged.out, "");
+  EXPECT_EQ(damaged.err.rfind("error: " + storeFile(home_).string() + ": ", 0), 0u) << damaged.err;
+
+  RunResult relative = storeTool({"status", "--home", "relative"});
+  EXPECT_EQ(relative.status, 1);
+  RunResult noUser = storeTool({"status", "--user", "zeph-no-such-user"});
+  EXPECT_EQ(noUser.status, 1);
+  EXPECT_EQ(noUser.err, "error: no user \"zeph-no-such-user\" with a home folder in the user database\n");
+  for (std::vector<std::string> args : {std::vector<std::string>{"status", "FILE"},
+                                        {"status", "--user", "a", "--home", "/b"},
+                                        {"backups", "--json"},
+                                        {"show", "FILE", "--home", "/b"},
+                                        {"status", "--home"}}) {
+    EXPECT_EQ(storeTool(args).status, 2) << args[1];
+  }
+}
+
+TEST_F(StoreTool, BackupsComeOldestFirstWithTheirSlotsOnTheSaver) {
+  EXPECT_EQ(storeTool({"backups", "--home", home_.string()}).out, "");
+  const fs::path folder = testing::backupFolder(home_);
+  const std::vector<std::uint8_t> twoOnSaver = storeWithSaverIn(home_, 2);
+  writeBytes(folder / "wallpaper-store-backup-2026-01-01T10:00:00Z-2.plist", twoOnSaver);
+  writeBytes(folder / "wallpaper-store-backup-2026-01-01T10:00:00Z.plist", {'b', 'p', 'l', 'i', 's', 't'});
+  writeBytes(folder / "wallpaper-store-backup-2025-12-31T23:59:59Z.plist", storeWithSaverIn(home_, 0));
+  writeBytes(folder / "legacy-screensaver-module.plist", {'x'});
+
+  RunResult r = storeTool({"backups"}, home_.string());
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::string prefix = folder.string() + "/wallpaper-store-backup-";
+  EXPECT_EQ(r.out, prefix + "2025-12-31T23:59:59Z.plist\t2025-12-31T23:59:59Z\t" +
+                       std::to_string(storeWithSaverIn(home_, 0).size()) + "\t0\n" + prefix +
+                       "2026-01-01T10:00:00Z.plist\t2026-01-01T10:00:00Z\t6\tdamaged\n" + prefix +
+                       "2026-01-01T10:00:00Z-2.plist\t2026-01-01T10:00:00Z\t" +
+                       std::to_string(twoOnSaver.size()) + "\t2\n");
+}
+
+// Python's json module reads the report and rebuilds the text of `show` from it.
+TEST_F(StoreTool, ShowJsonParsesWithPythonAndAgreesWithShow) {
+  if (!fs::exists("/usr/bin/python3")) GTEST_SKIP() << "needs python3";
+  writeBytes(storeFile(home_), storeWithSaverIn(home_, 3));
+  RunResult text = storeTool({"show", "--home", home_.string()});
+  RunResult json = storeTool({"show", "--json", "--home", home_.string()});
+  ASSERT_EQ(json.status, 0) << json.err;
+  const fs::path report = box_.path() / "report.json";
+  writeBytes(report, std::vector<std::uint8_t>(json.out.begin(), json.out.end()));
+  const char* rebuild = R"py(
+import json, sys
+report = json.load(open(sys.argv[1], encoding="utf-8"))
+assert report["schema"] == 1 and report["total"] == len(report["slots"]), report
+lines = []
+for slot in report["slots"]:
+    if slot["place"] == "system default":
+        name = "system default"
+    elif slot["place"] == "space default":
+        name = 'space "%s" default' % slot["space"]
+    else:
+        name = 'space "%s" display "%s"' % (slot["space"], slot["display"])
+    text = ", ".join(c["provider"] + (" " + c["url"] if c["url"] else "") for c in slot["selection"]) or "none"
+    dates = [label + " " + slot[key] for key, label in (("set", "set"), ("used", "used")) if slot[key]]
+    lines.append(name + ": " + text + (" (" + ", ".join(dates) + ")" if dates else ""))
+n = report["zeph"]
+lines.append("%d %s the zeph saver" % (n, "slot holds" if n == 1 else "slots hold"))
+sys.stdout.write("\n".join(lines) + "\n")
+print(report["store"])
+)py";
+  RunResult python = testing::runProgram({"/usr/bin/python3", "-c", rebuild, report.string()}, std::nullopt);
+  ASSERT_EQ(python.status, 0) << python.err;
+  EXPECT_EQ(python.out, text.out + storeFile(home_).string() + "\n");
+  EXPECT_NE(text.out.find("3 slots hold the zeph saver\n"), std::string::npos) << text.out;
+}
+
+}  // namespace
+}  // namespace zeph

@@ -1,0 +1,222 @@
+#include "wallpaper_store/store_restore.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "base/process_values.h"
+#include "plist/format.h"
+#include "support/sandbox.h"
+#include "support/store_builders.h"
+#include "wallpaper_store/idle_entry.h"
+#include "wallpaper_store/store_document.h"
+#include "wallpaper_store/store_rewrite.h"
+
+namespace zeph {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::HomeSandbox;
+using testing::otherSlot;
+using testing::readBytes;
+using testing::realisticStore;
+using testing::writeBytes;
+
+const char* const kSpace = "4F1E8C6A-1B1D-4C8E-9E55-0F1C2D3E4A5B";
+
+// `root` with every idle slot set to the saver's entry, as the rewrite leaves it.
+plist::Value allOnZeph(const plist::Value& root) {
+  plist::Value zeph(zephIdleNode());
+  return plist::Value(replaceSlotIdles(*root.asDictionary(), [&zeph](const Slot&) { return zeph; }));
+}
+
+// `root` with the member at `path` (keys from the top) set to `value`.
+plist::Value withMember(const plist::Value& root, std::vector<std::string> path, plist::Value value) {
+  plist::Dictionary out = *root.asDictionary();
+  std::string key = path.front();
+  path.erase(path.begin());
+  out.set(key,
+          path.empty() ? std::move(value) : withMember(*out.find(key), std::move(path), std::move(value)));
+  return plist::Value(std::move(out));
+}
+
+const plist::Value& memberAt(const plist::Value& root, const std::vector<std::string>& path) {
+  const plist::Value* at = &root;
+  for (const std::string& key : path) {
+    at = plist::member(*at, key);
+    if (!at) throw std::runtime_error("no member " + key);
+  }
+  return *at;
+}
+
+std::string putBackup(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+  fs::path path = testing::backupFolder(realHome) / name;
+  writeBytes(path, bytes);
+  return path.string();
+}
+std::string putBackup(const std::string& name, const plist::Value& root) {
+  return putBackup(name, plist::write(root, plist::Format::Binary));
+}
+
+std::vector<plist::Value> storeShapes() {
+  plist::Dictionary systemDefaultOnly;
+  systemDefaultOnly.set("SystemDefault", testing::record(true));
+  plist::Dictionary spaceWithoutDisplays;
+  spaceWithoutDisplays.set("Default", testing::record(false));
+  plist::Dictionary spaces;
+  spaces.set("S", plist::Value(std::move(spaceWithoutDisplays)));
+  plist::Dictionary noSystemDefault;
+  noSystemDefault.set("Spaces", plist::Value(std::move(spaces)));
+  return {realisticStore(), plist::read(testing::fixture("realistic_store.bplist")),
+          plist::Value(std::move(systemDefaultOnly)), plist::Value(std::move(noSystemDefault))};
+}
+
+TEST(StoreRestore, PutsEveryShapeBackAfterARewrite) {
+  for (const plist::Value& original : storeShapes()) {
+    HomeSandbox box;
+    box.putStore(original, plist::Format::Xml);
+    const std::int64_t set = rewriteWallpaperStore();
+    ASSERT_GT(set, 0);
+    StoreRestore restore = restoreWallpaperStore();
+    EXPECT_EQ(restore.slots, set);
+    EXPECT_TRUE(restore.skipped.empty());
+    ASSERT_EQ(restore.backupsUsed.size(), 1u);
+    EXPECT_EQ(readBytes(restore.backupsUsed[0]), plist::write(original, plist::Format::Xml));
+    EXPECT_EQ(box.readStore(), original);
+    // The restore backed up the store it changed, beside the rewrite's backup.
+    EXPECT_EQ(storeBackups().size(), 2u);
+  }
+}
+
+TEST(StoreRestore, KeepsWhatTheUserChangedMeanwhile) {
+  HomeSandbox box;
+  const plist::Value original = realisticStore();
+  box.putStore(original, plist::Format::Binary);
+  rewriteWallpaperStore();
+
+  const std::vector<std::string> desktop{"Spaces", "", "Displays", "Main", "Desktop"};
+  const std::vector<std::string> idle{"Spaces", kSpace, "Default", "Idle"};
+  const plist::Value newDesktop = otherSlot("com.apple.wallpaper.choice.solid-color");
+  const plist::Value newIdle = otherSlot("com.apple.wallpaper.choice.macintosh");
+  box.putStore(withMember(withMember(box.readStore(), desktop, newDesktop), idle, newIdle),
+               plist::Format::Binary);
+
+  StoreRestore restore = restoreWallpaperStore();
+  EXPECT_EQ(restore.slots, testing::kRealisticStoreSlots - 1);
+  const plist::Value expected = withMember(withMember(original, desktop, newDesktop), idle, newIdle);
+  EXPECT_EQ(box.readStore(), expected);
+}
+
+TEST(StoreRestore, WithoutAnyBackupTheSlotsLoseTheirEntry) {
+  HomeSandbox box;
+  box.putStore(allOnZeph(realisticStore()), plist::Format::Binary);
+  StoreRestore restore = restoreWallpaperStore();
+  EXPECT_EQ(restore.slots, testing::kRealisticStoreSlots);
+  EXPECT_TRUE(restore.backupsUsed.empty());
+  forEachSlot(*box.readStore().asDictionary(), [](const Slot& slot) { EXPECT_EQ(slot.idle, nullptr); });
+  EXPECT_EQ(storeBackups().size(), 1u);  // the store as it was before the restore
+}
+
+// Per slot, the oldest backup that holds it without the saver; a slot no
+// backup holds gets the oldest system default that is not the saver.
+TEST(StoreRestore, TakesEachSlotFromTheOldestBackupThatHoldsItWithoutTheSaver) {
+  HomeSandbox box;
+  const plist::Value original = realisticStore();
+  const std::vector<std::string> systemIdle{"SystemDefault", "Idle"};
+  const plist::Value olderSystemIdle = otherSlot("com.apple.wallpaper.choice.older");
+  // The oldest backup already had the saver in its system default.
+  putBackup("wallpaper-store-backup-2026-01-01T00:00:00Z.plist",
+            withMember(original, systemIdle, plist::Value(zephIdleNode())));
+  putBackup("wallpaper-store-backup-2026-01-01T00:00:00Z-2.plist",
+            withMember(original, systemIdle, olderSystemIdle));
+  putBackup(
+      "wallpaper-store-backup-2026-01-02T00:00:00Z.plist",
+      withMember(original, {"Spaces", "", "Default", "Idle"}, otherSlot("com.apple.wallpaper.choice.newer")));
+  // A space the backups never saw.
+  plist::Value current =
+      allOnZeph(withMember(original, {"Spaces", "NEW"}, memberAt(original, {"Spaces", kSpace})));
+  box.putStore(current, plist::Format::Binary);
+
+  StoreRestore restore = restoreWallpaperStore();
+  EXPECT_EQ(restore.slots, testing::kRealisticStoreSlots + 3);
+  ASSERT_EQ(restore.backupsUsed.size(), 2u);
+  EXPECT_NE(restore.backupsUsed[0].find("00:00:00Z.plist"), std::string::npos);
+  EXPECT_NE(restore.backupsUsed[1].find("00:00:00Z-2.plist"), std::string::npos);
+  const plist::Value restored = box.readStore();
+  EXPECT_EQ(memberAt(restored, systemIdle), olderSystemIdle);
+  EXPECT_EQ(memberAt(restored, {"Spaces", "", "Default", "Idle"}),
+            memberAt(original, {"Spaces", "", "Default", "Idle"}));
+  EXPECT_EQ(memberAt(restored, {"Spaces", "NEW", "Default", "Idle"}), olderSystemIdle);
+  EXPECT_EQ(memberAt(restored, {"Spaces", "NEW", "Displays", "Main", "Idle"}), olderSystemIdle);
+  // Held without an entry in the oldest backup: no entry now either.
+  EXPECT_EQ(
+      plist::member(memberAt(restored, {"Spaces", "", "Displays", "37D8832A-2D66-02CA-B9F7-8F30A301B230"}),
+                    "Idle"),
+      nullptr);
+}
+
+TEST(StoreRestore, SkipsBackupsThatDoNotParse) {
+  HomeSandbox box;
+  const plist::Value original = realisticStore();
+  std::vector<std::uint8_t> whole = plist::write(allOnZeph(original), plist::Format::Binary);
+  whole.resize(whole.size() / 2);  // as earlier versions could leave it
+  const std::string truncated = putBackup("wallpaper-store-backup-2026-01-01T00:00:00Z.plist", whole);
+  const std::string notADictionary =
+      putBackup("wallpaper-store-backup-2026-01-01T00:00:01Z.plist", plist::Value(plist::Array{}));
+  const std::string good = putBackup("wallpaper-store-backup-2026-01-02T00:00:00Z.plist", original);
+  box.putStore(allOnZeph(original), plist::Format::Binary);
+
+  StoreRestore restore = restoreWallpaperStore();
+  ASSERT_EQ(restore.skipped.size(), 2u);
+  EXPECT_EQ(restore.skipped[0].rfind(truncated + ": ", 0), 0u) << restore.skipped[0];
+  EXPECT_EQ(restore.skipped[1].rfind(notADictionary + ": ", 0), 0u) << restore.skipped[1];
+  EXPECT_EQ(restore.backupsUsed, std::vector<std::string>{good});
+  EXPECT_EQ(box.readStore(), original);
+}
+
+TEST(StoreRestore, ChangesNothingWhereNoSlotSelectsTheSaver) {
+  HomeSandbox box;
+  EXPECT_EQ(restoreWallpaperStore().slots, 0);  // no store
+  EXPECT_FALSE(fs::exists(box.backupFolder()));
+
+  // Another home's saver is not the installed one.
+  setProcessValues("/Users/olduser", true);
+  const plist::Value migrated = allOnZeph(realisticStore());
+  setProcessValues((box.path() / "Zoë Smith").string(), true);
+  const std::vector<std::uint8_t> bytes = plist::write(migrated, plist::Format::Binary);
+  box.putStore(bytes);
+  EXPECT_EQ(restoreWallpaperStore().slots, 0);
+  EXPECT_EQ(readBytes(storePath), bytes);
+
+  // A second restore after a first finds nothing more to do.
+  box.putStore(realisticStore(), plist::Format::Binary);
+  rewriteWallpaperStore();
+  EXPECT_EQ(restoreWallpaperStore().slots, testing::kRealisticStoreSlots);
+  const std::vector<std::uint8_t> restored = readBytes(storePath);
+  EXPECT_EQ(restoreWallpaperStore().slots, 0);
+  EXPECT_EQ(readBytes(storePath), restored);
+}
+
+TEST(StoreBackups, ComeOldestFirstByTimeThenSequenceNotByName) {
+  HomeSandbox box;
+  for (const char* name : {"wallpaper-store-backup-2026-01-01T10:00:00Z-10.plist",
+                           "wallpaper-store-backup-2026-01-01T10:00:00Z.plist",
+                           "wallpaper-store-backup-2026-01-01T10:00:00Z-2.plist",
+                           "wallpaper-store-backup-2026-01-01T09:59:59Z-3.plist",
+                           "wallpaper-store-backup-2026-01-01T10:00:00Z-x.plist", "notes.plist",
+                           ".wallpaper-store-backup-2026-01-01T10:00:00Z.plist.1234.tmp"}) {
+    putBackup(name, {'x'});
+  }
+  std::vector<std::string> order;
+  for (const StoreBackup& backup : storeBackups()) {
+    EXPECT_EQ(backup.path, box.backupFolder() + "/" + fs::path(backup.path).filename().string());
+    order.push_back(backup.time + " " + std::to_string(backup.sequence));
+  }
+  EXPECT_EQ(order, (std::vector<std::string>{"2026-01-01T09:59:59Z 3", "2026-01-01T10:00:00Z 1",
+                                             "2026-01-01T10:00:00Z 2", "2026-01-01T10:00:00Z 10"}));
+}
+
+}  // namespace
+}  // namespace zeph
