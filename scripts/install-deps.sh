@@ -6,7 +6,7 @@ packages=(
   cmake g++ make pkg-config clang-14 libclang-rt-14-dev
   libcurl4-openssl-dev nlohmann-json3-dev libncurses-dev
   libgtest-dev
-  libplist-dev libplist-utils python3 tmux util-linux psmisc strace ca-certificates shellcheck
+  libplist-dev libplist-utils python3 tmux util-linux psmisc strace ca-certificates shellcheck locales
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -16,4 +16,16 @@ if ((${#missing[@]})); then
   echo "installing: ${missing[*]}"
   apt-get update -qq
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# A decimal-comma locale, so the tests that numbers ignore the process locale
+# run instead of skipping.
+if ! locale -a 2>/dev/null | grep -qiE '^de_DE\.utf-?8$'; then
+  echo "generating locale de_DE.UTF-8"
+  if grep -qE '^# *de_DE\.UTF-8 UTF-8' /etc/locale.gen; then
+    sed -i -E 's/^# *(de_DE\.UTF-8 UTF-8)/\1/' /etc/locale.gen
+  elif ! grep -qE '^de_DE\.UTF-8 UTF-8' /etc/locale.gen; then
+    echo 'de_DE.UTF-8 UTF-8' >>/etc/locale.gen
+  fi
+  locale-gen >/dev/null
 fi

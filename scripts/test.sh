@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The whole test suite from nothing: dependencies, a normal build with warnings
-# as errors, the same under AddressSanitizer + UndefinedBehaviorSanitizer, and a
-# short run of every fuzzer. Safe to run again.
+# The whole test suite from nothing: dependencies, the Apple-only sources and
+# the macOS compile of everything, a normal build with warnings as errors, the
+# same under AddressSanitizer + UndefinedBehaviorSanitizer, and a short run of
+# every fuzzer. Safe to run again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -10,6 +11,7 @@ bash scripts/check-layers.sh
 shellcheck -s sh packaging/macos/postinstall packaging/macos/login-apply packaging/macos/*.sh
 shellcheck scripts/kill-campaign.sh
 bash scripts/check-apple.sh
+bash scripts/check-macos.sh
 
 build() {  # build DIR [cmake options...]
   local dir=$1; shift

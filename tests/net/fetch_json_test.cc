@@ -140,7 +140,7 @@ TEST(FetchJsonDeathTest, ProcessEndWaitsForAWorkerStillInsideLibcurl) {
 
 TEST(FetchJson, NothingListeningGivesNone) {
   // A bound socket that does not listen keeps its port from anyone else and refuses connections.
-  int socketFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int socketFd = testing::tcpSocket();
   ASSERT_GE(socketFd, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;

@@ -249,10 +249,18 @@ TEST(Files, ReplaceFileKeepsUserAttributes) {
   HomeSandbox box;
   std::string path = realHome + "/Index.plist";
   writeBytes(path, bytesOf("old"));
-  if (::setxattr(path.c_str(), "user.zeph.test", "value", 5, 0) != 0) GTEST_SKIP() << "no user xattrs here";
+#ifdef __APPLE__
+  // Darwin's calls also take a position in the value and options.
+  auto set = [&] { return ::setxattr(path.c_str(), "user.zeph.test", "value", 5, 0, 0); };
+  auto get = [&](char* value, std::size_t size) { return ::getxattr(path.c_str(), "user.zeph.test", value, size, 0, 0); };
+#else
+  auto set = [&] { return ::setxattr(path.c_str(), "user.zeph.test", "value", 5, 0); };
+  auto get = [&](char* value, std::size_t size) { return ::getxattr(path.c_str(), "user.zeph.test", value, size); };
+#endif
+  if (set() != 0) GTEST_SKIP() << "no user xattrs here";
   replaceFile(path, bytesOf("new"));
   char value[16] = {};
-  EXPECT_EQ(::getxattr(path.c_str(), "user.zeph.test", value, sizeof value), 5);
+  EXPECT_EQ(get(value, sizeof value), 5);
   EXPECT_STREQ(value, "value");
 }
 

@@ -10,8 +10,8 @@
 // (keep). It runs until it is killed, or gives up after a minute.
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -45,6 +45,46 @@ bool writeAll(const char* path, const char* data, std::size_t size) {
   return ::close(fd) == 0 && done == size;
 }
 
+// SIGTERM only writes a byte here; main() waits on the other end. (macOS has
+// no sigtimedwait.)
+int termPipe[2] = {-1, -1};
+
+void onTerm(int, siginfo_t* info, void*) {
+  // In a private PID namespace a sender outside it shows as pid 0: some
+  // other run's killall, not the installer under test.
+  if (info != nullptr && info->si_pid == 0) return;
+  const int saved = errno;
+  const char byte = 0;
+  (void)!::write(termPipe[1], &byte, 1);
+  errno = saved;
+}
+
+// Waits up to `limitMs` for SIGTERM; true when one or more came. Those that
+// came meanwhile count once, as a pending signal does.
+bool waitForTerm(int limitMs) {
+  pollfd readable = {termPipe[0], POLLIN, 0};
+  int n;
+  while ((n = ::poll(&readable, 1, limitMs)) < 0 && errno == EINTR) {
+  }
+  if (n <= 0) return false;
+  char bytes[64];
+  while (::read(termPipe[0], bytes, sizeof bytes) > 0) {
+  }
+  return true;
+}
+
+bool setUpTermPipe() {
+  if (::pipe(termPipe) != 0) return false;
+  for (int fd : termPipe) {
+    if (::fcntl(fd, F_SETFD, FD_CLOEXEC) != 0 || ::fcntl(fd, F_SETFL, O_NONBLOCK) != 0) return false;
+  }
+  struct sigaction action = {};
+  action.sa_sigaction = onTerm;
+  action.sa_flags = SA_SIGINFO;
+  sigemptyset(&action.sa_mask);
+  return ::sigaction(SIGTERM, &action, nullptr) == 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -56,26 +96,18 @@ int main(int argc, char** argv) {
   const std::string mode = argv[2];
   const char* log = argv[3];
 
-  // Taken by sigtimedwait below, never delivered asynchronously.
-  sigset_t term;
-  sigemptyset(&term);
-  sigaddset(&term, SIGTERM);
-  sigprocmask(SIG_BLOCK, &term, nullptr);
+  // Before "ready": from then on SIGTERM must not end us.
+  if (!setUpTermPipe()) {
+    std::perror("WallpaperAgent: SIGTERM pipe");
+    return 2;
+  }
 
   const std::vector<char> kept = readAll(store);
   std::fputs("ready\n", stdout);
   std::fflush(stdout);
 
-  const timespec limit{60, 0};
   for (int signals = 0;;) {
-    siginfo_t info{};
-    if (sigtimedwait(&term, &info, &limit) != SIGTERM) {
-      if (errno == EINTR) continue;
-      return 3;  // nobody restarted us: the test has gone
-    }
-    // In a private PID namespace a sender outside it shows as pid 0: some
-    // other run's killall, not the installer under test.
-    if (info.si_pid == 0) continue;
+    if (!waitForTerm(60'000)) return 3;  // nobody restarted us: the test has gone
     ++signals;
     std::vector<char> lines = readAll(log);
     lines.insert(lines.end(), {'T', 'E', 'R', 'M', '\n'});

@@ -2,6 +2,7 @@
 #define ZEPH_TESTS_SUPPORT_HTTP_SERVER_H_
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -53,6 +54,27 @@ inline ScriptedReply neverAnswering() {
   return reply;
 }
 
+/// Readies a socket the tests made: closed in the programs they start, and
+/// without SIGPIPE when the peer has gone. macOS has neither SOCK_CLOEXEC nor
+/// accept4, nor MSG_NOSIGNAL in every version; it has SO_NOSIGPIPE instead.
+/// Returns `fd`, or -1 (closing it) when it cannot be readied.
+inline int readySocket(int fd) {
+  if (fd < 0) return -1;
+  bool ready = ::fcntl(fd, F_SETFD, FD_CLOEXEC) == 0;
+#ifdef SO_NOSIGPIPE
+  int on = 1;
+  ready = ready && ::setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &on, sizeof on) == 0;
+#endif
+  if (!ready) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+/// A TCP socket readied as above, or -1.
+inline int tcpSocket() { return readySocket(::socket(AF_INET, SOCK_STREAM, 0)); }
+
 /// The request line and headers a client sent, split for assertions.
 struct ReceivedRequest {
   std::string requestLine;
@@ -85,7 +107,7 @@ class LoopbackHttpServer {
   explicit LoopbackHttpServer(std::vector<ScriptedReply> replies) : replies_(std::move(replies)) {
     if (replies_.empty()) throw std::invalid_argument("no scripted reply");
     if (::pipe(stop_) != 0) throw std::runtime_error("pipe");
-    listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    listen_ = tcpSocket();
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -140,9 +162,14 @@ class LoopbackHttpServer {
     return ::poll(&stop, 1, static_cast<int>(d.count())) == 0;
   }
   static void sendAll(int fd, const std::string& bytes) {
+#ifdef MSG_NOSIGNAL
+    constexpr int kFlags = MSG_NOSIGNAL;
+#else
+    constexpr int kFlags = 0;  // SO_NOSIGPIPE covers it
+#endif
     std::size_t done = 0;
     while (done < bytes.size()) {
-      ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+      ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, kFlags);
       if (n <= 0) return;  // the client has gone
       done += static_cast<std::size_t>(n);
     }
@@ -151,7 +178,7 @@ class LoopbackHttpServer {
   void serve() {
     for (std::size_t served = 0;; ++served) {
       if (!waitReadable(listen_)) return;
-      int client = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+      int client = readySocket(::accept(listen_, nullptr, nullptr));
       if (client < 0) continue;
       const ScriptedReply& reply = replies_[std::min(served, replies_.size() - 1)];
       bool stopping = !answer(client, reply);

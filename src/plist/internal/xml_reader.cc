@@ -1,11 +1,5 @@
 #include "plist/internal/xml_reader.h"
 
-#include <locale.h>
-#include <stdlib.h>
-#ifdef __APPLE__
-#include <xlocale.h>
-#endif
-
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -21,6 +15,7 @@
 #include "plist/internal/limits.h"
 #include "plist/internal/text_base64.h"
 #include "plist/internal/text_utf.h"
+#include "text/c_locale_number.h"
 #include "text/calendar_time.h"
 #include "text/utf8.h"
 
@@ -85,12 +80,6 @@ std::size_t skipNumberSpace(std::string_view s, std::size_t i) {
   return i;
 }
 
-// The C locale, whatever the process's locale says about decimal points.
-locale_t cLocale() {
-  static const locale_t c = newlocale(LC_ALL_MASK, "C", locale_t{});
-  return c;
-}
-
 // <real> text: the platform's special names (any case), else a number that
 // strtod reads whole from the characters [0-9+-.eE] after leading space.
 std::optional<double> parseRealText(std::string_view text) {
@@ -102,12 +91,9 @@ std::optional<double> parseRealText(std::string_view text) {
     if (lower == "inf" || lower == "+inf" || lower == "infinity" || lower == "+infinity") return kInf;
     if (lower == "-inf" || lower == "-infinity") return -kInf;
   }
-  std::string number(text.substr(skipNumberSpace(text, 0)));
-  if (number.empty() || number.find_first_not_of("0123456789+-.eE") != std::string::npos) return std::nullopt;
-  char* end = nullptr;
-  double r = strtod_l(number.c_str(), &end, cLocale());
-  if (end != number.c_str() + number.size()) return std::nullopt;
-  return r;
+  std::string_view number = text.substr(skipNumberSpace(text, 0));
+  if (number.empty() || number.find_first_not_of("0123456789+-.eE") != std::string_view::npos) return std::nullopt;
+  return wholeNumberInCLocale(number);
 }
 
 class XmlReader {

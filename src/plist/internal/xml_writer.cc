@@ -10,6 +10,7 @@
 #include "plist/internal/limits.h"
 #include "plist/internal/text_base64.h"
 #include "plist/internal/text_utf.h"
+#include "text/c_locale_number.h"
 #include "text/calendar_time.h"
 #include "text/utf8.h"
 
@@ -282,9 +283,9 @@ class XmlWriter {
     } else if (r == 0) {
       out_.append(std::signbit(r) ? "-0.0" : "0.0");
     } else {
-      char buf[32];
-      auto res = std::to_chars(buf, buf + sizeof buf, r, std::chars_format::general, 17);
-      out_.append(buf, res.ptr);
+      // Not std::to_chars: the platform's C++ library has it for doubles only
+      // from macOS 13.3 on.
+      out_.append(RealText(r).view());
     }
   }
 

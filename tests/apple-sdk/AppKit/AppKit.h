@@ -7,14 +7,13 @@
 #import <Foundation/Foundation.h>
 #include <CoreGraphics/CoreGraphics.h>
 
-#pragma clang assume_nonnull begin
+NS_ASSUME_NONNULL_BEGIN
 
 typedef NSInteger NSModalResponse;
 static const NSModalResponse NSAlertFirstButtonReturn = 1000;
 static const NSModalResponse NSAlertSecondButtonReturn = 1001;
 
-typedef NSInteger NSApplicationActivationPolicy;
-enum {
+typedef NS_ENUM(NSInteger, NSApplicationActivationPolicy) {
   NSApplicationActivationPolicyRegular = 0,
   NSApplicationActivationPolicyAccessory = 1,
   NSApplicationActivationPolicyProhibited = 2,
@@ -36,7 +35,7 @@ enum {
 @end
 
 @interface NSTextField : NSControl
-@property(nullable, copy) NSString* placeholderString;
+@property(nullable, copy) NSString* placeholderString API_AVAILABLE(macos(10.10));
 @end
 
 @interface NSWindow : NSResponder
@@ -59,8 +58,10 @@ enum {
 
 @interface NSApplication : NSResponder
 @property(class, readonly, strong) __kindof NSApplication* sharedApplication;
-- (BOOL)setActivationPolicy:(NSApplicationActivationPolicy)activationPolicy;
-- (void)activateIgnoringOtherApps:(BOOL)flag;
+- (BOOL)setActivationPolicy:(NSApplicationActivationPolicy)activationPolicy API_AVAILABLE(macos(10.6));
+// Documented as deprecated from macOS 27 on; NSApplication's activate replaces it.
+- (void)activateIgnoringOtherApps:(BOOL)ignoreOtherApps
+    API_DEPRECATED("Use NSApp.activate instead.", macos(10.0, 27.0));
 @property(nullable, strong) NSMenu* mainMenu;
 - (void)finishLaunching;
 - (void)terminate:(nullable id)sender;
@@ -70,7 +71,7 @@ enum {
 @property(copy) NSString* messageText;
 @property(copy) NSString* informativeText;
 - (NSButton*)addButtonWithTitle:(NSString*)title;
-@property(nullable, strong) NSView* accessoryView;
+@property(nullable, strong) NSView* accessoryView API_AVAILABLE(macos(10.5));
 @property(readonly, strong) NSWindow* window;
 - (NSModalResponse)runModal;
 @end
@@ -80,6 +81,6 @@ enum {
 - (BOOL)openURL:(NSURL*)url;
 @end
 
-#pragma clang assume_nonnull end
+NS_ASSUME_NONNULL_END
 
 #endif  // ZEPH_APPLE_SDK_APPKIT_H_

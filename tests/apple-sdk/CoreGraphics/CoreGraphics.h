@@ -13,7 +13,7 @@ extern "C" {
 
 #define kCGSessionOnConsoleKey CFSTR("kCGSessionOnConsoleKey")
 
-CFDictionaryRef _Nullable CGSessionCopyCurrentDictionary(void);
+CFDictionaryRef _Nullable CGSessionCopyCurrentDictionary(void) CF_RETURNS_RETAINED API_AVAILABLE(macos(10.3));
 
 #ifdef __cplusplus
 }

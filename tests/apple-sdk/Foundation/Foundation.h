@@ -5,15 +5,30 @@
 
 #include <CoreFoundation/CoreFoundation.h>
 
-// objc/objc.h
+#define NS_ENUM(...) CF_ENUM(__VA_ARGS__)
+#define NS_ASSUME_NONNULL_BEGIN _Pragma("clang assume_nonnull begin")
+#define NS_ASSUME_NONNULL_END _Pragma("clang assume_nonnull end")
+
+// objc/objc.h: the compiler says which BOOL the target has (bool on arm64,
+// signed char on x86_64); without word from it, macOS has signed char.
 #ifdef __cplusplus
 #define nil nullptr
 #else
 #define nil ((void*)0)
 #endif
+#if defined(__OBJC_BOOL_IS_BOOL) && __OBJC_BOOL_IS_BOOL
+typedef bool BOOL;
+#else
 typedef signed char BOOL;
+#endif
+#if __has_feature(objc_bool)
+#define YES __objc_yes
+#define NO __objc_no
+#else
 #define YES ((BOOL)1)
 #define NO ((BOOL)0)
+#endif
+
 typedef long NSInteger;
 typedef unsigned long NSUInteger;
 typedef double CGFloat;
@@ -41,7 +56,7 @@ static inline NSRect NSMakeRect(CGFloat x, CGFloat y, CGFloat w, CGFloat h) {
   return r;
 }
 
-#pragma clang assume_nonnull begin
+NS_ASSUME_NONNULL_BEGIN
 
 __attribute__((objc_root_class))
 @interface NSObject
@@ -50,20 +65,22 @@ __attribute__((objc_root_class))
 @end
 
 typedef NSUInteger NSStringEncoding;
-enum { NSUTF8StringEncoding = 4 };
+NS_ENUM(NSStringEncoding) {
+  NSUTF8StringEncoding API_AVAILABLE(macos(10.0)) = 4,
+};
 
 @interface NSString : NSObject
 + (instancetype)string;
 - (nullable instancetype)initWithBytes:(const void*)bytes
                                 length:(NSUInteger)len
-                              encoding:(NSStringEncoding)encoding;
-@property(nullable, readonly) const char* UTF8String;
+                              encoding:(NSStringEncoding)encoding API_AVAILABLE(macos(10.0));
+@property(nullable, readonly) const char* UTF8String API_AVAILABLE(macos(10.0));
 @end
 
 @interface NSURL : NSObject
-+ (nullable instancetype)URLWithString:(NSString*)URLString;
++ (nullable instancetype)URLWithString:(NSString*)URLString API_AVAILABLE(macos(10.0));
 @end
 
-#pragma clang assume_nonnull end
+NS_ASSUME_NONNULL_END
 
 #endif  // ZEPH_APPLE_SDK_FOUNDATION_H_
