@@ -54,6 +54,7 @@ defines=(
   -DZEPH_BENCH_DIR="\"$root/bench\""
   -DZEPH_INSTALLER_PATH='"/nonexistent/zeph-installer"'
   -DZEPH_FAKE_AGENT_PATH='"/nonexistent/WallpaperAgent"'
+  -DZEPH_STORE_TOOL_PATH='"/nonexistent/zeph-store"'
   -DZEPH_VERSION='"0.0.0"'
   -DZEPH_DEFAULTS_PROGRAM='"/usr/bin/true"'
   -DZEPH_KILLALL_PROGRAM='"/usr/bin/true"'
