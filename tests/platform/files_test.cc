@@ -148,15 +148,7 @@ TEST(Files, FailedReplaceLeavesFileAndFolderAsTheyWere) {
   EXPECT_EQ(namesIn(folder), std::vector<std::string>{"Index.plist"});
 }
 
-template <typename F>
-std::string anyErrorOf(F&& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
+using testing::anyErrorOf;
 
 // Each of these would block in open() or read without end if it were opened.
 TEST(Files, ReadFileTakesOnlyARegularFileWithinTheLimit) {

@@ -147,6 +147,17 @@ inline int runUnprivileged(const std::function<int()>& step) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+/// The message of what `f` throws, or "(no error)".
+template <typename F>
+std::string anyErrorOf(F&& f) {
+  try {
+    f();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
 /// Runs `step` as runUnprivileged() does and returns the message of what it
 /// threw, or "(no error)".
 inline std::string errorUnprivileged(const std::function<void()>& step) {

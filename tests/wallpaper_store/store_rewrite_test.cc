@@ -416,15 +416,7 @@ TEST(RewriteWallpaperStore, AFailedWriteLeavesTheStoreWhole) {
   EXPECT_EQ(box.backups().size(), 1u);
 }
 
-template <typename F>
-std::string anyErrorOf(F&& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
+using testing::anyErrorOf;
 
 // "No store" is only nothing there; anything that keeps the store from view is
 // an error naming it, and nothing is backed up or written.
