@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <exception>
 #include <stdexcept>
+#include <string>
 #include <thread>
 
 #include "base/process_values.h"
@@ -21,9 +22,9 @@ namespace {
 // Long enough for another run's whole apply, agent pauses included.
 constexpr std::chrono::seconds kLockWait{30};
 
-bool storeStillThere() {
+bool storeStillThere(const std::string& path) {
   try {
-    return storeExists(storePath);
+    return storeExists(path);
   } catch (const std::exception&) {
     return true;  // something is there: the re-count says what it holds
   }
@@ -57,6 +58,12 @@ void restartAgentBetweenSteps() {
   betweenSteps();
 }
 
+// Whether the agent took back some of what the rewrite set, in either store.
+bool agentReverted(const StoreSlotCounts& set) {
+  return (storeStillThere(storePath) && zephSlotCountIn(storePath) < set.index) ||
+         (storeStillThere(storePath2) && zephSlotCountIn(storePath2) < set.index2);
+}
+
 }  // namespace
 
 ScopedFolderLock lockHome() {
@@ -77,16 +84,15 @@ std::int64_t applyEverything() {
   betweenSteps();
   selectLegacyModule();
   betweenSteps();
-  std::int64_t firstCount = rewriteWallpaperStore();
+  StoreSlotCounts firstCounts = rewriteWallpaperStores();
   betweenSteps();
   restartAgentBetweenSteps();
-  if (!storeStillThere()) return firstCount;
-  if (zephSlotCount() >= firstCount) return firstCount;
-  // The agent reverted the store: one more pass, and no further check.
-  std::int64_t secondCount = rewriteWallpaperStore();
+  if (!agentReverted(firstCounts)) return firstCounts.index;
+  // The agent reverted a store: one more pass over both, and no further check.
+  StoreSlotCounts secondCounts = rewriteWallpaperStores();
   betweenSteps();
   restartAgentBetweenSteps();
-  return secondCount;
+  return secondCounts.index;
 }
 
 }  // namespace zeph

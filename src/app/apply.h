@@ -14,10 +14,10 @@ namespace zeph {
 /// Every command that changes the store or the bundle holds it throughout.
 ScopedFolderLock lockHome();
 
-/// Installs the saver, selects it, rewrites the store, restarts the wallpaper
-/// agent, re-counts after a pause and rewrites once more if the agent reverted
-/// the store, all under lockHome(). Returns the count of the last rewrite;
-/// errors pass through unchanged.
+/// Installs the saver, selects it, rewrites the stores, restarts the wallpaper
+/// agent, re-counts both stores after a pause and rewrites both once more if
+/// either count fell, all under lockHome(). Returns the Index.plist count of
+/// the last rewrite; errors pass through unchanged.
 std::int64_t applyEverything();
 
 }  // namespace zeph

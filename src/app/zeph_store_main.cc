@@ -1,6 +1,7 @@
 // zeph-store: an administrator's look at property lists and wallpaper stores.
 //   zeph-store print FILE    any property list, written as XML in the platform's layout
-//   zeph-store show [FILE]   the idle slots of a wallpaper store (default: the current user's)
+//   zeph-store show [FILE]   the slots of a wallpaper store (default: the current user's), and
+//                            of Index2.plist beside an Index.plist
 //   zeph-store --help | --version
 
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/process_values.h"
@@ -54,15 +56,35 @@ int print(const std::string& path) {
   return writeOut(xml.data(), xml.size());
 }
 
+std::string reportOf(const std::string& path) {
+  zeph::plist::Value document = zeph::parseStore(zeph::loadStore(path), path);
+  if (!document.asDictionary()) throw std::runtime_error(path + ": the top level is not a dictionary");
+  return zeph::storeReport(*document.asDictionary());
+}
+
+// Index2.plist is looked at whenever Index.plist is: macOS 26 keeps both, and
+// which one its agent reads is not known.
 int show(std::optional<std::string> path) {
-  if (!path) {
+  std::string first;
+  std::string second;
+  if (path) {
+    first = *path;
+    std::size_t slash = first.rfind('/');
+    std::string folder = slash == std::string::npos ? "" : first.substr(0, slash + 1);
+    if (first.substr(folder.size()) == "Index.plist") second = folder + "Index2.plist";
+  } else {
     std::optional<std::string> home = zeph::currentUserHome();
     if (!home) throw std::runtime_error("cannot tell the current user's home folder");
-    path = zeph::storePathIn(*home);
+    first = zeph::storePathIn(*home);
+    second = zeph::storePath2In(*home);
+    // A Mac with only the second store: show that one.
+    if (!zeph::storeExists(first) && zeph::storeExists(second)) std::swap(first, second);
   }
-  zeph::plist::Value document = zeph::parseStore(zeph::loadStore(*path), *path);
-  if (!document.asDictionary()) throw std::runtime_error(*path + ": the top level is not a dictionary");
-  std::string report = zeph::storeReport(*document.asDictionary());
+  if (second.empty() || !zeph::storeExists(second)) {
+    std::string report = reportOf(first);
+    return writeOut(report.data(), report.size());
+  }
+  std::string report = first + ":\n" + reportOf(first) + second + ":\n" + reportOf(second);
   return writeOut(report.data(), report.size());
 }
 

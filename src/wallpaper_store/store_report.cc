@@ -67,6 +67,10 @@ std::string slotName(const Slot& slot) {
   switch (slot.kind) {
     case SlotKind::SystemDefault:
       return "system default";
+    case SlotKind::AllSpaces:
+      return "all spaces and displays";
+    case SlotKind::TopDisplay:
+      return "display " + quoted(slot.display);
     case SlotKind::SpaceDefault:
       return "space " + quoted(slot.space) + " default";
     case SlotKind::Display:
@@ -75,14 +79,39 @@ std::string slotName(const Slot& slot) {
   return {};
 }
 
+// The record's "Type" as the store holds it, for the administrator to read.
+std::string typeName(const plist::Dictionary& record) {
+  const plist::Value* type = record.find("Type");
+  if (!type) return "no type";
+  if (const std::string* name = type->asString()) return quoted(*name);
+  return "not a string";
+}
+
+std::string describeSlot(const Slot& slot) {
+  std::string type = typeName(*slot.record);
+  switch (slot.shape()) {
+    case RecordShape::ReadsIdle:
+      return "(" + type + ") " + describeEntry(slot.idleEntry());
+    case RecordShape::Linked:
+      return "(" + type + ", desktop and screen saver) " +
+             describeEntry(plist::dictionaryMember(*slot.record, "Linked"));
+    case RecordShape::DesktopOnly:
+      return "(" + type + ") no screen saver";
+    case RecordShape::Unknown:
+      break;
+  }
+  bool linked = type == "\"linked\"";  // without a "Linked" dictionary
+  return "left alone (type " + type + (linked ? ", no \"Linked\" entry" : "") + ")";
+}
+
 }  // namespace
 
 std::string storeReport(const plist::Dictionary& root) {
   std::string report;
   std::int64_t zephSlots = 0;
   forEachSlot(root, [&](const Slot& slot) {
-    report += slotName(slot) + ": " + describeEntry(slot.idleEntry()) + "\n";
-    if (isZeph(slot.idleEntry())) ++zephSlots;
+    report += slotName(slot) + ": " + describeSlot(slot) + "\n";
+    if (slot.readsIdle() && isZeph(slot.idleEntry())) ++zephSlots;
   });
   report +=
       std::to_string(zephSlots) + (zephSlots == 1 ? " slot holds" : " slots hold") + " the zeph saver\n";

@@ -19,6 +19,7 @@ namespace zeph {
 namespace {
 
 constexpr const char* kBackupPrefix = "wallpaper-store-backup-";
+constexpr const char* kBackup2Prefix = "wallpaper-store2-backup-";
 constexpr const char* kBackupExtension = ".plist";
 constexpr std::int64_t kMaxSlots = 1'000'000;
 
@@ -26,8 +27,7 @@ std::string folderOf(const std::string& path) { return path.substr(0, path.rfind
 
 // The order in time of a backup's name: its timestamp, then its "-N" suffix
 // (none counts as 1). Other names give none.
-std::optional<std::pair<std::string, long>> backupOrder(const std::string& name) {
-  const std::string prefix = kBackupPrefix;
+std::optional<std::pair<std::string, long>> backupOrder(const std::string& name, const std::string& prefix) {
   const std::string extension = kBackupExtension;
   static constexpr std::size_t kStampSize = 20;  // 2026-12-06T21:21:43Z
   if (name.size() < prefix.size() + kStampSize + extension.size() || name.rfind(prefix, 0) != 0 ||
@@ -46,7 +46,7 @@ std::optional<std::pair<std::string, long>> backupOrder(const std::string& name)
 
 // Whether the newest backup holds exactly `bytes`: then a re-run adds
 // nothing, and a disk filled by backups cannot stop it.
-bool newestBackupHolds(const std::vector<std::uint8_t>& bytes) {
+bool newestBackupHolds(const std::string& prefix, const std::vector<std::uint8_t>& bytes) {
   std::optional<std::pair<std::string, long>> newest;
   std::string newestName;
   std::vector<std::string> names;
@@ -56,7 +56,7 @@ bool newestBackupHolds(const std::vector<std::uint8_t>& bytes) {
     return false;  // no backup folder yet; making it is the backup's business
   }
   for (const std::string& name : names) {
-    auto order = backupOrder(name);
+    auto order = backupOrder(name, prefix);
     if (order && (!newest || *order > *newest)) {
       newest = order;
       newestName = name;
@@ -70,31 +70,60 @@ bool newestBackupHolds(const std::vector<std::uint8_t>& bytes) {
   }
 }
 
-}  // namespace
-
-std::string backupFolder() { return realHome + "/Library/Application Support/zeph"; }
-
-void removeStaleStoreTemporaries() {
-  removeStaleTemporaries(folderOf(storePath), storePath.substr(storePath.rfind('/') + 1));
-  removeStaleTemporaries(backupFolder(), kBackupPrefix);
+// What the walk does to one record to put the saver where its type reads it.
+plist::Dictionary withSaver(const Slot& slot, const plist::Value& chosen, std::int64_t& written) {
+  const plist::Dictionary& record = *slot.record;
+  plist::Dictionary changed;
+  switch (slot.shape()) {
+    case RecordShape::ReadsIdle:
+      changed = record;
+      break;
+    case RecordShape::DesktopOnly:
+      changed = record;
+      changed.set("Type", plist::Value("individual"));
+      break;
+    case RecordShape::Linked:
+      // The desktop keeps showing what "Linked" showed; only the screen
+      // saver changes, as when a person picks one in System Settings.
+      for (const auto& [key, value] : record) {
+        if (key != "Linked") changed.set(key, value);
+      }
+      changed.set("Type", plist::Value("individual"));
+      changed.set("Desktop", *record.find("Linked"));
+      break;
+    case RecordShape::Unknown:
+      return record;  // a shape nobody reported: writing into it could mean anything
+  }
+  changed.set("Idle", chosen);
+  ++written;
+  return changed;
 }
 
-std::int64_t rewriteWallpaperStore() {
-  if (!storeExists(storePath)) return 0;
+// One store loaded, backed up and rewritten in memory, not yet written.
+struct RewrittenStore {
+  std::vector<std::uint8_t> loaded;  // kept only when asked, to put the store back
+  std::vector<std::uint8_t> bytes;
+  std::int64_t slots = 0;
+};
+
+RewrittenStore rewriteInMemory(const std::string& path, const char* backupPrefix, bool keepLoaded) {
+  RewrittenStore result;
   std::uint64_t storeSize = 0;
-  const plist::Value document = [&storeSize] {
-    const std::vector<std::uint8_t> loaded = loadStore(storePath);
+  const plist::Value document = [&] {
+    std::vector<std::uint8_t> loaded = loadStore(path);
     storeSize = loaded.size();
 
     // The backup holds the bytes as loaded and is on the disk before the
     // store is touched; it is no more readable than the store.
-    if (!newestBackupHolds(loaded)) {
+    if (!newestBackupHolds(backupPrefix, loaded)) {
       createFolders(backupFolder());
-      writeNewFile(backupFolder(), kBackupPrefix + isoTimestamp(currentDate()), kBackupExtension, loaded,
-                   filePermissions(storePath));
+      writeNewFile(backupFolder(), backupPrefix + isoTimestamp(currentDate()), kBackupExtension, loaded,
+                   filePermissions(path));
     }
-    return parseStore(loaded, storePath);
-  }();  // the loaded bytes go here, before the new ones are made
+    plist::Value parsed = parseStore(loaded, path);
+    if (keepLoaded) result.loaded = std::move(loaded);
+    return parsed;
+  }();  // otherwise the loaded bytes go here, before the new ones are made
   const plist::Dictionary* root = document.asDictionary();
   if (!root) throw InstallerError(2, "Couldn't read the macOS screensaver settings file.");
 
@@ -103,7 +132,7 @@ std::int64_t rewriteWallpaperStore() {
   std::int64_t slots = 0;
   forEachSlot(*root, [&slots](const Slot&) { ++slots; });
   if (slots > kMaxSlots) {
-    throw std::runtime_error(storePath + ": " + std::to_string(slots) + " screensaver slots, more than the " +
+    throw std::runtime_error(path + ": " + std::to_string(slots) + " screensaver slots, more than the " +
                              std::to_string(kMaxSlots) + " a store can sensibly have; it was left as it was");
   }
 
@@ -113,18 +142,84 @@ std::int64_t rewriteWallpaperStore() {
   plist::Value chosen(zephIdleNode());
   if (const plist::Dictionary* systemDefault = plist::dictionaryMember(*root, "SystemDefault")) {
     const plist::Value* idle = systemDefault->find("Idle");
-    if (idle && selectsInstalledSaver(*idle)) chosen = *idle;
+    if (idle && recordShape(*systemDefault) == RecordShape::ReadsIdle && selectsInstalledSaver(*idle)) {
+      chosen = *idle;
+    }
   }
-  plist::Value rewritten(replaceSlotIdles(*root, [&chosen](const Slot&) { return chosen; }));
+  plist::Value rewritten(replaceSlotRecords(
+      *root, [&chosen, &result](const Slot& slot) { return withSaver(slot, chosen, result.slots); }));
 
-  std::vector<std::uint8_t> bytes = plist::write(rewritten, plist::Format::Binary);
+  result.bytes = plist::write(rewritten, plist::Format::Binary);
   const std::uint64_t limit = 64 * storeSize + (std::uint64_t{64} << 20);
-  if (bytes.size() > limit) {
-    throw std::runtime_error(storePath + ": rewritten, the store would grow from " + std::to_string(storeSize) +
-                             " to " + std::to_string(bytes.size()) + " bytes; it was left as it was");
+  if (result.bytes.size() > limit) {
+    throw std::runtime_error(path + ": rewritten, the store would grow from " + std::to_string(storeSize) +
+                             " to " + std::to_string(result.bytes.size()) + " bytes; it was left as it was");
   }
-  replaceFile(storePath, bytes);
-  return slots;
+  return result;
+}
+
+}  // namespace
+
+std::string backupFolder() { return realHome + "/Library/Application Support/zeph"; }
+
+void removeStaleStoreTemporaries() {
+  for (const std::string* path : {&storePath, &storePath2}) {
+    removeStaleTemporaries(folderOf(*path), path->substr(path->rfind('/') + 1));
+  }
+  removeStaleTemporaries(backupFolder(), kBackupPrefix);
+  removeStaleTemporaries(backupFolder(), kBackup2Prefix);
+}
+
+StoreSlotCounts rewriteWallpaperStores() {
+  const bool hasFirst = storeExists(storePath);
+  const bool hasSecond = storeExists(storePath2);
+  StoreSlotCounts counts;
+  if (!hasFirst && !hasSecond) return counts;
+
+  // Both are checked and made before either is renamed into place, so a store
+  // the installer cannot rewrite leaves the other as it was too.
+  std::optional<RewrittenStore> second;
+  if (hasSecond) second = rewriteInMemory(storePath2, kBackup2Prefix, hasFirst);
+  std::optional<RewrittenStore> first;
+  if (hasFirst) first = rewriteInMemory(storePath, kBackupPrefix, false);
+
+  std::optional<PreparedReplacement> secondReady;
+  if (second) secondReady = prepareReplacement(storePath2, second->bytes);
+  std::optional<PreparedReplacement> firstReady;
+  try {
+    if (first) firstReady = prepareReplacement(storePath, first->bytes);
+  } catch (...) {
+    if (secondReady) discardReplacement(*secondReady);
+    throw;
+  }
+
+  if (secondReady) {
+    try {
+      commitReplacement(*secondReady);
+    } catch (...) {
+      if (firstReady) discardReplacement(*firstReady);
+      throw;
+    }
+    counts.index2 = second->slots;
+  }
+  if (firstReady) {
+    try {
+      commitReplacement(*firstReady);
+    } catch (const std::exception& e) {
+      // Half a change is worse than none: which file the agent reads is not known.
+      if (secondReady) {
+        try {
+          replaceFile(storePath2, second->loaded);
+        } catch (const std::exception& back) {
+          throw std::runtime_error(std::string(e.what()) + "; putting " + storePath2 +
+                                   " back failed too: " + back.what());
+        }
+      }
+      throw;
+    }
+    counts.index = first->slots;
+  }
+  return counts;
 }
 
 }  // namespace zeph

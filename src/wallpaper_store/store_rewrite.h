@@ -9,16 +9,34 @@ namespace zeph {
 /// The folder of the store backups: realHome + "/Library/Application Support/zeph".
 std::string backupFolder();
 
-/// Backs the store at storePath up, byte for byte, unless the newest backup
-/// already holds exactly these bytes, then sets every idle slot to the
-/// saver's entry and writes the store back in binary. The system default's
-/// entry is reused only when it selects the installed saver. Returns the
-/// number of slots written (0 when there is no store). Refuses a store of
-/// more than 1,000,000 slots, or one whose rewritten form would pass 64 times
-/// its size plus 64 MiB (shared containers spelled out), before writing it.
-/// Throws InstallerError (code 2: root is not a dictionary), plist::Error,
-/// std::system_error or std::runtime_error, every message naming the store.
-std::int64_t rewriteWallpaperStore();
+/// The slots a rewrite set in each store: Index.plist's (the number the
+/// result line prints) and Index2.plist's.
+struct StoreSlotCounts {
+  std::int64_t index = 0;
+  std::int64_t index2 = 0;
+};
+
+/// Rewrites the store at storePath and, when there is one, the second store at
+/// storePath2, in one go. Each is backed up, byte for byte, in its own series
+/// ("wallpaper-store-backup-…", "wallpaper-store2-backup-…") unless its
+/// newest backup already holds exactly these bytes; then every record that
+/// can hold a screen saver gets the saver's entry where its type reads it:
+/// "individual", "idle" and untyped records get "Idle"; a "linked" record
+/// becomes "individual" with its "Linked" entry as "Desktop"; a "desktop"
+/// record gains "Idle" and becomes "individual"; any other record is left
+/// alone and not counted. The system default's entry is reused only when it
+/// selects the installed saver. Both new stores are written and flushed
+/// before either is renamed into place, Index2.plist first; when Index.plist
+/// then cannot be renamed, Index2.plist is put back as it was loaded. A store
+/// that is absent counts 0. Refuses a store of more than 1,000,000 slots, or
+/// one whose rewritten form would pass 64 times its size plus 64 MiB (shared
+/// containers spelled out), before writing anything. Throws InstallerError
+/// (code 2: root is not a dictionary), plist::Error, std::system_error or
+/// std::runtime_error, every message naming the store.
+StoreSlotCounts rewriteWallpaperStores();
+
+/// rewriteWallpaperStores(), for callers that want only the count of Index.plist.
+inline std::int64_t rewriteWallpaperStore() { return rewriteWallpaperStores().index; }
 
 /// Removes what killed runs left in the store and backup folders: temporary
 /// files under the names the file layer gives them. Call it only while

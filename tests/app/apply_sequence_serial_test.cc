@@ -105,8 +105,11 @@ TEST_F(ApplySequence, AnAgentRevertingToAnotherHomesSaverGetsTheSecondPass) {
   setProcessValues("/Users/olduser", true);
   plist::Value stale(zephIdleNode());
   setProcessValues(home_.string(), true);
-  plist::Value staleStore(
-      replaceSlotIdles(*testing::realisticStore().asDictionary(), [&stale](const Slot&) { return stale; }));
+  plist::Value staleStore(replaceSlotRecords(*testing::realisticStore().asDictionary(), [&stale](const Slot& slot) {
+    plist::Dictionary record = *slot.record;
+    record.set("Idle", stale);
+    return record;
+  }));
   original_ = plist::write(staleStore, plist::Format::Binary);
   testing::writeBytes(storeFile(home_), original_);
 

@@ -31,13 +31,13 @@ TEST(StoreReport, DescribesEverySlotThenTheCount) {
                                                         {"Z\"\n", dict({{"Idle", saver}})}})}})}})},
   });
   EXPECT_EQ(storeReport(*root.asDictionary()),
-            "system default: com.apple.wallpaper.choice.screen-saver "
+            "system default: (no type) com.apple.wallpaper.choice.screen-saver "
             "file:///Users/a/Library/Screen%20Savers/zeph.saver (set 2026-12-06T21:21:43Z, used "
             "2026-12-06T21:22:43Z)\n"
-            "space \"ABC\" default: none\n"
-            "space \"ABC\" display \"XYZ\": com.apple.wallpaper.choice.image, (no provider) (used "
+            "space \"ABC\" default: (no type) none\n"
+            "space \"ABC\" display \"XYZ\": (no type) com.apple.wallpaper.choice.image, (no provider) (used "
             "2001-01-01T00:00:00Z)\n"
-            "space \"ABC\" display \"Z\\x22\\x0A\": com.apple.wallpaper.choice.screen-saver "
+            "space \"ABC\" display \"Z\\x22\\x0A\": (no type) com.apple.wallpaper.choice.screen-saver "
             "file:///Users/a/Library/Screen%20Savers/zeph.saver (set 2026-12-06T21:21:43Z, used "
             "2026-12-06T21:22:43Z)\n"
             "2 slots hold the zeph saver\n");
@@ -46,6 +46,34 @@ TEST(StoreReport, DescribesEverySlotThenTheCount) {
   EXPECT_EQ(storeReport(*one.asDictionary()).substr(storeReport(*one.asDictionary()).find('\n') + 1),
             "1 slot holds the zeph saver\n");
   EXPECT_EQ(storeReport(plist::Dictionary{}), "0 slots hold the zeph saver\n");
+}
+
+// Every record shape says what the system shows from it; an "Idle" the type
+// does not read is not counted, and shapes nobody reported are named.
+TEST(StoreReport, NamesEachRecordsTypeAndWhatItLeavesAlone) {
+  setProcessValues("/Users/a", true);
+  plist::Value saver(zephIdleNode());
+  plist::Value image = dict({{"Content", dict({{"Choices", array({dict({{"Provider", str("image")}})})}})}});
+  plist::Value root = dict({
+      {"SystemDefault", dict({{"Type", str("individual")}, {"Desktop", image}, {"Idle", image}})},
+      {"AllSpacesAndDisplays", dict({{"Type", str("linked")}, {"Linked", image}, {"Idle", saver}})},
+      {"Displays", dict({{"A", dict({{"Type", str("desktop")}, {"Desktop", image}, {"Idle", saver}})},
+                         {"B", dict({{"Type", str("slide\nshow")}, {"Idle", saver}})},
+                         {"C", dict({{"Type", plist::Value::integer(3)}})},
+                         {"D", dict({{"Type", str("linked")}, {"Linked", str("$null")}})},
+                         {"E", dict({{"Type", str("idle")}, {"Idle", saver}})}})},
+  });
+  std::string report = storeReport(*root.asDictionary());
+  EXPECT_EQ(report.substr(0, report.find("display \"E\"")),
+            "system default: (\"individual\") image\n"
+            "all spaces and displays: (\"linked\", desktop and screen saver) image\n"
+            "display \"A\": (\"desktop\") no screen saver\n"
+            "display \"B\": left alone (type \"slide\\x0Ashow\")\n"
+            "display \"C\": left alone (type not a string)\n"
+            "display \"D\": left alone (type \"linked\", no \"Linked\" entry)\n");
+  EXPECT_EQ(report.substr(report.find("display \"E\"")).substr(0, 35),
+            "display \"E\": (\"idle\") com.apple.wal");
+  EXPECT_EQ(report.substr(report.rfind('\n', report.size() - 2) + 1), "1 slot holds the zeph saver\n");
 }
 
 }  // namespace
