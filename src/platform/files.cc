@@ -439,13 +439,14 @@ void commitReplacement(const PreparedReplacement& prepared) {
     throwErrno("rename", prepared.target);
   }
   cleanup.release();
-  syncFolder(folderOf(prepared.target));
 }
 
 void discardReplacement(const PreparedReplacement& prepared) noexcept { ::unlink(prepared.temporary.c_str()); }
 
 void replaceFile(const std::string& path, std::span<const std::uint8_t> bytes) {
-  commitReplacement(prepareReplacement(path, bytes));
+  PreparedReplacement prepared = prepareReplacement(path, bytes);
+  commitReplacement(prepared);
+  syncFolder(folderOf(prepared.target));
 }
 
 bool isTemporaryName(const std::string& name, const std::string& finalPrefix) {

@@ -82,8 +82,9 @@ struct PreparedReplacement {
 };
 PreparedReplacement prepareReplacement(const std::string& path, std::span<const std::uint8_t> bytes);
 
-/// Puts a prepared replacement in place with one rename. On failure the
-/// target is unchanged, the temporary file removed, and it throws.
+/// Puts a prepared replacement in place with one rename; syncFolder() on the
+/// target's folder then makes it last. On failure the target is unchanged,
+/// the temporary file removed, and it throws.
 void commitReplacement(const PreparedReplacement& prepared);
 
 /// Removes a prepared replacement that is not going to be committed. Never throws.

@@ -219,6 +219,9 @@ StoreSlotCounts rewriteWallpaperStores() {
     }
     counts.index = first->slots;
   }
+  // Both renamed: a failure to make that last is reported, but changes nothing.
+  if (secondReady) syncFolder(folderOf(secondReady->target));
+  if (firstReady) syncFolder(folderOf(firstReady->target));
   return counts;
 }
 

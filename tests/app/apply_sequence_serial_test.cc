@@ -215,5 +215,26 @@ TEST_F(ApplySequence, ResultLineThatCannotBeWrittenIsAFailure) {
   EXPECT_EQ(zephSlotCount(), kRealisticStoreSlots);  // the install itself stands
 }
 
+// The agent of macOS 26 may read either store: one that reverts only
+// Index2.plist gets the second pass too, and the result line still counts
+// Index.plist's slots.
+TEST_F(ApplySequence, AnAgentRevertingTheSecondStoreGetsTheSecondPass) {
+  original_ = plist::write(testing::macos26FirstStore(), plist::Format::Binary);
+  testing::writeBytes(storeFile(home_), original_);
+  const std::vector<std::uint8_t> second = plist::write(testing::macos26SecondStore(), plist::Format::Binary);
+  testing::writeBytes(testing::secondStoreFile(home_), second);
+
+  RunResult r;
+  {
+    FakeAgent agent(testing::secondStoreFile(home_), "revert-once", log_);
+    r = runInstaller({"--apply"}, home_.string());
+  }
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, resultLine(home_, 3));
+  EXPECT_EQ(restarts(log_), 2);
+  EXPECT_EQ(zephSlotCount(), 3);
+  EXPECT_EQ(zephSlotCountIn(storePath2), 8);
+}
+
 }  // namespace
 }  // namespace zeph
