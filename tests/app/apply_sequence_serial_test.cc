@@ -215,6 +215,33 @@ TEST_F(ApplySequence, ResultLineThatCannotBeWrittenIsAFailure) {
   EXPECT_EQ(zephSlotCount(), kRealisticStoreSlots);  // the install itself stands
 }
 
+// Each reported store shape through an unattended run: the result line counts
+// the slots whose type reads the saver, and the agent keeps them.
+TEST_F(ApplySequence, EveryReportedStoreShape) {
+  struct Case {
+    const char* name;
+    plist::Value store;
+    std::int64_t slots;
+  };
+  const Case cases[] = {
+      {"Sonoma, all linked", testing::sonomaLinkedStore(), 6},
+      {"all spaces", testing::allSpacesStore(), 2},
+      {"mixed", testing::mixedStore(), 7},
+      {"unknown types", testing::unknownTypeStore(), 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(home_);
+    testing::writeBytes(storeFile(home_), plist::write(c.store, plist::Format::Binary));
+    fs::remove(log_);
+    RunResult r = applyWithAgent("keep");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, resultLine(home_, c.slots));
+    EXPECT_EQ(restarts(log_), 1);
+    EXPECT_EQ(zephSlotCount(), c.slots);
+  }
+}
+
 // The agent of macOS 26 may read either store: one that reverts only
 // Index2.plist gets the second pass too, and the result line still counts
 // Index.plist's slots.

@@ -177,7 +177,9 @@ TEST(FaultWalk, APairOfStoresChangesTogetherOrNotAtAll) {
       const bool firstChanged = readBytes(storeFile(home)) != first;
       const bool secondChanged = readBytes(testing::secondStoreFile(home)) != second;
       EXPECT_EQ(firstChanged, secondChanged);
-      if (r.status == 0) EXPECT_TRUE(firstChanged);
+      if (r.status == 0) {
+        EXPECT_TRUE(firstChanged);
+      }
       if (firstChanged) {
         EXPECT_EQ(zephSlotCount(), 3);
         EXPECT_EQ(zephSlotCountIn(storePath2), 8);
