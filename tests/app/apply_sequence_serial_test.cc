@@ -72,7 +72,8 @@ class ApplySequence : public ::testing::Test {
   RunResult runInNamespace(const std::string& mode, const std::vector<std::string>& installerArgs,
                            const char* stdoutPath = nullptr) {
     std::vector<std::string> args{(box_.path() / "agent-ready").string(), ZEPH_FAKE_AGENT_PATH, mode,
-                                  storeFile(home_).string(), log_.string(), ZEPH_INSTALLER_PATH};
+                                  agentStore_.empty() ? storeFile(home_).string() : agentStore_.string(),
+                                  log_.string(), ZEPH_INSTALLER_PATH};
     args.insert(args.end(), installerArgs.begin(), installerArgs.end());
     return testing::runProgram(testing::inPrivateNamespace(kWithAgent, args), home_.string(), stdoutPath);
   }
@@ -80,6 +81,7 @@ class ApplySequence : public ::testing::Test {
   Sandbox box_;
   fs::path home_;
   fs::path log_;
+  fs::path agentStore_;  // the store the agent keeps; empty: Index.plist
   std::vector<std::uint8_t> original_;
 };
 
@@ -234,6 +236,7 @@ TEST_F(ApplySequence, EveryReportedStoreShape) {
     fs::remove_all(home_);
     testing::writeBytes(storeFile(home_), plist::write(c.store, plist::Format::Binary));
     fs::remove(log_);
+    fs::remove(box_.path() / "agent-ready");  // the previous run's fifo
     RunResult r = applyWithAgent("keep");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, resultLine(home_, c.slots));
@@ -251,11 +254,8 @@ TEST_F(ApplySequence, AnAgentRevertingTheSecondStoreGetsTheSecondPass) {
   const std::vector<std::uint8_t> second = plist::write(testing::macos26SecondStore(), plist::Format::Binary);
   testing::writeBytes(testing::secondStoreFile(home_), second);
 
-  RunResult r;
-  {
-    FakeAgent agent(testing::secondStoreFile(home_), "revert-once", log_);
-    r = runInstaller({"--apply"}, home_.string());
-  }
+  agentStore_ = testing::secondStoreFile(home_);
+  RunResult r = applyWithAgent("revert-once");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, resultLine(home_, 3));
   EXPECT_EQ(restarts(log_), 2);
