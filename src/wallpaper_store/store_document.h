@@ -3,7 +3,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -50,32 +49,51 @@ plist::Date currentDate();
 /// fraction is dropped): "2026-12-06T21:21:43Z".
 std::string isoTimestamp(plist::Date date);
 
-enum class SlotKind { SystemDefault, SpaceDefault, Display };
+enum class SlotKind { SystemDefault, AllSpaces, TopDisplay, SpaceDefault, Display };
 
-/// One idle slot met by the walk. Views point into the walked document.
+/// Which of a record's entries the system reads, by its "Type": "individual"
+/// and "idle" records (and records without a type) read "Idle"; a "linked"
+/// record shows its one "Linked" entry as desktop and screen saver alike; a
+/// "desktop" record has no screen saver. Anything else (another type, a type
+/// that is not a string, a "linked" record whose "Linked" is not a
+/// dictionary) is a shape nobody has reported, and is left alone.
+enum class RecordShape { ReadsIdle, Linked, DesktopOnly, Unknown };
+
+RecordShape recordShape(const plist::Dictionary& record);
+
+/// One record met by the walk: a place that can hold a screen saver. Views
+/// point into the walked document.
 struct Slot {
   SlotKind kind;
-  std::string_view space;    // the space identifier; empty for the system default
+  std::string_view space;    // the space identifier; empty unless a space's slot
   std::string_view display;  // the display identifier; empty unless a display slot
-  const plist::Value* idle;  // the slot's "Idle" value, nullptr when the key is absent
+  const plist::Dictionary* record;  // the record itself, never nullptr
+  const plist::Value* idle;  // the record's "Idle" value, nullptr when the key is absent
 
   /// The idle entry when it is a dictionary, else nullptr (an absent entry).
   const plist::Dictionary* idleEntry() const { return idle ? idle->asDictionary() : nullptr; }
+  RecordShape shape() const { return recordShape(*record); }
+  /// Whether the system reads this slot's "Idle": only such slots count.
+  bool readsIdle() const { return shape() == RecordShape::ReadsIdle; }
 };
 
-/// Calls `visit` for every slot of `root`: the system default first (when
-/// "SystemDefault" is a dictionary), then for each space that is a
-/// dictionary, its default slot (when "Default" is a dictionary) before its
-/// display slots (each dictionary member of its "Displays" dictionary).
-/// Spaces and displays come in key order. Nothing else of the tree is read.
+/// Whether the system shows the installed saver from `slot`: its type reads
+/// "Idle" and its "Idle" selects saverDest (selectsInstalledSaver()). The one
+/// test of the re-count, the removal and the status command.
+bool slotSelectsSaver(const Slot& slot);
+
+/// Calls `visit` for every record of `root` that is a dictionary: the system
+/// default, "AllSpacesAndDisplays" (which can be the string "$null"), each
+/// member of the top-level "Displays", then for each space that is a
+/// dictionary its "Default" before each member of its "Displays". Displays
+/// and spaces come in key order. Nothing else of the tree is read.
 void forEachSlot(const plist::Dictionary& root, const std::function<void(const Slot&)>& visit);
 
-/// `root` with the "Idle" member of every slot that forEachSlot() visits set
-/// to what `replace` returns for that slot (called in the same order), or
-/// removed where it returns none. The same walk: a slot is counted, reported
-/// and rewritten alike.
-plist::Dictionary replaceSlotIdles(const plist::Dictionary& root,
-                                   const std::function<std::optional<plist::Value>(const Slot&)>& replace);
+/// `root` with every record that forEachSlot() visits replaced by what
+/// `replace` returns for it (called in the same order). The same walk: a slot
+/// is counted, reported and rewritten alike.
+plist::Dictionary replaceSlotRecords(const plist::Dictionary& root,
+                                     const std::function<plist::Dictionary(const Slot&)>& replace);
 
 }  // namespace zeph
 
