@@ -19,6 +19,7 @@
 #include "saver_install/legacy_selection.h"
 #include "wallpaper_store/agent_restart.h"
 #include "wallpaper_store/slot_count.h"
+#include "wallpaper_store/store_backups.h"
 #include "wallpaper_store/store_document.h"
 #include "wallpaper_store/store_rewrite.h"
 

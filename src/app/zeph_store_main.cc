@@ -26,9 +26,10 @@
 #include "platform/home.h"
 #include "plist/format.h"
 #include "wallpaper_store/idle_entry.h"
+#include "wallpaper_store/store_backups.h"
 #include "wallpaper_store/store_document.h"
 #include "wallpaper_store/store_report.h"
-#include "wallpaper_store/store_rewrite.h"
+#include "wallpaper_store/store_slots.h"
 
 namespace {
 

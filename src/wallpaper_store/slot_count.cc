@@ -4,6 +4,7 @@
 
 #include "base/process_values.h"
 #include "wallpaper_store/store_document.h"
+#include "wallpaper_store/store_slots.h"
 
 namespace zeph {
 

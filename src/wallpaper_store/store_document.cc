@@ -1,16 +1,13 @@
 #include "wallpaper_store/store_document.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <new>
+#include <stdexcept>
 #include <string_view>
-#include <utility>
 
 #include "platform/files.h"
 #include "plist/error.h"
 #include "plist/format.h"
-#include "text/calendar_time.h"
-#include "wallpaper_store/idle_entry.h"
 
 namespace zeph {
 
@@ -42,107 +39,50 @@ void writeStore(const std::string& path, const plist::Value& root) {
   replaceFile(path, bytes);
 }
 
-plist::Date currentDate() { return plist::Date{secondsSince2001Now()}; }
-
-std::string isoTimestamp(plist::Date date) {
-  // Years 1 to 9999 fit the form; a date outside them (or not a number) is
-  // shown as the platform stores it.
-  if (auto text = formatIsoTimestamp(date.secondsSince2001, 1, 9999)) return *text;
-  char text[64];
-  std::snprintf(text, sizeof text, "%g seconds since 2001", date.secondsSince2001);
-  return text;
-}
-
-RecordShape recordShape(const plist::Dictionary& record) {
-  const plist::Value* type = record.find("Type");
-  if (!type) return RecordShape::ReadsIdle;
-  const std::string* name = type->asString();
-  if (!name) return RecordShape::Unknown;
-  if (*name == "individual" || *name == "idle") return RecordShape::ReadsIdle;
-  if (*name == "desktop") return RecordShape::DesktopOnly;
-  if (*name == "linked" && plist::dictionaryMember(record, "Linked")) return RecordShape::Linked;
-  return RecordShape::Unknown;
-}
-
-bool slotSelectsSaver(const Slot& slot) {
-  // An "Idle" the record's type does not read shows nothing.
-  return slot.readsIdle() && slot.idle && selectsInstalledSaver(*slot.idle);
-}
-
 namespace {
 
-// The one definition of where the slots are. `onSlot` meets every record in
-// order; when rebuilding, what it returns replaces the record, each changed
-// dictionary is stored back into its parent, and `changedRoot` receives the
-// new tree. Only what lies on the way to a record is copied.
-template <bool kRebuild, typename OnSlot>
-void walkSlots(const plist::Dictionary& root, OnSlot&& onSlot, plist::Dictionary* changedRoot) {
-  auto visit = [&onSlot](const plist::Dictionary& record, SlotKind kind, std::string_view space,
-                         std::string_view display, plist::Dictionary* parent, const std::string& key) {
-    Slot slot{kind, space, display, &record, record.find("Idle")};
-    if constexpr (kRebuild) {
-      parent->set(key, plist::Value(onSlot(slot)));
-    } else {
-      (void)parent, (void)key;
-      onSlot(slot);
-    }
-  };
-  // The records under `holder` → "Displays" (the root's, or a space's).
-  auto visitDisplays = [&visit](const plist::Dictionary& holder, SlotKind kind, std::string_view space,
-                                plist::Dictionary* changedHolder) {
-    const plist::Dictionary* displays = plist::dictionaryMember(holder, "Displays");
-    if (!displays) return;
-    plist::Dictionary changedDisplays;
-    if constexpr (kRebuild) changedDisplays = *displays;
-    for (const auto& [displayId, displayValue] : *displays) {
-      if (const plist::Dictionary* display = displayValue.asDictionary()) {
-        visit(*display, kind, space, displayId, &changedDisplays, displayId);
-      }
-    }
-    if constexpr (kRebuild) {
-      changedHolder->set("Displays", plist::Value(std::move(changedDisplays)));
-    } else {
-      (void)changedHolder;
-    }
-  };
-
-  for (auto [key, kind] : {std::pair{"SystemDefault", SlotKind::SystemDefault},
-                           std::pair{"AllSpacesAndDisplays", SlotKind::AllSpaces}}) {
-    if (const plist::Dictionary* record = plist::dictionaryMember(root, key)) {
-      visit(*record, kind, {}, {}, changedRoot, key);
-    }
-  }
-  visitDisplays(root, SlotKind::TopDisplay, {}, changedRoot);
-
-  const plist::Dictionary* spaces = plist::dictionaryMember(root, "Spaces");
-  if (!spaces) return;
-  plist::Dictionary changedSpaces;
-  if constexpr (kRebuild) changedSpaces = *spaces;
-  for (const auto& [spaceId, spaceValue] : *spaces) {
-    const plist::Dictionary* space = spaceValue.asDictionary();
-    if (!space) continue;
-    plist::Dictionary changedSpace;
-    if constexpr (kRebuild) changedSpace = *space;
-    if (const plist::Dictionary* spaceDefault = plist::dictionaryMember(*space, "Default")) {
-      visit(*spaceDefault, SlotKind::SpaceDefault, spaceId, {}, &changedSpace, "Default");
-    }
-    visitDisplays(*space, SlotKind::Display, spaceId, &changedSpace);
-    if constexpr (kRebuild) changedSpaces.set(spaceId, plist::Value(std::move(changedSpace)));
-  }
-  if constexpr (kRebuild) changedRoot->set("Spaces", plist::Value(std::move(changedSpaces)));
-}
+std::string folderOf(const std::string& path) { return path.substr(0, path.rfind('/')); }
 
 }  // namespace
 
-void forEachSlot(const plist::Dictionary& root, const std::function<void(const Slot&)>& visit) {
-  walkSlots<false>(root, visit, nullptr);
-}
+void replaceStores(const std::optional<StoreUpdate>& second, const std::optional<StoreUpdate>& first) {
+  std::optional<PreparedReplacement> secondReady;
+  if (second) secondReady = prepareReplacement(second->path, second->bytes);
+  std::optional<PreparedReplacement> firstReady;
+  try {
+    if (first) firstReady = prepareReplacement(first->path, first->bytes);
+  } catch (...) {
+    if (secondReady) discardReplacement(*secondReady);
+    throw;
+  }
 
-plist::Dictionary replaceSlotRecords(const plist::Dictionary& root,
-                                     const std::function<plist::Dictionary(const Slot&)>& replace) {
-  plist::Dictionary changed = root;
-  walkSlots<true>(root, replace, &changed);
-  return changed;
+  if (secondReady) {
+    try {
+      commitReplacement(*secondReady);
+    } catch (...) {
+      if (firstReady) discardReplacement(*firstReady);
+      throw;
+    }
+  }
+  if (firstReady) {
+    try {
+      commitReplacement(*firstReady);
+    } catch (const std::exception& e) {
+      // Half a change is worse than none: which file the agent reads is not known.
+      if (second) {
+        try {
+          replaceFile(second->path, second->loaded);
+        } catch (const std::exception& back) {
+          throw std::runtime_error(std::string(e.what()) + "; putting " + second->path +
+                                   " back failed too: " + back.what());
+        }
+      }
+      throw;
+    }
+  }
+  // Both renamed: a failure to make that last is reported, but changes nothing.
+  if (secondReady) syncFolder(folderOf(secondReady->target));
+  if (firstReady) syncFolder(folderOf(firstReady->target));
 }
 
 }  // namespace zeph

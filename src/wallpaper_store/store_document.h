@@ -2,20 +2,19 @@
 #define ZEPH_WALLPAPER_STORE_STORE_DOCUMENT_H_
 
 #include <cstdint>
-#include <functional>
+#include <optional>
 #include <span>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "plist/value.h"
 
 namespace zeph {
 
-/// The wallpaper store file: reading it (presence test, load, parse), writing
-/// it back (binary encoding, then an all-or-nothing replacement of the file)
-/// and the walk over its idle slots that the rewrite, the count and the report
-/// share. The caller owns every value; nothing here keeps state between calls.
+/// The wallpaper store file: reading it (presence test, load, parse) and
+/// writing it back (binary encoding, then an all-or-nothing replacement of the
+/// file, or of both stores together). The caller owns every value; nothing
+/// here keeps state between calls.
 
 /// Whether a store is at `path` (the presence test). False only when nothing
 /// is there, as for a new account or a system with no store folder yet.
@@ -42,58 +41,21 @@ plist::Value parseStore(std::span<const std::uint8_t> bytes, const std::string& 
 /// std::system_error, leaving the store as it was.
 void writeStore(const std::string& path, const plist::Value& root);
 
-/// The clock's current time as the store keeps dates.
-plist::Date currentDate();
-
-/// `date` in the ISO 8601 internet form in UTC, to the whole second (the
-/// fraction is dropped): "2026-12-06T21:21:43Z".
-std::string isoTimestamp(plist::Date date);
-
-enum class SlotKind { SystemDefault, AllSpaces, TopDisplay, SpaceDefault, Display };
-
-/// Which of a record's entries the system reads, by its "Type": "individual"
-/// and "idle" records (and records without a type) read "Idle"; a "linked"
-/// record shows its one "Linked" entry as desktop and screen saver alike; a
-/// "desktop" record has no screen saver. Anything else (another type, a type
-/// that is not a string, a "linked" record whose "Linked" is not a
-/// dictionary) is a shape nobody has reported, and is left alone.
-enum class RecordShape { ReadsIdle, Linked, DesktopOnly, Unknown };
-
-RecordShape recordShape(const plist::Dictionary& record);
-
-/// One record met by the walk: a place that can hold a screen saver. Views
-/// point into the walked document.
-struct Slot {
-  SlotKind kind;
-  std::string_view space;    // the space identifier; empty unless a space's slot
-  std::string_view display;  // the display identifier; empty unless a display slot
-  const plist::Dictionary* record;  // the record itself, never nullptr
-  const plist::Value* idle;  // the record's "Idle" value, nullptr when the key is absent
-
-  /// The idle entry when it is a dictionary, else nullptr (an absent entry).
-  const plist::Dictionary* idleEntry() const { return idle ? idle->asDictionary() : nullptr; }
-  RecordShape shape() const { return recordShape(*record); }
-  /// Whether the system reads this slot's "Idle": only such slots count.
-  bool readsIdle() const { return shape() == RecordShape::ReadsIdle; }
+/// A store's new bytes, and the bytes it had when loaded.
+struct StoreUpdate {
+  std::string path;
+  std::vector<std::uint8_t> bytes;
+  std::vector<std::uint8_t> loaded;  // needed only for the second store, to put it back
 };
 
-/// Whether the system shows the installed saver from `slot`: its type reads
-/// "Idle" and its "Idle" selects saverDest (selectsInstalledSaver()). The one
-/// test of the re-count, the removal and the status command.
-bool slotSelectsSaver(const Slot& slot);
-
-/// Calls `visit` for every record of `root` that is a dictionary: the system
-/// default, "AllSpacesAndDisplays" (which can be the string "$null"), each
-/// member of the top-level "Displays", then for each space that is a
-/// dictionary its "Default" before each member of its "Displays". Displays
-/// and spaces come in key order. Nothing else of the tree is read.
-void forEachSlot(const plist::Dictionary& root, const std::function<void(const Slot&)>& visit);
-
-/// `root` with every record that forEachSlot() visits replaced by what
-/// `replace` returns for it (called in the same order). The same walk: a slot
-/// is counted, reported and rewritten alike.
-plist::Dictionary replaceSlotRecords(const plist::Dictionary& root,
-                                     const std::function<plist::Dictionary(const Slot&)>& replace);
+/// Puts both updates in place as one change, as far as two files allow: both
+/// new files are written and flushed before either is renamed into place,
+/// Index2.plist's (`second`) first; when `first` then cannot be renamed,
+/// `second`'s store is put back as it was loaded, and the error is thrown. A
+/// run killed between the two renames leaves the second store new and the
+/// first old, which the next run repairs by writing both. Throws
+/// std::system_error or std::runtime_error, naming the path.
+void replaceStores(const std::optional<StoreUpdate>& second, const std::optional<StoreUpdate>& first);
 
 }  // namespace zeph
 

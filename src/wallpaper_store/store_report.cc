@@ -10,7 +10,8 @@
 
 #include "text/calendar_time.h"
 #include "wallpaper_store/idle_entry.h"
-#include "wallpaper_store/store_document.h"
+#include "wallpaper_store/store_slots.h"
+#include "wallpaper_store/store_time.h"
 
 namespace zeph {
 namespace {

@@ -14,8 +14,9 @@
 #include "base/installer_error.h"
 #include "platform/files.h"
 #include "plist/format.h"
+#include "wallpaper_store/store_backups.h"
 #include "wallpaper_store/store_document.h"
-#include "wallpaper_store/store_rewrite.h"
+#include "wallpaper_store/store_slots.h"
 
 namespace zeph {
 namespace {

@@ -24,7 +24,7 @@
 #include "plist/format.h"
 #include "wallpaper_store/idle_entry.h"
 #include "wallpaper_store/slot_count.h"
-#include "wallpaper_store/store_document.h"
+#include "wallpaper_store/store_slots.h"
 
 namespace zeph {
 namespace {

@@ -20,6 +20,7 @@
 #include "support/sandbox.h"
 #include "support/store_builders.h"
 #include "wallpaper_store/slot_count.h"
+#include "wallpaper_store/store_backups.h"
 
 namespace zeph {
 namespace {

@@ -15,6 +15,7 @@
 #include "support/installer_runner.h"
 #include "support/sandbox.h"
 #include "support/store_builders.h"
+#include "wallpaper_store/store_backups.h"
 
 namespace zeph {
 namespace {

@@ -14,8 +14,8 @@
 #include "support/sandbox.h"
 #include "support/store_builders.h"
 #include "wallpaper_store/idle_entry.h"
-#include "wallpaper_store/store_document.h"
 #include "wallpaper_store/store_rewrite.h"
+#include "wallpaper_store/store_slots.h"
 
 namespace zeph {
 namespace {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "plist/value.h"
-#include "wallpaper_store/store_document.h"
+#include "wallpaper_store/store_slots.h"
 
 namespace zeph::testing {
 

@@ -4,6 +4,8 @@
 
 #include "support/sandbox.h"
 #include "support/store_builders.h"
+#include "wallpaper_store/store_slots.h"
+#include "wallpaper_store/store_time.h"
 
 namespace zeph {
 namespace {

@@ -1,3 +1,4 @@
+#include "wallpaper_store/store_backups.h"
 #include "wallpaper_store/store_report.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+#include "wallpaper_store/store_backups.h"
 #include "wallpaper_store/store_restore.h"
 
 #include <gtest/gtest.h>
@@ -12,8 +13,8 @@
 #include "support/sandbox.h"
 #include "support/store_builders.h"
 #include "wallpaper_store/idle_entry.h"
-#include "wallpaper_store/store_document.h"
 #include "wallpaper_store/store_rewrite.h"
+#include "wallpaper_store/store_slots.h"
 
 namespace zeph {
 namespace {

@@ -1,3 +1,4 @@
+#include "wallpaper_store/store_backups.h"
 #include "wallpaper_store/store_rewrite.h"
 
 #include <gtest/gtest.h>
@@ -16,9 +17,10 @@
 #include "wallpaper_store/idle_entry.h"
 #include "plist/error.h"
 #include "wallpaper_store/slot_count.h"
-#include "wallpaper_store/store_document.h"
 #include "support/sandbox.h"
 #include "support/store_builders.h"
+#include "wallpaper_store/store_slots.h"
+#include "wallpaper_store/store_time.h"
 
 namespace zeph {
 namespace {

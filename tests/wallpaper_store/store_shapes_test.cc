@@ -13,8 +13,8 @@
 #include "support/store_builders.h"
 #include "wallpaper_store/idle_entry.h"
 #include "wallpaper_store/slot_count.h"
-#include "wallpaper_store/store_document.h"
 #include "wallpaper_store/store_rewrite.h"
+#include "wallpaper_store/store_slots.h"
 
 namespace zeph {
 namespace {
