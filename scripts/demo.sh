@@ -30,12 +30,15 @@ else
 fi
 home="$sandbox/Users/Zoë Smith"
 store="$home/Library/Application Support/com.apple.wallpaper/Store/Index.plist"
+store2="$(dirname "$store")/Index2.plist"
 mkdir -p "$home"
-python3 scripts/make_demo_store.py "$store"
+python3 scripts/make_demo_store.py "$store" --second "$store2"
 cp "$store" "$sandbox/before.plist"
+cp "$store2" "$sandbox/before2.plist"
 
 echo
-echo "== the store before (XML; seven slots, one display still without an idle entry)"
+echo "== the stores before (XML; Index.plist: eight slots, one linked, one desktop only, one display"
+echo "   without an idle entry; Index2.plist, as macOS 26 keeps beside it: three linked records)"
 "$bin/zeph-store" show "$store"
 
 echo
@@ -44,27 +47,44 @@ echo "   (no wallpaper agent runs here, so killall says so on the shared standar
 HOME="$home" "$bin/zeph-installer" --apply
 
 echo
-echo "== the backup (byte for byte the store before)"
-for backup in "$home/Library/Application Support/zeph"/wallpaper-store-backup-*.plist; do
+echo "== the backups (byte for byte the stores before, one series per store)"
+for backup in "$home/Library/Application Support/zeph"/wallpaper-store*-backup-*.plist; do
   echo "$backup"
-  if cmp -s "$backup" "$sandbox/before.plist"; then echo "   identical to the store before the run"; fi
+  for before in "$sandbox/before.plist" "$sandbox/before2.plist"; do
+    if cmp -s "$backup" "$before"; then echo "   identical to $(basename "$before" | sed 's/before/the store before/')"; fi
+  done
 done
 
 echo
-echo "== the store after (binary, every idle slot on zeph)"
+echo "== the stores after (binary, the saver in every slot; linked and desktop records made individual)"
 "$bin/zeph-store" show "$store"
 
-python3 - "$sandbox/before.plist" "$store" <<'PY'
+python3 - "$sandbox/before.plist" "$store" "$sandbox/before2.plist" "$store2" <<'PY'
 import plistlib, sys
-def without_idle(v):
-    if isinstance(v, dict):
-        return {k: without_idle(x) for k, x in v.items() if k != "Idle"}
-    if isinstance(v, list):
-        return [without_idle(x) for x in v]
-    return v
-before, after = (plistlib.load(open(p, "rb")) for p in sys.argv[1:])
-same = without_idle(before) == without_idle(after)
-print("   everything beside the idle entries (Desktop, Type, Displays, ...) unchanged:", "yes" if same else "NO")
+# What the installer is to leave: each record as it was, less "Idle"; a
+# linked record's "Linked" entry as "Desktop" of an individual record; a
+# desktop record made individual.
+def records(root):
+    found = [root[k] for k in ("SystemDefault", "AllSpacesAndDisplays") if isinstance(root.get(k), dict)]
+    found += [d for d in root.get("Displays", {}).values() if isinstance(d, dict)]
+    for space in root.get("Spaces", {}).values():
+        if isinstance(space.get("Default"), dict): found.append(space["Default"])
+        found += [d for d in space.get("Displays", {}).values() if isinstance(d, dict)]
+    return found
+def expected(record):
+    r = {k: v for k, v in record.items() if k != "Idle"}
+    if r.get("Type") == "linked":
+        r["Desktop"] = r.pop("Linked")
+    if r.get("Type") in ("linked", "desktop"):
+        r["Type"] = "individual"
+    return r
+for old_path, new_path in ((sys.argv[1], sys.argv[2]), (sys.argv[3], sys.argv[4])):
+    before, after = (plistlib.load(open(p, "rb")) for p in (old_path, new_path))
+    olds, news = records(before), records(after)
+    same = len(olds) == len(news) and all(expected(o) == {k: v for k, v in n.items() if k != "Idle"}
+                                           for o, n in zip(olds, news))
+    print("   " + new_path.rsplit("/", 1)[1] + ": every desktop as it was shown, the rest unchanged:",
+          "yes" if same else "NO")
 PY
 
 echo

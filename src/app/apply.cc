@@ -19,6 +19,7 @@
 #include "saver_install/legacy_selection.h"
 #include "wallpaper_store/agent_restart.h"
 #include "wallpaper_store/slot_count.h"
+#include "wallpaper_store/store_backups.h"
 #include "wallpaper_store/store_document.h"
 #include "wallpaper_store/store_rewrite.h"
 
@@ -28,9 +29,9 @@ namespace {
 // Long enough for another run's whole apply, agent pauses included.
 constexpr std::chrono::seconds kLockWait{30};
 
-bool storeStillThere() {
+bool storeStillThere(const std::string& path) {
   try {
-    return storeExists(storePath);
+    return storeExists(path);
   } catch (const std::exception&) {
     return true;  // something is there: the re-count says what it holds
   }
@@ -78,6 +79,15 @@ void restartAgentBetweenSteps() {
   betweenSteps();
 }
 
+// Whether the agent took back some of what the rewrite set, in either store.
+bool agentReverted(const StoreSlotCounts& set) {
+  return (storeStillThere(storePath) && zephSlotCountIn(storePath) < set.index) ||
+         (storeStillThere(storePath2) && zephSlotCountIn(storePath2) < set.index2);
+}
+
+// Whether the agent put the saver back into either store after a removal.
+bool zephSlotsLeft() { return zephSlotCountIn(storePath) + zephSlotCountIn(storePath2) > 0; }
+
 }  // namespace
 
 ScopedFolderLock lockHome() {
@@ -99,18 +109,17 @@ std::int64_t applyEverything() {
   saveLegacySelection();
   selectLegacyModule();
   betweenSteps();
-  std::int64_t firstCount = rewriteWallpaperStore();
+  StoreSlotCounts counts = rewriteWallpaperStores();
   betweenSteps();
   restartAgentBetweenSteps();
-  std::int64_t count = firstCount;
-  if (storeStillThere() && zephSlotCount() < firstCount) {
-    // The agent reverted the store: one more pass, and no further check.
-    count = rewriteWallpaperStore();
+  if (agentReverted(counts)) {
+    // The agent reverted a store: one more pass over both, and no further check.
+    counts = rewriteWallpaperStores();
     betweenSteps();
     restartAgentBetweenSteps();
   }
-  if (count > 0) leaveAppliedMarker();
-  return count;
+  if (counts.index + counts.index2 > 0) leaveAppliedMarker();
+  return counts.index;
 }
 
 StoreRestore uninstallEverything() {
@@ -118,18 +127,19 @@ StoreRestore uninstallEverything() {
   ScopedFolderLock lock = lockHome();
   removeStaleStoreTemporaries();
 
-  StoreRestore restore = restoreWallpaperStore();
-  if (restore.slots > 0) {
+  StoreRestore restore = restoreWallpaperStores();
+  if (restore.slots + restore.slots2 > 0) {
     restartAgent();
-    if (storeStillThere() && zephSlotCount() > 0) {
+    if (zephSlotsLeft()) {
       // The agent put the saver back: one more pass, and no further check.
-      StoreRestore again = restoreWallpaperStore();
+      StoreRestore again = restoreWallpaperStores();
       for (std::string& path : again.backupsUsed) {
         if (std::find(restore.backupsUsed.begin(), restore.backupsUsed.end(), path) == restore.backupsUsed.end()) {
           restore.backupsUsed.push_back(std::move(path));
         }
       }
       restore.slots = std::max(restore.slots, again.slots);
+      restore.slots2 = std::max(restore.slots2, again.slots2);
       restartAgent();
     }
   }

@@ -15,17 +15,17 @@ namespace zeph {
 /// Every command that changes the store or the bundle holds it throughout.
 ScopedFolderLock lockHome();
 
-/// Installs the saver, selects it, rewrites the store, restarts the wallpaper
-/// agent, re-counts after a pause and rewrites once more if the agent reverted
-/// the store, all under lockHome(). Keeps the legacy selection from before
-/// the first install (saveLegacySelection()). A run that set at least one
-/// slot leaves the marker "applied" in the backup folder, which the login
-/// agent of a managed install looks for. Returns the count of the last
-/// rewrite; errors pass through unchanged.
+/// Installs the saver, selects it, rewrites the stores, restarts the wallpaper
+/// agent, re-counts both stores after a pause and rewrites both once more if
+/// either count fell, all under lockHome(). Keeps the legacy selection from
+/// before the first install (saveLegacySelection()). A run that set at least
+/// one slot leaves the marker "applied" in the backup folder, which the login
+/// agent of a managed install looks for. Returns the Index.plist count of the
+/// last rewrite; errors pass through unchanged.
 std::int64_t applyEverything();
 
-/// Undoes applyEverything() under lockHome(): puts back the entries from
-/// before zeph in every slot that selects the saver (restoreWallpaperStore()),
+/// Undoes applyEverything() under lockHome(): puts back what every slot that
+/// selects the saver had before zeph, in both stores (restoreWallpaperStores()),
 /// restarts the agent, re-counts after the pause and restores once more if
 /// the agent put the saver back; only then removes the bundle and puts the
 /// earlier legacy selection back. Errors pass through unchanged.

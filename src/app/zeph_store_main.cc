@@ -1,6 +1,7 @@
 // zeph-store: an administrator's look at property lists and wallpaper stores.
 //   zeph-store print FILE                   any property list, written as XML in the platform's layout
-//   zeph-store show [--json] [FILE|WHOSE]   the idle slots of a wallpaper store (default: the current user's)
+//   zeph-store show [--json] [FILE|WHOSE]   the slots of a wallpaper store (default: the current user's,
+//                                           Index2.plist too where there is one)
 //   zeph-store status [WHOSE]               one line; exit 0 when zeph is on every slot, 3 when not, 1 on errors
 //   zeph-store backups [WHOSE]              the store backups, oldest first
 //   zeph-store --help | --version
@@ -16,6 +17,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/process_values.h"
@@ -24,9 +26,10 @@
 #include "platform/home.h"
 #include "plist/format.h"
 #include "wallpaper_store/idle_entry.h"
+#include "wallpaper_store/store_backups.h"
 #include "wallpaper_store/store_document.h"
 #include "wallpaper_store/store_report.h"
-#include "wallpaper_store/store_rewrite.h"
+#include "wallpaper_store/store_slots.h"
 
 namespace {
 
@@ -45,10 +48,11 @@ constexpr const char* kHelp =
     "Looks at property lists and wallpaper stores; changes nothing.\n"
     "\n"
     "  print FILE     writes any property list (binary, XML or old-style text) as XML\n"
-    "  show [FILE]    lists the slots of a wallpaper store and what each idle slot\n"
-    "                 selects (default: your own store); --json as one JSON object\n"
-    "  status         one line, \"zeph on N of M screensaver slots\"\n"
-    "  backups        the store backups, oldest first, and how many slots each sets\n"
+    "  show [FILE]    lists the slots of a wallpaper store, each record's type and\n"
+    "                 what it shows as screen saver (default: your own store, and\n"
+    "                 Index2.plist beside it); --json as one JSON object\n"
+    "  status         one line, \"zeph on N of M screensaver slots\" (Index2.plist's follow)\n"
+    "  backups        the backups of both stores, oldest first, and how many slots each sets\n"
     "  --user NAME    the store of the user NAME (from the user database)\n"
     "  --home DIR     the store of the home folder DIR\n"
     "\n"
@@ -132,15 +136,40 @@ zeph::plist::Value loadRoot(const std::string& path) {
   return document;
 }
 
-int show(const Options& options) {
-  std::string path = options.file.value_or("");
-  if (!options.file) {
+// The stores to look at: FILE, and Index2.plist beside it when FILE is an
+// Index.plist; else the home's Index.plist and Index2.plist, those present.
+// macOS 26 keeps both, and which one its agent reads is not known.
+std::vector<zeph::ReportedStore> storesToShow(const Options& options) {
+  std::vector<std::string> paths;
+  if (options.file) {
+    paths.push_back(*options.file);
+    const std::size_t slash = options.file->rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : options.file->substr(0, slash + 1);
+    if (options.file->substr(folder.size()) == "Index.plist") {
+      const std::string second = folder + "Index2.plist";
+      if (zeph::storeExists(second)) paths.push_back(second);
+    }
+  } else {
     useHome(options);
-    path = zeph::storePath;
+    for (const std::string* path : {&zeph::storePath, &zeph::storePath2}) {
+      if (zeph::storeExists(*path)) paths.push_back(*path);
+    }
+    if (paths.empty()) paths.push_back(zeph::storePath);  // reading it says what is wrong
   }
-  zeph::plist::Value document = loadRoot(path);
-  return writeOut(options.json ? zeph::storeReportJson(*document.asDictionary(), path)
-                               : zeph::storeReport(*document.asDictionary()));
+  std::vector<zeph::ReportedStore> stores;
+  for (const std::string& path : paths) stores.push_back({path, loadRoot(path)});
+  return stores;
+}
+
+int show(const Options& options) {
+  std::vector<zeph::ReportedStore> stores = storesToShow(options);
+  if (options.json) return writeOut(zeph::storeReportJson(stores));
+  if (stores.size() == 1) return writeOut(zeph::storeReport(*stores[0].document.asDictionary()));
+  std::string report;
+  for (const zeph::ReportedStore& store : stores) {
+    report += store.path + ":\n" + zeph::storeReport(*store.document.asDictionary());
+  }
+  return writeOut(report);
 }
 
 bool bundleInstalled() {
@@ -148,26 +177,49 @@ bool bundleInstalled() {
   return ::stat(zeph::saverDest.c_str(), &item) == 0 && S_ISDIR(item.st_mode);
 }
 
-// A compliance check: 0 only when every slot selects the installed saver and
-// the saver is there to be shown.
+// Slots whose type reads "Idle", and those of them that select the installed saver.
+struct SaverSlots {
+  std::int64_t zeph = 0;
+  std::int64_t total = 0;
+};
+
+SaverSlots saverSlotsOf(const zeph::plist::Dictionary& root) {
+  SaverSlots counted;
+  zeph::forEachSlot(root, [&counted](const zeph::Slot& slot) {
+    if (!slot.readsIdle()) return;  // left alone or desktop only: nothing to set there
+    ++counted.total;
+    if (zeph::slotSelectsSaver(slot)) ++counted.zeph;
+  });
+  return counted;
+}
+
+std::string slotsPhrase(const SaverSlots& counted) {
+  return "zeph on " + std::to_string(counted.zeph) + " of " + std::to_string(counted.total) + " screensaver slots";
+}
+
+// A compliance check: 0 only when every slot of each store there is selects
+// the installed saver and the saver is there to be shown. The line leads with
+// Index.plist's count; the second store follows when there is one.
 int status(const Options& options) {
   useHome(options);
-  if (!zeph::storeExists(zeph::storePath)) {
+  const bool hasFirst = zeph::storeExists(zeph::storePath);
+  const bool hasSecond = zeph::storeExists(zeph::storePath2);
+  if (!hasFirst && !hasSecond) {
     if (writeOut(std::string("no wallpaper store\n")) != 0) return 1;
     return kNotCompliant;
   }
-  zeph::plist::Value document = loadRoot(zeph::storePath);
-  std::int64_t zephSlots = 0, slots = 0;
-  zeph::forEachSlot(*document.asDictionary(), [&](const zeph::Slot& slot) {
-    ++slots;
-    if (slot.idle && zeph::selectsInstalledSaver(*slot.idle)) ++zephSlots;
-  });
   const bool installed = bundleInstalled();
-  std::string line =
-      "zeph on " + std::to_string(zephSlots) + " of " + std::to_string(slots) + " screensaver slots";
+  bool compliant = installed;
+  std::string line = hasFirst ? "" : "no Index.plist";
+  for (const std::string* path : {&zeph::storePath, &zeph::storePath2}) {
+    if (path == &zeph::storePath ? !hasFirst : !hasSecond) continue;
+    const SaverSlots counted = saverSlotsOf(*loadRoot(*path).asDictionary());
+    compliant = compliant && counted.total > 0 && counted.zeph == counted.total;
+    line += path == &zeph::storePath ? slotsPhrase(counted) : "; Index2.plist: " + slotsPhrase(counted);
+  }
   if (!installed) line += "; the saver is missing from " + zeph::saverDest;
   if (writeOut(line + "\n") != 0) return 1;
-  return zephSlots == slots && slots > 0 && installed ? 0 : kNotCompliant;
+  return compliant ? 0 : kNotCompliant;
 }
 
 // "damaged" for a backup that cannot be read or parsed, else its zeph slots.
@@ -183,20 +235,19 @@ std::string backupLine(const zeph::StoreBackup& backup) {
   try {
     zeph::plist::Value document = zeph::parseStore(bytes, backup.path);
     if (!document.asDictionary()) return line + "damaged\n";
-    std::int64_t zephSlots = 0;
-    zeph::forEachSlot(*document.asDictionary(), [&zephSlots](const zeph::Slot& slot) {
-      if (slot.idle && zeph::selectsInstalledSaver(*slot.idle)) ++zephSlots;
-    });
-    return line + std::to_string(zephSlots) + "\n";
+    return line + std::to_string(saverSlotsOf(*document.asDictionary()).zeph) + "\n";
   } catch (const std::exception&) {
     return line + "damaged\n";
   }
 }
 
+// Index.plist's series, then Index2.plist's, each oldest first.
 int backups(const Options& options) {
   useHome(options);
   std::string text;
-  for (const zeph::StoreBackup& backup : zeph::storeBackups()) text += backupLine(backup);
+  for (const zeph::StoreFile& store : {zeph::firstStore(), zeph::secondStore()}) {
+    for (const zeph::StoreBackup& backup : zeph::storeBackups(store)) text += backupLine(backup);
+  }
   return writeOut(text);
 }
 

@@ -8,6 +8,7 @@ namespace {
 std::string realHomeValue;
 std::string saverDestValue;
 std::string storePathValue;
+std::string storePath2Value;
 bool headlessValue = false;
 std::string prefsSuiteValue = "app.zeph.zeph";
 }  // namespace
@@ -15,6 +16,7 @@ std::string prefsSuiteValue = "app.zeph.zeph";
 const std::string& realHome = realHomeValue;
 const std::string& saverDest = saverDestValue;
 const std::string& storePath = storePathValue;
+const std::string& storePath2 = storePath2Value;
 const bool& headless = headlessValue;
 const std::string& prefsSuite = prefsSuiteValue;
 const std::string installerUserAgent = "zeph-screensaver installer (https://zeph.app; support@zeph.app)";
@@ -25,10 +27,15 @@ std::string storePathIn(const std::string& home) {
   return home + "/Library/Application Support/com.apple.wallpaper/Store/Index.plist";
 }
 
+std::string storePath2In(const std::string& home) {
+  return home + "/Library/Application Support/com.apple.wallpaper/Store/Index2.plist";
+}
+
 void setProcessValues(std::string home, bool isHeadless) {
   realHomeValue = std::move(home);
   saverDestValue = saverDestIn(realHomeValue);
   storePathValue = storePathIn(realHomeValue);
+  storePath2Value = storePath2In(realHomeValue);
   headlessValue = isHeadless;
 }
 

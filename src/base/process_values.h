@@ -12,13 +12,15 @@ namespace zeph {
 extern const std::string& realHome;   // the user's home folder, absolute, no trailing "/"
 extern const std::string& saverDest;  // realHome + "/Library/Screen Savers/zeph.saver"
 extern const std::string& storePath;  // realHome + "/Library/Application Support/com.apple.wallpaper/Store/Index.plist"
+extern const std::string& storePath2;  // the second store macOS 26 keeps beside it: ".../Store/Index2.plist"
 extern const bool& headless;          // "--apply" or "--uninstall" was among the arguments
 extern const std::string& prefsSuite;         // "app.zeph.zeph"
 extern const std::string installerUserAgent;  // User-Agent of every web request
 
-/// Where the saver bundle and the wallpaper store of the home folder `home` are.
+/// Where the saver bundle and the wallpaper stores of the home folder `home` are.
 std::string saverDestIn(const std::string& home);
 std::string storePathIn(const std::string& home);
+std::string storePath2In(const std::string& home);
 
 /// Sets realHome and the values derived from it, then headless.
 void setProcessValues(std::string home, bool isHeadless);

@@ -407,7 +407,7 @@ std::string writeNewFile(const std::string& folder, const std::string& stem, con
   throwErrno("open", folder + "/" + stem + "-10000" + extension, EEXIST);
 }
 
-void replaceFile(const std::string& path, std::span<const std::uint8_t> bytes) {
+PreparedReplacement prepareReplacement(const std::string& path, std::span<const std::uint8_t> bytes) {
   const std::string target = resolveFinalLink(path);
   const std::string folder = folderOf(target);
   struct stat old {};
@@ -429,9 +429,24 @@ void replaceFile(const std::string& path, std::span<const std::uint8_t> bytes) {
   }
   writeAll(file.get(), bytes, temporary);
   syncAndClose(file, temporary);
-  if (file_calls::rename(temporary.c_str(), target.c_str()) != 0) throwErrno("rename", target);
   cleanup.release();
-  syncFolder(folder);
+  return PreparedReplacement{temporary, target};
+}
+
+void commitReplacement(const PreparedReplacement& prepared) {
+  RemoveOnFailure cleanup(prepared.temporary);
+  if (file_calls::rename(prepared.temporary.c_str(), prepared.target.c_str()) != 0) {
+    throwErrno("rename", prepared.target);
+  }
+  cleanup.release();
+}
+
+void discardReplacement(const PreparedReplacement& prepared) noexcept { ::unlink(prepared.temporary.c_str()); }
+
+void replaceFile(const std::string& path, std::span<const std::uint8_t> bytes) {
+  PreparedReplacement prepared = prepareReplacement(path, bytes);
+  commitReplacement(prepared);
+  syncFolder(folderOf(prepared.target));
 }
 
 bool isTemporaryName(const std::string& name, const std::string& finalPrefix) {

@@ -72,6 +72,24 @@ std::string writeNewFile(const std::string& folder, const std::string& stem, con
 /// temporary file is left.
 void replaceFile(const std::string& path, std::span<const std::uint8_t> bytes);
 
+/// The first half of replaceFile(), for changing several files together: the
+/// new content of `path` written and flushed under a temporary name in the
+/// target's folder. commitReplacement() renames it over the target;
+/// discardReplacement() removes it. Throws as replaceFile() does, leaving nothing.
+struct PreparedReplacement {
+  std::string temporary;  // the flushed new content
+  std::string target;     // the file it replaces, links resolved
+};
+PreparedReplacement prepareReplacement(const std::string& path, std::span<const std::uint8_t> bytes);
+
+/// Puts a prepared replacement in place with one rename; syncFolder() on the
+/// target's folder then makes it last. On failure the target is unchanged,
+/// the temporary file removed, and it throws.
+void commitReplacement(const PreparedReplacement& prepared);
+
+/// Removes a prepared replacement that is not going to be committed. Never throws.
+void discardReplacement(const PreparedReplacement& prepared) noexcept;
+
 /// Whether `name` (a file name, no folder) is one of the temporary names
 /// writeNewFile() and replaceFile() give a file whose final name starts with
 /// `finalPrefix` while they write it: "." + final name + "." + … + ".tmp".

@@ -12,7 +12,7 @@
 #include "platform/files.h"
 #include "plist/format.h"
 #include "saver_install/copy_tree.h"
-#include "wallpaper_store/store_rewrite.h"
+#include "wallpaper_store/store_backups.h"
 
 #ifndef ZEPH_DEFAULTS_PROGRAM
 #define ZEPH_DEFAULTS_PROGRAM "/usr/bin/defaults"

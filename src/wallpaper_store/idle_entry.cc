@@ -6,7 +6,7 @@
 #include "base/process_values.h"
 #include "plist/format.h"
 #include "text/percent_encoding.h"
-#include "wallpaper_store/store_document.h"
+#include "wallpaper_store/store_time.h"
 
 namespace zeph {
 namespace {

@@ -3,21 +3,23 @@
 #include <vector>
 
 #include "base/process_values.h"
-#include "wallpaper_store/idle_entry.h"
 #include "wallpaper_store/store_document.h"
+#include "wallpaper_store/store_slots.h"
 
 namespace zeph {
 
-std::int64_t zephSlotCount() {
+std::int64_t zephSlotCount() { return zephSlotCountIn(storePath); }
+
+std::int64_t zephSlotCountIn(const std::string& path) {
   // Only looks: any problem with the file means no slot holds the saver.
   try {
-    std::vector<std::uint8_t> bytes = loadStore(storePath);
-    plist::Value document = parseStore(bytes, storePath);
+    std::vector<std::uint8_t> bytes = loadStore(path);
+    plist::Value document = parseStore(bytes, path);
     const plist::Dictionary* root = document.asDictionary();
     if (!root) return 0;
     std::int64_t count = 0;
     forEachSlot(*root, [&count](const Slot& slot) {
-      if (slot.idle && selectsInstalledSaver(*slot.idle)) ++count;
+      if (slotSelectsSaver(slot)) ++count;
     });
     return count;
   } catch (...) {

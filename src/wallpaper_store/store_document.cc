@@ -1,16 +1,13 @@
 #include "wallpaper_store/store_document.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <new>
-#include <optional>
+#include <stdexcept>
 #include <string_view>
-#include <vector>
 
 #include "platform/files.h"
 #include "plist/error.h"
 #include "plist/format.h"
-#include "text/calendar_time.h"
 
 namespace zeph {
 
@@ -42,89 +39,50 @@ void writeStore(const std::string& path, const plist::Value& root) {
   replaceFile(path, bytes);
 }
 
-plist::Date currentDate() { return plist::Date{secondsSince2001Now()}; }
-
-std::string isoTimestamp(plist::Date date) {
-  // Years 1 to 9999 fit the form; a date outside them (or not a number) is
-  // shown as the platform stores it.
-  if (auto text = formatIsoTimestamp(date.secondsSince2001, 1, 9999)) return *text;
-  char text[64];
-  std::snprintf(text, sizeof text, "%g seconds since 2001", date.secondsSince2001);
-  return text;
-}
-
 namespace {
 
-// The one definition of where the slots are. `onSlot` meets every slot in
-// order; when rebuilding, what it returns becomes the slot's "Idle", each
-// changed dictionary is stored back into its parent, and `changedRoot`
-// receives the new tree. Only what lies on the way to a slot is copied.
-plist::Dictionary withoutMember(const plist::Dictionary& dictionary, std::string_view key) {
-  std::vector<plist::Dictionary::Member> kept;
-  for (const plist::Dictionary::Member& member : dictionary) {
-    if (member.first != key) kept.push_back(member);
-  }
-  return plist::Dictionary::fromMembers(std::move(kept), plist::DuplicateKeys::KeepFirst);
-}
-
-template <bool kRebuild, typename OnSlot>
-void walkSlots(const plist::Dictionary& root, OnSlot&& onSlot, plist::Dictionary* changedRoot) {
-  auto visit = [&onSlot](const plist::Dictionary& holder, const Slot& slot, plist::Dictionary* parent,
-                         const std::string& key) {
-    if constexpr (kRebuild) {
-      std::optional<plist::Value> idle = onSlot(slot);
-      plist::Dictionary changed = idle ? holder : withoutMember(holder, "Idle");
-      if (idle) changed.set("Idle", std::move(*idle));
-      parent->set(key, plist::Value(std::move(changed)));
-    } else {
-      (void)holder, (void)parent, (void)key;
-      onSlot(slot);
-    }
-  };
-  if (const plist::Dictionary* systemDefault = plist::dictionaryMember(root, "SystemDefault")) {
-    visit(*systemDefault, Slot{SlotKind::SystemDefault, {}, {}, systemDefault->find("Idle")}, changedRoot,
-          "SystemDefault");
-  }
-  const plist::Dictionary* spaces = plist::dictionaryMember(root, "Spaces");
-  if (!spaces) return;
-  plist::Dictionary changedSpaces;
-  if constexpr (kRebuild) changedSpaces = *spaces;
-  for (const auto& [spaceId, spaceValue] : *spaces) {
-    const plist::Dictionary* space = spaceValue.asDictionary();
-    if (!space) continue;
-    plist::Dictionary changedSpace;
-    if constexpr (kRebuild) changedSpace = *space;
-    if (const plist::Dictionary* spaceDefault = plist::dictionaryMember(*space, "Default")) {
-      visit(*spaceDefault, Slot{SlotKind::SpaceDefault, spaceId, {}, spaceDefault->find("Idle")}, &changedSpace,
-            "Default");
-    }
-    if (const plist::Dictionary* displays = plist::dictionaryMember(*space, "Displays")) {
-      plist::Dictionary changedDisplays;
-      if constexpr (kRebuild) changedDisplays = *displays;
-      for (const auto& [displayId, displayValue] : *displays) {
-        if (const plist::Dictionary* display = displayValue.asDictionary()) {
-          visit(*display, Slot{SlotKind::Display, spaceId, displayId, display->find("Idle")}, &changedDisplays,
-                displayId);
-        }
-      }
-      if constexpr (kRebuild) changedSpace.set("Displays", plist::Value(std::move(changedDisplays)));
-    }
-    if constexpr (kRebuild) changedSpaces.set(spaceId, plist::Value(std::move(changedSpace)));
-  }
-  if constexpr (kRebuild) changedRoot->set("Spaces", plist::Value(std::move(changedSpaces)));
-}
+std::string folderOf(const std::string& path) { return path.substr(0, path.rfind('/')); }
 
 }  // namespace
 
-void forEachSlot(const plist::Dictionary& root, const std::function<void(const Slot&)>& visit) {
-  walkSlots<false>(root, visit, nullptr);
-}
+void replaceStores(const std::optional<StoreUpdate>& second, const std::optional<StoreUpdate>& first) {
+  std::optional<PreparedReplacement> secondReady;
+  if (second) secondReady = prepareReplacement(second->path, second->bytes);
+  std::optional<PreparedReplacement> firstReady;
+  try {
+    if (first) firstReady = prepareReplacement(first->path, first->bytes);
+  } catch (...) {
+    if (secondReady) discardReplacement(*secondReady);
+    throw;
+  }
 
-plist::Dictionary replaceSlotIdles(const plist::Dictionary& root,
-                                   const std::function<std::optional<plist::Value>(const Slot&)>& replace) {
-  plist::Dictionary changed = root;
-  walkSlots<true>(root, replace, &changed);
-  return changed;
+  if (secondReady) {
+    try {
+      commitReplacement(*secondReady);
+    } catch (...) {
+      if (firstReady) discardReplacement(*firstReady);
+      throw;
+    }
+  }
+  if (firstReady) {
+    try {
+      commitReplacement(*firstReady);
+    } catch (const std::exception& e) {
+      // Half a change is worse than none: which file the agent reads is not known.
+      if (second) {
+        try {
+          replaceFile(second->path, second->loaded);
+        } catch (const std::exception& back) {
+          throw std::runtime_error(std::string(e.what()) + "; putting " + second->path +
+                                   " back failed too: " + back.what());
+        }
+      }
+      throw;
+    }
+  }
+  // Both renamed: a failure to make that last is reported, but changes nothing.
+  if (secondReady) syncFolder(folderOf(secondReady->target));
+  if (firstReady) syncFolder(folderOf(firstReady->target));
 }
 
 }  // namespace zeph

@@ -2,21 +2,19 @@
 #define ZEPH_WALLPAPER_STORE_STORE_DOCUMENT_H_
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <span>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "plist/value.h"
 
 namespace zeph {
 
-/// The wallpaper store file: reading it (presence test, load, parse), writing
-/// it back (binary encoding, then an all-or-nothing replacement of the file)
-/// and the walk over its idle slots that the rewrite, the count and the report
-/// share. The caller owns every value; nothing here keeps state between calls.
+/// The wallpaper store file: reading it (presence test, load, parse) and
+/// writing it back (binary encoding, then an all-or-nothing replacement of the
+/// file, or of both stores together). The caller owns every value; nothing
+/// here keeps state between calls.
 
 /// Whether a store is at `path` (the presence test). False only when nothing
 /// is there, as for a new account or a system with no store folder yet.
@@ -43,39 +41,21 @@ plist::Value parseStore(std::span<const std::uint8_t> bytes, const std::string& 
 /// std::system_error, leaving the store as it was.
 void writeStore(const std::string& path, const plist::Value& root);
 
-/// The clock's current time as the store keeps dates.
-plist::Date currentDate();
-
-/// `date` in the ISO 8601 internet form in UTC, to the whole second (the
-/// fraction is dropped): "2026-12-06T21:21:43Z".
-std::string isoTimestamp(plist::Date date);
-
-enum class SlotKind { SystemDefault, SpaceDefault, Display };
-
-/// One idle slot met by the walk. Views point into the walked document.
-struct Slot {
-  SlotKind kind;
-  std::string_view space;    // the space identifier; empty for the system default
-  std::string_view display;  // the display identifier; empty unless a display slot
-  const plist::Value* idle;  // the slot's "Idle" value, nullptr when the key is absent
-
-  /// The idle entry when it is a dictionary, else nullptr (an absent entry).
-  const plist::Dictionary* idleEntry() const { return idle ? idle->asDictionary() : nullptr; }
+/// A store's new bytes, and the bytes it had when loaded.
+struct StoreUpdate {
+  std::string path;
+  std::vector<std::uint8_t> bytes;
+  std::vector<std::uint8_t> loaded;  // needed only for the second store, to put it back
 };
 
-/// Calls `visit` for every slot of `root`: the system default first (when
-/// "SystemDefault" is a dictionary), then for each space that is a
-/// dictionary, its default slot (when "Default" is a dictionary) before its
-/// display slots (each dictionary member of its "Displays" dictionary).
-/// Spaces and displays come in key order. Nothing else of the tree is read.
-void forEachSlot(const plist::Dictionary& root, const std::function<void(const Slot&)>& visit);
-
-/// `root` with the "Idle" member of every slot that forEachSlot() visits set
-/// to what `replace` returns for that slot (called in the same order), or
-/// removed where it returns none. The same walk: a slot is counted, reported
-/// and rewritten alike.
-plist::Dictionary replaceSlotIdles(const plist::Dictionary& root,
-                                   const std::function<std::optional<plist::Value>(const Slot&)>& replace);
+/// Puts both updates in place as one change, as far as two files allow: both
+/// new files are written and flushed before either is renamed into place,
+/// Index2.plist's (`second`) first; when `first` then cannot be renamed,
+/// `second`'s store is put back as it was loaded, and the error is thrown. A
+/// run killed between the two renames leaves the second store new and the
+/// first old, which the next run repairs by writing both. Throws
+/// std::system_error or std::runtime_error, naming the path.
+void replaceStores(const std::optional<StoreUpdate>& second, const std::optional<StoreUpdate>& first);
 
 }  // namespace zeph
 

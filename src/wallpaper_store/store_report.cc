@@ -6,10 +6,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "text/calendar_time.h"
 #include "wallpaper_store/idle_entry.h"
-#include "wallpaper_store/store_document.h"
+#include "wallpaper_store/store_slots.h"
+#include "wallpaper_store/store_time.h"
 
 namespace zeph {
 namespace {
@@ -29,14 +31,22 @@ std::string printable(std::string_view text, bool quoted) {
   return out;
 }
 
-std::string quoted(std::string_view text) { return "\"" + printable(text, true) + "\""; }
+std::string inQuotes(std::string_view text) {
+  std::string out(1, '"');
+  out += printable(text, true);
+  out += '"';
+  return out;
+}
 
 std::string describeChoice(const plist::Dictionary& choice) {
   const plist::Value* provider = choice.find("Provider");
   std::string text =
       provider && provider->asString() ? printable(*provider->asString(), false) : "(no provider)";
   if (const plist::Value* configuration = choice.find("Configuration")) {
-    if (auto url = moduleUrl(*configuration)) text += " " + printable(*url, false);
+    if (auto url = moduleUrl(*configuration)) {
+      text += ' ';
+      text += printable(*url, false);
+    }
   }
   return text;
 }
@@ -71,12 +81,58 @@ std::string slotName(const Slot& slot) {
   switch (slot.kind) {
     case SlotKind::SystemDefault:
       return "system default";
+    case SlotKind::AllSpaces:
+      return "all spaces and displays";
+    case SlotKind::TopDisplay:
+      return "display " + inQuotes(slot.display);
     case SlotKind::SpaceDefault:
-      return "space " + quoted(slot.space) + " default";
+      return "space " + inQuotes(slot.space) + " default";
     case SlotKind::Display:
-      return "space " + quoted(slot.space) + " display " + quoted(slot.display);
+      return "space " + inQuotes(slot.space) + " display " + inQuotes(slot.display);
   }
   return {};
+}
+
+// The looser test of show (isZeph()), where the record's type reads "Idle".
+bool holdsZeph(const Slot& slot) { return slot.readsIdle() && isZeph(slot.idleEntry()); }
+
+// The record's "Type" as the store holds it, for the administrator to read.
+std::string typeName(const plist::Dictionary& record) {
+  const plist::Value* type = record.find("Type");
+  if (!type) return "no type";
+  if (const std::string* name = type->asString()) return inQuotes(*name);
+  return "not a string";
+}
+
+// What the system shows from the slot as screen saver: its "Idle", or the
+// entry of a linked record; none for a desktop-only or unknown record.
+const plist::Dictionary* shownEntry(const Slot& slot) {
+  switch (slot.shape()) {
+    case RecordShape::ReadsIdle:
+      return slot.idleEntry();
+    case RecordShape::Linked:
+      return plist::dictionaryMember(*slot.record, "Linked");
+    case RecordShape::DesktopOnly:
+    case RecordShape::Unknown:
+      break;
+  }
+  return nullptr;
+}
+
+std::string describeSlot(const Slot& slot) {
+  std::string type = typeName(*slot.record);
+  switch (slot.shape()) {
+    case RecordShape::ReadsIdle:
+      return "(" + type + ") " + describeEntry(shownEntry(slot));
+    case RecordShape::Linked:
+      return "(" + type + ", desktop and screen saver) " + describeEntry(shownEntry(slot));
+    case RecordShape::DesktopOnly:
+      return "(" + type + ") no screen saver";
+    case RecordShape::Unknown:
+      break;
+  }
+  bool linked = type == "\"linked\"";  // without a "Linked" dictionary
+  return "left alone (type " + type + (linked ? ", no \"Linked\" entry" : "") + ")";
 }
 
 nlohmann::json optionalText(const std::optional<std::string>& text) {
@@ -89,14 +145,22 @@ nlohmann::json jsonDate(const plist::Dictionary& entry, const char* key) {
   return optionalText(formatIsoTimestamp(value->asDate()->secondsSince2001, 1, 9999));
 }
 
-nlohmann::json jsonSlot(const Slot& slot) {
-  static constexpr const char* kPlaces[] = {"system default", "space default", "display"};
+nlohmann::json jsonSlot(const Slot& slot, const std::string& file) {
+  static constexpr const char* kPlaces[] = {"system default", "all spaces and displays", "top-level display",
+                                            "space default", "display"};
+  static constexpr const char* kShapes[] = {"reads idle", "linked", "desktop", "left alone"};
+  const bool inSpace = slot.kind == SlotKind::SpaceDefault || slot.kind == SlotKind::Display;
+  const bool onDisplay = slot.kind == SlotKind::TopDisplay || slot.kind == SlotKind::Display;
   nlohmann::json out = nlohmann::json::object();
+  out["file"] = file;
   out["place"] = kPlaces[static_cast<int>(slot.kind)];
-  out["space"] = slot.kind == SlotKind::SystemDefault ? nlohmann::json(nullptr) : nlohmann::json(slot.space);
-  out["display"] = slot.kind == SlotKind::Display ? nlohmann::json(slot.display) : nlohmann::json(nullptr);
+  out["space"] = inSpace ? nlohmann::json(slot.space) : nlohmann::json(nullptr);
+  out["display"] = onDisplay ? nlohmann::json(slot.display) : nlohmann::json(nullptr);
+  const plist::Value* type = slot.record->find("Type");
+  out["type"] = type && type->asString() ? nlohmann::json(*type->asString()) : nlohmann::json(nullptr);
+  out["shape"] = kShapes[static_cast<int>(slot.shape())];
   nlohmann::json selection = nlohmann::json::array();
-  const plist::Dictionary* entry = slot.idleEntry();
+  const plist::Dictionary* entry = shownEntry(slot);
   const plist::Dictionary* content = entry ? plist::dictionaryMember(*entry, "Content") : nullptr;
   const plist::Value* list = content ? content->find("Choices") : nullptr;
   if (list && list->asArray()) {
@@ -114,23 +178,32 @@ nlohmann::json jsonSlot(const Slot& slot) {
   out["selection"] = std::move(selection);
   out["set"] = entry ? jsonDate(*entry, "LastSet") : nullptr;
   out["used"] = entry ? jsonDate(*entry, "LastUse") : nullptr;
-  out["zeph"] = isZeph(entry);
+  out["zeph"] = holdsZeph(slot);
   return out;
 }
 
 }  // namespace
 
-std::string storeReportJson(const plist::Dictionary& root, const std::string& path) {
+std::string storeReportJson(const std::vector<ReportedStore>& stores) {
   nlohmann::json slots = nlohmann::json::array();
+  nlohmann::json files = nlohmann::json::array();
   std::int64_t zephSlots = 0;
-  forEachSlot(root, [&](const Slot& slot) {
-    slots.push_back(jsonSlot(slot));
-    if (isZeph(slot.idleEntry())) ++zephSlots;
-  });
+  std::int64_t saverSlots = 0;
+  for (const ReportedStore& store : stores) {
+    files.push_back(store.path);
+    const plist::Dictionary* root = store.document.asDictionary();
+    if (!root) continue;
+    forEachSlot(*root, [&](const Slot& slot) {
+      slots.push_back(jsonSlot(slot, store.path));
+      if (slot.readsIdle()) ++saverSlots;
+      if (holdsZeph(slot)) ++zephSlots;
+    });
+  }
   nlohmann::json report = nlohmann::json::object();
   report["schema"] = 1;
-  report["store"] = path;
-  report["total"] = slots.size();
+  report["store"] = stores.empty() ? nlohmann::json(nullptr) : files[0];
+  report["stores"] = std::move(files);
+  report["total"] = saverSlots;
   report["slots"] = std::move(slots);
   report["zeph"] = zephSlots;
   // Store text need not be valid UTF-8; a report must still come out.
@@ -141,8 +214,8 @@ std::string storeReport(const plist::Dictionary& root) {
   std::string report;
   std::int64_t zephSlots = 0;
   forEachSlot(root, [&](const Slot& slot) {
-    report += slotName(slot) + ": " + describeEntry(slot.idleEntry()) + "\n";
-    if (isZeph(slot.idleEntry())) ++zephSlots;
+    report += slotName(slot) + ": " + describeSlot(slot) + "\n";
+    if (holdsZeph(slot)) ++zephSlots;
   });
   report +=
       std::to_string(zephSlots) + (zephSlots == 1 ? " slot holds" : " slots hold") + " the zeph saver\n";

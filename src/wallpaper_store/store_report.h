@@ -2,43 +2,62 @@
 #define ZEPH_WALLPAPER_STORE_STORE_REPORT_H_
 
 #include <string>
+#include <vector>
 
 #include "plist/value.h"
 
 namespace zeph {
 
-/// The text of `zeph-store show`: one line per idle slot, in the walk's order,
-/// saying what its entry selects and when it was set and used, then the
-/// number of slots that hold the zeph saver. For example:
+/// The text of `zeph-store show`: one line per slot, in the walk's order,
+/// with the record's "Type" and what the system shows from it as screen
+/// saver (its "Idle", or the "Linked" entry of a linked record) and when that
+/// was set and used, then the number of slots whose type reads "Idle" and
+/// that hold the zeph saver. A record of a shape the installer leaves alone
+/// reads "left alone (type X)". For example:
 ///
-///   system default: com.apple.wallpaper.choice.screen-saver file:///Users/a/…/zeph.saver
+///   system default: ("individual") com.apple.wallpaper.choice.screen-saver file:///Users/a/…/zeph.saver
 ///     (set 2026-12-06T21:21:43Z, used 2026-12-06T21:21:43Z)   [on the same line]
-///   space "ABC" default: none
+///   all spaces and displays: ("linked", desktop and screen saver) com.apple.wallpaper.choice.aerials
+///   space "ABC" default: left alone (type "slideshow")
 ///   1 slot holds the zeph saver
 ///
-/// Identifiers are quoted; control characters, backslashes and (inside quotes)
-/// quotation marks are escaped, so every line stays one line.
+/// Identifiers and types are quoted; control characters, backslashes and
+/// (inside quotes) quotation marks are escaped, so every line stays one line.
 std::string storeReport(const plist::Dictionary& root);
 
-/// The same facts as storeReport(), as one JSON object (schema 1) for
-/// management tools, written on one line:
+/// A store to report on: where it was read and what it holds.
+struct ReportedStore {
+  std::string path;
+  plist::Value document;
+};
+
+/// The same facts as storeReport(), for every store in `stores`, as one JSON
+/// object (schema 1) for management tools, written on one line:
 ///
 ///   {"schema": 1,
-///    "store": path,
-///    "slots": [{"place": "system default" | "space default" | "display",
-///               "space": string | null,       (null for the system default)
+///    "store": the first store's path (Index.plist's when there is one),
+///    "stores": [path, ...],
+///    "slots": [{"file": the path of the store the slot is in,
+///               "place": "system default" | "all spaces and displays" |
+///                        "top-level display" | "space default" | "display",
+///               "space": string | null,       (null unless a space's slot)
 ///               "display": string | null,     (null unless a display slot)
+///               "type": string | null,        (the record's "Type"; null when absent
+///                                              or not a string)
+///               "shape": "reads idle" | "linked" | "desktop" | "left alone",
 ///               "selection": [{"provider": string | null, "url": string | null}, ...],
-///                                             (empty: the slot selects nothing)
+///                                             (what it shows as screen saver;
+///                                              empty: nothing)
 ///               "set": "2026-12-06T21:21:43Z" | null,  (ISO 8601 UTC; null when
 ///               "used": … | null,                      absent or out of range)
-///               "zeph": bool}, ...],          (the slot holds the zeph saver)
+///               "zeph": bool}, ...],          (its "Idle" is read and holds the zeph saver)
 ///    "zeph": count of slots holding the zeph saver,
-///    "total": count of slots}
+///    "total": count of slots whose type reads "Idle"}
 ///
-/// Slots come in the walk's order. Text that is not valid UTF-8 (a lone
-/// surrogate the codec kept) has U+FFFD in place of the bad bytes.
-std::string storeReportJson(const plist::Dictionary& root, const std::string& path);
+/// Slots come store by store, each in the walk's order. Text that is not
+/// valid UTF-8 (a lone surrogate the codec kept) has U+FFFD in place of the
+/// bad bytes.
+std::string storeReportJson(const std::vector<ReportedStore>& stores);
 
 }  // namespace zeph
 

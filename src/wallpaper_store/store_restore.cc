@@ -1,22 +1,22 @@
 #include "wallpaper_store/store_restore.h"
 
-#include <algorithm>
+#include <array>
 #include <exception>
 #include <map>
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <utility>
 #include <vector>
 
 #include "base/installer_error.h"
-#include "base/process_values.h"
 #include "platform/files.h"
 #include "plist/format.h"
-#include "wallpaper_store/idle_entry.h"
+#include "wallpaper_store/store_backups.h"
 #include "wallpaper_store/store_document.h"
-#include "wallpaper_store/store_rewrite.h"
+#include "wallpaper_store/store_slots.h"
 
 namespace zeph {
 namespace {
@@ -26,23 +26,43 @@ using SlotKey = std::tuple<SlotKind, std::string, std::string>;
 
 SlotKey slotKey(const Slot& slot) { return {slot.kind, std::string(slot.space), std::string(slot.display)}; }
 
-bool selectsSaver(const plist::Value* idle) { return idle && selectsInstalledSaver(*idle); }
+// What a record showed as screen saver before zeph: its "Idle" when its type
+// reads it, the one entry of a linked record; none for a desktop-only record
+// or an absent "Idle".
+std::optional<plist::Value> screenSaverOf(const Slot& slot) {
+  switch (slot.shape()) {
+    case RecordShape::ReadsIdle:
+      return slot.idle ? std::optional(*slot.idle) : std::nullopt;
+    case RecordShape::Linked:
+      return *slot.record->find("Linked");
+    case RecordShape::DesktopOnly:
+    case RecordShape::Unknown:
+      break;
+  }
+  return std::nullopt;
+}
 
-// An entry from before zeph (none: the slot had no entry) and the backup it came from.
-struct EarlierEntry {
-  std::optional<plist::Value> idle;
+// A record from before zeph and the backup it came from.
+struct EarlierRecord {
+  plist::Dictionary record;
   std::size_t backup;  // index into the backups, oldest first
 };
 
-struct EarlierEntries {
-  std::vector<StoreBackup> backups;
-  std::map<SlotKey, EarlierEntry> bySlot;     // from the oldest backup holding the slot without the saver
-  std::optional<EarlierEntry> systemDefault;  // the oldest system-default entry not selecting the saver
+struct EarlierEntry {
+  plist::Value idle;
+  std::size_t backup;
 };
 
-EarlierEntries findEarlierEntries(const std::set<SlotKey>& wanted, std::vector<std::string>& skipped) {
-  EarlierEntries found;
-  found.backups = storeBackups();
+struct EarlierRecords {
+  std::vector<StoreBackup> backups;
+  std::map<SlotKey, EarlierRecord> bySlot;    // from the oldest backup holding the slot without the saver
+  std::optional<EarlierEntry> systemDefault;  // the oldest system-default screen saver not the saver
+};
+
+EarlierRecords findEarlierRecords(const StoreFile& store, const std::set<SlotKey>& wanted,
+                                  std::vector<std::string>& skipped) {
+  EarlierRecords found;
+  found.backups = storeBackups(store);
   for (std::size_t index = 0; index < found.backups.size(); ++index) {
     if (found.bySlot.size() == wanted.size() && found.systemDefault) break;
     const std::string& path = found.backups[index].path;
@@ -59,55 +79,128 @@ EarlierEntries findEarlierEntries(const std::set<SlotKey>& wanted, std::vector<s
       continue;
     }
     forEachSlot(*root, [&](const Slot& slot) {
-      if (selectsSaver(slot.idle)) return;
+      // A record of a shape the rewrite leaves alone was never the rewrite's doing.
+      if (slotSelectsSaver(slot) || slot.shape() == RecordShape::Unknown) return;
       SlotKey key = slotKey(slot);
       if (wanted.count(key) != 0 && found.bySlot.count(key) == 0) {
-        found.bySlot.emplace(std::move(key),
-                             EarlierEntry{slot.idle ? std::optional(*slot.idle) : std::nullopt, index});
+        found.bySlot.emplace(std::move(key), EarlierRecord{*slot.record, index});
       }
-      if (slot.kind == SlotKind::SystemDefault && slot.idleEntry() && !found.systemDefault) {
-        found.systemDefault = EarlierEntry{*slot.idle, index};
+      if (slot.kind == SlotKind::SystemDefault && !found.systemDefault) {
+        std::optional<plist::Value> idle = screenSaverOf(slot);
+        if (idle && idle->asDictionary()) found.systemDefault = EarlierEntry{std::move(*idle), index};
       }
     });
   }
   return found;
 }
 
-}  // namespace
+// `now` with the members named `keys` as `earlier` has them: changed in
+// place, dropped where `earlier` lacks them, added after the rest where only
+// `earlier` has them.
+plist::Dictionary withMembersOf(const plist::Dictionary& now, const plist::Dictionary& earlier,
+                                std::initializer_list<std::string_view> keys) {
+  auto named = [&keys](std::string_view key) {
+    for (std::string_view k : keys) {
+      if (k == key) return true;
+    }
+    return false;
+  };
+  std::vector<plist::Dictionary::Member> members;
+  for (const auto& member : now) {
+    if (!named(member.first)) {
+      members.push_back(member);
+    } else if (const plist::Value* value = earlier.find(member.first)) {
+      members.emplace_back(member.first, *value);
+    }
+  }
+  for (const auto& member : earlier) {
+    if (named(member.first) && !now.find(member.first)) members.push_back(member);
+  }
+  return plist::Dictionary::fromMembers(std::move(members), plist::DuplicateKeys::KeepFirst);
+}
 
-StoreRestore restoreWallpaperStore() {
-  StoreRestore restore;
-  if (!storeExists(storePath)) return restore;
-  const plist::Value document = [] {
-    const std::vector<std::uint8_t> loaded = loadStore(storePath);
-    backUpStore(loaded);
-    return parseStore(loaded, storePath);
-  }();
+plist::Dictionary withIdle(const plist::Dictionary& now, const std::optional<plist::Value>& idle) {
+  plist::Dictionary carrier;
+  if (idle) carrier.set("Idle", *idle);
+  return withMembersOf(now, carrier, {"Idle"});
+}
+
+// The record `now`, which selects the saver, as it was before zeph.
+plist::Dictionary putBack(const plist::Dictionary& now, const EarlierRecord* earlier,
+                          const std::optional<EarlierEntry>& systemDefault) {
+  if (!earlier) return withIdle(now, systemDefault ? std::optional(systemDefault->idle) : std::nullopt);
+  const plist::Dictionary& before = earlier->record;
+  switch (recordShape(before)) {
+    case RecordShape::Linked: {
+      const plist::Value* desktop = now.find("Desktop");
+      const plist::Value& linked = *before.find("Linked");
+      if (desktop && *desktop == linked) return withMembersOf(now, before, {"Type", "Linked", "Desktop", "Idle"});
+      return withIdle(now, linked);  // the desktop chosen since stays
+    }
+    case RecordShape::DesktopOnly:
+      return withMembersOf(now, before, {"Type", "Idle"});
+    case RecordShape::ReadsIdle:
+    case RecordShape::Unknown:
+      break;
+  }
+  const plist::Value* idle = before.find("Idle");
+  return withIdle(now, idle ? std::optional(*idle) : std::nullopt);
+}
+
+struct RestoredStore {
+  std::optional<StoreUpdate> update;  // none when no slot changes
+  std::int64_t slots = 0;
+};
+
+RestoredStore restoreInMemory(const StoreFile& store, bool keepLoaded, StoreRestore& report) {
+  RestoredStore result;
+  std::vector<std::uint8_t> loaded = loadStore(store.path);
+  backUpStore(store, loaded);
+  const plist::Value document = parseStore(loaded, store.path);
   const plist::Dictionary* root = document.asDictionary();
   if (!root) throw InstallerError(2, "Couldn't read the macOS screensaver settings file.");
 
   std::set<SlotKey> wanted;
   forEachSlot(*root, [&wanted](const Slot& slot) {
-    if (selectsSaver(slot.idle)) wanted.insert(slotKey(slot));
+    if (slotSelectsSaver(slot)) wanted.insert(slotKey(slot));
   });
-  if (wanted.empty()) return restore;
+  if (wanted.empty()) return result;
 
-  EarlierEntries earlier = findEarlierEntries(wanted, restore.skipped);
+  EarlierRecords earlier = findEarlierRecords(store, wanted, report.skipped);
   std::set<std::size_t> used;
-  plist::Value restored(replaceSlotIdles(*root, [&](const Slot& slot) -> std::optional<plist::Value> {
-    if (!selectsSaver(slot.idle)) return slot.idle ? std::optional(*slot.idle) : std::nullopt;
-    ++restore.slots;
+  plist::Value restored(replaceSlotRecords(*root, [&](const Slot& slot) {
+    if (!slotSelectsSaver(slot)) return *slot.record;
+    ++result.slots;
     auto found = earlier.bySlot.find(slotKey(slot));
-    const EarlierEntry* entry = found != earlier.bySlot.end() ? &found->second
-                                : earlier.systemDefault       ? &*earlier.systemDefault
-                                                              : nullptr;
-    if (!entry) return std::nullopt;
-    used.insert(entry->backup);
-    return entry->idle;
+    const EarlierRecord* record = found != earlier.bySlot.end() ? &found->second : nullptr;
+    if (record) {
+      used.insert(record->backup);
+    } else if (earlier.systemDefault) {
+      used.insert(earlier.systemDefault->backup);
+    }
+    return putBack(*slot.record, record, earlier.systemDefault);
   }));
-  for (std::size_t index : used) restore.backupsUsed.push_back(earlier.backups[index].path);
-  replaceFile(storePath, plist::write(restored, plist::Format::Binary));
-  return restore;
+  for (std::size_t index : used) report.backupsUsed.push_back(earlier.backups[index].path);
+  if (!keepLoaded) loaded.clear();
+  result.update = StoreUpdate{store.path, plist::write(restored, plist::Format::Binary), std::move(loaded)};
+  return result;
+}
+
+}  // namespace
+
+StoreRestore restoreWallpaperStores() {
+  StoreRestore report;
+  const StoreFile first = firstStore();
+  const StoreFile second = secondStore();
+  const bool hasFirst = storeExists(first.path);
+  RestoredStore secondRestored;
+  if (storeExists(second.path)) secondRestored = restoreInMemory(second, hasFirst, report);
+  RestoredStore firstRestored;
+  if (hasFirst) firstRestored = restoreInMemory(first, false, report);
+  report.slots = firstRestored.slots;
+  report.slots2 = secondRestored.slots;
+  if (secondRestored.update || firstRestored.update) replaceStores(secondRestored.update, firstRestored.update);
+  return report;
 }
 
 }  // namespace zeph

@@ -7,24 +7,33 @@
 
 namespace zeph {
 
-/// What restoreWallpaperStore() did.
+/// What restoreWallpaperStores() did.
 struct StoreRestore {
-  std::int64_t slots = 0;                // slots that selected the saver and were put back
-  std::vector<std::string> backupsUsed;  // the backups entries came from, oldest first
+  std::int64_t slots = 0;                // Index.plist's slots that selected the saver and were put back
+  std::int64_t slots2 = 0;               // the same in Index2.plist
+  std::vector<std::string> backupsUsed;  // the backups entries came from, oldest first, per store
   std::vector<std::string> skipped;      // "<path>: <reason>" for backups that could not be read
 };
 
-/// Undoes the rewrite in the store at storePath. Backs the store up first,
-/// as the rewrite does; then every slot whose entry selects the installed
-/// saver gets back its entry from before zeph: the one in the oldest backup
-/// that holds this slot with an entry that does not select the saver (a slot
-/// held with no entry loses its entry); failing that, the oldest such
-/// system-default entry; failing that, none. Slots that do not select the
-/// saver and every other key stay as they are now. Backups that cannot be
-/// read or parsed (truncated by earlier versions) are skipped. Writes the
-/// store only when a slot changes, all or nothing. Returns 0 slots when
-/// there is no store. Throws as rewriteWallpaperStore() does.
-StoreRestore restoreWallpaperStore();
+/// Undoes the rewrite in the store at storePath and in the second store at
+/// storePath2 when there is one, each from its own backup series. Backs each
+/// store up first, as the rewrite does; then every slot that selects the
+/// installed saver (slotSelectsSaver()) gets back what it had before zeph,
+/// from the oldest backup that holds this slot without the saver:
+///  - a record the rewrite made "individual" from "linked" gets its earlier
+///    shape back ("Type", "Linked", "Desktop" and "Idle" as they were) when its
+///    "Desktop" is still the entry the rewrite gave it; when the user has
+///    since chosen another desktop, that stays and "Idle" gets the entry the
+///    linked record showed;
+///  - a record that was "desktop" gets its type back and loses "Idle";
+///  - any other gets back its earlier "Idle", or none when it had none.
+/// A slot no backup holds gets the oldest pre-zeph system-default entry, or
+/// loses its "Idle" when there is none. Slots that do not select the saver,
+/// and every other key, stay as they are now. Backups that cannot be read or
+/// parsed (truncated by earlier versions) are skipped. Writes only a store in
+/// which a slot changes, both with replaceStores(). Returns 0 slots for a
+/// store that is absent. Throws as rewriteWallpaperStores() does.
+StoreRestore restoreWallpaperStores();
 
 }  // namespace zeph
 

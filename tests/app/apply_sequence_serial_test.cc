@@ -24,7 +24,7 @@
 #include "plist/format.h"
 #include "wallpaper_store/idle_entry.h"
 #include "wallpaper_store/slot_count.h"
-#include "wallpaper_store/store_document.h"
+#include "wallpaper_store/store_slots.h"
 
 namespace zeph {
 namespace {
@@ -74,7 +74,8 @@ class ApplySequence : public ::testing::Test {
   RunResult runInNamespace(const std::string& mode, const std::vector<std::string>& installerArgs,
                            const char* stdoutPath = nullptr, int stdoutFd = -1) {
     std::vector<std::string> args{(box_.path() / "agent-ready").string(), ZEPH_FAKE_AGENT_PATH, mode,
-                                  storeFile(home_).string(), log_.string(), ZEPH_INSTALLER_PATH};
+                                  agentStore_.empty() ? storeFile(home_).string() : agentStore_.string(),
+                                  log_.string(), ZEPH_INSTALLER_PATH};
     args.insert(args.end(), installerArgs.begin(), installerArgs.end());
     return testing::runProgram(testing::inPrivateNamespace(kWithAgent, args), home_.string(), stdoutPath, stdoutFd);
   }
@@ -82,6 +83,7 @@ class ApplySequence : public ::testing::Test {
   Sandbox box_;
   fs::path home_;
   fs::path log_;
+  fs::path agentStore_;  // the store the agent keeps; empty: Index.plist
   std::vector<std::uint8_t> original_;
 };
 
@@ -107,8 +109,7 @@ TEST_F(ApplySequence, AnAgentRevertingToAnotherHomesSaverGetsTheSecondPass) {
   setProcessValues("/Users/olduser", true);
   plist::Value stale(zephIdleNode());
   setProcessValues(home_.string(), true);
-  plist::Value staleStore(
-      replaceSlotIdles(*testing::realisticStore().asDictionary(), [&stale](const Slot&) { return stale; }));
+  plist::Value staleStore = testing::withSlotIdles(testing::realisticStore(), [&stale](const Slot&) { return stale; });
   original_ = plist::write(staleStore, plist::Format::Binary);
   testing::writeBytes(storeFile(home_), original_);
 
@@ -295,14 +296,33 @@ TEST_F(UninstallSequence, RestoresOnceMoreWhenTheAgentPutsTheSaverBack) {
 
 TEST_F(UninstallSequence, WithoutABackupTheSlotsLoseTheSaverEntry) {
   const plist::Value saver(zephIdleNode());
-  putStore(plist::Value(
-      replaceSlotIdles(*testing::realisticStore().asDictionary(), [&saver](const Slot&) { return saver; })));
+  putStore(testing::withSlotIdles(testing::realisticStore(), [&saver](const Slot&) { return saver; }));
   RunResult r = uninstall();
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, resultFor(kRealisticStoreSlots));
   EXPECT_NE(r.err.find("no backup holds an earlier entry"), std::string::npos) << r.err;
   forEachSlot(*storeNow().asDictionary(), [](const Slot& slot) { EXPECT_EQ(slot.idle, nullptr); });
   EXPECT_EQ(backupCount(home_), 1u);
+}
+
+TEST_F(UninstallSequence, PutsBothStoresOfAMacos26HomeBack) {
+  const plist::Value first = testing::macos26FirstStore();
+  const plist::Value second = testing::macos26SecondStore();
+  const fs::path secondFile = testing::secondStoreFile(home_);
+  putStore(first);
+  testing::writeBytes(secondFile, plist::write(second, plist::Format::Binary));
+  ASSERT_EQ(apply().status, 0);
+
+  RunResult r = uninstall();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, resultFor(3));  // Index.plist's, as --apply counts
+  EXPECT_NE(r.err.find(secondFile.string() + ": 8 screensaver slots restored\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("restored from " + testing::backupFolder(home_).string() + "/wallpaper-store2-backup-"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(storeNow(), first);
+  EXPECT_EQ(plist::read(readBytes(secondFile)), second);  // linked again, every record
+  EXPECT_TRUE(saverGone());
 }
 
 TEST_F(UninstallSequence, TwiceOrWithoutTheSaverChangesNothingMore) {
@@ -327,6 +347,52 @@ TEST_F(UninstallSequence, TwiceOrWithoutTheSaverChangesNothingMore) {
   EXPECT_EQ(noStore.status, 0) << noStore.err;
   EXPECT_EQ(noStore.out, resultFor(0));
   EXPECT_TRUE(saverGone());
+}
+
+// Each reported store shape through an unattended run: the result line counts
+// the slots whose type reads the saver, and the agent keeps them.
+TEST_F(ApplySequence, EveryReportedStoreShape) {
+  struct Case {
+    const char* name;
+    plist::Value store;
+    std::int64_t slots;
+  };
+  const Case cases[] = {
+      {"Sonoma, all linked", testing::sonomaLinkedStore(), 6},
+      {"all spaces", testing::allSpacesStore(), 2},
+      {"mixed", testing::mixedStore(), 7},
+      {"unknown types", testing::unknownTypeStore(), 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(home_);
+    testing::writeBytes(storeFile(home_), plist::write(c.store, plist::Format::Binary));
+    fs::remove(log_);
+    fs::remove(box_.path() / "agent-ready");  // the previous run's fifo
+    RunResult r = applyWithAgent("keep");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, resultLine(home_, c.slots));
+    EXPECT_EQ(restarts(log_), 1);
+    EXPECT_EQ(zephSlotCount(), c.slots);
+  }
+}
+
+// The agent of macOS 26 may read either store: one that reverts only
+// Index2.plist gets the second pass too, and the result line still counts
+// Index.plist's slots.
+TEST_F(ApplySequence, AnAgentRevertingTheSecondStoreGetsTheSecondPass) {
+  original_ = plist::write(testing::macos26FirstStore(), plist::Format::Binary);
+  testing::writeBytes(storeFile(home_), original_);
+  const std::vector<std::uint8_t> second = plist::write(testing::macos26SecondStore(), plist::Format::Binary);
+  testing::writeBytes(testing::secondStoreFile(home_), second);
+
+  agentStore_ = testing::secondStoreFile(home_);
+  RunResult r = applyWithAgent("revert-once");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, resultLine(home_, 3));
+  EXPECT_EQ(restarts(log_), 2);
+  EXPECT_EQ(zephSlotCount(), 3);
+  EXPECT_EQ(zephSlotCountIn(storePath2), 8);
 }
 
 }  // namespace

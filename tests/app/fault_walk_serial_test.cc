@@ -20,6 +20,7 @@
 #include "support/sandbox.h"
 #include "support/store_builders.h"
 #include "wallpaper_store/slot_count.h"
+#include "wallpaper_store/store_backups.h"
 
 namespace zeph {
 namespace {
@@ -152,6 +153,46 @@ TEST(FaultWalk, EveryFileCallOfAnApplyFailsCleanly) {
     for (const std::string& n : outcome.bestEffort) bestEffort += " " + n;
     std::printf("%-46s fatal:%s  best effort:%s\n", name.c_str(), fatal.c_str(), bestEffort.c_str());
   }
+}
+
+// Index.plist and Index2.plist change together or not at all: whichever
+// file call fails, including the rename of Index.plist after Index2.plist's,
+// both stores are as they were or both hold the saver.
+TEST(FaultWalk, APairOfStoresChangesTogetherOrNotAtAll) {
+  if (!file_calls::faultInjectionBuilt()) GTEST_SKIP() << "built without ZEPH_FAULT_INJECTION";
+  const std::vector<std::uint8_t> first = plist::write(testing::macos26FirstStore(), plist::Format::Binary);
+  const std::vector<std::uint8_t> second = plist::write(testing::macos26SecondStore(), plist::Format::Binary);
+  bool secondRenameFailed = false;
+  for (const char* call : {"rename", "write", "fsync", "open"}) {
+    for (int n = 1; n < 200; ++n) {
+      const std::string fault = std::string(call) + ":" + std::to_string(n) + ":EIO";
+      SCOPED_TRACE(fault);
+      Sandbox box;
+      const fs::path home = box.path() / "home";
+      testing::writeBytes(storeFile(home), first);
+      testing::writeBytes(testing::secondStoreFile(home), second);
+
+      RunResult r = runWithFault(home, fault);
+      const bool hit = r.err.find(std::string("zeph fault: ") + call + " #" + std::to_string(n) + " ") !=
+                       std::string::npos;
+      setProcessValues(home.string(), true);
+      const bool firstChanged = readBytes(storeFile(home)) != first;
+      const bool secondChanged = readBytes(testing::secondStoreFile(home)) != second;
+      EXPECT_EQ(firstChanged, secondChanged);
+      if (r.status == 0) {
+        EXPECT_TRUE(firstChanged);
+      }
+      if (firstChanged) {
+        EXPECT_EQ(zephSlotCount(), 3);
+        EXPECT_EQ(zephSlotCountIn(storePath2), 8);
+      }
+      EXPECT_EQ(namesIn(storeFile(home).parent_path()), (std::vector<std::string>{"Index.plist", "Index2.plist"}));
+      if (r.status != 0 && r.err.find("rename(" + storePath + ")") != std::string::npos) secondRenameFailed = true;
+      if (!hit) break;
+      ASSERT_LT(n, 199) << "the walk does not end";
+    }
+  }
+  EXPECT_TRUE(secondRenameFailed) << "no fault reached the rename of Index.plist";
 }
 
 }  // namespace

@@ -11,9 +11,11 @@
 #include <string>
 
 #include "platform/file_calls.h"
+#include "plist/format.h"
 #include "support/installer_runner.h"
 #include "support/sandbox.h"
 #include "support/store_builders.h"
+#include "wallpaper_store/store_backups.h"
 
 namespace zeph {
 namespace {
@@ -217,6 +219,47 @@ TEST(Entry, OnlyTheExactFlagSelectsTheHeadlessRun) {
     EXPECT_EQ(r.out.find("installed "), std::string::npos) << flag << ": " << r.out;
     EXPECT_FALSE(fs::exists(home / "Library/Screen Savers")) << flag;
   }
+}
+
+std::size_t occurrences(const std::string& text, const std::string& part) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+// `zeph-store show` reads Index2.plist beside Index.plist, by default and
+// when given the first store's path, and shows each record's type.
+TEST(ZephStoreShow, ShowsBothStoresOfAMacos26Home) {
+  const std::string tool = std::string(ZEPH_BINARY_DIR) + "/bin/zeph-store";
+  Sandbox box;
+  const fs::path home = box.path() / "home";
+  const fs::path first = storeFile(home);
+  const fs::path second = testing::secondStoreFile(home);
+  writeBytes(first, plist::write(testing::macos26FirstStore(), plist::Format::Binary));
+  writeBytes(second, plist::write(testing::macos26SecondStore(), plist::Format::Binary));
+
+  for (const std::vector<std::string>& argv : {std::vector<std::string>{tool, "show"},
+                                               std::vector<std::string>{tool, "show", first.string()}}) {
+    SCOPED_TRACE(argv.size());
+    RunResult r = testing::runProgram(argv, home.string());
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::size_t split = r.out.find(second.string() + ":\n");
+    ASSERT_NE(split, std::string::npos) << r.out;
+    EXPECT_EQ(r.out.rfind(first.string() + ":\n", 0), 0u) << r.out;
+    const std::string one = r.out.substr(0, split);
+    const std::string two = r.out.substr(split);
+    EXPECT_EQ(occurrences(one, "(\"linked\", desktop and screen saver)"), 1u) << one;
+    EXPECT_EQ(occurrences(one, "(\"individual\")"), 2u) << one;
+    EXPECT_EQ(occurrences(two, "(\"linked\", desktop and screen saver)"), 8u) << two;
+    EXPECT_EQ(occurrences(r.out, "0 slots hold the zeph saver\n"), 2u) << r.out;
+  }
+
+  // Only the second store: it is the one shown.
+  fs::remove(first);
+  RunResult r = testing::runProgram({tool, "show"}, home.string());
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(occurrences(r.out, "(\"linked\", desktop and screen saver)"), 8u) << r.out;
+  EXPECT_EQ(r.out.find(":\n"), std::string::npos) << r.out;
 }
 
 }  // namespace

@@ -14,7 +14,8 @@
 #include "support/sandbox.h"
 #include "support/store_builders.h"
 #include "wallpaper_store/idle_entry.h"
-#include "wallpaper_store/store_document.h"
+#include "wallpaper_store/store_rewrite.h"
+#include "wallpaper_store/store_slots.h"
 
 namespace zeph {
 namespace {
@@ -37,11 +38,11 @@ std::vector<std::uint8_t> storeWithSaverIn(const fs::path& home, int onSaver) {
   setProcessValues(home.string(), true);
   const plist::Value saver(zephIdleNode());
   int seen = 0;
-  plist::Value root(replaceSlotIdles(*testing::realisticStore().asDictionary(),
-                                     [&](const Slot& slot) -> std::optional<plist::Value> {
-                                       if (seen++ < onSaver) return saver;
-                                       return slot.idle ? std::optional(*slot.idle) : std::nullopt;
-                                     }));
+  plist::Value root = testing::withSlotIdles(testing::realisticStore(),
+                                             [&](const Slot& slot) -> std::optional<plist::Value> {
+                                               if (seen++ < onSaver) return saver;
+                                               return slot.idle ? std::optional(*slot.idle) : std::nullopt;
+                                             });
   return plist::write(root, plist::Format::Binary);
 }
 
@@ -80,13 +81,14 @@ TEST_F(StoreTool, StatusIsZeroOnlyWhenEverySlotHasTheInstalledSaver) {
   fs::remove_all(testing::saverFolder(home_));
   RunResult missing = status();
   EXPECT_EQ(missing.status, 3);
-  EXPECT_EQ(missing.out.rfind("zeph on 7 of 7 screensaver slots; the saver is missing from ", 0), 0u)
+  const std::string allOnSaver = "zeph on " + std::to_string(all) + " of " + std::to_string(all);
+  EXPECT_EQ(missing.out.rfind(allOnSaver + " screensaver slots; the saver is missing from ", 0), 0u)
       << missing.out;
 
   // Another home's saver does not count.
   installBundle();
   writeBytes(storeFile(home_), storeWithSaverIn("/Users/olduser", static_cast<int>(all)));
-  EXPECT_EQ(status().out, "zeph on 0 of 7 screensaver slots\n");
+  EXPECT_EQ(status().out, "zeph on 0 of " + std::to_string(all) + " screensaver slots\n");
 
   // No slots at all is not compliance.
   writeBytes(storeFile(home_), plist::write(testing::dict({}), plist::Format::Binary));
@@ -135,6 +137,43 @@ TEST_F(StoreTool, BackupsComeOldestFirstWithTheirSlotsOnTheSaver) {
                        std::to_string(twoOnSaver.size()) + "\t2\n");
 }
 
+// macOS 26 keeps Index2.plist beside Index.plist: status, backups and show
+// report both, and status is 0 only when both have the saver everywhere.
+TEST_F(StoreTool, ReportsTheSecondStoreToo) {
+  const fs::path second = testing::secondStoreFile(home_);
+  writeBytes(storeFile(home_), plist::write(testing::macos26FirstStore(), plist::Format::Binary));
+  const std::vector<std::uint8_t> linked = plist::write(testing::macos26SecondStore(), plist::Format::Binary);
+  writeBytes(second, linked);
+  setProcessValues(home_.string(), true);
+  rewriteWallpaperStores();
+  installBundle();
+
+  RunResult both = status();
+  EXPECT_EQ(both.out, "zeph on 3 of 3 screensaver slots; Index2.plist: zeph on 8 of 8 screensaver slots\n");
+  EXPECT_EQ(both.status, 0) << both.err;
+
+  const std::string folder = testing::backupFolder(home_).string();
+  RunResult backups = storeTool({"backups", "--home", home_.string()});
+  ASSERT_EQ(backups.status, 0) << backups.err;
+  EXPECT_EQ(backups.out.rfind(folder + "/wallpaper-store-backup-", 0), 0u) << backups.out;
+  EXPECT_NE(backups.out.find("\n" + folder + "/wallpaper-store2-backup-"), std::string::npos) << backups.out;
+  EXPECT_EQ(backups.out.substr(backups.out.size() - 3), "\t0\n");  // the linked store, before zeph
+
+  RunResult text = storeTool({"show", "--home", home_.string()});
+  EXPECT_EQ(text.out.rfind(storeFile(home_).string() + ":\n", 0), 0u) << text.out;
+  EXPECT_NE(text.out.find("\n" + second.string() + ":\n"), std::string::npos) << text.out;
+  RunResult fromFile = storeTool({"show", storeFile(home_).string()});
+  EXPECT_EQ(fromFile.out, text.out);
+
+  writeBytes(second, linked);  // the agent of macOS 26 took its store back
+  RunResult reverted = status();
+  EXPECT_EQ(reverted.out, "zeph on 3 of 3 screensaver slots; Index2.plist: zeph on 0 of 0 screensaver slots\n");
+  EXPECT_EQ(reverted.status, 3);
+
+  fs::remove(storeFile(home_));
+  EXPECT_EQ(status().out, "no Index.plist; Index2.plist: zeph on 0 of 0 screensaver slots\n");
+}
+
 // Python's json module reads the report and rebuilds the text of `show` from it.
 TEST_F(StoreTool, ShowJsonParsesWithPythonAndAgreesWithShow) {
   if (!fs::exists("/usr/bin/python3")) GTEST_SKIP() << "needs python3";
@@ -147,18 +186,25 @@ TEST_F(StoreTool, ShowJsonParsesWithPythonAndAgreesWithShow) {
   const char* rebuild = R"py(
 import json, sys
 report = json.load(open(sys.argv[1], encoding="utf-8"))
-assert report["schema"] == 1 and report["total"] == len(report["slots"]), report
+assert report["schema"] == 1, report
+assert report["total"] == sum(slot["shape"] == "reads idle" for slot in report["slots"]), report
 lines = []
 for slot in report["slots"]:
-    if slot["place"] == "system default":
-        name = "system default"
-    elif slot["place"] == "space default":
+    place = slot["place"]
+    if place in ("system default", "all spaces and displays"):
+        name = place
+    elif place == "top-level display":
+        name = 'display "%s"' % slot["display"]
+    elif place == "space default":
         name = 'space "%s" default' % slot["space"]
     else:
         name = 'space "%s" display "%s"' % (slot["space"], slot["display"])
+    kind = '"%s"' % slot["type"] if slot["type"] is not None else "no type"
+    if slot["shape"] == "linked":
+        kind += ", desktop and screen saver"
     text = ", ".join(c["provider"] + (" " + c["url"] if c["url"] else "") for c in slot["selection"]) or "none"
     dates = [label + " " + slot[key] for key, label in (("set", "set"), ("used", "used")) if slot[key]]
-    lines.append(name + ": " + text + (" (" + ", ".join(dates) + ")" if dates else ""))
+    lines.append(name + ": (" + kind + ") " + text + (" (" + ", ".join(dates) + ")" if dates else ""))
 n = report["zeph"]
 lines.append("%d %s the zeph saver" % (n, "slot holds" if n == 1 else "slots hold"))
 sys.stdout.write("\n".join(lines) + "\n")

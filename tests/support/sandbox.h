@@ -67,6 +67,7 @@ inline std::vector<std::string> namesIn(const fs::path& folder) {
 inline fs::path storeFile(const fs::path& home) {
   return home / "Library/Application Support/com.apple.wallpaper/Store/Index.plist";
 }
+inline fs::path secondStoreFile(const fs::path& home) { return storeFile(home).parent_path() / "Index2.plist"; }
 inline fs::path saverFolder(const fs::path& home) { return home / "Library/Screen Savers/zeph.saver"; }
 inline fs::path backupFolder(const fs::path& home) { return home / "Library/Application Support/zeph"; }
 

@@ -5,10 +5,13 @@
 /// the ones real Macs carry.
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <utility>
 #include <vector>
 
 #include "plist/value.h"
+#include "wallpaper_store/store_slots.h"
 
 namespace zeph::testing {
 
@@ -44,7 +47,8 @@ inline plist::Value record(bool withIdle) {
 }
 
 /// The system default and two spaces, each with a default and two displays:
-/// seven idle slots, plus the keys a real store carries beside them.
+/// seven slots, plus a top-level display record without "Idle" (an eighth)
+/// and the keys a real store carries beside them.
 inline plist::Value realisticStore() {
   plist::Dictionary root;
   root.set("SystemDefault", record(true));
@@ -65,7 +69,119 @@ inline plist::Value realisticStore() {
   root.set("Spaces", plist::Value(std::move(spaces)));
   return plist::Value(std::move(root));
 }
-constexpr std::int64_t kRealisticStoreSlots = 7;
+constexpr std::int64_t kRealisticStoreSlots = 8;
+
+// The store shapes reported from macOS 14 to 26 (see wallpaper-store-notes.md
+// beside the repository). Every "Linked" entry differs (its dates carry
+// `n`), so a test can tell which one went where.
+
+inline plist::Value linkedRecord(int n) {
+  plist::Dictionary linked = *otherSlot("com.apple.wallpaper.choice.aerials").asDictionary();
+  linked.set("LastSet", plist::Value(plist::Date{7.0e8 + n}));
+  plist::Dictionary r;
+  r.set("Type", plist::Value("linked"));
+  r.set("Linked", plist::Value(std::move(linked)));
+  return plist::Value(std::move(r));
+}
+
+inline plist::Value typedRecord(const char* type, const char* key) {
+  plist::Dictionary r;
+  r.set("Type", plist::Value(type));
+  r.set(key, otherSlot("com.apple.wallpaper.choice.image"));
+  return plist::Value(std::move(r));
+}
+
+inline plist::Value space(plist::Value spaceDefault, std::vector<plist::Dictionary::Member> displays) {
+  return dict({{"Default", std::move(spaceDefault)}, {"Displays", dict(std::move(displays))}});
+}
+
+constexpr const char* kDisplayA = "37D8832A-2D66-02CA-B9F7-8F30A301B230";
+constexpr const char* kDisplayB = "5C2B7E1D-8A41-4F0B-93D6-2E7A6C1B9F04";
+constexpr const char* kDisplayC = "A1E0F6B3-44C2-4D8E-8B7F-1D9C3E5A7B20";
+constexpr const char* kSpaceB = "4F1E8C6A-1B1D-4C8E-9E55-0F1C2D3E4A5B";
+
+/// Sonoma with an aerial wallpaper shown as screen saver (the default): the
+/// system default, all-spaces and every space's records are "linked". 6 slots.
+inline plist::Value sonomaLinkedStore() {
+  return dict({{"SystemDefault", linkedRecord(1)},
+               {"AllSpacesAndDisplays", linkedRecord(2)},
+               {"Displays", dict({})},
+               {"Spaces", dict({{"", space(linkedRecord(3), {{"Main", linkedRecord(4)}})},
+                                {kSpaceB, space(linkedRecord(5), {{kDisplayA, linkedRecord(6)}})}})}});
+}
+
+/// "Show on all Spaces" on: empty "Spaces" and "Displays", the screen saver
+/// chosen at "AllSpacesAndDisplays" → "Idle". 2 slots.
+inline plist::Value allSpacesStore() {
+  return dict({{"SystemDefault", record(true)},
+               {"AllSpacesAndDisplays", record(true)},
+               {"Displays", dict({})},
+               {"Spaces", dict({})}});
+}
+
+/// Some records "individual", some "linked", one "desktop", one "idle", and
+/// an "individual" without "Idle"; "AllSpacesAndDisplays" is "$null". 7 slots.
+inline plist::Value mixedStore() {
+  return dict({{"SystemDefault", record(true)},
+               {"AllSpacesAndDisplays", str("$null")},
+               {"Displays", dict({{kDisplayA, typedRecord("idle", "Idle")}})},
+               {"Spaces", dict({{"", space(linkedRecord(1), {{"Main", record(true)},
+                                                             {kDisplayA, typedRecord("desktop", "Desktop")}})},
+                                {kSpaceB, space(linkedRecord(2), {{kDisplayA, record(false)}})}})}});
+}
+
+/// macOS 26.6: Index.plist with 3 records ("AllSpacesAndDisplays" linked, the
+/// system default and one top-level display individual)...
+inline plist::Value macos26FirstStore() {
+  return dict({{"SystemDefault", record(true)},
+               {"AllSpacesAndDisplays", linkedRecord(1)},
+               {"Displays", dict({{kDisplayA, record(true)}})},
+               {"Spaces", dict({})}});
+}
+
+/// ...beside Index2.plist with 8, all linked: the system default, the first
+/// space's default, three displays in it and three top-level displays.
+inline plist::Value macos26SecondStore() {
+  return dict({{"SystemDefault", linkedRecord(11)},
+               {"AllSpacesAndDisplays", str("$null")},
+               {"Displays", dict({{kDisplayA, linkedRecord(12)}, {kDisplayB, linkedRecord(13)},
+                                  {kDisplayC, linkedRecord(14)}})},
+               {"Spaces", dict({{"", space(linkedRecord(15), {{kDisplayA, linkedRecord(16)},
+                                                              {kDisplayB, linkedRecord(17)},
+                                                              {kDisplayC, linkedRecord(18)}})}})}});
+}
+
+/// Records of shapes nobody reported, beside one ordinary system default: a
+/// type the installer does not know, a type that is not a string, and a
+/// "linked" record without a "Linked" dictionary. 1 slot is set, 3 left alone.
+inline plist::Value unknownTypeStore() {
+  plist::Dictionary numbered = *record(true).asDictionary();
+  numbered.set("Type", plist::Value::integer(2));
+  return dict({{"SystemDefault", record(true)},
+               {"Spaces", dict({{"", space(typedRecord("slideshow", "Idle"),
+                                           {{kDisplayA, plist::Value(std::move(numbered))},
+                                            {kDisplayB, dict({{"Type", str("linked")},
+                                                              {"Linked", str("$null")}})}})}})}});
+}
+
+/// `root` with each slot's "Idle" set to what `idleFor` returns for the slot,
+/// or taken out where it returns none; every other key as it was.
+inline plist::Value withSlotIdles(const plist::Value& root,
+                                  const std::function<std::optional<plist::Value>(const Slot&)>& idleFor) {
+  return plist::Value(replaceSlotRecords(*root.asDictionary(), [&idleFor](const Slot& slot) {
+    std::optional<plist::Value> idle = idleFor(slot);
+    plist::Dictionary out;
+    if (idle) {
+      out = *slot.record;
+      out.set("Idle", std::move(*idle));
+    } else {
+      for (const auto& [key, value] : *slot.record) {
+        if (key != "Idle") out.set(key, value);
+      }
+    }
+    return out;
+  }));
+}
 
 }  // namespace zeph::testing
 

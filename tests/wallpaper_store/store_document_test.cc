@@ -4,6 +4,8 @@
 
 #include "support/sandbox.h"
 #include "support/store_builders.h"
+#include "wallpaper_store/store_slots.h"
+#include "wallpaper_store/store_time.h"
 
 namespace zeph {
 namespace {
@@ -16,7 +18,7 @@ using testing::str;
 std::vector<std::string> walk(const plist::Value& root) {
   std::vector<std::string> seen;
   forEachSlot(*root.asDictionary(), [&seen](const Slot& slot) {
-    static const char* kKinds[] = {"system", "default", "display"};
+    static const char* kKinds[] = {"system", "all", "top", "default", "display"};
     std::string text = std::string(kKinds[static_cast<int>(slot.kind)]) + " [" + std::string(slot.space) +
                        "] [" + std::string(slot.display) + "] ";
     text += !slot.idle ? "absent" : slot.idleEntry() ? "entry" : "other";
@@ -29,7 +31,8 @@ TEST(ForEachSlot, VisitsExactlyTheSlotsOfTheTree) {
   plist::Value idle = dict({{"Content", dict({})}});
   plist::Value root = dict({
       {"SystemDefault", dict({{"Idle", idle}})},
-      {"Displays", dict({{"TOP", dict({{"Idle", idle}})}})},  // top-level displays are not slots
+      {"AllSpacesAndDisplays", dict({{"Type", str("linked")}})},
+      {"Displays", dict({{"TOP", dict({{"Idle", idle}})}, {"T2", str("$null")}})},
       {"Spaces", dict({
                      {"", dict({{"Default", dict({{"Idle", str("$null")}})},
                                 {"Displays", dict({{"Main", dict({})}, {"D2", dict({{"Idle", idle}})}})}})},
@@ -40,7 +43,8 @@ TEST(ForEachSlot, VisitsExactlyTheSlotsOfTheTree) {
                  })},
   });
   std::vector<std::string> expected = {
-      "system [] [] entry",       "default [] [] other",    "display [] [D2] entry",
+      "system [] [] entry",       "all [] [] absent",       "top [] [TOP] entry",
+      "default [] [] other",    "display [] [D2] entry",
       "display [] [Main] absent", "display [B] [D3] entry", "default [C] [] absent",
   };
   EXPECT_EQ(walk(root), expected);
@@ -53,6 +57,31 @@ TEST(ForEachSlot, EndsABranchAtAValueOfAnotherKind) {
           .empty());
   EXPECT_EQ(walk(dict({{"SystemDefault", dict({})}, {"Spaces", str("x")}})),
             std::vector<std::string>{"system [] [] absent"});
+  EXPECT_TRUE(walk(dict({{"AllSpacesAndDisplays", str("$null")}, {"Displays", array({dict({})})}})).empty());
+}
+
+TEST(RecordShape, SaysWhichEntryTheSystemReads) {
+  plist::Value entry = dict({{"Content", dict({})}});
+  struct Case {
+    plist::Value record;
+    RecordShape shape;
+  };
+  const Case cases[] = {
+      {dict({}), RecordShape::ReadsIdle},
+      {dict({{"Type", str("individual")}}), RecordShape::ReadsIdle},
+      {dict({{"Type", str("idle")}, {"Idle", entry}}), RecordShape::ReadsIdle},
+      {dict({{"Type", str("desktop")}, {"Desktop", entry}}), RecordShape::DesktopOnly},
+      {dict({{"Type", str("linked")}, {"Linked", entry}}), RecordShape::Linked},
+      {dict({{"Type", str("linked")}, {"Linked", str("$null")}}), RecordShape::Unknown},
+      {dict({{"Type", str("linked")}, {"Idle", entry}}), RecordShape::Unknown},
+      {dict({{"Type", str("Linked")}, {"Linked", entry}}), RecordShape::Unknown},
+      {dict({{"Type", str("slideshow")}, {"Idle", entry}}), RecordShape::Unknown},
+      {dict({{"Type", plist::Value::integer(1)}, {"Idle", entry}}), RecordShape::Unknown},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.record));
+    EXPECT_EQ(recordShape(*c.record.asDictionary()), c.shape);
+  }
 }
 
 TEST(IsoTimestamp, FormatsWholeSecondsInUtc) {

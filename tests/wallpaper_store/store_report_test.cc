@@ -1,3 +1,4 @@
+#include "wallpaper_store/store_backups.h"
 #include "wallpaper_store/store_report.h"
 
 #include <gtest/gtest.h>
@@ -33,13 +34,13 @@ TEST(StoreReport, DescribesEverySlotThenTheCount) {
                                                         {"Z\"\n", dict({{"Idle", saver}})}})}})}})},
   });
   EXPECT_EQ(storeReport(*root.asDictionary()),
-            "system default: com.apple.wallpaper.choice.screen-saver "
+            "system default: (no type) com.apple.wallpaper.choice.screen-saver "
             "file:///Users/a/Library/Screen%20Savers/zeph.saver (set 2026-12-06T21:21:43Z, used "
             "2026-12-06T21:22:43Z)\n"
-            "space \"ABC\" default: none\n"
-            "space \"ABC\" display \"XYZ\": com.apple.wallpaper.choice.image, (no provider) (used "
+            "space \"ABC\" default: (no type) none\n"
+            "space \"ABC\" display \"XYZ\": (no type) com.apple.wallpaper.choice.image, (no provider) (used "
             "2001-01-01T00:00:00Z)\n"
-            "space \"ABC\" display \"Z\\x22\\x0A\": com.apple.wallpaper.choice.screen-saver "
+            "space \"ABC\" display \"Z\\x22\\x0A\": (no type) com.apple.wallpaper.choice.screen-saver "
             "file:///Users/a/Library/Screen%20Savers/zeph.saver (set 2026-12-06T21:21:43Z, used "
             "2026-12-06T21:22:43Z)\n"
             "2 slots hold the zeph saver\n");
@@ -64,16 +65,22 @@ TEST(StoreReportJson, SameFactsAsTheTextWithNullsForWhatIsMissing) {
       {"Spaces",
        dict({{"ABC", dict({{"Default", dict({})}, {"Displays", dict({{"XYZ", dict({{"Idle", odd}})}})}})}})},
   });
-  std::string text = storeReportJson(*root.asDictionary(), "/s/Index.plist");
+  // A second store, as macOS 26 keeps: a linked record shows its one entry.
+  plist::Value secondStore = dict({{"AllSpacesAndDisplays", dict({{"Type", str("linked")}, {"Linked", saver}})}});
+  std::string text = storeReportJson({{"/s/Index.plist", root}, {"/s/Index2.plist", secondStore}});
   ASSERT_EQ(text.find('\n'), text.size() - 1);
   nlohmann::json report = nlohmann::json::parse(text);
   EXPECT_EQ(report["schema"], 1);
   EXPECT_EQ(report["store"], "/s/Index.plist");
-  EXPECT_EQ(report["zeph"], 1);
+  EXPECT_EQ(report["stores"], nlohmann::json::parse(R"(["/s/Index.plist", "/s/Index2.plist"])"));
+  EXPECT_EQ(report["zeph"], 1);  // a linked record's "Idle" is not read
   EXPECT_EQ(report["total"], 3);
-  ASSERT_EQ(report["slots"].size(), 3u);
+  ASSERT_EQ(report["slots"].size(), 4u);
   const nlohmann::json& first = report["slots"][0];
+  EXPECT_EQ(first["file"], "/s/Index.plist");
   EXPECT_EQ(first["place"], "system default");
+  EXPECT_TRUE(first["type"].is_null());
+  EXPECT_EQ(first["shape"], "reads idle");
   EXPECT_TRUE(first["space"].is_null());
   EXPECT_TRUE(first["display"].is_null());
   EXPECT_EQ(first["selection"],
@@ -92,6 +99,41 @@ TEST(StoreReportJson, SameFactsAsTheTextWithNullsForWhatIsMissing) {
   EXPECT_EQ(third["display"], "XYZ");
   EXPECT_EQ(third["selection"][0]["provider"], "bad \xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
   EXPECT_TRUE(third["selection"][0]["url"].is_null());
+  const nlohmann::json& linked = report["slots"][3];
+  EXPECT_EQ(linked["file"], "/s/Index2.plist");
+  EXPECT_EQ(linked["place"], "all spaces and displays");
+  EXPECT_EQ(linked["type"], "linked");
+  EXPECT_EQ(linked["shape"], "linked");
+  EXPECT_EQ(linked["selection"], first["selection"]);
+  EXPECT_EQ(linked["zeph"], false);
+}
+
+// Every record shape says what the system shows from it; an "Idle" the type
+// does not read is not counted, and shapes nobody reported are named.
+TEST(StoreReport, NamesEachRecordsTypeAndWhatItLeavesAlone) {
+  setProcessValues("/Users/a", true);
+  plist::Value saver(zephIdleNode());
+  plist::Value image = dict({{"Content", dict({{"Choices", array({dict({{"Provider", str("image")}})})}})}});
+  plist::Value root = dict({
+      {"SystemDefault", dict({{"Type", str("individual")}, {"Desktop", image}, {"Idle", image}})},
+      {"AllSpacesAndDisplays", dict({{"Type", str("linked")}, {"Linked", image}, {"Idle", saver}})},
+      {"Displays", dict({{"A", dict({{"Type", str("desktop")}, {"Desktop", image}, {"Idle", saver}})},
+                         {"B", dict({{"Type", str("slide\nshow")}, {"Idle", saver}})},
+                         {"C", dict({{"Type", plist::Value::integer(3)}})},
+                         {"D", dict({{"Type", str("linked")}, {"Linked", str("$null")}})},
+                         {"E", dict({{"Type", str("idle")}, {"Idle", saver}})}})},
+  });
+  std::string report = storeReport(*root.asDictionary());
+  EXPECT_EQ(report.substr(0, report.find("display \"E\"")),
+            "system default: (\"individual\") image\n"
+            "all spaces and displays: (\"linked\", desktop and screen saver) image\n"
+            "display \"A\": (\"desktop\") no screen saver\n"
+            "display \"B\": left alone (type \"slide\\x0Ashow\")\n"
+            "display \"C\": left alone (type not a string)\n"
+            "display \"D\": left alone (type \"linked\", no \"Linked\" entry)\n");
+  EXPECT_EQ(report.substr(report.find("display \"E\"")).substr(0, 35),
+            "display \"E\": (\"idle\") com.apple.wal");
+  EXPECT_EQ(report.substr(report.rfind('\n', report.size() - 2) + 1), "1 slot holds the zeph saver\n");
 }
 
 }  // namespace

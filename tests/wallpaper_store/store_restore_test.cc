@@ -1,8 +1,10 @@
+#include "wallpaper_store/store_backups.h"
 #include "wallpaper_store/store_restore.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,8 +13,8 @@
 #include "support/sandbox.h"
 #include "support/store_builders.h"
 #include "wallpaper_store/idle_entry.h"
-#include "wallpaper_store/store_document.h"
 #include "wallpaper_store/store_rewrite.h"
+#include "wallpaper_store/store_slots.h"
 
 namespace zeph {
 namespace {
@@ -29,7 +31,7 @@ const char* const kSpace = "4F1E8C6A-1B1D-4C8E-9E55-0F1C2D3E4A5B";
 // `root` with every idle slot set to the saver's entry, as the rewrite leaves it.
 plist::Value allOnZeph(const plist::Value& root) {
   plist::Value zeph(zephIdleNode());
-  return plist::Value(replaceSlotIdles(*root.asDictionary(), [&zeph](const Slot&) { return zeph; }));
+  return testing::withSlotIdles(root, [&zeph](const Slot&) { return zeph; });
 }
 
 // `root` with the member at `path` (keys from the top) set to `value`.
@@ -79,14 +81,14 @@ TEST(StoreRestore, PutsEveryShapeBackAfterARewrite) {
     box.putStore(original, plist::Format::Xml);
     const std::int64_t set = rewriteWallpaperStore();
     ASSERT_GT(set, 0);
-    StoreRestore restore = restoreWallpaperStore();
+    StoreRestore restore = restoreWallpaperStores();
     EXPECT_EQ(restore.slots, set);
     EXPECT_TRUE(restore.skipped.empty());
     ASSERT_EQ(restore.backupsUsed.size(), 1u);
     EXPECT_EQ(readBytes(restore.backupsUsed[0]), plist::write(original, plist::Format::Xml));
     EXPECT_EQ(box.readStore(), original);
     // The restore backed up the store it changed, beside the rewrite's backup.
-    EXPECT_EQ(storeBackups().size(), 2u);
+    EXPECT_EQ(storeBackups(firstStore()).size(), 2u);
   }
 }
 
@@ -103,7 +105,7 @@ TEST(StoreRestore, KeepsWhatTheUserChangedMeanwhile) {
   box.putStore(withMember(withMember(box.readStore(), desktop, newDesktop), idle, newIdle),
                plist::Format::Binary);
 
-  StoreRestore restore = restoreWallpaperStore();
+  StoreRestore restore = restoreWallpaperStores();
   EXPECT_EQ(restore.slots, testing::kRealisticStoreSlots - 1);
   const plist::Value expected = withMember(withMember(original, desktop, newDesktop), idle, newIdle);
   EXPECT_EQ(box.readStore(), expected);
@@ -112,11 +114,11 @@ TEST(StoreRestore, KeepsWhatTheUserChangedMeanwhile) {
 TEST(StoreRestore, WithoutAnyBackupTheSlotsLoseTheirEntry) {
   HomeSandbox box;
   box.putStore(allOnZeph(realisticStore()), plist::Format::Binary);
-  StoreRestore restore = restoreWallpaperStore();
+  StoreRestore restore = restoreWallpaperStores();
   EXPECT_EQ(restore.slots, testing::kRealisticStoreSlots);
   EXPECT_TRUE(restore.backupsUsed.empty());
   forEachSlot(*box.readStore().asDictionary(), [](const Slot& slot) { EXPECT_EQ(slot.idle, nullptr); });
-  EXPECT_EQ(storeBackups().size(), 1u);  // the store as it was before the restore
+  EXPECT_EQ(storeBackups(firstStore()).size(), 1u);  // the store as it was before the restore
 }
 
 // Per slot, the oldest backup that holds it without the saver; a slot no
@@ -139,7 +141,7 @@ TEST(StoreRestore, TakesEachSlotFromTheOldestBackupThatHoldsItWithoutTheSaver) {
       allOnZeph(withMember(original, {"Spaces", "NEW"}, memberAt(original, {"Spaces", kSpace})));
   box.putStore(current, plist::Format::Binary);
 
-  StoreRestore restore = restoreWallpaperStore();
+  StoreRestore restore = restoreWallpaperStores();
   EXPECT_EQ(restore.slots, testing::kRealisticStoreSlots + 3);
   ASSERT_EQ(restore.backupsUsed.size(), 2u);
   EXPECT_NE(restore.backupsUsed[0].find("00:00:00Z.plist"), std::string::npos);
@@ -168,7 +170,7 @@ TEST(StoreRestore, SkipsBackupsThatDoNotParse) {
   const std::string good = putBackup("wallpaper-store-backup-2026-01-02T00:00:00Z.plist", original);
   box.putStore(allOnZeph(original), plist::Format::Binary);
 
-  StoreRestore restore = restoreWallpaperStore();
+  StoreRestore restore = restoreWallpaperStores();
   ASSERT_EQ(restore.skipped.size(), 2u);
   EXPECT_EQ(restore.skipped[0].rfind(truncated + ": ", 0), 0u) << restore.skipped[0];
   EXPECT_EQ(restore.skipped[1].rfind(notADictionary + ": ", 0), 0u) << restore.skipped[1];
@@ -178,7 +180,7 @@ TEST(StoreRestore, SkipsBackupsThatDoNotParse) {
 
 TEST(StoreRestore, ChangesNothingWhereNoSlotSelectsTheSaver) {
   HomeSandbox box;
-  EXPECT_EQ(restoreWallpaperStore().slots, 0);  // no store
+  EXPECT_EQ(restoreWallpaperStores().slots, 0);  // no store
   EXPECT_FALSE(fs::exists(box.backupFolder()));
 
   // Another home's saver is not the installed one.
@@ -187,16 +189,76 @@ TEST(StoreRestore, ChangesNothingWhereNoSlotSelectsTheSaver) {
   setProcessValues((box.path() / "Zoë Smith").string(), true);
   const std::vector<std::uint8_t> bytes = plist::write(migrated, plist::Format::Binary);
   box.putStore(bytes);
-  EXPECT_EQ(restoreWallpaperStore().slots, 0);
+  EXPECT_EQ(restoreWallpaperStores().slots, 0);
   EXPECT_EQ(readBytes(storePath), bytes);
 
   // A second restore after a first finds nothing more to do.
   box.putStore(realisticStore(), plist::Format::Binary);
   rewriteWallpaperStore();
-  EXPECT_EQ(restoreWallpaperStore().slots, testing::kRealisticStoreSlots);
+  EXPECT_EQ(restoreWallpaperStores().slots, testing::kRealisticStoreSlots);
   const std::vector<std::uint8_t> restored = readBytes(storePath);
-  EXPECT_EQ(restoreWallpaperStore().slots, 0);
+  EXPECT_EQ(restoreWallpaperStores().slots, 0);
   EXPECT_EQ(readBytes(storePath), restored);
+}
+
+// The reported shapes, in both stores, each from its own backup series:
+// converted records get their earlier shape back.
+TEST(StoreRestore, PutsEveryReportedShapeBackInBothStores) {
+  struct Case {
+    const char* name;
+    plist::Value first;
+    std::optional<plist::Value> second;
+  };
+  const Case cases[] = {
+      {"Sonoma, all linked", testing::sonomaLinkedStore(), std::nullopt},
+      {"all spaces", testing::allSpacesStore(), std::nullopt},
+      {"mixed", testing::mixedStore(), std::nullopt},
+      {"unknown types", testing::unknownTypeStore(), std::nullopt},
+      {"macOS 26 pair", testing::macos26FirstStore(), testing::macos26SecondStore()},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    HomeSandbox box;
+    box.putStore(c.first, plist::Format::Binary);
+    if (c.second) writeBytes(storePath2, plist::write(*c.second, plist::Format::Binary));
+    const StoreSlotCounts set = rewriteWallpaperStores();
+    ASSERT_GT(set.index, 0);
+
+    StoreRestore restore = restoreWallpaperStores();
+    EXPECT_EQ(restore.slots, set.index);
+    EXPECT_EQ(restore.slots2, set.index2);
+    EXPECT_EQ(box.readStore(), c.first);
+    EXPECT_EQ(storeBackups(firstStore()).size(), 2u);
+    if (c.second) {
+      EXPECT_EQ(plist::read(readBytes(storePath2)), *c.second);
+      EXPECT_EQ(storeBackups(secondStore()).size(), 2u);
+      ASSERT_EQ(restore.backupsUsed.size(), 2u);
+      EXPECT_EQ(restore.backupsUsed[0], storeBackups(secondStore()).front().path);
+    }
+  }
+}
+
+// A desktop chosen since the rewrite stays; the screen saver goes back to
+// what the linked record showed, and the record stays individual.
+TEST(StoreRestore, AConvertedRecordWithANewDesktopKeepsIt) {
+  HomeSandbox box;
+  const plist::Value original = testing::sonomaLinkedStore();
+  box.putStore(original, plist::Format::Binary);
+  rewriteWallpaperStore();
+  const std::vector<std::string> desktop{"AllSpacesAndDisplays", "Desktop"};
+  const plist::Value newDesktop = otherSlot("com.apple.wallpaper.choice.solid-color");
+  box.putStore(withMember(box.readStore(), desktop, newDesktop), plist::Format::Binary);
+
+  EXPECT_EQ(restoreWallpaperStores().slots, 6);
+  const plist::Value restored = box.readStore();
+  const plist::Value& record = memberAt(restored, {"AllSpacesAndDisplays"});
+  EXPECT_EQ(memberAt(record, {"Type"}), testing::str("individual"));
+  EXPECT_EQ(memberAt(record, {"Desktop"}), newDesktop);
+  EXPECT_EQ(memberAt(record, {"Idle"}), memberAt(original, {"AllSpacesAndDisplays", "Linked"}));
+  EXPECT_EQ(record.asDictionary()->find("Linked"), nullptr);
+  // Every other record is back as it was.
+  EXPECT_EQ(withMember(restored, {"AllSpacesAndDisplays"}, memberAt(original, {"AllSpacesAndDisplays"})),
+            original);
 }
 
 TEST(StoreBackups, ComeOldestFirstByTimeThenSequenceNotByName) {
@@ -210,7 +272,7 @@ TEST(StoreBackups, ComeOldestFirstByTimeThenSequenceNotByName) {
     putBackup(name, {'x'});
   }
   std::vector<std::string> order;
-  for (const StoreBackup& backup : storeBackups()) {
+  for (const StoreBackup& backup : storeBackups(firstStore())) {
     EXPECT_EQ(backup.path, box.backupFolder() + "/" + fs::path(backup.path).filename().string());
     order.push_back(backup.time + " " + std::to_string(backup.sequence));
   }

@@ -1,3 +1,4 @@
+#include "wallpaper_store/store_backups.h"
 #include "wallpaper_store/store_rewrite.h"
 
 #include <gtest/gtest.h>
@@ -16,9 +17,10 @@
 #include "wallpaper_store/idle_entry.h"
 #include "plist/error.h"
 #include "wallpaper_store/slot_count.h"
-#include "wallpaper_store/store_document.h"
 #include "support/sandbox.h"
 #include "support/store_builders.h"
+#include "wallpaper_store/store_slots.h"
+#include "wallpaper_store/store_time.h"
 
 namespace zeph {
 namespace {
@@ -35,41 +37,17 @@ const std::string kUnreadable = "Couldn't read the macOS screensaver settings fi
 
 // `root` with the "Idle" member of every slot taken out; the idle values go to `idles`.
 plist::Value withoutSlotIdles(const plist::Value& root, std::vector<plist::Value>* idles = nullptr) {
-  auto strip = [idles](const plist::Dictionary& holder) {
+  return plist::Value(replaceSlotRecords(*root.asDictionary(), [idles](const Slot& slot) {
     plist::Dictionary out;
-    for (const auto& [key, value] : holder) {
+    for (const auto& [key, value] : *slot.record) {
       if (key != "Idle") {
         out.set(key, value);
       } else if (idles) {
         idles->push_back(value);
       }
     }
-    return plist::Value(std::move(out));
-  };
-  plist::Dictionary out = *root.asDictionary();
-  if (const plist::Dictionary* systemDefault = plist::dictionaryMember(out, "SystemDefault")) {
-    out.set("SystemDefault", strip(*systemDefault));
-  }
-  if (const plist::Dictionary* spaces = plist::dictionaryMember(out, "Spaces")) {
-    plist::Dictionary newSpaces = *spaces;
-    for (const auto& [id, value] : *spaces) {
-      if (!value.asDictionary()) continue;
-      plist::Dictionary space = *value.asDictionary();
-      if (const plist::Dictionary* spaceDefault = plist::dictionaryMember(space, "Default")) {
-        space.set("Default", strip(*spaceDefault));
-      }
-      if (const plist::Dictionary* displays = plist::dictionaryMember(space, "Displays")) {
-        plist::Dictionary newDisplays = *displays;
-        for (const auto& [displayId, display] : *displays) {
-          if (display.asDictionary()) newDisplays.set(displayId, strip(*display.asDictionary()));
-        }
-        space.set("Displays", plist::Value(std::move(newDisplays)));
-      }
-      newSpaces.set(id, plist::Value(std::move(space)));
-    }
-    out.set("Spaces", plist::Value(std::move(newSpaces)));
-  }
-  return plist::Value(std::move(out));
+    return out;
+  }));
 }
 
 // Checks a rewritten store against the one before: binary, the same outside the
@@ -121,8 +99,8 @@ TEST(RewriteWallpaperStore, RealisticStoreInEitherFormat) {
     box.putStore(original);
     plist::Value before = plist::read(original);
 
-    EXPECT_EQ(rewriteWallpaperStore(), 6);
-    plist::Value entry = expectRewritten(before, 6);
+    EXPECT_EQ(rewriteWallpaperStore(), 7);
+    plist::Value entry = expectRewritten(before, 7);
     EXPECT_EQ(entry.asDictionary()->find("LastSet")->kind(), plist::Kind::Date);
 
     std::vector<std::string> backups = box.backups();
@@ -139,7 +117,8 @@ old = plistlib.load(open(sys.argv[1], 'rb'))
 new = plistlib.load(open(sys.argv[2], 'rb'))
 assert open(sys.argv[2], 'rb').read(8) == b'bplist00'
 def slots(root):
-    found = [root['SystemDefault']] if isinstance(root.get('SystemDefault'), dict) else []
+    found = [root[k] for k in ('SystemDefault', 'AllSpacesAndDisplays') if isinstance(root.get(k), dict)]
+    if isinstance(root.get('Displays'), dict): found += [d for d in root['Displays'].values() if isinstance(d, dict)]
     spaces = root.get('Spaces')
     for space in (spaces.values() if isinstance(spaces, dict) else []):
         if not isinstance(space, dict): continue
@@ -150,7 +129,7 @@ def slots(root):
 idles = [slot.pop('Idle') for slot in slots(new)]
 for slot in slots(old): slot.pop('Idle', None)
 assert old == new
-assert len(idles) == 6 and all(idle == idles[0] for idle in idles)
+assert len(idles) == 7 and all(idle == idles[0] for idle in idles)
 assert plistlib.loads(idles[0]['Content']['Choices'][0]['Configuration']) == {'module': {'relative': sys.argv[3]}}
 )";
     std::string command = "python3 '" + script + "' '" + box.backupFolder() + "/" + backups[0] + "' '" +
@@ -171,8 +150,8 @@ TEST(RewriteWallpaperStore, SetsEverySlotAndCountsIt) {
   const Case cases[] = {
       {"two spaces with two displays",
        dict({{"SystemDefault", dict({})}, {"Spaces", dict({{"", space}, {"X", space}})}}), 7},
-      {"nothing to set", dict({{"Displays", dict({{"A", display}})}, {"Other", plist::Value::integer(3)}}),
-       0},
+      {"nothing to set", dict({{"Displays", array({display})}, {"Other", plist::Value::integer(3)}}), 0},
+      {"top-level displays", dict({{"Displays", dict({{"A", display}, {"B", str("$null")}})}}), 1},
       {"system default only",
        dict({{"SystemDefault", dict({{"Idle", str("x")}, {"Type", str("individual")}})}}), 1},
       {"spaces not a dictionary", dict({{"SystemDefault", dict({})}, {"Spaces", array({space})}}), 1},

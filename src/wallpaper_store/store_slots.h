@@ -1,0 +1,63 @@
+#ifndef ZEPH_WALLPAPER_STORE_STORE_SLOTS_H_
+#define ZEPH_WALLPAPER_STORE_STORE_SLOTS_H_
+
+#include <functional>
+#include <string_view>
+
+#include "plist/value.h"
+
+namespace zeph {
+
+/// The walk over the records of a wallpaper store that can hold a screen
+/// saver: the one definition of where they are, shared by the rewrite, the
+/// counts, the report and the restore.
+
+enum class SlotKind { SystemDefault, AllSpaces, TopDisplay, SpaceDefault, Display };
+
+/// Which of a record's entries the system reads, by its "Type": "individual"
+/// and "idle" records (and records without a type) read "Idle"; a "linked"
+/// record shows its one "Linked" entry as desktop and screen saver alike; a
+/// "desktop" record has no screen saver. Anything else (another type, a type
+/// that is not a string, a "linked" record whose "Linked" is not a
+/// dictionary) is a shape nobody has reported, and is left alone.
+enum class RecordShape { ReadsIdle, Linked, DesktopOnly, Unknown };
+
+RecordShape recordShape(const plist::Dictionary& record);
+
+/// One record met by the walk: a place that can hold a screen saver. Views
+/// point into the walked document.
+struct Slot {
+  SlotKind kind;
+  std::string_view space;    // the space identifier; empty unless a space's slot
+  std::string_view display;  // the display identifier; empty unless a display slot
+  const plist::Dictionary* record;  // the record itself, never nullptr
+  const plist::Value* idle;  // the record's "Idle" value, nullptr when the key is absent
+
+  /// The idle entry when it is a dictionary, else nullptr (an absent entry).
+  const plist::Dictionary* idleEntry() const { return idle ? idle->asDictionary() : nullptr; }
+  RecordShape shape() const { return recordShape(*record); }
+  /// Whether the system reads this slot's "Idle": only such slots count.
+  bool readsIdle() const { return shape() == RecordShape::ReadsIdle; }
+};
+
+/// Whether the system shows the installed saver from `slot`: its type reads
+/// "Idle" and its "Idle" selects saverDest (selectsInstalledSaver()). The one
+/// test of the re-count, the removal and the status command.
+bool slotSelectsSaver(const Slot& slot);
+
+/// Calls `visit` for every record of `root` that is a dictionary: the system
+/// default, "AllSpacesAndDisplays" (which can be the string "$null"), each
+/// member of the top-level "Displays", then for each space that is a
+/// dictionary its "Default" before each member of its "Displays". Displays
+/// and spaces come in key order. Nothing else of the tree is read.
+void forEachSlot(const plist::Dictionary& root, const std::function<void(const Slot&)>& visit);
+
+/// `root` with every record that forEachSlot() visits replaced by what
+/// `replace` returns for it (called in the same order). The same walk: a slot
+/// is counted, reported and rewritten alike.
+plist::Dictionary replaceSlotRecords(const plist::Dictionary& root,
+                                     const std::function<plist::Dictionary(const Slot&)>& replace);
+
+}  // namespace zeph
+
+#endif  // ZEPH_WALLPAPER_STORE_STORE_SLOTS_H_

@@ -1,0 +1,216 @@
+// The rewrite and the count on the store shapes reported from real Macs:
+// linked records, the all-spaces record, top-level displays, the second store.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "base/installer_error.h"
+#include "base/process_values.h"
+#include "plist/format.h"
+#include "support/sandbox.h"
+#include "support/store_builders.h"
+#include "wallpaper_store/idle_entry.h"
+#include "wallpaper_store/slot_count.h"
+#include "wallpaper_store/store_rewrite.h"
+#include "wallpaper_store/store_slots.h"
+
+namespace zeph {
+namespace {
+
+using testing::dict;
+using testing::HomeSandbox;
+using testing::readBytes;
+using testing::str;
+
+std::vector<plist::Value> records(const plist::Value& root) {
+  std::vector<plist::Value> found;
+  forEachSlot(*root.asDictionary(), [&found](const Slot& slot) { found.emplace_back(*slot.record); });
+  return found;
+}
+
+const plist::Value& member(const plist::Value& record, const char* key) {
+  static const plist::Value kAbsent(str("(absent)"));
+  const plist::Value* value = record.asDictionary()->find(key);
+  return value ? *value : kAbsent;
+}
+
+// Checks that `after` is `before` with the saver written where each record's
+// type reads it, record by record; returns how many records got it.
+std::int64_t expectSaverWhereRead(const plist::Value& before, const plist::Value& after) {
+  std::vector<plist::Value> old = records(before);
+  std::vector<plist::Value> now = records(after);
+  EXPECT_EQ(old.size(), now.size());
+  std::int64_t set = 0;
+  for (std::size_t i = 0; i < old.size() && i < now.size(); ++i) {
+    SCOPED_TRACE("record " + std::to_string(i) + ": " + ::testing::PrintToString(old[i]));
+    RecordShape shape = recordShape(*old[i].asDictionary());
+    if (shape == RecordShape::Unknown) {
+      EXPECT_EQ(now[i], old[i]);
+      continue;
+    }
+    ++set;
+    EXPECT_TRUE(selectsInstalledSaver(member(now[i], "Idle")));
+    EXPECT_EQ(now[i].asDictionary()->find("Linked"), nullptr);
+    if (shape == RecordShape::Linked) {
+      EXPECT_EQ(member(now[i], "Type"), str("individual"));
+      EXPECT_EQ(member(now[i], "Desktop"), member(old[i], "Linked"));  // content and dates, exactly
+    } else {
+      EXPECT_EQ(member(now[i], "Desktop"), member(old[i], "Desktop"));
+      EXPECT_EQ(member(now[i], "Type"), shape == RecordShape::DesktopOnly ? str("individual") : member(old[i], "Type"));
+    }
+    EXPECT_EQ(now[i].asDictionary()->size(), 3u - (now[i].asDictionary()->find("Desktop") ? 0u : 1u) -
+                                                  (now[i].asDictionary()->find("Type") ? 0u : 1u));
+  }
+  return set;
+}
+
+void putSecondStore(const plist::Value& root) {
+  testing::writeBytes(storePath2, plist::write(root, plist::Format::Binary));
+}
+
+std::vector<std::string> backupsIn(const HomeSandbox& box, const std::string& prefix) {
+  std::vector<std::string> found;
+  for (const std::string& name : box.backups()) {
+    if (name.rfind(prefix, 0) == 0) found.push_back(name);
+  }
+  return found;
+}
+
+TEST(StoreShapes, EachReportedShapeGetsTheSaverWhereItsTypeReadsIt) {
+  struct Case {
+    const char* name;
+    plist::Value store;
+    std::int64_t slots;
+  };
+  const Case cases[] = {
+      {"Sonoma, all linked", testing::sonomaLinkedStore(), 6},
+      {"all spaces", testing::allSpacesStore(), 2},
+      {"mixed", testing::mixedStore(), 7},
+      {"macOS 26 Index.plist", testing::macos26FirstStore(), 3},
+      {"macOS 26 Index2.plist alone", testing::macos26SecondStore(), 8},
+      {"unknown types", testing::unknownTypeStore(), 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    HomeSandbox box;
+    box.putStore(c.store, plist::Format::Binary);
+    EXPECT_EQ(zephSlotCount(), 0);
+    StoreSlotCounts counts = rewriteWallpaperStores();
+    EXPECT_EQ(counts.index, c.slots);
+    EXPECT_EQ(counts.index2, 0);
+    EXPECT_EQ(expectSaverWhereRead(c.store, box.readStore()), c.slots);
+    EXPECT_EQ(zephSlotCount(), c.slots);
+
+    // A second run finds every slot set and converts nothing more.
+    plist::Value once = box.readStore();
+    EXPECT_EQ(rewriteWallpaperStore(), c.slots);
+    EXPECT_EQ(box.readStore(), once);
+  }
+}
+
+TEST(StoreShapes, AllSpacesRecordHoldsTheSaverAndTheDesktopStays) {
+  HomeSandbox box;
+  plist::Value before = testing::allSpacesStore();
+  box.putStore(before, plist::Format::Xml);
+  EXPECT_EQ(rewriteWallpaperStore(), 2);
+  plist::Value after = box.readStore();
+  const plist::Value& allSpaces = member(after, "AllSpacesAndDisplays");
+  EXPECT_TRUE(selectsInstalledSaver(member(allSpaces, "Idle")));
+  EXPECT_EQ(member(allSpaces, "Desktop"), member(member(before, "AllSpacesAndDisplays"), "Desktop"));
+  EXPECT_EQ(member(after, "Spaces"), dict({}));
+  EXPECT_EQ(member(after, "Displays"), dict({}));
+}
+
+// An "Idle" the record's type does not read shows nothing: counting it would
+// report a saver the screen never shows.
+TEST(StoreShapes, CountsOnlyWhereTheTypeReadsIdle) {
+  HomeSandbox box;
+  plist::Value saver(zephIdleNode());
+  auto withIdle = [&saver](plist::Value record) {
+    plist::Dictionary d = *record.asDictionary();
+    d.set("Idle", saver);
+    return plist::Value(std::move(d));
+  };
+  plist::Value root = dict({
+      {"SystemDefault", withIdle(testing::linkedRecord(1))},
+      {"AllSpacesAndDisplays", withIdle(testing::typedRecord("desktop", "Desktop"))},
+      {"Displays", dict({{"A", withIdle(testing::typedRecord("slideshow", "Desktop"))},
+                         {"B", withIdle(testing::typedRecord("idle", "Desktop"))},
+                         {"C", withIdle(dict({}))}})},
+  });
+  box.putStore(root, plist::Format::Binary);
+  EXPECT_EQ(zephSlotCount(), 2);
+  // The linked record's Idle is not the system default's reading: a fresh entry is built.
+  EXPECT_EQ(rewriteWallpaperStore(), 4);
+  EXPECT_EQ(zephSlotCount(), 4);
+  EXPECT_EQ(member(member(box.readStore(), "Displays"), "A"), member(member(root, "Displays"), "A"));
+}
+
+TEST(StoreShapes, BothStoresAreRewrittenWithTheirOwnBackups) {
+  HomeSandbox box;
+  plist::Value first = testing::macos26FirstStore();
+  plist::Value second = testing::macos26SecondStore();
+  box.putStore(first, plist::Format::Binary);
+  putSecondStore(second);
+  std::vector<std::uint8_t> firstBytes = readBytes(storePath);
+  std::vector<std::uint8_t> secondBytes = readBytes(storePath2);
+
+  StoreSlotCounts counts = rewriteWallpaperStores();
+  EXPECT_EQ(counts.index, 3);
+  EXPECT_EQ(counts.index2, 8);
+  EXPECT_EQ(expectSaverWhereRead(first, box.readStore()), 3);
+  EXPECT_EQ(expectSaverWhereRead(second, plist::read(readBytes(storePath2))), 8);
+  EXPECT_EQ(zephSlotCountIn(storePath2), 8);
+  EXPECT_EQ(zephSlotCount(), 3);
+
+  std::vector<std::string> firstSeries = backupsIn(box, "wallpaper-store-backup-");
+  std::vector<std::string> secondSeries = backupsIn(box, "wallpaper-store2-backup-");
+  ASSERT_EQ(firstSeries.size(), 1u);
+  ASSERT_EQ(secondSeries.size(), 1u);
+  EXPECT_EQ(box.backups().size(), 2u);
+  EXPECT_EQ(readBytes(box.backupFolder() + "/" + firstSeries[0]), firstBytes);
+  EXPECT_EQ(readBytes(box.backupFolder() + "/" + secondSeries[0]), secondBytes);
+  EXPECT_EQ(testing::namesIn(box.storeFolder()), (std::vector<std::string>{"Index.plist", "Index2.plist"}));
+
+  // Each series is deduplicated on its own: the second run backs up the
+  // rewritten stores, the third finds them backed up already.
+  rewriteWallpaperStores();
+  rewriteWallpaperStores();
+  EXPECT_EQ(backupsIn(box, "wallpaper-store-backup-").size(), 2u);
+  EXPECT_EQ(backupsIn(box, "wallpaper-store2-backup-").size(), 2u);
+}
+
+TEST(StoreShapes, OnlyTheSecondStoreIsRewrittenAlone) {
+  HomeSandbox box;
+  plist::Value second = testing::macos26SecondStore();
+  putSecondStore(second);
+  StoreSlotCounts counts = rewriteWallpaperStores();
+  EXPECT_EQ(counts.index, 0);
+  EXPECT_EQ(counts.index2, 8);
+  EXPECT_EQ(testing::namesIn(box.storeFolder()), std::vector<std::string>{"Index2.plist"});
+  EXPECT_EQ(backupsIn(box, "wallpaper-store2-backup-").size(), 1u);
+  EXPECT_EQ(box.backups().size(), 1u);
+}
+
+// Both stores are read and made before either is put in place: one the
+// installer cannot rewrite leaves the other as it was.
+TEST(StoreShapes, AStoreThatCannotBeRewrittenLeavesBoth) {
+  for (bool secondBroken : {true, false}) {
+    SCOPED_TRACE(secondBroken ? "Index2.plist broken" : "Index.plist broken");
+    HomeSandbox box;
+    plist::Value broken = testing::array({str("not a store")});
+    box.putStore(secondBroken ? testing::macos26FirstStore() : broken, plist::Format::Binary);
+    putSecondStore(secondBroken ? broken : testing::macos26SecondStore());
+    std::vector<std::uint8_t> firstBytes = readBytes(storePath);
+    std::vector<std::uint8_t> secondBytes = readBytes(storePath2);
+    EXPECT_THROW(rewriteWallpaperStores(), InstallerError);
+    EXPECT_EQ(readBytes(storePath), firstBytes);
+    EXPECT_EQ(readBytes(storePath2), secondBytes);
+    EXPECT_EQ(testing::namesIn(box.storeFolder()), (std::vector<std::string>{"Index.plist", "Index2.plist"}));
+  }
+}
+
+}  // namespace
+}  // namespace zeph
