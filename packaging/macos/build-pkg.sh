@@ -51,6 +51,8 @@ mkdir -p "$root/Applications" "$root/Library/LaunchAgents" "$out"
 "$CMAKE" --install "$build" --prefix "$root/Applications"
 app="$root/Applications/$app_name"
 [ -x "$app/Contents/MacOS/zeph-installer" ] || { echo "$0: no $app_name in the staged tree" >&2; exit 1; }
+# The LaunchAgent runs it from there.
+[ -f "$app/Contents/Resources/login-apply" ] || { echo "$0: no login-apply in the staged $app_name" >&2; exit 1; }
 cp "$here/app.zeph.apply.plist" "$root/Library/LaunchAgents/app.zeph.apply.plist"
 chmod 644 "$root/Library/LaunchAgents/app.zeph.apply.plist"
 
