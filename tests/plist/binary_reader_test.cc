@@ -2,8 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <bit>
-#include <cmath>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,20 +14,14 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes hexBytes(std::string_view hex) {
+// Bytes from hex pairs separated by spaces: "A1 00".
+Bytes hexBytes(const char* hex) {
   Bytes out;
-  int high = -1;
-  for (char c : hex) {
-    int v = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-    if (v < 0) continue;
-    if (high < 0) {
-      high = v;
-    } else {
-      out.push_back(static_cast<std::uint8_t>(high << 4 | v));
-      high = -1;
-    }
+  for (char* end = nullptr;; hex = end) {
+    unsigned long v = std::strtoul(hex, &end, 16);
+    if (end == hex) return out;
+    out.push_back(static_cast<std::uint8_t>(v));
   }
-  return out;
 }
 
 void putBe(Bytes& out, std::size_t at, std::uint64_t v, std::size_t width) {

@@ -12,7 +12,9 @@
 namespace zeph::plist {
 namespace {
 
-Value parse(std::string_view s) { return readXml({reinterpret_cast<const std::uint8_t*>(s.data()), s.size()}); }
+Value parse(std::string_view s) {
+  return readXml({reinterpret_cast<const std::uint8_t*>(s.data()), s.size()});
+}
 
 // The one object of a <plist> document holding `body`.
 Value parseBody(std::string_view body) {
@@ -33,15 +35,24 @@ Value dict(std::vector<Dictionary::Member> members) {
 }
 
 struct GoodCase {
-  std::string_view document;  // whole, or the body of a <plist>
+  std::string_view text;
   Value want;
 };
 
-void expectReads(std::initializer_list<GoodCase> cases, bool asBody = true) {
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(std::string(c.document)));
-    EXPECT_EQ(asBody ? parseBody(c.document) : parse(c.document), c.want);
+// Checks what each case's text reads as, put between `before` and `after`.
+struct ExpectReads {
+  std::string before, after;
+  void operator()(std::initializer_list<GoodCase> cases) const {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(testing::PrintToString(std::string(c.text)));
+      EXPECT_EQ(parse(before + std::string(c.text) + after), c.want);
+    }
   }
+};
+const ExpectReads expectDocuments{"", ""};
+const ExpectReads expectBodies{"<plist version=\"1.0\">", "</plist>"};
+ExpectReads expectElements(const std::string& tag) {
+  return {"<plist><" + tag + ">", "</" + tag + "></plist>"};
 }
 
 struct BadCase {
@@ -85,7 +96,7 @@ TEST(XmlReader, ReadsTextExactlyWithEntitiesAndCdata) {
   // characters come back as they were written.
   std::string text = "  line one\r\nline two\rthree\n\t\x01\x1F end  ";
   EXPECT_EQ(*parseBody("<string>" + text + "</string>").asString(), text);
-  expectReads({
+  expectBodies({
       {"<dict><key>a\r\nb</key><string/></dict>", dict({{"a\r\nb", Value("")}})},
       {"<string>caf\xC3\xA9 \xF0\x9F\x98\x80</string>", Value("caf\xC3\xA9 \xF0\x9F\x98\x80")},
       {"<string>&lt;&gt;&amp;&apos;&quot;</string>", Value("<>&'\"")},
@@ -100,7 +111,7 @@ TEST(XmlReader, ReadsTextExactlyWithEntitiesAndCdata) {
 }
 
 TEST(XmlReader, ReadsEmptyFormsAndKeysOutsideKeyPlaces) {
-  expectReads({
+  expectBodies({
       {"<array/>", Value(Array{})},
       {"<dict/>", Value(Dictionary{})},
       {"<dict></dict>", Value(Dictionary{})},
@@ -117,30 +128,29 @@ TEST(XmlReader, ReadsEmptyFormsAndKeysOutsideKeyPlaces) {
 }
 
 TEST(XmlReader, SkipsMarkupAroundTheRootAndIgnoresWhatFollowsIt) {
-  expectReads(
-      {
-          {"\xEF\xBB\xBF \r\n<?xml version=\"1.0\"?><!-- note --><!DOCTYPE plist SYSTEM \"x.dtd\">"
-           "<?pi stuff?><plist><!-- a --><array> <?pi?> <!-- b --><true/>\n<!-- c --></array><!-- d --></plist>",
-           Value(Array{Value::boolean(true)})},
-          // The platform looks for the end of a prolog comment one character
-          // late, so "<!--->" does not end there and "<!---><!-->" is one comment.
-          {"<!---><!--><true/>", Value::boolean(true)},
-          // Attributes are ignored, including those of closing-empty tags.
-          {"<plist version=\"9\" x='y'><true a=\"1\" /></plist>", Value::boolean(true)},
-          {"<dict><key>a</key><integer>1</integer></dict>", dict({{"a", Value::integer(1)}})},
-          {"<string>x</string> trailing <junk> & more", Value("x")},
-          {"<plist><true/></plist><plist><false/></plist>", Value::boolean(true)},
-      },
-      false);
+  expectDocuments({
+      {"\xEF\xBB\xBF \r\n<?xml version=\"1.0\"?><!-- note --><!DOCTYPE plist SYSTEM \"x.dtd\">"
+       "<?pi stuff?><plist><!-- a --><array> <?pi?> <!-- b --><true/>\n<!-- c --></array><!-- d --></plist>",
+       Value(Array{Value::boolean(true)})},
+      // The platform looks for the end of a prolog comment one character
+      // late, so "<!--->" does not end there and "<!---><!-->" is one comment.
+      {"<!---><!--><true/>", Value::boolean(true)},
+      // Attributes are ignored, including those of closing-empty tags.
+      {"<plist version=\"9\" x='y'><true a=\"1\" /></plist>", Value::boolean(true)},
+      {"<dict><key>a</key><integer>1</integer></dict>", dict({{"a", Value::integer(1)}})},
+      {"<string>x</string> trailing <junk> & more", Value("x")},
+      {"<plist><true/></plist><plist><false/></plist>", Value::boolean(true)},
+  });
 }
 
 TEST(XmlReader, LastDuplicateKeyWins) {
-  expectReads({{"<dict><key>a</key><integer>1</integer><key>b</key><true/><key>a</key><integer>2</integer></dict>",
-                dict({{"a", Value::integer(2)}, {"b", Value::boolean(true)}})}});
+  EXPECT_EQ(parseBody("<dict><key>a</key><integer>1</integer><key>b</key><true/>"
+                      "<key>a</key><integer>2</integer></dict>"),
+            dict({{"a", Value::integer(2)}, {"b", Value::boolean(true)}}));
 }
 
 TEST(XmlReader, ReadsUidDictionaries) {
-  expectReads({
+  expectBodies({
       {"<dict><key>CF$UID</key><integer>7</integer></dict>", Value(Uid{7})},
       {"<dict><key>CF$UID</key><integer>4294967295</integer></dict>", Value(Uid{4294967295u})},
       {"<dict><key>CF$UID</key><real>3</real></dict>", Value(Uid{3})},
@@ -156,84 +166,65 @@ TEST(XmlReader, ReadsUidDictionaries) {
 }
 
 TEST(XmlReader, ParsesIntegers) {
-  struct Case {
-    std::string_view text;
-    Integer want;
-  };
-  const Case cases[] = {
-      {"0", Integer::of(0)},
-      {"-0", Integer::of(0)},
-      {"+17", Integer::of(17)},
-      {"007", Integer::of(7)},
-      {"0x1F", Integer::of(31)},
-      {"0XfF", Integer::of(255)},
-      {"-0x10", Integer::of(-16)},
-      {"- 5", Integer::of(-5)},
-      {" \t\n\r\x01\x7F 12", Integer::of(12)},
-      {"\xE2\x80\x80\xE2\x80\x8B\xE2\x80\xAF\xE2\x81\x9F\xE3\x80\x80 3", Integer::of(3)},
-      {"9223372036854775807", Integer::of(std::numeric_limits<std::int64_t>::max())},
-      {"-9223372036854775808", Integer::of(std::numeric_limits<std::int64_t>::min())},
-      {"-0x8000000000000000", Integer::of(std::numeric_limits<std::int64_t>::min())},
-      {"9223372036854775808", Integer::ofUnsigned(0x8000'0000'0000'0000ull)},
-      {"18446744073709551615", Integer::ofUnsigned(~0ull)},
-      {"0xFFFFFFFFFFFFFFFF", Integer::ofUnsigned(~0ull)},
-      {"000000000000000000000000000001", Integer::of(1)},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(std::string(c.text)));
-    EXPECT_EQ(parseBody("<integer>" + std::string(c.text) + "</integer>"), Value(c.want));
-  }
+  constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
+  expectElements("integer")({
+      {"0", Value::integer(0)},
+      {"-0", Value::integer(0)},
+      {"+17", Value::integer(17)},
+      {"007", Value::integer(7)},
+      {"0x1F", Value::integer(31)},
+      {"0XfF", Value::integer(255)},
+      {"-0x10", Value::integer(-16)},
+      {"- 5", Value::integer(-5)},
+      {" \t\n\r\x01\x7F 12", Value::integer(12)},
+      {"\xE2\x80\x80\xE2\x80\x8B\xE2\x80\xAF\xE2\x81\x9F\xE3\x80\x80 3", Value::integer(3)},
+      {"9223372036854775807", Value::integer(std::numeric_limits<std::int64_t>::max())},
+      {"-9223372036854775808", Value::integer(kMin)},
+      {"-0x8000000000000000", Value::integer(kMin)},
+      {"9223372036854775808", Value(Integer::ofUnsigned(0x8000'0000'0000'0000ull))},
+      {"18446744073709551615", Value(Integer::ofUnsigned(~0ull))},
+      {"0xFFFFFFFFFFFFFFFF", Value(Integer::ofUnsigned(~0ull))},
+      {"000000000000000000000000000001", Value::integer(1)},
+  });
 }
 
 TEST(XmlReader, ParsesReals) {
-  constexpr double kInf = std::numeric_limits<double>::infinity();
-  struct Case {
-    std::string_view text;
-    double want;
-  };
-  const Case cases[] = {
-      {"1", 1.0},          {"-2.5e3", -2500.0},  {".5", 0.5},          {"5.", 5.0},
-      {"+1E-2", 0.01},     {" \t7", 7.0},        {"0.1", 0.1},         {"-0", -0.0},
-      {"inf", kInf},       {"+Inf", kInf},       {"-INF", -kInf},      {"Infinity", kInf},
-      {"+infinity", kInf}, {"-Infinity", -kInf}, {"1e400", kInf},      {"4.9e-324", 4.9e-324},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(std::string(c.text)));
-    EXPECT_EQ(parseBody("<real>" + std::string(c.text) + "</real>"), Value::real(c.want));
-  }
+  const Value inf = Value::real(std::numeric_limits<double>::infinity());
+  const Value minusInf = Value::real(-std::numeric_limits<double>::infinity());
+  expectElements("real")({
+      {"1", Value::real(1.0)},     {"-2.5e3", Value::real(-2500.0)}, {".5", Value::real(0.5)},
+      {"5.", Value::real(5.0)},    {"+1E-2", Value::real(0.01)},     {" \t7", Value::real(7.0)},
+      {"0.1", Value::real(0.1)},   {"-0", Value::real(-0.0)},        {"1e400", inf},
+      {"4.9e-324", Value::real(4.9e-324)},
+      {"inf", inf},                {"+Inf", inf},                    {"-INF", minusInf},
+      {"Infinity", inf},           {"+infinity", inf},               {"-Infinity", minusInf},
+  });
   EXPECT_TRUE(std::isnan(*parseBody("<real>NaN</real>").asReal()));
 }
 
 TEST(XmlReader, ParsesDatesWithThePlatformArithmetic) {
-  struct Case {
-    std::string_view text;
-    double want;
-  };
-  const Case cases[] = {
-      {"2001-01-01T00:00:00Z", 0.0},
-      {"2001-01-01T00:00:01Z", 1.0},
-      {"2000-12-31T23:59:59Z", -1.0},
-      {"1970-01-01T00:00:00Z", -978307200.0},
-      {"2024-02-29T12:34:56Z", 730902896.0},
-      {"1900-03-01T00:00:00Z", -3182198400.0},
-      {"0000-12-30T00:00:00Z", -63114076800.0},  // the platform's distant past
-      {"4001-01-01T00:00:00Z", 63113904000.0},   // its distant future
-      {"0000-01-01T00:00:00Z", -63145526400.0},
-      {"-0001-01-01T00:00:00Z", -63177062400.0},
-      {"10000-01-01T00:00:00Z", 252423993600.0},
+  auto at = [](double seconds) { return Value(Date{seconds}); };
+  expectElements("date")({
+      {"2001-01-01T00:00:00Z", at(0.0)},
+      {"2001-01-01T00:00:01Z", at(1.0)},
+      {"2000-12-31T23:59:59Z", at(-1.0)},
+      {"1970-01-01T00:00:00Z", at(-978307200.0)},
+      {"2024-02-29T12:34:56Z", at(730902896.0)},
+      {"1900-03-01T00:00:00Z", at(-3182198400.0)},
+      {"0000-12-30T00:00:00Z", at(-63114076800.0)},  // the platform's distant past
+      {"4001-01-01T00:00:00Z", at(63113904000.0)},   // its distant future
+      {"0000-01-01T00:00:00Z", at(-63145526400.0)},
+      {"-0001-01-01T00:00:00Z", at(-63177062400.0)},
+      {"10000-01-01T00:00:00Z", at(252423993600.0)},
       // No range checks: fields fold into the next unit.
-      {"2001-01-00T00:00:00Z", -86400.0},
-      {"2001-01-01T24:00:00Z", 86400.0},
-      {"2001-01-01T00:99:99Z", 99 * 60 + 99.0},
-      {"2001-13-01T00:00:00Z", 365 * 86400.0},
-      {"2001-00-01T00:00:00Z", 0.0},
-      {"2001-99-01T00:00:00Z", 0.0},
-      {"2001-02-31T00:00:00Z", (31 + 30) * 86400.0},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(std::string(c.text)));
-    EXPECT_EQ(parseBody("<date>" + std::string(c.text) + "</date>"), Value(Date{c.want}));
-  }
+      {"2001-01-00T00:00:00Z", at(-86400.0)},
+      {"2001-01-01T24:00:00Z", at(86400.0)},
+      {"2001-01-01T00:99:99Z", at(99 * 60 + 99.0)},
+      {"2001-13-01T00:00:00Z", at(365 * 86400.0)},
+      {"2001-00-01T00:00:00Z", at(0.0)},
+      {"2001-99-01T00:00:00Z", at(0.0)},
+      {"2001-02-31T00:00:00Z", at((31 + 30) * 86400.0)},
+  });
   EXPECT_EQ(parseBody("<date>2147483647-01-01T00:00:00Z</date>").kind(), Kind::Date);  // the largest year
 }
 
@@ -269,19 +260,19 @@ TEST(XmlReader, RejectsBadNumbersAndDates) {
 }
 
 TEST(XmlReader, DecodesBase64LikeThePlatform) {
-  const Data hello = {'H', 'e', 'l', 'l', 'o'};
-  expectReads({
-      {"<data>SGVsbG8=</data>", Value(hello)},
-      {"<data>\n\tSGVs\n\tbG8=\n</data>", Value(hello)},
-      {"<data>S!G&V;s b#G*8=</data>", Value(hello)},  // other ASCII skipped
-      {"<data>QQ==</data>", Value(Data{'A'})},
-      {"<data>QUI=</data>", Value(Data{'A', 'B'})},
-      {"<data>QUJD</data>", Value(Data{'A', 'B', 'C'})},
-      {"<data>QUJDRA</data>", Value(Data{'A', 'B', 'C'})},  // incomplete last quartet dropped
-      {"<data>Q</data>", Value(Data{})},
-      {"<data></data>", Value(Data{})},
-      {"<data>====</data>", Value(Data{0})},  // '=' is a zero digit that trims its quartet
-      {"<data>QQ==QUI=</data>", Value(Data{'A', 'A', 'B'})},
+  const Value hello(Data{'H', 'e', 'l', 'l', 'o'});
+  expectElements("data")({
+      {"SGVsbG8=", hello},
+      {"\n\tSGVs\n\tbG8=\n", hello},
+      {"S!G&V;s b#G*8=", hello},  // other ASCII skipped
+      {"QQ==", Value(Data{'A'})},
+      {"QUI=", Value(Data{'A', 'B'})},
+      {"QUJD", Value(Data{'A', 'B', 'C'})},
+      {"QUJDRA", Value(Data{'A', 'B', 'C'})},  // incomplete last quartet dropped
+      {"Q", Value(Data{})},
+      {"", Value(Data{})},
+      {"====", Value(Data{0})},  // '=' is a zero digit that trims its quartet
+      {"QQ==QUI=", Value(Data{'A', 'A', 'B'})},
   });
   expectErrors({
       {"<data>QU\xC3\xA9I=</data>", "not base64"},
@@ -390,14 +381,12 @@ TEST(XmlReader, ConvertsUtf16AndUtf32Documents) {
 }
 
 TEST(XmlReader, HonoursTheDeclaredEncoding) {
-  expectReads(
-      {
-          {"<?xml version=\"1.0\" encoding=\"utf-8\"?><string>\xC3\xA9</string>", Value("\xC3\xA9")},
-          {"<?xml version='1.0' encoding='UTF-8'?><true/>", Value::boolean(true)},
-          {"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><string>\xE9</string>", Value("\xC3\xA9")},
-          {"<?xml version=\"1.0\" encoding=\"US-ASCII\"?><string>a</string>", Value("a")},
-      },
-      false);
+  expectDocuments({
+      {"<?xml version=\"1.0\" encoding=\"utf-8\"?><string>\xC3\xA9</string>", Value("\xC3\xA9")},
+      {"<?xml version='1.0' encoding='UTF-8'?><true/>", Value::boolean(true)},
+      {"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><string>\xE9</string>", Value("\xC3\xA9")},
+      {"<?xml version=\"1.0\" encoding=\"US-ASCII\"?><string>a</string>", Value("a")},
+  });
   expectErrors({
       {"<?xml version=\"1.0\" encoding=\"EBCDIC-US\"?><true/>", "unsupported encoding \"ebcdic-us\""},
       {"<?xml version=\"1.0\" encoding=\"UTF-16\"?><true/>", "unsupported encoding \"utf-16\""},
