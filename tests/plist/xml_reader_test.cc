@@ -253,6 +253,7 @@ TEST(XmlReader, RejectsBadNumbersAndDates) {
       {"<date>2001-01-01T00:00:00</date>", "invalid <date>"},
       {"<date> 2001-01-01T00:00:00Z</date>", "invalid <date>"},
       {"<date>2001-1-01T00:00:00Z</date>", "invalid <date>"},
+      {"<date>2001/01/01T00:00:00Z</date>", "invalid <date>"},  // right length, wrong separator
       {"<date>2147483648-01-01T00:00:00Z</date>", "year out of range"},
       {"<date>99999999999999999999-01-01T00:00:00Z</date>", "year out of range"},
       {"<date/>", "empty <date/>"},
