@@ -184,7 +184,6 @@ TEST(XmlWriter, RefusesWhatXmlCannotCarry) {
   EXPECT_NE(errorOf(Value("ab\xED\xA0\x80")).find("lone UTF-16 surrogate"), std::string::npos);
   EXPECT_NE(errorOf(Value("\xFF")).find("not valid UTF-8"), std::string::npos);
   EXPECT_NE(errorOf(dict({{"\xC3", Value("x")}})).find("not valid UTF-8"), std::string::npos);
-  EXPECT_NE(errorOf(dict({{"\xF0\x9F", Value("x")}})).find("not valid UTF-8"), std::string::npos);
   EXPECT_NE(errorOf(Value(Uid{4294967296u})).find("UID 4294967296 does not fit"), std::string::npos);
   Value deep(Array{Value::integer(1)});
   for (int i = 0; i < 600; ++i) deep = Value(Array{deep});

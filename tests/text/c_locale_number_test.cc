@@ -70,16 +70,11 @@ TEST(RealText, WritesSeventeenSignificantDigitsInPrintfsSpelling) {
     const char* text;
   } cases[] = {
       {0.1, "0.10000000000000001"},
-      {0.3, "0.29999999999999999"},
       {1.0, "1"},
-      {100.0, "100"},
       {123456.5, "123456.5"},
-      {1e16, "10000000000000000"},
-      {9007199254740992.0, "9007199254740992"},
+      {1e16, "10000000000000000"},  // up to 17 integer digits without an exponent
       {1e17, "1e+17"},
-      {1e21, "1e+21"},
       {1e-5, "1.0000000000000001e-05"},
-      {1e-7, "9.9999999999999995e-08"},
       {5e-324, "4.9406564584124654e-324"},
       {fromBits(0x000F'FFFF'FFFF'FFFFull), "2.2250738585072009e-308"},  // largest subnormal
       {std::numeric_limits<double>::min(), "2.2250738585072014e-308"},
