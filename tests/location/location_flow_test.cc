@@ -29,6 +29,9 @@ using testing::ScriptedReply;
 using testing::typeAndConfirm;
 
 constexpr const char* kPromptMessage = "Which city's weather should zeph show?";
+constexpr const char* kOsloReply = R"({"latitude":59.91,"longitude":10.75,"city":"Oslo"})";
+constexpr const char* kPortlandReply =
+    R"({"latitude":45.52,"longitude":-122.68,"city":"Portland","region":"Oregon"})";
 
 class LocationFlowTest : public ::testing::Test {
  protected:
@@ -169,27 +172,21 @@ LocationLookups ipFrom(const LoopbackHttpServer& server) {
           .geocode = [](const std::string& q) { return detail::coordinateShortcut(q); }};
 }
 
-TEST_F(LocationSetup, StoredLocationIsReportedWithoutAsking) {
-  storeLocation(59.91, 10.75, "Oslo");
-  ScriptedDialog dialog({});
-  EXPECT_EQ(runLocationSetup(noLookups()), "Oslo");
-  EXPECT_TRUE(dialog.shown().empty());
-}
-
-TEST_F(LocationSetup, LocationWithoutNameReportsNone) {
+TEST_F(LocationSetup, ConfiguredLocationIsReportedWithoutAskingByItsNameIfAny) {
   ScriptedDialog dialog({});
   applyPreferenceChange(prefsSuite, {.set = {{"useIpLocationFallback", plist::Value::boolean(true)}}, .remove = {}});
   EXPECT_EQ(runLocationSetup(noLookups()), std::nullopt);
   applyPreferenceChange(prefsSuite, {.set = {{"manualLatitude", plist::Value::integer(0)},
                                              {"manualLocationName", plist::Value("")}},
-                                             .remove = {}});
+                                     .remove = {}});
   EXPECT_EQ(runLocationSetup(noLookups()), std::nullopt);
+  storeLocation(59.91, 10.75, "Oslo");
+  EXPECT_EQ(runLocationSetup(noLookups()), "Oslo");
   EXPECT_TRUE(dialog.shown().empty());
 }
 
 TEST_F(LocationSetup, AcceptedIpPlaceStoresCityAndRegion) {
-  LoopbackHttpServer ipService(
-      ScriptedReply{.body = R"({"latitude":45.52,"longitude":-122.68,"city":"Portland","region":"Oregon"})"});
+  LoopbackHttpServer ipService(ScriptedReply{.body = kPortlandReply});
   ScriptedDialog dialog({press(0)});
   EXPECT_EQ(runLocationSetup(ipFrom(ipService)), "Portland, Oregon");
 
@@ -207,7 +204,7 @@ TEST_F(LocationSetup, AcceptedIpPlaceStoresCityAndRegion) {
 }
 
 TEST_F(LocationSetup, AcceptedIpPlaceWithoutRegionIsTheCityAlone) {
-  LoopbackHttpServer ipService(ScriptedReply{.body = R"({"latitude":59.91,"longitude":10.75,"city":"Oslo"})"});
+  LoopbackHttpServer ipService(ScriptedReply{.body = kOsloReply});
   ScriptedDialog dialog({press(0)});
   EXPECT_EQ(runLocationSetup(ipFrom(ipService)), "Oslo");
   ASSERT_EQ(dialog.shown().size(), 1u);
@@ -216,8 +213,7 @@ TEST_F(LocationSetup, AcceptedIpPlaceWithoutRegionIsTheCityAlone) {
 }
 
 TEST_F(LocationSetup, DeclinedIpPlaceOffersThePromptWithTheCityAlone) {
-  LoopbackHttpServer ipService(
-      ScriptedReply{.body = R"({"latitude":45.52,"longitude":-122.68,"city":"Portland","region":"Oregon"})"});
+  LoopbackHttpServer ipService(ScriptedReply{.body = kPortlandReply});
   ScriptedDialog dialog({press(1), press(1)});
   EXPECT_EQ(runLocationSetup(ipFrom(ipService)), std::nullopt);
 
@@ -272,17 +268,11 @@ TEST_F(LocationSetup, PlaceThatCannotBeSavedIsNeverReported) {
   EXPECT_FALSE(hasLocationConfigured());
 }
 
-}  // namespace
-}  // namespace zeph
-
-namespace zeph {
-namespace {
-
 using LookupStatus = LocationFlowTest;
 
 TEST_F(LookupStatus, EachLookupSaysWhatItWaitsFor) {
-  LoopbackHttpServer ipService(ScriptedReply{.body = R"({"latitude":59.91,"longitude":10.75,"city":"Oslo"})"});
-  ScriptedDialog dialog({press(1), testing::typeAndConfirm("  52.52, 13.405 ")});
+  LoopbackHttpServer ipService(ScriptedReply{.body = kOsloReply});
+  ScriptedDialog dialog({press(1), typeAndConfirm("  52.52, 13.405 ")});
   LocationLookups lookups = ipFrom(ipService);
   EXPECT_EQ(runLocationSetup(lookups), "52.52, 13.405");
   EXPECT_EQ(dialog.events(), (std::vector<std::string>{"status: Looking up your location\u2026",
@@ -308,8 +298,7 @@ TEST_F(LookupStatus, EscDuringAHangingLookupCountsAsNotFound) {
 }
 
 TEST_F(LookupStatus, WaitChecksDoNotCutAnAnsweringLookupShort) {
-  LoopbackHttpServer ipService(testing::delayedReply(R"({"latitude":59.91,"longitude":10.75,"city":"Oslo"})",
-                                            std::chrono::milliseconds(300)));
+  LoopbackHttpServer ipService(testing::delayedReply(kOsloReply, std::chrono::milliseconds(300)));
   ScriptedDialog dialog({press(0)});
   EXPECT_EQ(runLocationSetup(ipFrom(ipService)), "Oslo");
   EXPECT_GE(dialog.waitChecks(), 2);  // looked at the keyboard while it waited
