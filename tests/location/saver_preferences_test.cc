@@ -94,10 +94,11 @@ TEST_F(SaverPreferences, ReadsWhetherALocationIsSetFromWhateverTheSuiteHolds) {
   } cases[] = {{Value::boolean(true), true},  {Value::boolean(false), false}, {Value::integer(1), true},
                {Value::integer(0), false},    {Value::real(0.5), true},      {Value("YES"), true},
                {Value("true"), true},         {Value(" 1"), true},           {Value("NO"), false},
-               {Value("0"), false},           {Value(""), false},            {Value(plist::Array{}), false}};
-  for (const Case& c : cases) {
-    writeSuite(dict({{"useIpLocationFallback", c.value}}));
-    EXPECT_EQ(hasLocationConfigured(), c.configured);
+               {Value("0"), false},           {Value(""), false},            {Value(plist::Array{}), false},
+               {Value("+1"), true}};
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    writeSuite(dict({{"useIpLocationFallback", cases[i].value}}));
+    EXPECT_EQ(hasLocationConfigured(), cases[i].configured) << "case " << i;
   }
 }
 
