@@ -39,31 +39,23 @@ TEST(ApproximatePlace, ServiceErrorOrNoReplyGivesNone) {
   EXPECT_FALSE(detail::approximatePlaceFrom(notJson.origin() + "/"));
 }
 
-TEST(ApproximatePlace, CoordinatesMustBeJsonNumbersInRange) {
-  EXPECT_TRUE(placeFromReply(reply(52, 13)));  // integers count
-  EXPECT_TRUE(placeFromReply(reply(90, -180)));
-  EXPECT_TRUE(placeFromReply(reply(-90.0, 180.0)));
-  EXPECT_TRUE(placeFromReply(reply(0u, 0u)));
-  EXPECT_FALSE(placeFromReply(reply(90.0001, 0)));
-  EXPECT_FALSE(placeFromReply(reply(0, 180.0001)));
-  EXPECT_FALSE(placeFromReply(reply(std::numeric_limits<double>::infinity(), 0)));
-  EXPECT_FALSE(placeFromReply(reply("52.52", 13)));
-  EXPECT_FALSE(placeFromReply(reply(52, "13")));
-  EXPECT_FALSE(placeFromReply(reply(nullptr, 13)));
-  EXPECT_FALSE(placeFromReply(reply(true, 13)));
-  EXPECT_FALSE(placeFromReply(json{{"longitude", 13}, {"city", "Berlin"}}));
-  EXPECT_FALSE(placeFromReply(json{{"latitude", 13}, {"city", "Berlin"}}));
-}
-
-TEST(ApproximatePlace, CityMustBeANonEmptyStringTakenAsIs) {
-  EXPECT_FALSE(placeFromReply(reply(1, 2, "")));
-  EXPECT_FALSE(placeFromReply(reply(1, 2, 7)));
-  EXPECT_FALSE(placeFromReply(reply(1, 2, nullptr)));
-  EXPECT_FALSE(placeFromReply(json{{"latitude", 1}, {"longitude", 2}}));
-  std::optional<IpPlace> space = placeFromReply(reply(1, 2, " "));
-  ASSERT_TRUE(space);
-  EXPECT_EQ(space->city, " ");
-  EXPECT_EQ(placeFromReply(reply(1, 2, " São Paulo\t"))->city, " São Paulo\t");
+TEST(ApproximatePlace, ReplyMustBeAnObjectWithCoordinatesInRangeAndACity) {
+  // Coordinates are JSON numbers (integers count) within their bounds.
+  for (const json& r : {reply(52, 13), reply(90, -180), reply(-90.0, 180.0), reply(0u, 0u)}) {
+    EXPECT_TRUE(placeFromReply(r)) << r;
+  }
+  const json refused[] = {
+      reply(90.0001, 0), reply(0, 180.0001), reply(std::numeric_limits<double>::infinity(), 0), reply("52.52", 13),
+      reply(52, "13"), reply(nullptr, 13), reply(true, 13), json{{"longitude", 13}, {"city", "Berlin"}},
+      json{{"latitude", 13}, {"city", "Berlin"}},
+      // The city must be a non-empty string.
+      reply(1, 2, ""), reply(1, 2, 7), reply(1, 2, nullptr), json{{"latitude", 1}, {"longitude", 2}},
+      // Only an object is read.
+      json::array({reply(1, 2)}), json::object(), json{{"success", false}, {"message", "Reserved range"}}};
+  for (const json& r : refused) EXPECT_FALSE(placeFromReply(r)) << r;
+  // A city is taken as it is, spaces and all.
+  EXPECT_EQ(placeFromReply(reply(1, 2, " ")).value_or(IpPlace{}).city, " ");
+  EXPECT_EQ(placeFromReply(reply(1, 2, " São Paulo\t")).value_or(IpPlace{}).city, " São Paulo\t");
 }
 
 TEST(ApproximatePlace, RegionIsEmptyUnlessAString) {
@@ -77,12 +69,6 @@ TEST(ApproximatePlace, RegionIsEmptyUnlessAString) {
   std::optional<IpPlace> missing = placeFromReply(reply(1, 2));
   ASSERT_TRUE(missing);
   EXPECT_EQ(missing->region, "");
-}
-
-TEST(ApproximatePlace, OnlyAnObjectIsRead) {
-  EXPECT_FALSE(placeFromReply(json::array({reply(1, 2)})));
-  EXPECT_FALSE(placeFromReply(json::object()));
-  EXPECT_FALSE(placeFromReply(json{{"success", false}, {"message", "Reserved range"}}));
 }
 
 }  // namespace

@@ -48,6 +48,11 @@ class SaverPreferences : public ::testing::Test {
     fs::create_directories(folder());
     std::ofstream(suiteFile(), std::ios::binary) << bytes;
   }
+  static plist::Dictionary dict(std::initializer_list<plist::Dictionary::Member> members) {
+    plist::Dictionary d;
+    for (const auto& [key, value] : members) d.set(key, value);
+    return d;
+  }
   void writeSuite(const plist::Dictionary& d) const {
     std::vector<std::uint8_t> bytes = plist::write(Value(d), plist::Format::Binary);
     writeSuiteBytes(std::string(bytes.begin(), bytes.end()));
@@ -68,38 +73,32 @@ class SaverPreferences : public ::testing::Test {
   std::string home_;  // the sandbox itself serves as the home
 };
 
-TEST_F(SaverPreferences, EmptyOrMissingSuiteHasNoLocation) {
-  EXPECT_FALSE(hasLocationConfigured());
+TEST_F(SaverPreferences, ReadsWhetherALocationIsSetFromWhateverTheSuiteHolds) {
+  EXPECT_FALSE(hasLocationConfigured());  // no suite at all
   EXPECT_FALSE(storedLocationName());
-  writeSuite({});
-  EXPECT_FALSE(hasLocationConfigured());
   writeSuiteBytes("not a property list");
   EXPECT_FALSE(hasLocationConfigured());  // reads never fail
-}
+  writeSuite(dict({{"manualLocationName", Value::real(1)}}));
+  EXPECT_FALSE(hasLocationConfigured());
+  EXPECT_FALSE(storedLocationName());  // a name must be a string
 
-TEST_F(SaverPreferences, AnyManualLatitudeMeansConfigured) {
+  // Any manual latitude means configured, even with the IP fallback off.
   for (Value latitude : {Value::real(0), Value("nowhere"), Value::boolean(false), Value::integer(0)}) {
-    plist::Dictionary d;
-    d.set("manualLatitude", latitude);
-    d.set("useIpLocationFallback", Value::boolean(false));
-    writeSuite(d);
+    writeSuite(dict({{"manualLatitude", latitude}, {"useIpLocationFallback", Value::boolean(false)}}));
     EXPECT_TRUE(hasLocationConfigured());
   }
-}
-
-TEST_F(SaverPreferences, IpFallbackReadsLikeTheBooleanLookup) {
+  // Else the IP fallback decides, read like the boolean lookup.
   struct Case {
     Value value;
     bool configured;
   } cases[] = {{Value::boolean(true), true},  {Value::boolean(false), false}, {Value::integer(1), true},
                {Value::integer(0), false},    {Value::real(0.5), true},      {Value("YES"), true},
                {Value("true"), true},         {Value(" 1"), true},           {Value("NO"), false},
-               {Value("0"), false},           {Value(""), false},            {Value(plist::Array{}), false}};
-  for (const Case& c : cases) {
-    plist::Dictionary d;
-    d.set("useIpLocationFallback", c.value);
-    writeSuite(d);
-    EXPECT_EQ(hasLocationConfigured(), c.configured);
+               {Value("0"), false},           {Value(""), false},            {Value(plist::Array{}), false},
+               {Value("+1"), true}};
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    writeSuite(dict({{"useIpLocationFallback", cases[i].value}}));
+    EXPECT_EQ(hasLocationConfigured(), cases[i].configured) << "case " << i;
   }
 }
 
@@ -143,13 +142,6 @@ TEST_F(SaverPreferences, StoreLocationStartsAMissingSuiteInBinaryForm) {
   EXPECT_EQ(filesBesideSuite(), (std::vector<std::string>{"app.zeph.zeph.plist", "app.zeph.zeph.plist.lock"}));
 }
 
-TEST_F(SaverPreferences, StoredNameMustBeAString) {
-  plist::Dictionary d;
-  d.set("manualLocationName", Value::real(1));
-  writeSuite(d);
-  EXPECT_FALSE(storedLocationName());
-}
-
 TEST_F(SaverPreferences, ReadsADocumentInTheTextFormat) {
   writeSuiteBytes(R"(<?xml version="1.0" encoding="UTF-8"?>
 <!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
@@ -169,7 +161,6 @@ TEST_F(SaverPreferences, DocumentThatDoesNotParseIsMovedAsideNotLost) {
     storeLocation(1, 2, "here");
   }
   // A root that is not a dictionary is no suite either.
-  writeSuite({});
   std::vector<std::uint8_t> array = plist::write(Value(plist::Array{Value("x")}), plist::Format::Binary);
   writeSuiteBytes(std::string(array.begin(), array.end()));
   storeLocation(3, 4, "there");
@@ -248,21 +239,18 @@ TEST_F(SaverPreferences, ReaderInAnotherProcessSeesOldOrNewNeverTorn) {
 
 TEST_F(SaverPreferences, ChangesFromTwoProcessesAreBothKept) {
   // Each change is one locked read-modify-write, so neither process loses the other's keys.
+  auto addKeys = [](const std::string& prefix) {
+    for (int i = 0; i < 40; ++i) {
+      applyPreferenceChange(prefsSuite, {.set = {{prefix + std::to_string(i), Value::integer(i)}}, .remove = {}});
+    }
+  };
   pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    for (int i = 0; i < 40; ++i) {
-      PreferenceChange change;
-      change.set.emplace_back("child" + std::to_string(i), Value::integer(i));
-      applyPreferenceChange(prefsSuite, change);
-    }
+    addKeys("child");
     ::_exit(0);
   }
-  for (int i = 0; i < 40; ++i) {
-    PreferenceChange change;
-    change.set.emplace_back("parent" + std::to_string(i), Value::integer(i));
-    applyPreferenceChange(prefsSuite, change);
-  }
+  addKeys("parent");
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);

@@ -26,6 +26,7 @@ namespace zeph {
 namespace {
 
 using testing::LoopbackHttpServer;
+using testing::ScriptedReply;
 using testing::delayedReply;
 using testing::jsonReply;
 using testing::neverAnswering;
@@ -39,62 +40,39 @@ std::optional<nlohmann::json> fetchFrom(const LoopbackHttpServer& server, double
   return fetchJSON(server.origin() + "/", timeout);
 }
 
-TEST(FetchJson, ErrorStatusWithJsonBodyIsTheResult) {
-  for (int status : {404, 500}) {
-    LoopbackHttpServer server(jsonReply(R"({"error":"no such thing"})", status));
-    std::optional<nlohmann::json> reply = fetchFrom(server);
-    ASSERT_TRUE(reply) << status;
-    EXPECT_EQ(*reply, nlohmann::json({{"error", "no such thing"}})) << status;
+TEST(FetchJson, ResultIsAWholeObjectOrArrayBodyInTimeWhateverTheStatus) {
+  using nlohmann::json;
+  const std::string fits(detail::kMaxJsonBody - 4, 'x');  // with its quotes and brackets, just under the limit
+  struct Case {
+    const char* what;
+    ScriptedReply reply;
+    std::optional<json> result;
+    double timeout = 5;
+  };
+  const Case cases[] = {
+      {"error status, JSON body", jsonReply(R"({"error":"no such thing"})", 404), json{{"error", "no such thing"}}},
+      {"server error, JSON body", jsonReply(R"({"error":"no such thing"})", 500), json{{"error", "no such thing"}}},
+      {"array", jsonReply(R"([{"lat":"1"},2,null])"), json::array({json{{"lat", "1"}}, 2, nullptr})},
+      {"trickled within the time", trickledReply(R"({"city":"Oslo"})", 3, 10ms), json{{"city", "Oslo"}}},
+      {"just under the size limit", jsonReply("[\"" + fits + "\"]"), json::array({fits})},
+      {"past the size limit", jsonReply("[\"" + std::string(detail::kMaxJsonBody, 'x') + "\"]"), std::nullopt},
+      {"never answers", neverAnswering(), std::nullopt, kShortTimeout},
+      {"reply after the timeout", delayedReply(R"({"late":true})", 1500ms), std::nullopt, kShortTimeout},
+      // A body trickling on past the timeout is not waited for either.
+      {"trickling past the timeout", trickledReply(std::string(200, ' ') + "{}", 1, 50ms), std::nullopt, kShortTimeout},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    LoopbackHttpServer server(c.reply);
+    EXPECT_EQ(fetchFrom(server, c.timeout), c.result);
+    EXPECT_EQ(server.requests().size(), 1u);
   }
-}
-
-TEST(FetchJson, ObjectAndArrayBodiesAreReturned) {
-  LoopbackHttpServer array(jsonReply(R"([{"lat":"1"},2,null])"));
-  std::optional<nlohmann::json> reply = fetchFrom(array);
-  ASSERT_TRUE(reply);
-  EXPECT_TRUE(reply->is_array());
-  EXPECT_EQ(reply->size(), 3u);
-}
-
-TEST(FetchJson, BodiesThatAreNotAnObjectOrArrayGiveNone) {
-  const char* bodies[] = {"", "\"just a string\"", "42", "true", "null", "{\"open\": ", "<html></html>",
-                          "{} trailing", ("\xEF\xBB\xBF" "{\"bad utf8\": \"\xFF\"}")};
-  for (const char* body : bodies) {
+  // Bodies that are not an object or array.
+  for (const char* body : {"", "\"just a string\"", "42", "true", "null", "{\"open\": ", "<html></html>",
+                           "{} trailing", "\xEF\xBB\xBF" "{\"bad utf8\": \"\xFF\"}"}) {
     LoopbackHttpServer server(jsonReply(body));
     EXPECT_FALSE(fetchFrom(server)) << body;
   }
-}
-
-TEST(FetchJson, BodyPastOneMebibyteGivesNone) {
-  std::string big = "[\"" + std::string(detail::kMaxJsonBody, 'x') + "\"]";
-  LoopbackHttpServer server(jsonReply(big));
-  EXPECT_FALSE(fetchFrom(server));
-
-  // Just under the limit is still read.
-  std::string fits = "[\"" + std::string(detail::kMaxJsonBody - 4, 'x') + "\"]";
-  LoopbackHttpServer fitting(jsonReply(fits));
-  EXPECT_TRUE(fetchFrom(fitting));
-}
-
-TEST(FetchJson, TrickledBodyWithinTheTimeIsRead) {
-  LoopbackHttpServer server(trickledReply(R"({"city":"Oslo"})", 3, 10ms));
-  std::optional<nlohmann::json> reply = fetchFrom(server);
-  ASSERT_TRUE(reply);
-  EXPECT_EQ((*reply)["city"], "Oslo");
-}
-
-TEST(FetchJson, ServerThatNeverAnswersGivesNone) {
-  LoopbackHttpServer server(neverAnswering());
-  EXPECT_FALSE(fetchFrom(server, kShortTimeout));
-  EXPECT_EQ(server.requests().size(), 1u);
-}
-
-TEST(FetchJson, ReplyAfterTheTimeoutGivesNone) {
-  LoopbackHttpServer server(delayedReply(R"({"late":true})", 1500ms));
-  EXPECT_FALSE(fetchFrom(server, kShortTimeout));
-  // A body trickling on past the timeout is not waited for either.
-  LoopbackHttpServer trickle(trickledReply(std::string(200, ' ') + "{}", 1, 50ms));
-  EXPECT_FALSE(fetchFrom(trickle, kShortTimeout));
 }
 
 TEST(FetchJson, ReplyLandingAfterTheCallerLeftChangesNothing) {
@@ -138,24 +116,6 @@ TEST(FetchJsonDeathTest, ProcessEndWaitsForAWorkerStillInsideLibcurl) {
       ::testing::ExitedWithCode(0), "no worker left");
 }
 
-TEST(FetchJson, NothingListeningGivesNone) {
-  // A bound socket that does not listen keeps its port from anyone else and refuses connections.
-  int socketFd = testing::tcpSocket();
-  ASSERT_GE(socketFd, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ASSERT_EQ(::bind(socketFd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(::getsockname(socketFd, reinterpret_cast<sockaddr*>(&address), &length), 0);
-  EXPECT_FALSE(fetchJSON("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/", kShortTimeout));
-  ::close(socketFd);
-
-  EXPECT_FALSE(fetchJSON("not a url", kShortTimeout));
-  EXPECT_FALSE(fetchJSON("ftp://127.0.0.1/x.json", kShortTimeout));
-  EXPECT_FALSE(fetchJSON("file:///etc/hostname", kShortTimeout));
-}
-
 // A JSON document on disk, readable through file:// only when the protocol limit did not take.
 class JsonFile {
  public:
@@ -169,9 +129,22 @@ class JsonFile {
   std::filesystem::path path_;
 };
 
-TEST(FetchJson, FileUrlsAreRefusedEvenForJson) {
-  JsonFile file;
-  EXPECT_FALSE(fetchJSON(file.url(), kShortTimeout));
+TEST(FetchJson, NothingListeningOrNoHttpUrlGivesNone) {
+  // A bound socket that does not listen keeps its port from anyone else and refuses connections.
+  int socketFd = testing::tcpSocket();
+  ASSERT_GE(socketFd, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(socketFd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::getsockname(socketFd, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  JsonFile file;  // file URLs are refused even for JSON
+  for (const std::string& url : {"http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/",
+                                 std::string("not a url"), std::string("ftp://127.0.0.1/x.json"), file.url()}) {
+    EXPECT_FALSE(fetchJSON(url, kShortTimeout)) << url;
+  }
+  ::close(socketFd);
 }
 
 // A libcurl that refuses some options as unknown, as an older or smaller

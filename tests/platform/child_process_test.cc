@@ -19,27 +19,42 @@ namespace {
 using testing::readText;
 using testing::Sandbox;
 
-TEST(Run, ReportsMinusOneWhenTheProgramCannotStart) {
-  EXPECT_EQ(run("/nonexistent/zeph-no-such-program", {}), -1);
-  // A folder and a file without execute permission are not programs either.
-  EXPECT_EQ(run("/tmp", {}), -1);
-  Sandbox box;
-  testing::writeBytes(box.path() / "script", {'#', '!', '/', 'b', 'i', 'n', '/', 's', 'h', '\n'});
-  EXPECT_EQ(run((box.path() / "script").string(), {}), -1);
+// Runs `step` with standard output and error on `out` and `err`; returns what it returns.
+template <typename F>
+int withStreamsOn(int out, int err, F&& step) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  int savedOut = ::dup(STDOUT_FILENO), savedErr = ::dup(STDERR_FILENO);
+  ::dup2(out, STDOUT_FILENO);
+  ::dup2(err, STDERR_FILENO);
+  int result = step();
+  std::fflush(stdout);
+  ::dup2(savedOut, STDOUT_FILENO);
+  ::dup2(savedErr, STDERR_FILENO);
+  ::close(savedOut);
+  ::close(savedErr);
+  return result;
 }
 
-TEST(Run, NeverSearchesThePath) {
+int createFile(const std::string& path) { return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644); }
+
+TEST(Run, ReturnsTheChildsExitStatusOrMinusOneWhenTheProgramCannotStart) {
+  Sandbox box;
+  const std::string script = (box.path() / "script").string();  // no execute permission
+  testing::writeBytes(script, {'#', '!', '/', 'b', 'i', 'n', '/', 's', 'h', '\n'});
   // "sh" is found on PATH by a shell, but here it names a file in the working folder.
   ASSERT_FALSE(std::filesystem::exists("sh"));
-  EXPECT_EQ(run("sh", {"-c", "exit 0"}), -1);
-}
-
-TEST(Run, ReturnsTheChildsExitStatus) {
-  EXPECT_EQ(run("/bin/sh", {"-c", "exit 0"}), 0);
-  EXPECT_EQ(run("/bin/sh", {"-c", "exit 1"}), 1);
-  EXPECT_EQ(run("/bin/sh", {"-c", "exit 42"}), 42);
-  // Death by a signal must not read as success.
-  EXPECT_EQ(run("/bin/sh", {"-c", "kill -TERM $$"}), 128 + SIGTERM);
+  const struct {
+    std::string program, command;
+    int status;
+  } cases[] = {{"/nonexistent/zeph-no-such-program", "", -1}, {"/tmp", "", -1}, {script, "", -1},
+               {"sh", "exit 0", -1}, {"/bin/sh", "exit 0", 0}, {"/bin/sh", "exit 42", 42},
+               {"/bin/sh", "kill -TERM $$", 128 + SIGTERM}};  // death by a signal must not read as success
+  for (const auto& c : cases) {
+    std::vector<std::string> args;
+    if (!c.command.empty()) args = {"-c", c.command};
+    EXPECT_EQ(run(c.program, args), c.status) << c.program << " " << c.command;
+  }
 }
 
 TEST(Run, PassesEachArgumentUnchangedWithoutAShell) {
@@ -61,15 +76,11 @@ TEST(Run, ChildInheritsEnvironmentWorkingFolderAndStreams) {
 
   // The child writes to the installer's own standard output.
   std::string captured = (box.path() / "stdout").string();
-  std::fflush(stdout);
-  int saved = ::dup(STDOUT_FILENO);
-  int file = ::open(captured.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  ::dup2(file, STDOUT_FILENO);
-  std::fputs("installer first, ", stdout);  // buffered, must come out before the child's text
-  int status = run("/bin/sh", {"-c", "echo child second"});
-  std::fflush(stdout);
-  ::dup2(saved, STDOUT_FILENO);
-  ::close(saved);
+  int file = createFile(captured);
+  int status = withStreamsOn(file, STDERR_FILENO, [] {
+    std::fputs("installer first, ", stdout);  // buffered, must come out before the child's text
+    return run("/bin/sh", {"-c", "echo child second"});
+  });
   ::close(file);
   EXPECT_EQ(status, 0);
   EXPECT_EQ(readText(captured), "installer first, child second\n");
@@ -78,18 +89,12 @@ TEST(Run, ChildInheritsEnvironmentWorkingFolderAndStreams) {
 TEST(Run, QuietlyKeepsTheChildsOutputOffTheInstallersStreams) {
   Sandbox box;
   std::string captured = (box.path() / "streams").string();
-  std::fflush(stdout);
-  int savedOut = ::dup(STDOUT_FILENO);
-  int savedErr = ::dup(STDERR_FILENO);
-  int file = ::open(captured.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  ::dup2(file, STDOUT_FILENO);
-  ::dup2(file, STDERR_FILENO);
-  int status = runQuietly("/bin/sh", {"-c", "echo out; echo err >&2; exit 3"});
-  int missing = runQuietly("/nonexistent/zeph-no-such-program", {});
-  ::dup2(savedOut, STDOUT_FILENO);
-  ::dup2(savedErr, STDERR_FILENO);
-  ::close(savedOut);
-  ::close(savedErr);
+  int file = createFile(captured);
+  int missing = 0;
+  int status = withStreamsOn(file, file, [&] {
+    missing = runQuietly("/nonexistent/zeph-no-such-program", {});
+    return runQuietly("/bin/sh", {"-c", "echo out; echo err >&2; exit 3"});
+  });
   ::close(file);
   EXPECT_EQ(status, 3);
   EXPECT_EQ(missing, -1);
@@ -135,22 +140,15 @@ ScreenOutput outputWhileDialogsShow(bool screenShown) {
   ::grantpt(master);
   ::unlockpt(master);
   int terminal = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
-  int file = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  int file = createFile(errPath);
   struct stat st {};
   ::fstat(terminal, &st);
-
-  std::fflush(stdout);
-  std::fflush(stderr);
-  int savedOut = ::dup(STDOUT_FILENO), savedErr = ::dup(STDERR_FILENO);
-  ::dup2(terminal, STDOUT_FILENO);
-  ::dup2(file, STDERR_FILENO);
-  if (screenShown) setDialogScreenDevice(st.st_rdev);
-  int status = run("/bin/sh", {"-c", "echo 'WallpaperAgent: no process found'; echo to-stderr >&2"});
-  setDialogScreenDevice(std::nullopt);
-  ::dup2(savedOut, STDOUT_FILENO);
-  ::dup2(savedErr, STDERR_FILENO);
-  ::close(savedOut);
-  ::close(savedErr);
+  int status = withStreamsOn(terminal, file, [&] {
+    if (screenShown) setDialogScreenDevice(st.st_rdev);
+    int result = run("/bin/sh", {"-c", "echo 'WallpaperAgent: no process found'; echo to-stderr >&2"});
+    setDialogScreenDevice(std::nullopt);
+    return result;
+  });
   EXPECT_EQ(status, 0);
 
   ScreenOutput output;
@@ -175,22 +173,18 @@ TEST(Run, RegressionChildOutputNeverScribblesOverTheDialogScreen) {
   EXPECT_EQ(plain.inFile, "to-stderr\n");
 }
 
-TEST(RunCapturing, ReturnsStandardOutputAndStatusButNotStandardError) {
+TEST(RunCapturing, ReturnsStandardOutputUpToTheLimitAndTheStatusButNotStandardError) {
   CapturedRun r = runCapturing("/bin/sh", {"-c", "printf 'a\\0b'; echo err >&2; exit 3"});
   EXPECT_EQ(r.status, 3);
   EXPECT_EQ(r.output, std::string("a\0b", 3));
   CapturedRun missing = runCapturing("/nonexistent/defaults", {"export"});
   EXPECT_EQ(missing.status, -1);
   EXPECT_EQ(missing.output, "");
-}
-
-TEST(RunCapturing, KeepsTheLimitButLetsAChattyChildFinish) {
+  // The limit is kept, but a chatty child may finish.
   const std::string bytes = std::to_string(kMaxCapturedBytes + 100000);
-  CapturedRun r = runCapturing("/bin/sh", {"-c", "head -c " + bytes + " /dev/zero"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.output.size(), kMaxCapturedBytes);
-  CapturedRun quick = runCapturing("/bin/sh", {"-c", "echo x"});
-  EXPECT_EQ(quick.output, "x\n");
+  CapturedRun chatty = runCapturing("/bin/sh", {"-c", "head -c " + bytes + " /dev/zero"});
+  EXPECT_EQ(chatty.status, 0);
+  EXPECT_EQ(chatty.output.size(), kMaxCapturedBytes);
 }
 
 }  // namespace

@@ -48,17 +48,6 @@ TEST(Files, ErrorsNameTheCallAndThePath) {
             "mkdir(" + realHome + "/file/below): Not a directory");
 }
 
-TEST(Files, PathExistsFollowsLinks) {
-  HomeSandbox box;
-  writeBytes(realHome + "/file", bytesOf("x"));
-  ::symlink("file", (realHome + "/good").c_str());
-  ::symlink("nowhere", (realHome + "/dangling").c_str());
-  EXPECT_TRUE(pathExists(realHome));
-  EXPECT_TRUE(pathExists(realHome + "/good"));
-  EXPECT_FALSE(pathExists(realHome + "/dangling"));
-  EXPECT_FALSE(pathExists(realHome + "/file/below"));
-}
-
 TEST(Files, CreateFoldersMakesEveryMissingLevelOnce) {
   HomeSandbox box;
   std::string deep = realHome + "/a/b//c";
@@ -71,35 +60,52 @@ TEST(Files, CreateFoldersMakesEveryMissingLevelOnce) {
   EXPECT_EQ(modeOf(realHome + "/a/b/c") & 07777, 0755u);
 }
 
-TEST(Files, WriteNewFileNeverOverwrites) {
+TEST(Files, WriteNewFileNeverOverwritesAndNeverMakesAnExecutable) {
   HomeSandbox box;
-  std::string folder = realHome;
-  EXPECT_EQ(writeNewFile(folder, "backup", ".plist", bytesOf("one")), folder + "/backup.plist");
-  EXPECT_EQ(writeNewFile(folder, "backup", ".plist", bytesOf("two")), folder + "/backup-2.plist");
-  EXPECT_EQ(writeNewFile(folder, "backup", ".plist", bytesOf("")), folder + "/backup-3.plist");
-  EXPECT_EQ(readBytes(folder + "/backup.plist"), bytesOf("one"));
-  EXPECT_EQ(readBytes(folder + "/backup-2.plist"), bytesOf("two"));
-  EXPECT_TRUE(readBytes(folder + "/backup-3.plist").empty());
+  const std::string h = realHome;
+  EXPECT_EQ(writeNewFile(h, "backup", ".plist", bytesOf("one"), 0600), h + "/backup.plist");
+  EXPECT_EQ(writeNewFile(h, "backup", ".plist", bytesOf("two"), 0755), h + "/backup-2.plist");
+  EXPECT_EQ(writeNewFile(h, "backup", ".plist", bytesOf("")), h + "/backup-3.plist");
+  EXPECT_EQ(readBytes(h + "/backup.plist"), bytesOf("one"));
+  EXPECT_EQ(readBytes(h + "/backup-2.plist"), bytesOf("two"));
+  EXPECT_TRUE(readBytes(h + "/backup-3.plist").empty());
+  EXPECT_EQ(modeOf(h + "/backup.plist") & 07777, 0600u);
+  EXPECT_EQ(modeOf(h + "/backup-2.plist") & 07777, 0644u);  // never executable
+  // No temporary is left beside them.
+  EXPECT_EQ(namesIn(h), (std::vector<std::string>{"backup-2.plist", "backup-3.plist", "backup.plist"}));
 
   // A dangling link in the way is not followed (O_EXCL): its target stays uncreated.
-  ::symlink("target", (folder + "/linked.plist").c_str());
-  EXPECT_EQ(writeNewFile(folder, "linked", ".plist", bytesOf("x")), folder + "/linked-2.plist");
-  EXPECT_FALSE(pathExists(folder + "/target"));
+  ::symlink("target", (h + "/linked.plist").c_str());
+  EXPECT_EQ(writeNewFile(h, "linked", ".plist", bytesOf("x")), h + "/linked-2.plist");
+  EXPECT_FALSE(pathExists(h + "/target"));
 
-  std::string missing = folder + "/none";
+  std::string missing = h + "/none";
   EXPECT_EQ(errorOf([&] { writeNewFile(missing, "b", ".plist", bytesOf("x")); }),
             "create a file in " + missing + ": No such file or directory");
 }
 
-TEST(Files, ReplaceFileKeepsModeAndLeavesNothingElse) {
+TEST(Files, ReplaceFileKeepsModeAndAttributesAndLeavesNothingElse) {
   HomeSandbox box;
   std::string path = realHome + "/Index.plist";
   writeBytes(path, bytesOf("old content that is longer"));
   ::chmod(path.c_str(), 0604);
+#ifdef __APPLE__
+  // Darwin's calls also take a position in the value and options.
+  bool attributes = ::setxattr(path.c_str(), "user.zeph.test", "value", 5, 0, 0) == 0;
+  auto get = [&](char* value, std::size_t size) { return ::getxattr(path.c_str(), "user.zeph.test", value, size, 0, 0); };
+#else
+  bool attributes = ::setxattr(path.c_str(), "user.zeph.test", "value", 5, 0) == 0;
+  auto get = [&](char* value, std::size_t size) { return ::getxattr(path.c_str(), "user.zeph.test", value, size); };
+#endif
   replaceFile(path, bytesOf("new"));
   EXPECT_EQ(readBytes(path), bytesOf("new"));
   EXPECT_EQ(modeOf(path) & 07777, 0604u);
   EXPECT_EQ(namesIn(realHome), std::vector<std::string>{"Index.plist"});
+  if (attributes) {  // where the file system keeps user attributes at all
+    char value[16] = {};
+    EXPECT_EQ(get(value, sizeof value), 5);
+    EXPECT_STREQ(value, "value");
+  }
 }
 
 TEST(Files, ReplaceFileReplacesTheTargetOfALinkChain) {
@@ -169,7 +175,7 @@ TEST(Files, ReadFileTakesOnlyARegularFileWithinTheLimit) {
             file + " is too large to read (100000 bytes; the limit is 99999 bytes)");
 }
 
-TEST(Files, RegularFileExistsTellsNothingFromWhatCannotBeLookedAt) {
+TEST(Files, ExistenceFollowsLinksAndRegularFileExistsTellsNothingFromWhatCannotBeLookedAt) {
   HomeSandbox box;
   const std::string h = realHome;
   writeBytes(h + "/file", bytesOf("x"));
@@ -179,13 +185,16 @@ TEST(Files, RegularFileExistsTellsNothingFromWhatCannotBeLookedAt) {
   ::symlink("loop", (h + "/loop").c_str());
   ::mkfifo((h + "/fifo").c_str(), 0600);
 
+  EXPECT_TRUE(pathExists(h));
+  EXPECT_TRUE(pathExists(h + "/link"));
+  EXPECT_FALSE(pathExists(h + "/dangling"));
+  EXPECT_FALSE(pathExists(h + "/file/below"));
   EXPECT_TRUE(regularFileExists(h + "/file"));
   EXPECT_TRUE(regularFileExists(h + "/link"));
   // Nothing there, or nothing at the first missing folder: a new account.
-  EXPECT_FALSE(regularFileExists(h + "/none"));
-  EXPECT_FALSE(regularFileExists(h + "/none/deeper/Index.plist"));
-  EXPECT_FALSE(regularFileExists(h + "/folder/none/Index.plist"));
-
+  for (const char* none : {"/none", "/none/deeper/Index.plist", "/folder/none/Index.plist"}) {
+    EXPECT_FALSE(regularFileExists(h + none)) << none;
+  }
   struct Case {
     std::string path;
     std::string error;
@@ -200,24 +209,13 @@ TEST(Files, RegularFileExistsTellsNothingFromWhatCannotBeLookedAt) {
       {h + "/fifo", h + "/fifo: not a regular file (a FIFO)"},
       {h + "/folder", "read(" + h + "/folder): Is a directory"},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(anyErrorOf([&] { regularFileExists(c.path); }), c.error);
-  }
+  for (const Case& c : cases) EXPECT_EQ(anyErrorOf([&] { regularFileExists(c.path); }), c.error);
 
   // A folder on the way that may not be searched.
   ::mkdir((h + "/closed").c_str(), 0700);
   testing::openUp(h, false);
   std::string message = testing::errorUnprivileged([&] { regularFileExists(h + "/closed/Index.plist"); });
   EXPECT_EQ(message, "stat(" + h + "/closed/Index.plist): Permission denied");
-}
-
-TEST(Files, BackupsGetTheirModeAndNoTemporaryIsLeft) {
-  HomeSandbox box;
-  EXPECT_EQ(writeNewFile(realHome, "b", ".plist", bytesOf("one"), 0600), realHome + "/b.plist");
-  EXPECT_EQ(modeOf(realHome + "/b.plist") & 07777, 0600u);
-  EXPECT_EQ(writeNewFile(realHome, "b", ".plist", bytesOf("two"), 0755), realHome + "/b-2.plist");
-  EXPECT_EQ(modeOf(realHome + "/b-2.plist") & 07777, 0644u);  // never executable
-  EXPECT_EQ(namesIn(realHome), (std::vector<std::string>{"b-2.plist", "b.plist"}));
 }
 
 TEST(Files, StaleTemporariesAreRecognisedAndRemovedAlone) {
@@ -235,25 +233,6 @@ TEST(Files, StaleTemporariesAreRecognisedAndRemovedAlone) {
   removeStaleTemporaries(h + "/missing", "Index.plist");
   EXPECT_EQ(namesIn(h), (std::vector<std::string>{".Index.plist", ".Index.plist.5.tmp", ".Other.plist.1.0.a.tmp",
                                                   "Index.plist", "Index.plist.tmp"}));
-}
-
-TEST(Files, ReplaceFileKeepsUserAttributes) {
-  HomeSandbox box;
-  std::string path = realHome + "/Index.plist";
-  writeBytes(path, bytesOf("old"));
-#ifdef __APPLE__
-  // Darwin's calls also take a position in the value and options.
-  auto set = [&] { return ::setxattr(path.c_str(), "user.zeph.test", "value", 5, 0, 0); };
-  auto get = [&](char* value, std::size_t size) { return ::getxattr(path.c_str(), "user.zeph.test", value, size, 0, 0); };
-#else
-  auto set = [&] { return ::setxattr(path.c_str(), "user.zeph.test", "value", 5, 0); };
-  auto get = [&](char* value, std::size_t size) { return ::getxattr(path.c_str(), "user.zeph.test", value, size); };
-#endif
-  if (set() != 0) GTEST_SKIP() << "no user xattrs here";
-  replaceFile(path, bytesOf("new"));
-  char value[16] = {};
-  EXPECT_EQ(get(value, sizeof value), 5);
-  EXPECT_STREQ(value, "value");
 }
 
 TEST(Files, SwapIntoPlaceExchangesOrMovesIn) {

@@ -40,50 +40,45 @@ std::vector<std::string> decode(std::u32string_view input) {
 
 using Keys = std::vector<std::string>;
 
-TEST(KeyDecoder, CommonHomeEndDeleteAndShiftTabForms) {
-  // The forms tmux, xterm, the Linux console and vt100-type terminals send.
-  EXPECT_EQ(decode(U"\x1b[H\x1b[F\x1b[1~\x1b[4~\x1bOH\x1bOF\x1b[7~\x1b[8~"),
-            (Keys{"Home", "End", "Home", "End", "Home", "End", "Home", "End"}));
-  EXPECT_EQ(decode(U"\x1b[3~\x1b[Z"), (Keys{"Delete", "BackTab"}));
-  EXPECT_EQ(decode(U"\x1b[A\x1b[B\x1b[C\x1b[D\x1bOC\x1b[1;5D"), (Keys{"Up", "Down", "Right", "Left", "Right", "Left"}));
+TEST(KeyDecoder, TerminalInputBecomesKeysOrNothing) {
+  const struct {
+    std::u32string input;
+    Keys keys;
+  } cases[] = {
+      // The forms tmux, xterm, the Linux console and vt100-type terminals send.
+      {U"\x1b[H\x1b[F\x1b[1~\x1b[4~\x1bOH\x1bOF\x1b[7~\x1b[8~",
+       {"Home", "End", "Home", "End", "Home", "End", "Home", "End"}},
+      {U"\x1b[3~\x1b[Z", {"Delete", "BackTab"}},
+      {U"\x1b[A\x1b[B\x1b[C\x1b[D\x1bOC\x1b[1;5D", {"Up", "Down", "Right", "Left", "Right", "Left"}},
+      // Regression: once typed "[1~", "[H", "b": F-keys, focus reports, mouse, Alt-b.
+      {U"\x1b[15~\x1b[I\x1b[<0;3;4M\x1b[?1;2c\x1bOP\x1b" U"b" U"ok", {"o", "k"}},
+      // A sequence broken off by a control character: the character still counts.
+      {U"\x1b[12\r", {"Enter"}},
+      {U"\x1b[1", {}},  // cut short by silence: dropped whole
+      // Overlong parameter runs are read to their end and dropped.
+      {U"\x1b[" + std::u32string(200, U'1') + U"~x", {"x"}},
+      // A lone Esc is Escape only when nothing follows; two presses are two.
+      {U"\x1b", {"Esc"}},
+      {U"\x1b\x1b", {"Esc", "Esc"}},
+      // The control keys of a shell's line editor; other control characters do nothing.
+      {U"\x01\x05\x0b\x17\x15\x7f\x08\t\r\n",
+       {"Home", "End", "KillToEnd", "DeleteWord", "Clear", "Backspace", "Backspace", "Tab", "Enter", "Enter"}},
+      {U"\x02\x06\x0e\x1c\x9b", {}},
+      // Pasted tabs and line breaks are spaces, not keys.
+      {U"\x1b[200~Os\tN\r\n\x1b[201~\r", {"paste:O", "paste:s", "paste: ", "paste:N", "paste: ", "paste: ", "Enter"}},
+      // Escape sequences inside a paste are neither text nor keys; a stray end marker is nothing.
+      {U"\x1b[200~a\x1b[3~b\x1b[201~", {"paste:a", "paste:b"}},
+      {U"\x1b[201~x", {"x"}},
+  };
+  for (std::size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(decode(cases[i].input), cases[i].keys) << "case " << i;
 }
 
-TEST(KeyDecoder, RegressionUnknownSequencesAreNeverTyped) {
-  // Once typed "[1~", "[H", "b": F-keys, focus reports, mouse, Alt-b.
-  EXPECT_EQ(decode(U"\x1b[15~\x1b[I\x1b[<0;3;4M\x1b[?1;2c\x1bOP\x1b" U"b" U"ok"), (Keys{"o", "k"}));
-  // A sequence broken off by a control character: the character still counts.
-  EXPECT_EQ(decode(U"\x1b[12\r"), (Keys{"Enter"}));
-  // Cut short by silence: dropped whole.
-  EXPECT_EQ(decode(U"\x1b[1"), Keys{});
-  // Overlong parameter runs are read to their end and dropped.
-  EXPECT_EQ(decode(U"\x1b[" + std::u32string(200, U'1') + U"~x"), (Keys{"x"}));
-}
-
-TEST(KeyDecoder, LoneEscIsEscapeOnlyWhenNothingFollows) {
-  EXPECT_EQ(decode(U"\x1b"), (Keys{"Esc"}));
+TEST(KeyDecoder, LoneEscWaitsForSilence) {
   KeyDecoder decoder;
   EXPECT_EQ(decode(decoder, U"\x1b", false), Keys{});
   EXPECT_TRUE(decoder.midSequence());
   EXPECT_EQ(decode(decoder, U"", true), (Keys{"Esc"}));
   EXPECT_FALSE(decoder.midSequence());
-  // Two presses in a row are two Escapes.
-  EXPECT_EQ(decode(U"\x1b\x1b"), (Keys{"Esc", "Esc"}));
-}
-
-TEST(KeyDecoder, ControlKeysOfAShellLineEditor) {
-  EXPECT_EQ(decode(U"\x01\x05\x0b\x17\x15\x7f\x08\t\r\n"),
-            (Keys{"Home", "End", "KillToEnd", "DeleteWord", "Clear", "Backspace", "Backspace", "Tab", "Enter", "Enter"}));
-  // Other control characters do nothing.
-  EXPECT_EQ(decode(U"\x02\x06\x0e\x1c\x9b"), Keys{});
-}
-
-TEST(KeyDecoder, PastedTabsAndLineBreaksAreSpacesNotKeys) {
-  EXPECT_EQ(decode(U"\x1b[200~Os\tN\r\n\x1b[201~\r"),
-            (Keys{"paste:O", "paste:s", "paste: ", "paste:N", "paste: ", "paste: ", "Enter"}));
-  // Escape sequences inside a paste are neither text nor keys.
-  EXPECT_EQ(decode(U"\x1b[200~a\x1b[3~b\x1b[201~"), (Keys{"paste:a", "paste:b"}));
-  // A stray end marker is nothing.
-  EXPECT_EQ(decode(U"\x1b[201~x"), (Keys{"x"}));
 }
 
 TEST(KeyDecoder, APasteWhoseEndNeverComesIsCapped) {

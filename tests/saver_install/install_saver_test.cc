@@ -42,14 +42,11 @@ class InstallSaver : public ::testing::Test {
   fs::path home_;
 };
 
-TEST_F(InstallSaver, CreatesTheMissingFoldersAndCopiesTheBundle) {
+TEST_F(InstallSaver, CreatesTheMissingFoldersThenReplacesAnEarlierCopyWholesale) {
   ASSERT_FALSE(fs::exists(home_ / "Library"));
   installSaver();
   EXPECT_EQ(saverDest, (home_ / "Library/Screen Savers/zeph.saver").string());
   expectFreshCopy();
-}
-
-TEST_F(InstallSaver, ReplacesAnEarlierCopyWholesaleAndRepeats) {
   writeBytes(fs::path(saverDest) / "Contents/Old.txt", {'o', 'l', 'd'});
   writeBytes(fs::path(saverDest) / "Contents/Info.plist", {'x'});
   fs::create_directories(fs::path(saverDest) / "Contents/Resources/Deep");
@@ -57,8 +54,6 @@ TEST_F(InstallSaver, ReplacesAnEarlierCopyWholesaleAndRepeats) {
   expectFreshCopy();
   EXPECT_FALSE(fs::exists(fs::path(saverDest) / "Contents/Old.txt"));
   EXPECT_FALSE(fs::exists(fs::path(saverDest) / "Contents/Resources"));
-  installSaver();
-  expectFreshCopy();
 }
 
 TEST_F(InstallSaver, LegacySelectionPassesThePathAsOneArgument) {
@@ -77,7 +72,6 @@ TEST_F(InstallSaver, LegacySelectionPassesThePathAsOneArgument) {
                                           "-dict",        "moduleName", "zeph", "path",
                                           saverDest,      "type",       "0"};
   EXPECT_EQ(calls[0], expected);
-  EXPECT_NE(calls[0][8].find("Zoë Smith/Library/Screen Savers/zeph.saver"), std::string::npos);
 }
 
 TEST_F(InstallSaver, ReplacesAFileOrALinkButNeverItsTarget) {
@@ -102,16 +96,16 @@ TEST_F(InstallSaver, ReplacesAFileOrALinkButNeverItsTarget) {
   expectFreshCopy();
 }
 
-TEST_F(InstallSaver, NamesThePathWhenTheFolderCannotBeMade) {
-  writeBytes(home_ / "Library/Screen Savers", {'n', 'o', 't', ' ', 'a', ' ', 'f', 'o', 'l', 'd', 'e', 'r'});
-  try {
-    installSaver();
-    FAIL() << "expected an error";
-  } catch (const std::system_error& e) {
-    EXPECT_EQ(std::string(e.what()).rfind("mkdir(" + (home_ / "Library/Screen Savers").string() + "): ", 0), 0u)
-        << e.what();
-  }
-  EXPECT_EQ(readText(home_ / "Library/Screen Savers"), "not a folder");
+TEST_F(InstallSaver, NamesWhatBlocksTheScreenSaversFolder) {
+  const fs::path folder = home_ / "Library/Screen Savers";
+  writeBytes(folder, {'n', 'o', 't', ' ', 'a', ' ', 'f', 'o', 'l', 'd', 'e', 'r'});
+  std::string message = testing::anyErrorOf(installSaver);
+  EXPECT_EQ(message.rfind("mkdir(" + folder.string() + "): ", 0), 0u) << message;
+  EXPECT_EQ(readText(folder), "not a folder");
+  fs::remove(folder);
+  fs::create_symlink("/nonexistent/savers", folder);
+  EXPECT_EQ(testing::anyErrorOf(installSaver),
+            folder.string() + " is a dangling link to /nonexistent/savers: No such file or directory");
 }
 
 // The copy cannot be made: the old bundle stays whole at saverDest and no
@@ -138,18 +132,6 @@ TEST_F(InstallSaver, ClearsWhatInterruptedRunsLeftAndRepairsAMissingBundle) {
   installSaver();
   expectFreshCopy();
   EXPECT_EQ(testing::namesIn(folder), (std::vector<std::string>{"Other.saver", "zeph.saver"}));
-}
-
-TEST_F(InstallSaver, NamesADanglingScreenSaversLink) {
-  fs::create_directories(home_ / "Library");
-  fs::create_symlink("/nonexistent/savers", home_ / "Library/Screen Savers");
-  try {
-    installSaver();
-    FAIL() << "expected an error";
-  } catch (const std::system_error& e) {
-    EXPECT_EQ(std::string(e.what()), (home_ / "Library/Screen Savers").string() +
-                                         " is a dangling link to /nonexistent/savers: No such file or directory");
-  }
 }
 
 TEST_F(InstallSaver, RemovesTheBundleAndWhatInterruptedRunsLeft) {
