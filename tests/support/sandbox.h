@@ -50,6 +50,14 @@ inline void writeBytes(const fs::path& path, const std::vector<std::uint8_t>& by
   if (!out) throw std::runtime_error("cannot write " + path.string());
 }
 
+/// Writes `root` at `path` in `format`; returns the bytes written.
+inline std::vector<std::uint8_t> putPlist(const fs::path& path, const plist::Value& root,
+                                          plist::Format format = plist::Format::Binary) {
+  std::vector<std::uint8_t> bytes = plist::write(root, format);
+  writeBytes(path, bytes);
+  return bytes;
+}
+
 /// A file of tests/wallpaper_store/data.
 inline std::vector<std::uint8_t> fixture(const std::string& name) {
   return readBytes(fs::path(ZEPH_SOURCE_DIR) / "tests/wallpaper_store/data" / name);
@@ -80,8 +88,6 @@ inline std::vector<std::string> backupNames(const fs::path& home) {
   }
   return names;
 }
-
-inline std::size_t backupCount(const fs::path& home) { return backupNames(home).size(); }
 
 /// A fresh folder under the temporary folder, readable by the unprivileged
 /// user of runUnprivileged(); removed with its content, even when a test made
@@ -148,12 +154,13 @@ inline int runUnprivileged(const std::function<int()>& step) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-/// The message of what `f` throws, or "(no error)".
-template <typename F>
+/// The message of what `f` throws, or "(no error)"; an exception other than
+/// an `E` goes on to the caller.
+template <typename E = std::exception, typename F>
 std::string anyErrorOf(F&& f) {
   try {
     f();
-  } catch (const std::exception& e) {
+  } catch (const E& e) {
     return e.what();
   }
   return "(no error)";
