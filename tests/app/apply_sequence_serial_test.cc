@@ -96,31 +96,28 @@ class ApplySequence : public ::testing::Test {
 };
 
 // What the agent does with the store when it is restarted, and what the run
-// makes of it. The result line always gives the first pass's count.
+// makes of it. The result line always gives the first pass's count. A revert
+// on every restart and a removed store are ObservedApply's rows: the agent is
+// restarted for real here, and the sequence's choices are the same.
 TEST_F(ApplySequence, RewritesOnceMoreOnlyWhenTheAgentRevertsTheStore) {
   setProcessValues("/Users/olduser", true);
   const plist::Value stale(zephIdleNode());
   setProcessValues(home_.string(), true);
-  enum class End { OnSaver, AsTheUserHadIt, Gone };
   struct Case {
     const char* name;
     const char* mode;
     plist::Value store;
     int restarts;
-    End end;
     std::int64_t slots = kRealisticStoreSlots;
   };
   const Case cases[] = {
-      {"reverted once: a second pass", "revert-once", testing::realisticStore(), 2, End::OnSaver},
+      {"reverted once: a second pass", "revert-once", testing::realisticStore(), 2},
       // Entries naming the saver of the account this Mac was migrated from
       // select nothing installed, so the re-count sees the revert.
       {"reverted to another home's saver", "revert-once",
-       testing::withSlotIdles(testing::realisticStore(), [&stale](const Slot&) { return stale; }), 2,
-       End::OnSaver},
-      {"kept: one pass", "keep", testing::realisticStore(), 1, End::OnSaver},
-      {"reverted again: no third pass", "revert-always", testing::realisticStore(), 2, End::AsTheUserHadIt},
-      {"removed: not counted again", "remove", testing::realisticStore(), 1, End::Gone},
-      {"Sonoma, all linked", "keep", testing::sonomaLinkedStore(), 1, End::OnSaver, 6},
+       testing::withSlotIdles(testing::realisticStore(), [&stale](const Slot&) { return stale; }), 2},
+      {"kept: one pass", "keep", testing::realisticStore(), 1},
+      {"Sonoma, all linked", "keep", testing::sonomaLinkedStore(), 1, 6},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -136,9 +133,7 @@ TEST_F(ApplySequence, RewritesOnceMoreOnlyWhenTheAgentRevertsTheStore) {
     for (const std::string& name : backupNames(home_)) {
       EXPECT_EQ(readBytes(testing::backupFolder(home_) / name), original_) << name;
     }
-    if (c.end == End::OnSaver) { EXPECT_EQ(zephSlotCount(), c.slots); }
-    if (c.end == End::AsTheUserHadIt) { EXPECT_EQ(readBytes(storeFile(home_)), original_); }
-    if (c.end == End::Gone) { EXPECT_FALSE(fs::exists(storeFile(home_))); }
+    EXPECT_EQ(zephSlotCount(), c.slots);
   }
 }
 

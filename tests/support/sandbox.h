@@ -17,7 +17,6 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -36,10 +35,8 @@ inline std::vector<std::uint8_t> readBytes(const fs::path& path) {
 }
 
 inline std::string readText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  const std::vector<std::uint8_t> bytes = readBytes(path);
+  return {bytes.begin(), bytes.end()};
 }
 
 /// Writes `bytes` at `path`, creating the folders on the way.

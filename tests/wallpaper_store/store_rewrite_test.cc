@@ -186,12 +186,13 @@ TEST(RewriteWallpaperStore, SetsEverySlotAndCountsIt) {
 
 // Only the system default's own entry is spread, and only when it selects the
 // installed saver: then it is kept exactly, dates and all, under any spelling
-// of the URL. An entry for some other zeph.saver (a migrated account, a
-// look-alike bundle, an image) selects nothing installed, and a space's entry
-// is not the system default's: every slot gets a fresh entry then.
+// of the URL. An entry for another zeph.saver (a migrated account, another
+// host; SelectsInstalledSaver has every other URL) or an image selects
+// nothing installed, and a space's entry is not the system default's: every
+// slot gets a fresh entry then.
 TEST(RewriteWallpaperStore, SpreadsOnlyTheSystemDefaultsEntryForTheInstalledSaver) {
   struct Case {
-    std::string systemUrl;  // "" an image; "DEST" the installed saver's URL, "FOLDER" its folder's, "PATH" its path
+    std::string systemUrl;  // "" an image; "DEST" the installed saver's URL, "PATH" its path
     std::string spaceUrl;
     bool kept;
   };
@@ -199,10 +200,6 @@ TEST(RewriteWallpaperStore, SpreadsOnlyTheSystemDefaultsEntryForTheInstalledSave
       {"file://localhost/PATH/", "", true},
       {"", "DEST", false},
       {"file:///Users/olduser/Library/Screen%20Savers/zeph.saver", "", false},
-      {"FOLDER/notzeph.saver", "", false},
-      {"DEST.png", "", false},
-      {"DEST/Contents", "", false},
-      {"https://example.com/PATH", "", false},
       {"file://otherhost/PATH", "", false},
   };
   for (const Case& c : cases) {
@@ -211,10 +208,8 @@ TEST(RewriteWallpaperStore, SpreadsOnlyTheSystemDefaultsEntryForTheInstalledSave
     const std::string dest = fileUrl(saverDest);
     auto entryFor = [&dest](std::string url) {
       if (url.empty()) return imageEntry();
-      for (const auto& [mark, value] : {std::pair<std::string, std::string>{"FOLDER", dest.substr(0, dest.rfind('/'))},
-                                        {"DEST", dest}, {"PATH", dest.substr(8)}}) {
-        if (auto at = url.find(mark); at != std::string::npos) url.replace(at, mark.size(), value);
-      }
+      if (url == "DEST") url = dest;
+      if (auto at = url.find("PATH"); at != std::string::npos) url.replace(at, 4, dest.substr(8));
       return savedEntry(url.c_str(), 600000000);
     };
     const plist::Value systemEntry = entryFor(c.systemUrl);
