@@ -226,8 +226,10 @@ TEST(RewriteWallpaperStore, SpreadsOnlyTheSystemDefaultsEntryForTheInstalledSave
     }
     EXPECT_NE(entry, systemEntry);
     EXPECT_GE(entry.asDictionary()->find("LastSet")->asDate()->secondsSince2001, before);
-    const plist::Value& choice = testing::memberAt(entry, {"Content", "Choices"}).asArray()->front();
-    EXPECT_EQ(*moduleUrl(testing::memberAt(choice, {"Configuration"})), dest);
+    const plist::Array* choices = testing::memberAt(entry, {"Content", "Choices"}).asArray();
+    ASSERT_TRUE(choices && choices->size() == 1);
+    const plist::Value* configuration = plist::member(choices->front(), "Configuration");
+    EXPECT_EQ(configuration ? moduleUrl(*configuration) : std::nullopt, dest);
   }
 }
 
