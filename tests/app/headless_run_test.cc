@@ -106,8 +106,8 @@ TEST(HeadlessRun, FindsTheBundleInResourcesFirstThenInShare) {
   Sandbox box;
   fs::path prefix = box.path() / "prefix";
   std::string installer = testing::installerCopy(prefix);
-  testing::bundleWithMarker(prefix, "Resources/zeph.saver", "from-resources");
-  testing::bundleWithMarker(prefix, "share/zeph/zeph.saver", "from-share");
+  writeBytes(prefix / "Resources/zeph.saver/Contents/from-resources", {'m'});  // two bundles, told apart
+  writeBytes(prefix / "share/zeph/zeph.saver/Contents/from-share", {'m'});
   fs::path home = box.path() / "home";
   writeBytes(storeFile(home), kArrayRootStore);  // stops the run right after the copy
 

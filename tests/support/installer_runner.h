@@ -115,11 +115,6 @@ inline std::vector<std::string> asUser(unsigned id, std::vector<std::string> arg
   return argv;
 }
 
-/// Puts a folder bundle at <prefix>/<relative> holding one file named `marker`.
-inline void bundleWithMarker(const fs::path& prefix, const std::string& relative, const std::string& marker) {
-  writeBytes(prefix / relative / "Contents" / marker, {'m'});
-}
-
 inline std::string resultLine(const fs::path& home, std::int64_t count) {
   return "installed " + saverFolder(home).string() + "; " + std::to_string(count) +
          " screensaver slots set to zeph\n";
