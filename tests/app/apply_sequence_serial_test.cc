@@ -96,7 +96,7 @@ class ApplySequence : public ::testing::Test {
 };
 
 // What the agent does with the store when it is restarted, and what the run
-// makes of it. The result line always gives the first pass's count. A revert
+// makes of it; the result line gives the last pass's count. A revert
 // on every restart and a removed store are ObservedApply's rows: the agent is
 // restarted for real here, and the sequence's choices are the same.
 TEST_F(ApplySequence, RewritesOnceMoreOnlyWhenTheAgentRevertsTheStore) {

@@ -59,8 +59,8 @@ class ObservedApply : public ::testing::Test {
   std::vector<std::string> events_;
 };
 
-// The result is always the first pass's count; a store put back gets one
-// more pass, never two, and is not backed up again.
+// A store put back gets one more pass, never two, whose count is the result;
+// the store it put back is backed up already and gets no second copy.
 TEST_F(ObservedApply, RewritesOnceMoreOnlyWhenTheAgentRevertsTheStore) {
   const std::function<void()> revert = [this] { writeBytes(storeFile(home_), original_); };
   const std::function<void()> remove = [this] { fs::remove(storeFile(home_)); };
