@@ -36,40 +36,27 @@ const plist::Value& member(const plist::Value& record, const char* key) {
   return value ? *value : kAbsent;
 }
 
+// `at` with each dictionary at `path` below it ("*" any key) emptied.
+plist::Value emptiedAt(const plist::Value& at, const std::vector<std::string>& path, std::size_t depth = 0) {
+  const plist::Dictionary* holder = at.asDictionary();
+  if (!holder) return at;
+  if (depth == path.size()) return plist::Value(plist::Dictionary());
+  plist::Dictionary out = *holder;
+  for (const auto& [key, value] : *holder) {
+    if (path[depth] == "*" || path[depth] == key) out.set(key, emptiedAt(value, path, depth + 1));
+  }
+  return plist::Value(std::move(out));
+}
+
 // `root` with every record emptied, found by the store's layout rather than by
 // the walk under test.
-plist::Value outsideTheRecords(const plist::Value& root) {
-  const auto emptyRecord = [](plist::Dictionary& holder, const std::string& key) {
-    if (const plist::Value* value = holder.find(key); value && value->asDictionary()) {
-      holder.set(key, plist::Value(plist::Dictionary()));
-    }
-  };
-  // Applies `change` to the dictionary at holder → key, if it is one.
-  const auto within = [](plist::Dictionary& holder, const std::string& key, const auto& change) {
-    if (const plist::Value* value = holder.find(key); value && value->asDictionary()) {
-      plist::Dictionary inner = *value->asDictionary();
-      change(inner);
-      holder.set(key, plist::Value(std::move(inner)));
-    }
-  };
-  const auto emptyDisplays = [&](plist::Dictionary& holder) {
-    within(holder, "Displays", [&](plist::Dictionary& displays) {
-      for (const auto& [id, value] : plist::Dictionary(displays)) emptyRecord(displays, id);
-    });
-  };
-  plist::Dictionary out = *root.asDictionary();
-  emptyRecord(out, "SystemDefault");
-  emptyRecord(out, "AllSpacesAndDisplays");
-  emptyDisplays(out);
-  within(out, "Spaces", [&](plist::Dictionary& spaces) {
-    for (const auto& [id, value] : plist::Dictionary(spaces)) {
-      within(spaces, id, [&](plist::Dictionary& space) {
-        emptyRecord(space, "Default");
-        emptyDisplays(space);
-      });
-    }
-  });
-  return plist::Value(std::move(out));
+plist::Value outsideTheRecords(plist::Value root) {
+  for (const std::vector<std::string>& place : {std::vector<std::string>{"SystemDefault"}, {"AllSpacesAndDisplays"},
+                                                {"Displays", "*"}, {"Spaces", "*", "Default"},
+                                                {"Spaces", "*", "Displays", "*"}}) {
+    root = emptiedAt(root, place);
+  }
+  return root;
 }
 
 // Checks that `after` is `before` with the saver written where each record's
