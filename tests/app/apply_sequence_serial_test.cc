@@ -30,13 +30,16 @@ namespace zeph {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::backupCount;
+using testing::backupNames;
 using testing::kRealisticStoreSlots;
+using testing::namesIn;
+using testing::putPlist;
 using testing::readBytes;
 using testing::readText;
 using testing::resultLine;
 using testing::RunResult;
 using testing::Sandbox;
+using testing::saverFolder;
 using testing::storeFile;
 
 // Runs the installer in a private PID namespace, where killall reaches only
@@ -65,10 +68,15 @@ class ApplySequence : public ::testing::Test {
     if (auto reason = testing::privateNamespaceUnavailable()) GTEST_SKIP() << *reason;
     ASSERT_TRUE(fs::exists("/usr/bin/killall")) << "install psmisc";
     home_ = box_.path() / "Users/Zoë Smith";
-    original_ = plist::write(testing::realisticStore(), plist::Format::Binary);
-    testing::writeBytes(storeFile(home_), original_);
     log_ = box_.path() / "agent.log";
     setProcessValues(home_.string(), true);  // for zephSlotCount() on the sandbox
+    putUserStore(testing::realisticStore());
+  }
+  // A fresh home holding `root` as its store, and no agent log yet.
+  void putUserStore(const plist::Value& root) {
+    fs::remove_all(home_);
+    fs::remove(log_);
+    original_ = putPlist(storeFile(home_), root);
   }
   // `mode` empty: no agent runs.
   RunResult runInNamespace(const std::string& mode, const std::vector<std::string>& installerArgs,
@@ -87,63 +95,61 @@ class ApplySequence : public ::testing::Test {
   std::vector<std::uint8_t> original_;
 };
 
-TEST_F(ApplySequence, RewritesOnceMoreWhenTheAgentRevertsTheStore) {
-  RunResult r = applyWithAgent("revert-once");
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.out, resultLine(home_, kRealisticStoreSlots));
-  EXPECT_EQ(restarts(log_), 2);
-  // The agent put the user's own store back, which the first backup already
-  // holds: the second pass adds no copy of it.
-  EXPECT_EQ(backupCount(home_), 1u);
-  EXPECT_EQ(zephSlotCount(), kRealisticStoreSlots);
-  EXPECT_TRUE(fs::exists(testing::saverFolder(home_) / "Contents/Info.plist"));
-  for (const std::string& name : testing::backupNames(home_)) {
-    EXPECT_EQ(readBytes(testing::backupFolder(home_) / name), original_) << name;
+// What the agent does with the store when it is restarted, and what the run
+// makes of it; the result line gives the last pass's count. A revert
+// on every restart and a removed store are ObservedApply's rows: the agent is
+// restarted for real here, and the sequence's choices are the same.
+TEST_F(ApplySequence, RewritesOnceMoreOnlyWhenTheAgentRevertsTheStore) {
+  setProcessValues("/Users/olduser", true);
+  const plist::Value stale(zephIdleNode());
+  setProcessValues(home_.string(), true);
+  struct Case {
+    const char* name;
+    const char* mode;
+    plist::Value store;
+    int restarts;
+    std::int64_t slots = kRealisticStoreSlots;
+  };
+  const Case cases[] = {
+      {"reverted once: a second pass", "revert-once", testing::realisticStore(), 2},
+      // Entries naming the saver of the account this Mac was migrated from
+      // select nothing installed, so the re-count sees the revert.
+      {"reverted to another home's saver", "revert-once",
+       testing::withSlotIdles(testing::realisticStore(), [&stale](const Slot&) { return stale; }), 2},
+      {"kept: one pass", "keep", testing::realisticStore(), 1},
+      {"Sonoma, all linked", "keep", testing::sonomaLinkedStore(), 1, 6},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    putUserStore(c.store);
+    RunResult r = applyWithAgent(c.mode);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, resultLine(home_, c.slots));
+    EXPECT_EQ(restarts(log_), c.restarts);
+    EXPECT_TRUE(fs::exists(saverFolder(home_) / "Contents/Info.plist"));
+    // A store the agent put back is the one the first backup holds: no second copy of it.
+    EXPECT_EQ(backupNames(home_).size(), 1u);
+    for (const std::string& name : backupNames(home_)) {
+      EXPECT_EQ(readBytes(testing::backupFolder(home_) / name), original_) << name;
+    }
+    EXPECT_EQ(zephSlotCount(), c.slots);
   }
 }
 
-// The agent puts back entries naming the saver of the account this Mac was
-// migrated from: they select nothing installed, so the re-count sees it.
-TEST_F(ApplySequence, AnAgentRevertingToAnotherHomesSaverGetsTheSecondPass) {
-  setProcessValues("/Users/olduser", true);
-  plist::Value stale(zephIdleNode());
-  setProcessValues(home_.string(), true);
-  plist::Value staleStore = testing::withSlotIdles(testing::realisticStore(), [&stale](const Slot&) { return stale; });
-  original_ = plist::write(staleStore, plist::Format::Binary);
-  testing::writeBytes(storeFile(home_), original_);
-
+// The agent of macOS 26 may read either store: one that reverts only
+// Index2.plist gets the second pass too, and the result line still counts
+// Index.plist's slots.
+TEST_F(ApplySequence, AnAgentRevertingTheSecondStoreGetsTheSecondPass) {
+  putUserStore(testing::macos26FirstStore());
+  putPlist(testing::secondStoreFile(home_), testing::macos26SecondStore());
+  agentStore_ = testing::secondStoreFile(home_);
   RunResult r = applyWithAgent("revert-once");
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, resultLine(home_, kRealisticStoreSlots));
+  EXPECT_EQ(r.out, resultLine(home_, 3));
   EXPECT_EQ(restarts(log_), 2);
-  EXPECT_EQ(zephSlotCount(), kRealisticStoreSlots);
-}
-
-TEST_F(ApplySequence, StopsAfterOnePassWhenTheStoreKeepsTheSaver) {
-  RunResult r = applyWithAgent("keep");
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, resultLine(home_, kRealisticStoreSlots));
-  EXPECT_EQ(restarts(log_), 1);
-  EXPECT_EQ(backupCount(home_), 1u);
-  EXPECT_EQ(zephSlotCount(), kRealisticStoreSlots);
-}
-
-TEST_F(ApplySequence, ReturnsTheSecondCountEvenIfTheAgentRevertsAgain) {
-  RunResult r = applyWithAgent("revert-always");
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, resultLine(home_, kRealisticStoreSlots));
-  EXPECT_EQ(restarts(log_), 2);  // no third pass
-  EXPECT_EQ(backupCount(home_), 1u);
-  EXPECT_EQ(readBytes(storeFile(home_)), original_);
-}
-
-TEST_F(ApplySequence, DoesNotRecountWhenTheStoreIsGone) {
-  RunResult r = applyWithAgent("remove");
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, resultLine(home_, kRealisticStoreSlots));
-  EXPECT_EQ(restarts(log_), 1);
-  EXPECT_FALSE(fs::exists(storeFile(home_)));
+  EXPECT_EQ(zephSlotCount(), 3);
+  EXPECT_EQ(zephSlotCountIn(storePath2), 8);
 }
 
 TEST_F(ApplySequence, FlagCountsAnywhereAndARepeatedRunIsSafe) {
@@ -155,14 +161,14 @@ TEST_F(ApplySequence, FlagCountsAnywhereAndARepeatedRunIsSafe) {
   EXPECT_EQ(first.err.find("error:"), std::string::npos) << first.err;
 
   testing::writeBytes(storeFile(home_), original_);
-  testing::writeBytes(testing::saverFolder(home_) / "Contents/stale", {'s'});
+  testing::writeBytes(saverFolder(home_) / "Contents/stale", {'s'});
   for (int run = 0; run < 2; ++run) {
     RunResult r = runInNamespace("", {"--apply"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, resultLine(home_, kRealisticStoreSlots));
     EXPECT_EQ(zephSlotCount(), kRealisticStoreSlots);
   }
-  EXPECT_FALSE(fs::exists(testing::saverFolder(home_) / "Contents/stale"));
+  EXPECT_FALSE(fs::exists(saverFolder(home_) / "Contents/stale"));
 }
 
 // Two runs started together: the second waits for the first's lock, then
@@ -185,22 +191,14 @@ TEST_F(ApplySequence, TwoRunsAtOnceTakeTurns) {
       EXPECT_EQ(r.err.find("error:"), std::string::npos) << r.err;
     }
     EXPECT_EQ(zephSlotCount(), kRealisticStoreSlots);
-    EXPECT_EQ(readBytes(testing::saverFolder(home_) / "Contents/Info.plist"), readBytes(bundleSource));
-    std::vector<std::string> folder;
-    for (const auto& entry : fs::directory_iterator(testing::saverFolder(home_).parent_path())) {
-      folder.push_back(entry.path().filename().string());
-    }
-    EXPECT_EQ(folder, std::vector<std::string>{"zeph.saver"});
-    std::vector<std::string> store;
-    for (const auto& entry : fs::directory_iterator(storeFile(home_).parent_path())) {
-      store.push_back(entry.path().filename().string());
-    }
-    EXPECT_EQ(store, std::vector<std::string>{"Index.plist"});
+    EXPECT_EQ(readBytes(saverFolder(home_) / "Contents/Info.plist"), readBytes(bundleSource));
+    EXPECT_EQ(namesIn(saverFolder(home_).parent_path()), std::vector<std::string>{"zeph.saver"});
+    EXPECT_EQ(namesIn(storeFile(home_).parent_path()), std::vector<std::string>{"Index.plist"});
   }
   // The user's store, then the rewritten one: each backed up once, whole.
-  EXPECT_EQ(backupCount(home_), 2u);
+  EXPECT_EQ(backupNames(home_).size(), 2u);
   bool originalKept = false;
-  for (const std::string& name : testing::backupNames(home_)) {
+  for (const std::string& name : backupNames(home_)) {
     std::vector<std::uint8_t> bytes = readBytes(testing::backupFolder(home_) / name);
     originalKept = originalKept || bytes == original_;
     EXPECT_NO_THROW(plist::read(bytes)) << name;
@@ -208,26 +206,30 @@ TEST_F(ApplySequence, TwoRunsAtOnceTakeTurns) {
   EXPECT_TRUE(originalKept);
 }
 
+// A full standard output, or a pipe whose reader is gone (as in
+// `zeph-installer --apply | true`): a failure, not a signal; the install stands.
 TEST_F(ApplySequence, ResultLineThatCannotBeWrittenIsAFailure) {
-#ifdef __APPLE__
-  GTEST_SKIP() << "needs /dev/full, which macOS does not have";
-#endif
-  RunResult r = runInNamespace("", {"--apply"}, "/dev/full");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("error: couldn't print the result: No space left on device\n"), std::string::npos) << r.err;
-  EXPECT_EQ(zephSlotCount(), kRealisticStoreSlots);  // the install itself stands
-}
-
-TEST_F(ApplySequence, ResultLineToAClosedPipeIsAFailureNotASignal) {
-  // As in `zeph-installer --apply | true`: the reader is gone before the line comes.
   int pipeFds[2];
   ASSERT_EQ(::pipe(pipeFds), 0);
   ::close(pipeFds[0]);
-  RunResult r = runInNamespace("keep", {"--apply"}, nullptr, pipeFds[1]);
+  struct Case {
+    const char* stdoutPath;
+    int stdoutFd;
+    const char* cause;
+  };
+  std::vector<Case> cases{{nullptr, pipeFds[1], "Broken pipe"}};
+#ifndef __APPLE__
+  cases.push_back({"/dev/full", -1, "No space left on device"});  // macOS has no /dev/full
+#endif
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.cause);
+    RunResult r = runInNamespace("keep", {"--apply"}, c.stdoutPath, c.stdoutFd);
+    EXPECT_EQ(r.status, 1) << "128 + 13 is the run killed by SIGPIPE";
+    EXPECT_NE(r.err.find(std::string("error: couldn't print the result: ") + c.cause + "\n"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(zephSlotCount(), kRealisticStoreSlots);
+  }
   ::close(pipeFds[1]);
-  EXPECT_EQ(r.status, 1) << "128 + 13 is the run killed by SIGPIPE";
-  EXPECT_NE(r.err.find("error: couldn't print the result: Broken pipe\n"), std::string::npos) << r.err;
-  EXPECT_EQ(zephSlotCount(), kRealisticStoreSlots);  // the install itself stands
 }
 
 // --uninstall after --apply, under the same agent restarts.
@@ -240,48 +242,32 @@ class UninstallSequence : public ApplySequence {
     return "uninstalled; " + std::to_string(slots) + " screensaver slots restored\n";
   }
   plist::Value storeNow() const { return plist::read(readBytes(storeFile(home_))); }
-  void putStore(const plist::Value& root) const {
-    testing::writeBytes(storeFile(home_), plist::write(root, plist::Format::Binary));
-  }
+  void putStore(const plist::Value& root) const { putPlist(storeFile(home_), root); }
   bool saverGone() const {
-    return !fs::exists(fs::symlink_status(testing::saverFolder(home_))) &&
-           testing::namesIn(testing::saverFolder(home_).parent_path()).empty();
+    return !fs::exists(fs::symlink_status(saverFolder(home_))) && namesIn(saverFolder(home_).parent_path()).empty();
   }
 };
 
-// `root` with the member at `path` (keys from the top) set to `value`.
-plist::Value withMember(const plist::Value& root, std::vector<std::string> path, plist::Value value) {
-  plist::Dictionary out = *root.asDictionary();
-  std::string key = path.front();
-  path.erase(path.begin());
-  out.set(key, path.empty() ? std::move(value) : withMember(*out.find(key), std::move(path), std::move(value)));
-  return plist::Value(std::move(out));
-}
-
-TEST_F(UninstallSequence, PutsEachStoreShapeBackButKeepsWhatTheUserChangedMeanwhile) {
+// Every store shape is put back by the library's own tests; here, the run's
+// report of it and the change the user made meanwhile.
+TEST_F(UninstallSequence, PutsTheStoreBackButKeepsWhatTheUserChangedMeanwhile) {
+  using testing::withMember;
   const std::vector<std::string> desktop{"SystemDefault", "Desktop"};
   const std::vector<std::string> idle{"Spaces", "", "Default", "Idle"};
   const plist::Value newDesktop = testing::otherSlot("com.apple.wallpaper.choice.solid-color");
   const plist::Value newIdle = testing::otherSlot("com.apple.wallpaper.choice.macintosh");
-  for (const plist::Value& original :
-       {testing::realisticStore(), plist::read(testing::fixture("realistic_store.bplist"))}) {
-    fs::remove_all(home_ / "Library");
-    putStore(original);
-    RunResult applied = apply();
-    ASSERT_EQ(applied.status, 0) << applied.err;
-    const std::int64_t set = zephSlotCount();
-    putStore(withMember(withMember(storeNow(), desktop, newDesktop), idle, newIdle));
+  RunResult applied = apply();
+  ASSERT_EQ(applied.status, 0) << applied.err;
+  putStore(withMember(withMember(storeNow(), desktop, newDesktop), idle, newIdle));
 
-    RunResult r = uninstallWithAgent("keep");
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, resultFor(set - 1));
-    const std::string firstBackup = testing::backupFolder(home_).string() + "/" +
-                                    testing::backupNames(home_).front();
-    EXPECT_NE(r.err.find("restored from " + firstBackup + "\n"), std::string::npos) << r.err;
-    EXPECT_EQ(storeNow(), withMember(withMember(original, desktop, newDesktop), idle, newIdle));
-    EXPECT_TRUE(saverGone());
-    EXPECT_EQ(backupCount(home_), 2u);  // the user's store and the one the uninstall changed
-  }
+  RunResult r = uninstallWithAgent("keep");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, resultFor(kRealisticStoreSlots - 1));
+  const std::string firstBackup = testing::backupFolder(home_).string() + "/" + backupNames(home_).front();
+  EXPECT_NE(r.err.find("restored from " + firstBackup + "\n"), std::string::npos) << r.err;
+  EXPECT_EQ(storeNow(), withMember(withMember(testing::realisticStore(), desktop, newDesktop), idle, newIdle));
+  EXPECT_TRUE(saverGone());
+  EXPECT_EQ(backupNames(home_).size(), 2u);  // the user's store and the one the uninstall changed
 }
 
 TEST_F(UninstallSequence, RestoresOnceMoreWhenTheAgentPutsTheSaverBack) {
@@ -302,7 +288,7 @@ TEST_F(UninstallSequence, WithoutABackupTheSlotsLoseTheSaverEntry) {
   EXPECT_EQ(r.out, resultFor(kRealisticStoreSlots));
   EXPECT_NE(r.err.find("no backup holds an earlier entry"), std::string::npos) << r.err;
   forEachSlot(*storeNow().asDictionary(), [](const Slot& slot) { EXPECT_EQ(slot.idle, nullptr); });
-  EXPECT_EQ(backupCount(home_), 1u);
+  EXPECT_EQ(backupNames(home_).size(), 1u);
 }
 
 TEST_F(UninstallSequence, PutsBothStoresOfAMacos26HomeBack) {
@@ -310,7 +296,7 @@ TEST_F(UninstallSequence, PutsBothStoresOfAMacos26HomeBack) {
   const plist::Value second = testing::macos26SecondStore();
   const fs::path secondFile = testing::secondStoreFile(home_);
   putStore(first);
-  testing::writeBytes(secondFile, plist::write(second, plist::Format::Binary));
+  putPlist(secondFile, second);
   ASSERT_EQ(apply().status, 0);
 
   RunResult r = uninstall();
@@ -347,52 +333,6 @@ TEST_F(UninstallSequence, TwiceOrWithoutTheSaverChangesNothingMore) {
   EXPECT_EQ(noStore.status, 0) << noStore.err;
   EXPECT_EQ(noStore.out, resultFor(0));
   EXPECT_TRUE(saverGone());
-}
-
-// Each reported store shape through an unattended run: the result line counts
-// the slots whose type reads the saver, and the agent keeps them.
-TEST_F(ApplySequence, EveryReportedStoreShape) {
-  struct Case {
-    const char* name;
-    plist::Value store;
-    std::int64_t slots;
-  };
-  const Case cases[] = {
-      {"Sonoma, all linked", testing::sonomaLinkedStore(), 6},
-      {"all spaces", testing::allSpacesStore(), 2},
-      {"mixed", testing::mixedStore(), 7},
-      {"unknown types", testing::unknownTypeStore(), 1},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    fs::remove_all(home_);
-    testing::writeBytes(storeFile(home_), plist::write(c.store, plist::Format::Binary));
-    fs::remove(log_);
-    fs::remove(box_.path() / "agent-ready");  // the previous run's fifo
-    RunResult r = applyWithAgent("keep");
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, resultLine(home_, c.slots));
-    EXPECT_EQ(restarts(log_), 1);
-    EXPECT_EQ(zephSlotCount(), c.slots);
-  }
-}
-
-// The agent of macOS 26 may read either store: one that reverts only
-// Index2.plist gets the second pass too, and the result line still counts
-// Index.plist's slots.
-TEST_F(ApplySequence, AnAgentRevertingTheSecondStoreGetsTheSecondPass) {
-  original_ = plist::write(testing::macos26FirstStore(), plist::Format::Binary);
-  testing::writeBytes(storeFile(home_), original_);
-  const std::vector<std::uint8_t> second = plist::write(testing::macos26SecondStore(), plist::Format::Binary);
-  testing::writeBytes(testing::secondStoreFile(home_), second);
-
-  agentStore_ = testing::secondStoreFile(home_);
-  RunResult r = applyWithAgent("revert-once");
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, resultLine(home_, 3));
-  EXPECT_EQ(restarts(log_), 2);
-  EXPECT_EQ(zephSlotCount(), 3);
-  EXPECT_EQ(zephSlotCountIn(storePath2), 8);
 }
 
 }  // namespace

@@ -23,7 +23,7 @@ namespace zeph {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::backupCount;
+using testing::backupNames;
 using testing::kRealisticStoreSlots;
 using testing::readBytes;
 using testing::Sandbox;
@@ -36,14 +36,12 @@ class ObservedApply : public ::testing::Test {
  protected:
   void SetUp() override {
     home_ = box_.path() / "Zoë Smith";
-    original_ = plist::write(testing::realisticStore(), plist::Format::Binary);
-    writeBytes(storeFile(home_), original_);
+    original_ = testing::putPlist(storeFile(home_), testing::realisticStore());
     setProcessValues(home_.string(), true);
   }
 
   std::int64_t apply(std::vector<std::function<void()>> agentActions) {
     ScopedLegacyModuleTool tool([this](const std::string&, const std::vector<std::string>&) {
-      ++selections_;
       events_.push_back("select");
     });
     ScopedAgentRestart agent([&, this] {
@@ -54,32 +52,49 @@ class ObservedApply : public ::testing::Test {
     return applyEverything();
   }
 
-  void revertStore() const { writeBytes(storeFile(home_), original_); }
-
   Sandbox box_;
   fs::path home_;
   std::vector<std::uint8_t> original_;
   std::size_t restarts_ = 0;
-  int selections_ = 0;
   std::vector<std::string> events_;
 };
 
-TEST_F(ObservedApply, RewritesOnceMoreWhenTheAgentRevertsTheStore) {
-  EXPECT_EQ(apply({[this] { revertStore(); }}), kRealisticStoreSlots);
-  EXPECT_EQ(events_, (std::vector<std::string>{"select", "restart", "restart"}));
-  // The reverted store is the one already backed up: no second copy of it.
-  EXPECT_EQ(backupCount(home_), 1u);
-  EXPECT_EQ(zephSlotCount(), kRealisticStoreSlots);
-  for (const std::string& name : testing::backupNames(home_)) {
-    EXPECT_EQ(readBytes(testing::backupFolder(home_) / name), original_) << name;
+// A store put back gets one more pass, never two, whose count is the result;
+// the store it put back is backed up already and gets no second copy.
+TEST_F(ObservedApply, RewritesOnceMoreOnlyWhenTheAgentRevertsTheStore) {
+  const std::function<void()> revert = [this] { writeBytes(storeFile(home_), original_); };
+  const std::function<void()> remove = [this] { fs::remove(storeFile(home_)); };
+  enum class End { OnSaver, AsTheUserHadIt, Gone };
+  struct Case {
+    const char* name;
+    std::vector<std::function<void()>> agent;
+    std::size_t restarts;
+    End end;
+  };
+  const Case cases[] = {
+      {"kept: one pass", {}, 1, End::OnSaver},
+      {"reverted once: a second pass", {revert}, 2, End::OnSaver},
+      {"reverted again: no third pass", {revert, revert}, 2, End::AsTheUserHadIt},
+      {"removed: not counted again", {remove}, 1, End::Gone},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(home_);
+    SetUp();  // a fresh home
+    restarts_ = 0;
+    events_.clear();
+    EXPECT_EQ(apply(c.agent), kRealisticStoreSlots);
+    std::vector<std::string> expected{"select"};
+    expected.resize(1 + c.restarts, "restart");
+    EXPECT_EQ(events_, expected);
+    EXPECT_EQ(backupNames(home_).size(), 1u);
+    for (const std::string& name : backupNames(home_)) {
+      EXPECT_EQ(readBytes(testing::backupFolder(home_) / name), original_) << name;
+    }
+    if (c.end == End::OnSaver) { EXPECT_EQ(zephSlotCount(), kRealisticStoreSlots); }
+    if (c.end == End::AsTheUserHadIt) { EXPECT_EQ(readBytes(storeFile(home_)), original_); }
+    if (c.end == End::Gone) { EXPECT_FALSE(fs::exists(storeFile(home_))); }
   }
-}
-
-TEST_F(ObservedApply, OnePassWhenTheStoreKeepsTheSaver) {
-  EXPECT_EQ(apply({}), kRealisticStoreSlots);
-  EXPECT_EQ(selections_, 1);
-  EXPECT_EQ(restarts_, 1u);
-  EXPECT_EQ(backupCount(home_), 1u);
 }
 
 // The login agent of a managed install applies until this marker is there.
@@ -91,18 +106,6 @@ TEST_F(ObservedApply, LeavesTheAppliedMarkerOnlyWhenASlotWasSet) {
   writeBytes(storeFile(home_), original_);
   EXPECT_EQ(apply({}), kRealisticStoreSlots);
   EXPECT_TRUE(fs::is_regular_file(marker));
-}
-
-TEST_F(ObservedApply, NoThirdPassWhenTheAgentRevertsAgain) {
-  EXPECT_EQ(apply({[this] { revertStore(); }, [this] { revertStore(); }}), kRealisticStoreSlots);
-  EXPECT_EQ(restarts_, 2u);
-  EXPECT_EQ(readBytes(storeFile(home_)), original_);
-}
-
-TEST_F(ObservedApply, StoreGoneAfterTheRestartIsNotCountedAgain) {
-  EXPECT_EQ(apply({[this] { fs::remove(storeFile(home_)); }}), kRealisticStoreSlots);
-  EXPECT_EQ(restarts_, 1u);
-  EXPECT_EQ(backupCount(home_), 1u);
 }
 
 TEST_F(ObservedApply, StoreThatCannotBeReadStopsBeforeAnyRestart) {

@@ -41,28 +41,27 @@ Finished finishInChild(const std::string& message, const std::string& printedBef
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readText(outPath), readText(errPath)};
 }
 
-TEST(Finish, WritesTheErrorLineAndExitsWithOne) {
-  Finished plain = finishInChild("Couldn't read the macOS screensaver settings file.", "");
-  EXPECT_EQ(plain.status, 1);
-  EXPECT_EQ(plain.err, "error: Couldn't read the macOS screensaver settings file.\n");
-  EXPECT_EQ(plain.out, "");
-
-  Finished empty = finishInChild("", "");
-  EXPECT_EQ(empty.status, 1);
-  EXPECT_EQ(empty.err, "error: \n");
-
-  Finished lines = finishInChild("first\nsecond\n", "");
-  EXPECT_EQ(lines.err, "error: first\nsecond\n\n");
-
-  Finished text = finishInChild("Zoë — “quoted” → 20°", "");
-  EXPECT_EQ(text.err, "error: Zoë — “quoted” → 20°\n");
-}
-
-TEST(Finish, FlushesStandardOutputFirst) {
-  Finished f = finishInChild("stopped", "partial output");
-  EXPECT_EQ(f.status, 1);
-  EXPECT_EQ(f.out, "partial output");
-  EXPECT_EQ(f.err, "error: stopped\n");
+// The message as it is after "error: " and before a newline, standard output
+// flushed first, and exit status 1.
+TEST(Finish, FlushesOutputThenWritesTheErrorLineAndExitsWithOne) {
+  struct Case {
+    const char* message;
+    const char* printedBefore;
+  };
+  const Case cases[] = {
+      {"Couldn't read the macOS screensaver settings file.", ""},
+      {"", ""},
+      {"first\nsecond\n", ""},
+      {"Zoë — “quoted” → 20°", ""},
+      {"stopped", "partial output"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    Finished f = finishInChild(c.message, c.printedBefore);
+    EXPECT_EQ(f.status, 1);
+    EXPECT_EQ(f.out, c.printedBefore);
+    EXPECT_EQ(f.err, std::string("error: ") + c.message + "\n");
+  }
 }
 
 }  // namespace

@@ -35,12 +35,27 @@ using testing::Sandbox;
 using testing::saverFolder;
 using testing::storeFile;
 
-// Runs the installer with ZEPH_FAULT set; the harness passes the tests' environment on.
-RunResult runWithFault(const fs::path& home, const std::string& fault) {
-  ::setenv("ZEPH_FAULT", fault.c_str(), 1);
-  RunResult r = testing::runInstaller({"--apply"}, home.string());
-  ::unsetenv("ZEPH_FAULT");
-  return r;
+// Walks n over every call of one kind: runs the installer, with ZEPH_FAULT
+// making the n-th such call fail, in a fresh home `make` fills, and hands each
+// run to `check` with whether the fault was hit, until a run no longer meets it.
+template <typename Make, typename Check>
+void walkFaults(const std::string& prefix, const std::string& call, const std::string& error, Make make,
+                Check check) {
+  for (int n = 1; n < 200; ++n) {
+    const std::string fault = prefix + call + ":" + std::to_string(n) + ":" + error;
+    SCOPED_TRACE(fault);
+    Sandbox box;
+    const fs::path home = box.path() / "home";
+    make(home);
+    ::setenv("ZEPH_FAULT", fault.c_str(), 1);  // the harness passes the tests' environment on
+    RunResult r = testing::runInstaller({"--apply"}, home.string());
+    ::unsetenv("ZEPH_FAULT");
+    const bool hit = r.err.find("zeph fault: " + call + " #" + std::to_string(n) + " ") != std::string::npos;
+    setProcessValues(home.string(), true);
+    check(home, r, n, hit);
+    if (!hit) return;  // the walk has passed the last call of this kind
+    ASSERT_LT(n, 199) << "the walk does not end";
+  }
 }
 
 std::vector<std::string> errorLines(const std::string& err) {
@@ -89,23 +104,15 @@ TEST(FaultWalk, EveryFileCallOfAnApplyFailsCleanly) {
       {"write", "ENOSPC", "renamex:*:EINVAL,link:*:EPERM,"},
   };
   std::map<std::string, Outcomes> summary;
+  const auto make = [&](const fs::path& home) {
+    testing::writeBytes(storeFile(home), store);
+    testing::writeBytes(saverFolder(home) / "Contents/Info.plist", oldInfo);
+    testing::writeBytes(saverFolder(home) / "Contents/old-only", {'x'});
+  };
   for (const Row& row : rows) {
     const std::string rowName = std::string(row.prefix) + row.call + ":" + row.error;
-    for (int n = 1; n < 200; ++n) {
-      const std::string fault = std::string(row.prefix) + row.call + ":" + std::to_string(n) + ":" + row.error;
-      SCOPED_TRACE(fault);
-      Sandbox box;
-      const fs::path home = box.path() / "home";
-      testing::writeBytes(storeFile(home), store);
-      testing::writeBytes(saverFolder(home) / "Contents/Info.plist", oldInfo);
-      testing::writeBytes(saverFolder(home) / "Contents/old-only", {'x'});
-
-      RunResult r = runWithFault(home, fault);
-      const std::string mark = std::string("zeph fault: ") + row.call + " #" + std::to_string(n) + " ";
-      const bool hit = r.err.find(mark) != std::string::npos;
-
+    walkFaults(row.prefix, row.call, row.error, make, [&](const fs::path& home, const RunResult& r, int n, bool hit) {
       // The store is as it was, or wholly rewritten.
-      setProcessValues(home.string(), true);
       const std::vector<std::uint8_t> after = readBytes(storeFile(home));
       const bool storeRewritten = after != store;
       if (storeRewritten) {
@@ -143,9 +150,7 @@ TEST(FaultWalk, EveryFileCallOfAnApplyFailsCleanly) {
         EXPECT_TRUE(hit) << r.err;
         summary[rowName].fatal.push_back(std::to_string(n));
       }
-      if (!hit) break;  // the walk has passed the last call of this kind
-      ASSERT_LT(n, 199) << "the walk does not end";
-    }
+    });
   }
   for (const auto& [name, outcome] : summary) {
     std::string fatal, bestEffort;
@@ -163,19 +168,12 @@ TEST(FaultWalk, APairOfStoresChangesTogetherOrNotAtAll) {
   const std::vector<std::uint8_t> first = plist::write(testing::macos26FirstStore(), plist::Format::Binary);
   const std::vector<std::uint8_t> second = plist::write(testing::macos26SecondStore(), plist::Format::Binary);
   bool secondRenameFailed = false;
+  const auto make = [&](const fs::path& home) {
+    testing::writeBytes(storeFile(home), first);
+    testing::writeBytes(testing::secondStoreFile(home), second);
+  };
   for (const char* call : {"rename", "write", "fsync", "open"}) {
-    for (int n = 1; n < 200; ++n) {
-      const std::string fault = std::string(call) + ":" + std::to_string(n) + ":EIO";
-      SCOPED_TRACE(fault);
-      Sandbox box;
-      const fs::path home = box.path() / "home";
-      testing::writeBytes(storeFile(home), first);
-      testing::writeBytes(testing::secondStoreFile(home), second);
-
-      RunResult r = runWithFault(home, fault);
-      const bool hit = r.err.find(std::string("zeph fault: ") + call + " #" + std::to_string(n) + " ") !=
-                       std::string::npos;
-      setProcessValues(home.string(), true);
+    walkFaults("", call, "EIO", make, [&](const fs::path& home, const RunResult& r, int, bool) {
       const bool firstChanged = readBytes(storeFile(home)) != first;
       const bool secondChanged = readBytes(testing::secondStoreFile(home)) != second;
       EXPECT_EQ(firstChanged, secondChanged);
@@ -188,9 +186,7 @@ TEST(FaultWalk, APairOfStoresChangesTogetherOrNotAtAll) {
       }
       EXPECT_EQ(namesIn(storeFile(home).parent_path()), (std::vector<std::string>{"Index.plist", "Index2.plist"}));
       if (r.status != 0 && r.err.find("rename(" + storePath + ")") != std::string::npos) secondRenameFailed = true;
-      if (!hit) break;
-      ASSERT_LT(n, 199) << "the walk does not end";
-    }
+    });
   }
   EXPECT_TRUE(secondRenameFailed) << "no fault reached the rename of Index.plist";
 }

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "platform/file_calls.h"
@@ -40,37 +41,73 @@ bool isOneErrorLine(const std::string& err) {
   return err.rfind("error: ", 0) == 0 && err.size() > 8 && err.find('\n') == err.size() - 1;
 }
 
-TEST(HeadlessRun, MissingBundleStopsBeforeAnythingIsCreated) {
-  Sandbox box;
-  std::string installer = testing::installerCopy(box.path() / "prefix");
-  fs::path home = box.path() / "home";
-  fs::create_directory(home);
-  RunResult r = runInstaller({"--apply"}, home.string(), installer);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err,
-            "error: The screensaver is missing from this installer. Please download zeph again from zeph.app.\n");
-  EXPECT_FALSE(fs::exists(home / "Library"));
-}
-
-TEST(HeadlessRun, StoreThatIsNotADictionaryStopsAfterTheSaverIsInstalled) {
-  Sandbox box;
-  fs::path home = box.path() / "Zoë Smith";
-  writeBytes(storeFile(home), kArrayRootStore);
-  RunResult r = runInstaller({"--apply"}, home.string());
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, kNotADictionaryLine);
-  EXPECT_TRUE(fs::exists(saverFolder(home) / "Contents/Info.plist"));
-  EXPECT_EQ(readBytes(storeFile(home)), kArrayRootStore);
+// A run that stops: exit status 1, one error line and nothing on standard
+// output, the store's bytes as they were.
+TEST(HeadlessRun, StopsWithOneErrorLineAndTheStoreAsItWas) {
+  using Make = void (*)(const fs::path& home);
+  struct Case {
+    const char* name;
+    Make make;
+    std::string error;  // how the line starts, "HOME" standing for the home
+    std::optional<bool> saverInstalled;
+    bool backedUp = false;
+  };
+  static const Make kRealisticStore = [](const fs::path& home) {
+    testing::putPlist(storeFile(home), testing::realisticStore());
+  };
+  const std::string store = "error: HOME/Library/Application Support/com.apple.wallpaper/Store/Index.plist";
+  const Case cases[] = {
+      {"no bundle beside the installer", kRealisticStore,
+       "error: The screensaver is missing from this installer. Please download zeph again from zeph.app.\n", false},
+      {"store not a dictionary", [](const fs::path& home) { writeBytes(storeFile(home), kArrayRootStore); },
+       kNotADictionaryLine, true, true},
+      {"Screen Savers a file",
+       [](const fs::path& home) {
+         writeBytes(home / "Library/Screen Savers", {'f'});
+         kRealisticStore(home);
+       },
+       "error: mkdir(HOME/Library/Screen Savers): ", false},
+      // Never "0 slots" and success for a store that could not be looked at,
+      // and never a hang on one that is not a file.
+      {"FIFO", [](const fs::path& home) { ::mkfifo(storeFile(home).c_str(), 0600); },
+       store + ": not a regular file (a FIFO)", std::nullopt},
+      {"dangling link", [](const fs::path& home) { fs::create_symlink("Old.plist", storeFile(home)); },
+       store + " is a dangling link to Old.plist", std::nullopt},
+      {"terminal", [](const fs::path& home) { fs::create_symlink("/dev/tty", storeFile(home)); },
+       store + ": not a regular file (a character device)", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Sandbox box;
+    const fs::path home = box.path() / "Zoë Smith";
+    fs::create_directories(storeFile(home).parent_path());
+    c.make(home);
+    const bool regular = fs::is_regular_file(fs::symlink_status(storeFile(home)));
+    const std::vector<std::uint8_t> before = regular ? readBytes(storeFile(home)) : std::vector<std::uint8_t>{};
+    const bool noBundle = c.error.find("missing from this installer") != std::string::npos;
+    RunResult r = runInstaller({"--apply"}, home.string(),
+                               noBundle ? testing::installerCopy(box.path() / "prefix") : ZEPH_INSTALLER_PATH);
+    std::string error = c.error;
+    for (std::size_t at; (at = error.find("HOME")) != std::string::npos;) error.replace(at, 4, home.string());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(isOneErrorLine(r.err)) << r.err;
+    EXPECT_EQ(r.err.rfind(error, 0), 0u) << r.err;
+    if (regular) { EXPECT_EQ(readBytes(storeFile(home)), before); }
+    if (c.saverInstalled) { EXPECT_EQ(fs::is_directory(saverFolder(home).parent_path()), *c.saverInstalled); }
+    EXPECT_EQ(fs::exists(backupFolder(home)), c.backedUp);
+    if (noBundle) {
+      EXPECT_EQ(testing::namesIn(home / "Library"), std::vector<std::string>{"Application Support"});
+    }
+  }
 }
 
 TEST(HeadlessRun, FindsTheBundleInResourcesFirstThenInShare) {
   Sandbox box;
   fs::path prefix = box.path() / "prefix";
   std::string installer = testing::installerCopy(prefix);
-  testing::bundleWithMarker(prefix, "Resources/zeph.saver", "from-resources");
-  testing::bundleWithMarker(prefix, "share/zeph/zeph.saver", "from-share");
+  writeBytes(prefix / "Resources/zeph.saver/Contents/from-resources", {'m'});  // two bundles, told apart
+  writeBytes(prefix / "share/zeph/zeph.saver/Contents/from-share", {'m'});
   fs::path home = box.path() / "home";
   writeBytes(storeFile(home), kArrayRootStore);  // stops the run right after the copy
 
@@ -86,34 +123,15 @@ TEST(HeadlessRun, FindsTheBundleInResourcesFirstThenInShare) {
   EXPECT_FALSE(fs::exists(saverFolder(home) / "Contents/from-resources"));
 }
 
-TEST(HeadlessRun, ScreenSaversFolderThatIsAFileEndsTheRunUntouched) {
-  Sandbox box;
-  fs::path home = box.path() / "home";
-  writeBytes(home / "Library/Screen Savers", {'f'});
-  std::vector<std::uint8_t> store = plist::write(testing::realisticStore(), plist::Format::Xml);
-  writeBytes(storeFile(home), store);
-  RunResult r = runInstaller({"--apply"}, home.string());
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "");
-  EXPECT_TRUE(isOneErrorLine(r.err)) << r.err;
-  EXPECT_EQ(r.err.rfind("error: mkdir(" + (home / "Library/Screen Savers").string() + "): ", 0), 0u) << r.err;
-  EXPECT_EQ(readBytes(storeFile(home)), store);
-  EXPECT_FALSE(fs::exists(backupFolder(home)));
-}
-
 // Runs as an unprivileged user: as root, permission bits stop nothing.
 TEST(HeadlessRun, UnwritableStoreIsReportedAndLeftAsItWas) {
   const bool asRoot = ::geteuid() == 0;
   if (asRoot && !fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "needs setpriv to drop root";
   Sandbox box;
   fs::permissions(box.path(), fs::perms::all & ~fs::perms::others_write & ~fs::perms::group_write);
-  std::string installer = testing::installerCopy(box.path() / "prefix");
-  fs::create_directories(box.path() / "prefix/share/zeph");
-  fs::copy(fs::path(ZEPH_SOURCE_DIR) / "resources/zeph.saver", box.path() / "prefix/share/zeph/zeph.saver",
-           fs::copy_options::recursive);
+  std::string installer = testing::installerWithBundle(box.path() / "prefix");
   fs::path home = box.path() / "home";
-  std::vector<std::uint8_t> store = plist::write(testing::realisticStore(), plist::Format::Binary);
-  writeBytes(storeFile(home), store);
+  std::vector<std::uint8_t> store = testing::putPlist(storeFile(home), testing::realisticStore());
   if (asRoot) {
     for (const auto& entry : fs::recursive_directory_iterator(box.path())) {
       ASSERT_EQ(::lchown(entry.path().c_str(), 65534, 65534), 0);
@@ -124,45 +142,13 @@ TEST(HeadlessRun, UnwritableStoreIsReportedAndLeftAsItWas) {
                                                      fs::perms::group_read | fs::perms::group_exec |
                                                      fs::perms::others_read | fs::perms::others_exec);
   std::vector<std::string> argv{installer, "--apply"};
-  if (asRoot) argv.insert(argv.begin(), {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
-
-  RunResult r = testing::runProgram(argv, home.string());
+  RunResult r = testing::runProgram(asRoot ? testing::asUser(65534, argv) : argv, home.string());
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
   EXPECT_TRUE(isOneErrorLine(r.err)) << r.err;
   EXPECT_NE(r.err.find("Permission denied"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find(storeFile(home).parent_path().string() + ": "), std::string::npos) << r.err;
   EXPECT_EQ(readBytes(storeFile(home)), store);
-}
-
-// Never "0 slots" and success for a store that could not be looked at, and
-// never a hang on one that is not a file.
-TEST(HeadlessRun, StoreThatCannotBeLookedAtIsAnErrorNamingIt) {
-  struct Case {
-    const char* name;
-    void (*make)(const fs::path& store);
-    const char* cause;
-  };
-  const Case cases[] = {
-      {"FIFO", [](const fs::path& store) { ::mkfifo(store.c_str(), 0600); }, ": not a regular file (a FIFO)"},
-      {"dangling link", [](const fs::path& store) { fs::create_symlink("Old.plist", store); },
-       " is a dangling link to Old.plist"},
-      {"terminal", [](const fs::path& store) { fs::create_symlink("/dev/tty", store); },
-       ": not a regular file (a character device)"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Sandbox box;
-    fs::path home = box.path() / "home";
-    fs::create_directories(storeFile(home).parent_path());
-    c.make(storeFile(home));
-    RunResult r = runInstaller({"--apply"}, home.string());
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_TRUE(isOneErrorLine(r.err)) << r.err;
-    EXPECT_EQ(r.err.rfind("error: " + storeFile(home).string() + c.cause, 0), 0u) << r.err;
-    EXPECT_FALSE(fs::exists(backupFolder(home)));
-  }
 }
 
 // The fault seam is in the builds that ask for it and in no other.
@@ -181,8 +167,7 @@ TEST(Entry, HomeThatCannotBeFoundStopsBeforeAnythingIsTouched) {
   Sandbox box;
   fs::permissions(box.path(), fs::perms::all & ~fs::perms::others_write & ~fs::perms::group_write);
   std::string installer = testing::installerCopy(box.path() / "prefix");
-  const std::vector<std::string> argv{"/usr/bin/setpriv", "--reuid=54321", "--regid=54321", "--clear-groups",
-                                      installer, "--apply"};
+  const std::vector<std::string> argv = testing::asUser(kUnknownUser, {installer, "--apply"});
   const std::string line =
       "error: Couldn't find your home folder. Set HOME to its full path (starting with \"/\") and try again.\n";
   for (const std::optional<std::string>& home : {std::optional<std::string>(), std::optional<std::string>("rel")}) {
@@ -193,73 +178,26 @@ TEST(Entry, HomeThatCannotBeFoundStopsBeforeAnythingIsTouched) {
   }
 }
 
-TEST(Entry, ApplyWithUninstallIsAUsageErrorThatTouchesNothing) {
+// Arguments that make no headless run: a usage error, or the interactive run,
+// which with nobody to answer installs nothing and prints no result.
+TEST(Entry, OnlyTheExactFlagWithoutUninstallSelectsTheHeadlessRun) {
   Sandbox box;
   fs::path home = box.path() / "home";
-  std::vector<std::uint8_t> store = plist::write(testing::realisticStore(), plist::Format::Binary);
-  writeBytes(storeFile(home), store);
-  for (std::vector<std::string> args : {std::vector<std::string>{"--apply", "--uninstall"},
-                                        std::vector<std::string>{"--uninstall", "x", "--apply"}}) {
+  const std::vector<std::uint8_t> store = testing::putPlist(storeFile(home), testing::realisticStore());
+  const char* const together = "error: --apply and --uninstall cannot be used together\n";
+  const std::vector<std::string> cases[] = {{"--apply", "--uninstall"}, {"--uninstall", "x", "--apply"},
+                                            {"--APPLY"}, {"--apply=1"}, {"-apply"}, {"apply"}, {"--apply "}};
+  for (const std::vector<std::string>& args : cases) {
+    SCOPED_TRACE(args.back());
     RunResult r = runInstaller(args, home.string());
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "error: --apply and --uninstall cannot be used together\n");
+    if (args.size() > 1) {
+      EXPECT_EQ(r.err, together);
+    }
   }
   EXPECT_EQ(readBytes(storeFile(home)), store);
   EXPECT_EQ(testing::namesIn(home / "Library"), std::vector<std::string>{"Application Support"});
-}
-
-TEST(Entry, OnlyTheExactFlagSelectsTheHeadlessRun) {
-  Sandbox box;
-  fs::path home = box.path() / "home";
-  writeBytes(storeFile(home), plist::write(testing::realisticStore(), plist::Format::Binary));
-  for (const char* flag : {"--APPLY", "--apply=1", "-apply", "apply", "--apply "}) {
-    RunResult r = runInstaller({flag}, home.string());
-    // An interactive run with nobody to answer installs nothing and prints no result.
-    EXPECT_EQ(r.out.find("installed "), std::string::npos) << flag << ": " << r.out;
-    EXPECT_FALSE(fs::exists(home / "Library/Screen Savers")) << flag;
-  }
-}
-
-std::size_t occurrences(const std::string& text, const std::string& part) {
-  std::size_t n = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
-}
-
-// `zeph-store show` reads Index2.plist beside Index.plist, by default and
-// when given the first store's path, and shows each record's type.
-TEST(ZephStoreShow, ShowsBothStoresOfAMacos26Home) {
-  const std::string tool = std::string(ZEPH_BINARY_DIR) + "/bin/zeph-store";
-  Sandbox box;
-  const fs::path home = box.path() / "home";
-  const fs::path first = storeFile(home);
-  const fs::path second = testing::secondStoreFile(home);
-  writeBytes(first, plist::write(testing::macos26FirstStore(), plist::Format::Binary));
-  writeBytes(second, plist::write(testing::macos26SecondStore(), plist::Format::Binary));
-
-  for (const std::vector<std::string>& argv : {std::vector<std::string>{tool, "show"},
-                                               std::vector<std::string>{tool, "show", first.string()}}) {
-    SCOPED_TRACE(argv.size());
-    RunResult r = testing::runProgram(argv, home.string());
-    EXPECT_EQ(r.status, 0) << r.err;
-    std::size_t split = r.out.find(second.string() + ":\n");
-    ASSERT_NE(split, std::string::npos) << r.out;
-    EXPECT_EQ(r.out.rfind(first.string() + ":\n", 0), 0u) << r.out;
-    const std::string one = r.out.substr(0, split);
-    const std::string two = r.out.substr(split);
-    EXPECT_EQ(occurrences(one, "(\"linked\", desktop and screen saver)"), 1u) << one;
-    EXPECT_EQ(occurrences(one, "(\"individual\")"), 2u) << one;
-    EXPECT_EQ(occurrences(two, "(\"linked\", desktop and screen saver)"), 8u) << two;
-    EXPECT_EQ(occurrences(r.out, "0 slots hold the zeph saver\n"), 2u) << r.out;
-  }
-
-  // Only the second store: it is the one shown.
-  fs::remove(first);
-  RunResult r = testing::runProgram({tool, "show"}, home.string());
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(occurrences(r.out, "(\"linked\", desktop and screen saver)"), 8u) << r.out;
-  EXPECT_EQ(r.out.find(":\n"), std::string::npos) << r.out;
 }
 
 }  // namespace

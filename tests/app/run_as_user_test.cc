@@ -92,23 +92,13 @@ uid_t unusedUserId() {
   throw std::runtime_error("no free user id");
 }
 
-// An installer and its bundle under a folder every user can traverse, as an
-// installed copy would be; the build tree may sit in a private folder.
-std::string traversableInstaller(const fs::path& prefix) {
-  std::string installer = testing::installerCopy(prefix);
-  fs::create_directories(prefix / "share/zeph");
-  fs::copy(fs::path(ZEPH_SOURCE_DIR) / "resources/zeph.saver", prefix / "share/zeph/zeph.saver",
-           fs::copy_options::recursive);
-  return installer;
-}
-
 bool isEmptyFolder(const fs::path& path) { return fs::is_directory(path) && fs::is_empty(path); }
 
 class RootRun : public ::testing::Test {
  protected:
   void SetUp() override {
     fs::permissions(box_.path(), static_cast<fs::perms>(0755));
-    installer_ = traversableInstaller(box_.path() / "prefix");
+    installer_ = testing::installerWithBundle(box_.path() / "prefix");
     rootHome_ = box_.path() / "root-home";
     fs::create_directory(rootHome_);
   }
@@ -122,8 +112,7 @@ TEST_F(RootRun, ApplyForAUserInstallsIntoThatUsersHomeAsThatUser) {
   const uid_t uid = unusedUserId();
   const std::string name = "zeph-test-user";
   const fs::path home = box_.path() / "home" / name;
-  std::vector<std::uint8_t> store = plist::write(testing::realisticStore(), plist::Format::Binary);
-  writeBytes(storeFile(home), store);
+  const std::vector<std::uint8_t> store = testing::putPlist(storeFile(home), testing::realisticStore());
   for (const auto& entry : fs::recursive_directory_iterator(box_.path() / "home")) {
     ASSERT_EQ(::lchown(entry.path().c_str(), uid, uid), 0);
   }
@@ -131,8 +120,8 @@ TEST_F(RootRun, ApplyForAUserInstallsIntoThatUsersHomeAsThatUser) {
 
   const fs::path passwd = box_.path() / "passwd";
   const fs::path group = box_.path() / "group";
-  testing::writeBytes(passwd, readBytes("/etc/passwd"));
-  testing::writeBytes(group, readBytes("/etc/group"));
+  writeBytes(passwd, readBytes("/etc/passwd"));
+  writeBytes(group, readBytes("/etc/group"));
   {
     std::ofstream(passwd, std::ios::app) << name << ":x:" << uid << ":" << uid << ":zeph test:" << home.string()
                                          << ":/bin/sh\n";
@@ -161,32 +150,35 @@ TEST_F(RootRun, ApplyForAUserInstallsIntoThatUsersHomeAsThatUser) {
   EXPECT_EQ(::getpwnam(name.c_str()), nullptr);  // the machine never saw the user
 }
 
-TEST_F(RootRun, UnknownUserTouchesNothing) {
-  if (::geteuid() != 0) GTEST_SKIP() << "--user is for root";
-  RunResult r = testing::runInstaller({"--apply", "--user", "zeph-no-such-user"}, rootHome_.string(), installer_);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, "error: there is no user named \u201Czeph-no-such-user\u201D\n");
-  EXPECT_TRUE(isEmptyFolder(rootHome_));
-
-  r = testing::runInstaller({"--apply", "--user", "root"}, rootHome_.string(), installer_);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "error: --user must name a user other than root\n");
-  EXPECT_TRUE(isEmptyFolder(rootHome_));
-}
-
-TEST_F(RootRun, UserWithoutRootTouchesNothing) {
-  std::vector<std::string> argv{installer_, "--apply", "--user", "root"};
-  if (::geteuid() == 0) {
-    if (!fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "needs setpriv to drop root";
-    argv.insert(argv.begin(), {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
-    fs::permissions(rootHome_, fs::perms::all);  // writable, so that only the refusal keeps it empty
+// A refused --user ends the run before anything is written, even in a home
+// the run could write to.
+TEST_F(RootRun, RefusedUserTouchesNothing) {
+  const bool root = ::geteuid() == 0;
+  fs::permissions(rootHome_, fs::perms::all);
+  struct Case {
+    bool dropRoot;  // as an unprivileged user; the others need root
+    const char* user;
+    const char* error;
+  };
+  const Case cases[] = {
+      {false, "zeph-no-such-user", "error: there is no user named \u201Czeph-no-such-user\u201D\n"},
+      {false, "root", "error: --user must name a user other than root\n"},
+      {true, "root", "error: only root can act for another user; run zeph-installer --apply as that user instead\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.error);
+    std::vector<std::string> argv{installer_, "--apply", "--user", c.user};
+    if (!root && !c.dropRoot) continue;  // --user is for root
+    if (root && c.dropRoot) {
+      if (!fs::exists("/usr/bin/setpriv")) continue;  // needs setpriv to drop root
+      argv = testing::asUser(65534, argv);
+    }
+    RunResult r = testing::runProgram(argv, rootHome_.string());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, c.error);
+    EXPECT_TRUE(isEmptyFolder(rootHome_));
   }
-  RunResult r = testing::runProgram(argv, rootHome_.string());
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, "error: only root can act for another user; run zeph-installer --apply as that user instead\n");
-  EXPECT_TRUE(isEmptyFolder(rootHome_));
 }
 
 }  // namespace

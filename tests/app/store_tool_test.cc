@@ -21,6 +21,7 @@ namespace zeph {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::putPlist;
 using testing::RunResult;
 using testing::Sandbox;
 using testing::storeFile;
@@ -91,7 +92,7 @@ TEST_F(StoreTool, StatusIsZeroOnlyWhenEverySlotHasTheInstalledSaver) {
   EXPECT_EQ(status().out, "zeph on 0 of " + std::to_string(all) + " screensaver slots\n");
 
   // No slots at all is not compliance.
-  writeBytes(storeFile(home_), plist::write(testing::dict({}), plist::Format::Binary));
+  putPlist(storeFile(home_), testing::dict({}));
   RunResult empty = status();
   EXPECT_EQ(empty.out, "zeph on 0 of 0 screensaver slots\n");
   EXPECT_EQ(empty.status, 3);
@@ -137,17 +138,39 @@ TEST_F(StoreTool, BackupsComeOldestFirstWithTheirSlotsOnTheSaver) {
                        std::to_string(twoOnSaver.size()) + "\t2\n");
 }
 
+std::size_t occurrences(const std::string& text, const std::string& part) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
 // macOS 26 keeps Index2.plist beside Index.plist: status, backups and show
 // report both, and status is 0 only when both have the saver everywhere.
 TEST_F(StoreTool, ReportsTheSecondStoreToo) {
+  const fs::path first = storeFile(home_);
   const fs::path second = testing::secondStoreFile(home_);
-  writeBytes(storeFile(home_), plist::write(testing::macos26FirstStore(), plist::Format::Binary));
-  const std::vector<std::uint8_t> linked = plist::write(testing::macos26SecondStore(), plist::Format::Binary);
-  writeBytes(second, linked);
+  putPlist(first, testing::macos26FirstStore());
+  const std::vector<std::uint8_t> linked = putPlist(second, testing::macos26SecondStore());
+  // show, by default and given the first store's path, reads both and shows each record's type.
+  const std::string linkedType = "(\"linked\", desktop and screen saver)";
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"show"}, {"show", first.string()}}) {
+    SCOPED_TRACE(args.size());
+    RunResult r = storeTool(args, home_.string());
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::size_t split = r.out.find(second.string() + ":\n");
+    ASSERT_NE(split, std::string::npos) << r.out;
+    EXPECT_EQ(r.out.rfind(first.string() + ":\n", 0), 0u) << r.out;
+    const std::string one = r.out.substr(0, split);
+    const std::string two = r.out.substr(split);
+    EXPECT_EQ(occurrences(one, linkedType), 1u) << one;
+    EXPECT_EQ(occurrences(one, "(\"individual\")"), 2u) << one;
+    EXPECT_EQ(occurrences(two, linkedType), 8u) << two;
+    EXPECT_EQ(occurrences(r.out, "0 slots hold the zeph saver\n"), 2u) << r.out;
+  }
+
   setProcessValues(home_.string(), true);
   rewriteWallpaperStores();
   installBundle();
-
   RunResult both = status();
   EXPECT_EQ(both.out, "zeph on 3 of 3 screensaver slots; Index2.plist: zeph on 8 of 8 screensaver slots\n");
   EXPECT_EQ(both.status, 0) << both.err;
@@ -158,20 +181,19 @@ TEST_F(StoreTool, ReportsTheSecondStoreToo) {
   EXPECT_EQ(backups.out.rfind(folder + "/wallpaper-store-backup-", 0), 0u) << backups.out;
   EXPECT_NE(backups.out.find("\n" + folder + "/wallpaper-store2-backup-"), std::string::npos) << backups.out;
   EXPECT_EQ(backups.out.substr(backups.out.size() - 3), "\t0\n");  // the linked store, before zeph
-
-  RunResult text = storeTool({"show", "--home", home_.string()});
-  EXPECT_EQ(text.out.rfind(storeFile(home_).string() + ":\n", 0), 0u) << text.out;
-  EXPECT_NE(text.out.find("\n" + second.string() + ":\n"), std::string::npos) << text.out;
-  RunResult fromFile = storeTool({"show", storeFile(home_).string()});
-  EXPECT_EQ(fromFile.out, text.out);
+  EXPECT_EQ(storeTool({"show", first.string()}).out, storeTool({"show", "--home", home_.string()}).out);
 
   writeBytes(second, linked);  // the agent of macOS 26 took its store back
   RunResult reverted = status();
   EXPECT_EQ(reverted.out, "zeph on 3 of 3 screensaver slots; Index2.plist: zeph on 0 of 0 screensaver slots\n");
   EXPECT_EQ(reverted.status, 3);
 
-  fs::remove(storeFile(home_));
+  fs::remove(first);
   EXPECT_EQ(status().out, "no Index.plist; Index2.plist: zeph on 0 of 0 screensaver slots\n");
+  RunResult onlySecond = storeTool({"show"}, home_.string());  // the one shown, without a heading
+  EXPECT_EQ(onlySecond.status, 0) << onlySecond.err;
+  EXPECT_EQ(occurrences(onlySecond.out, linkedType), 8u) << onlySecond.out;
+  EXPECT_EQ(onlySecond.out.find(":\n"), std::string::npos) << onlySecond.out;
 }
 
 // Python's json module reads the report and rebuilds the text of `show` from it.

@@ -97,9 +97,22 @@ inline std::string installerCopy(const fs::path& prefix) {
   return (prefix / "bin/zeph-installer").string();
 }
 
-/// Puts a folder bundle at <prefix>/<relative> holding one file named `marker`.
-inline void bundleWithMarker(const fs::path& prefix, const std::string& relative, const std::string& marker) {
-  writeBytes(prefix / relative / "Contents" / marker, {'m'});
+/// installerCopy() with the saver bundle copied into <prefix>/share, under a
+/// folder every user can traverse as an installed copy would be (the build
+/// tree may sit in a private folder).
+inline std::string installerWithBundle(const fs::path& prefix) {
+  std::string installer = installerCopy(prefix);
+  fs::create_directories(prefix / "share/zeph");
+  fs::copy(fs::path(ZEPH_SOURCE_DIR) / "resources/zeph.saver", prefix / "share/zeph/zeph.saver",
+           fs::copy_options::recursive);
+  return installer;
+}
+
+/// `argv` run through setpriv as user and group `id`, with no other groups.
+inline std::vector<std::string> asUser(unsigned id, std::vector<std::string> argv) {
+  const std::string n = std::to_string(id);
+  argv.insert(argv.begin(), {"/usr/bin/setpriv", "--reuid=" + n, "--regid=" + n, "--clear-groups"});
+  return argv;
 }
 
 inline std::string resultLine(const fs::path& home, std::int64_t count) {

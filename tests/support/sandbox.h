@@ -17,7 +17,6 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -36,10 +35,8 @@ inline std::vector<std::uint8_t> readBytes(const fs::path& path) {
 }
 
 inline std::string readText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  const std::vector<std::uint8_t> bytes = readBytes(path);
+  return {bytes.begin(), bytes.end()};
 }
 
 /// Writes `bytes` at `path`, creating the folders on the way.
@@ -48,6 +45,14 @@ inline void writeBytes(const fs::path& path, const std::vector<std::uint8_t>& by
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+/// Writes `root` at `path` in `format`; returns the bytes written.
+inline std::vector<std::uint8_t> putPlist(const fs::path& path, const plist::Value& root,
+                                          plist::Format format = plist::Format::Binary) {
+  std::vector<std::uint8_t> bytes = plist::write(root, format);
+  writeBytes(path, bytes);
+  return bytes;
 }
 
 /// A file of tests/wallpaper_store/data.
@@ -80,8 +85,6 @@ inline std::vector<std::string> backupNames(const fs::path& home) {
   }
   return names;
 }
-
-inline std::size_t backupCount(const fs::path& home) { return backupNames(home).size(); }
 
 /// A fresh folder under the temporary folder, readable by the unprivileged
 /// user of runUnprivileged(); removed with its content, even when a test made
@@ -148,12 +151,13 @@ inline int runUnprivileged(const std::function<int()>& step) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-/// The message of what `f` throws, or "(no error)".
-template <typename F>
+/// The message of what `f` throws, or "(no error)"; an exception other than
+/// an `E` goes on to the caller.
+template <typename E = std::exception, typename F>
 std::string anyErrorOf(F&& f) {
   try {
     f();
-  } catch (const std::exception& e) {
+  } catch (const E& e) {
     return e.what();
   }
   return "(no error)";

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <stdexcept>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -162,6 +164,25 @@ inline plist::Value unknownTypeStore() {
                                            {{kDisplayA, plist::Value(std::move(numbered))},
                                             {kDisplayB, dict({{"Type", str("linked")},
                                                               {"Linked", str("$null")}})}})}})}});
+}
+
+/// `root` with the member at `path` (keys from the top) set to `value`.
+inline plist::Value withMember(const plist::Value& root, std::vector<std::string> path, plist::Value value) {
+  plist::Dictionary out = *root.asDictionary();
+  std::string key = path.front();
+  path.erase(path.begin());
+  out.set(key, path.empty() ? std::move(value) : withMember(*out.find(key), std::move(path), std::move(value)));
+  return plist::Value(std::move(out));
+}
+
+/// The member at `path` (keys from the top); throws when there is none.
+inline const plist::Value& memberAt(const plist::Value& root, const std::vector<std::string>& path) {
+  const plist::Value* at = &root;
+  for (const std::string& key : path) {
+    at = plist::member(*at, key);
+    if (!at) throw std::runtime_error("no member " + key);
+  }
+  return *at;
 }
 
 /// `root` with each slot's "Idle" set to what `idleFor` returns for the slot,

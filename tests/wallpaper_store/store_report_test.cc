@@ -75,37 +75,27 @@ TEST(StoreReportJson, SameFactsAsTheTextWithNullsForWhatIsMissing) {
   EXPECT_EQ(report["stores"], nlohmann::json::parse(R"(["/s/Index.plist", "/s/Index2.plist"])"));
   EXPECT_EQ(report["zeph"], 1);  // a linked record's "Idle" is not read
   EXPECT_EQ(report["total"], 3);
-  ASSERT_EQ(report["slots"].size(), 4u);
-  const nlohmann::json& first = report["slots"][0];
-  EXPECT_EQ(first["file"], "/s/Index.plist");
-  EXPECT_EQ(first["place"], "system default");
-  EXPECT_TRUE(first["type"].is_null());
-  EXPECT_EQ(first["shape"], "reads idle");
-  EXPECT_TRUE(first["space"].is_null());
-  EXPECT_TRUE(first["display"].is_null());
-  EXPECT_EQ(first["selection"],
-            nlohmann::json::parse(R"([{"provider": "com.apple.wallpaper.choice.screen-saver",
-      "url": "file:///Users/a/Library/Screen%20Savers/zeph.saver"}])"));
-  EXPECT_EQ(first["set"], "2026-12-06T21:21:43Z");
-  EXPECT_TRUE(first["used"].is_null());
-  EXPECT_EQ(first["zeph"], true);
-  const nlohmann::json& second = report["slots"][1];
-  EXPECT_EQ(second["place"], "space default");
-  EXPECT_EQ(second["space"], "ABC");
-  EXPECT_EQ(second["selection"], nlohmann::json::array());
-  EXPECT_TRUE(second["set"].is_null());
-  EXPECT_EQ(second["zeph"], false);
-  const nlohmann::json& third = report["slots"][2];
-  EXPECT_EQ(third["display"], "XYZ");
-  EXPECT_EQ(third["selection"][0]["provider"], "bad \xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
-  EXPECT_TRUE(third["selection"][0]["url"].is_null());
-  const nlohmann::json& linked = report["slots"][3];
-  EXPECT_EQ(linked["file"], "/s/Index2.plist");
-  EXPECT_EQ(linked["place"], "all spaces and displays");
-  EXPECT_EQ(linked["type"], "linked");
-  EXPECT_EQ(linked["shape"], "linked");
-  EXPECT_EQ(linked["selection"], first["selection"]);
-  EXPECT_EQ(linked["zeph"], false);
+  // Every fact of every slot.
+  const nlohmann::json saverChoice = nlohmann::json::parse(R"([{"provider": "com.apple.wallpaper.choice.screen-saver",
+      "url": "file:///Users/a/Library/Screen%20Savers/zeph.saver"}])");
+  const nlohmann::json oddChoice = {{{"provider", "bad \xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"}, {"url", nullptr}}};
+  const auto slot = [](const char* file, const char* place, nlohmann::json space, nlohmann::json display,
+                       nlohmann::json type, const char* shape, nlohmann::json selection, nlohmann::json set,
+                       bool zeph) {
+    return nlohmann::json{{"file", file},     {"place", place}, {"space", space}, {"display", display},
+                          {"type", type},     {"shape", shape}, {"selection", selection}, {"set", set},
+                          {"used", nullptr},  {"zeph", zeph}};
+  };
+  const std::string set = "2026-12-06T21:21:43Z";
+  EXPECT_EQ(report["slots"][0], slot("/s/Index.plist", "system default", nullptr, nullptr, nullptr, "reads idle",
+                                     saverChoice, set, true));
+  EXPECT_EQ(report["slots"][1], slot("/s/Index.plist", "space default", "ABC", nullptr, nullptr, "reads idle",
+                                     nlohmann::json::array(), nullptr, false));
+  EXPECT_EQ(report["slots"][2], slot("/s/Index.plist", "display", "ABC", "XYZ", nullptr, "reads idle", oddChoice,
+                                     nullptr, false));
+  EXPECT_EQ(report["slots"][3], slot("/s/Index2.plist", "all spaces and displays", nullptr, nullptr, "linked",
+                                     "linked", saverChoice, set, false));
+  EXPECT_EQ(report["slots"].size(), 4u);
 }
 
 // Every record shape says what the system shows from it; an "Idle" the type

@@ -20,10 +20,13 @@ namespace zeph {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::dict;
 using testing::HomeSandbox;
+using testing::memberAt;
 using testing::otherSlot;
 using testing::readBytes;
 using testing::realisticStore;
+using testing::withMember;
 using testing::writeBytes;
 
 const char* const kSpace = "4F1E8C6A-1B1D-4C8E-9E55-0F1C2D3E4A5B";
@@ -32,25 +35,6 @@ const char* const kSpace = "4F1E8C6A-1B1D-4C8E-9E55-0F1C2D3E4A5B";
 plist::Value allOnZeph(const plist::Value& root) {
   plist::Value zeph(zephIdleNode());
   return testing::withSlotIdles(root, [&zeph](const Slot&) { return zeph; });
-}
-
-// `root` with the member at `path` (keys from the top) set to `value`.
-plist::Value withMember(const plist::Value& root, std::vector<std::string> path, plist::Value value) {
-  plist::Dictionary out = *root.asDictionary();
-  std::string key = path.front();
-  path.erase(path.begin());
-  out.set(key,
-          path.empty() ? std::move(value) : withMember(*out.find(key), std::move(path), std::move(value)));
-  return plist::Value(std::move(out));
-}
-
-const plist::Value& memberAt(const plist::Value& root, const std::vector<std::string>& path) {
-  const plist::Value* at = &root;
-  for (const std::string& key : path) {
-    at = plist::member(*at, key);
-    if (!at) throw std::runtime_error("no member " + key);
-  }
-  return *at;
 }
 
 std::string putBackup(const std::string& name, const std::vector<std::uint8_t>& bytes) {
@@ -62,33 +46,48 @@ std::string putBackup(const std::string& name, const plist::Value& root) {
   return putBackup(name, plist::write(root, plist::Format::Binary));
 }
 
-std::vector<plist::Value> storeShapes() {
-  plist::Dictionary systemDefaultOnly;
-  systemDefaultOnly.set("SystemDefault", testing::record(true));
-  plist::Dictionary spaceWithoutDisplays;
-  spaceWithoutDisplays.set("Default", testing::record(false));
-  plist::Dictionary spaces;
-  spaces.set("S", plist::Value(std::move(spaceWithoutDisplays)));
-  plist::Dictionary noSystemDefault;
-  noSystemDefault.set("Spaces", plist::Value(std::move(spaces)));
-  return {realisticStore(), plist::read(testing::fixture("realistic_store.bplist")),
-          plist::Value(std::move(systemDefaultOnly)), plist::Value(std::move(noSystemDefault))};
-}
-
+// Every shape, in both stores, each from its own backup series: the store as
+// it was before the rewrite, converted records with their earlier shape, and
+// the store the restore changed backed up beside the rewrite's backup.
 TEST(StoreRestore, PutsEveryShapeBackAfterARewrite) {
-  for (const plist::Value& original : storeShapes()) {
+  struct Case {
+    const char* name;
+    plist::Value first;
+    std::optional<plist::Value> second = std::nullopt;
+    plist::Format format = plist::Format::Binary;
+  };
+  const Case cases[] = {
+      {"realistic", realisticStore(), std::nullopt, plist::Format::Xml},
+      {"realistic fixture", plist::read(testing::fixture("realistic_store.bplist")), std::nullopt, plist::Format::Xml},
+      {"system default only", dict({{"SystemDefault", testing::record(true)}})},
+      {"no system default", dict({{"Spaces", dict({{"S", dict({{"Default", testing::record(false)}})}})}})},
+      {"Sonoma, all linked", testing::sonomaLinkedStore()},
+      {"all spaces", testing::allSpacesStore()},
+      {"mixed", testing::mixedStore()},
+      {"unknown types", testing::unknownTypeStore()},
+      {"macOS 26 pair", testing::macos26FirstStore(), testing::macos26SecondStore()},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     HomeSandbox box;
-    box.putStore(original, plist::Format::Xml);
-    const std::int64_t set = rewriteWallpaperStore();
-    ASSERT_GT(set, 0);
+    box.putStore(c.first, c.format);
+    if (c.second) testing::putPlist(storePath2, *c.second);
+    const StoreSlotCounts set = rewriteWallpaperStores();
+    ASSERT_GT(set.index, 0);
+
     StoreRestore restore = restoreWallpaperStores();
-    EXPECT_EQ(restore.slots, set);
+    EXPECT_EQ(restore.slots, set.index);
+    EXPECT_EQ(restore.slots2, set.index2);
     EXPECT_TRUE(restore.skipped.empty());
-    ASSERT_EQ(restore.backupsUsed.size(), 1u);
-    EXPECT_EQ(readBytes(restore.backupsUsed[0]), plist::write(original, plist::Format::Xml));
-    EXPECT_EQ(box.readStore(), original);
-    // The restore backed up the store it changed, beside the rewrite's backup.
+    ASSERT_EQ(restore.backupsUsed.size(), c.second ? 2u : 1u);
+    EXPECT_EQ(readBytes(restore.backupsUsed.back()), plist::write(c.first, c.format));
+    EXPECT_EQ(box.readStore(), c.first);
     EXPECT_EQ(storeBackups(firstStore()).size(), 2u);
+    if (c.second) {
+      EXPECT_EQ(restore.backupsUsed[0], storeBackups(secondStore()).front().path);
+      EXPECT_EQ(plist::read(readBytes(storePath2)), *c.second);
+      EXPECT_EQ(storeBackups(secondStore()).size(), 2u);
+    }
   }
 }
 
@@ -201,43 +200,6 @@ TEST(StoreRestore, ChangesNothingWhereNoSlotSelectsTheSaver) {
   EXPECT_EQ(readBytes(storePath), restored);
 }
 
-// The reported shapes, in both stores, each from its own backup series:
-// converted records get their earlier shape back.
-TEST(StoreRestore, PutsEveryReportedShapeBackInBothStores) {
-  struct Case {
-    const char* name;
-    plist::Value first;
-    std::optional<plist::Value> second;
-  };
-  const Case cases[] = {
-      {"Sonoma, all linked", testing::sonomaLinkedStore(), std::nullopt},
-      {"all spaces", testing::allSpacesStore(), std::nullopt},
-      {"mixed", testing::mixedStore(), std::nullopt},
-      {"unknown types", testing::unknownTypeStore(), std::nullopt},
-      {"macOS 26 pair", testing::macos26FirstStore(), testing::macos26SecondStore()},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    HomeSandbox box;
-    box.putStore(c.first, plist::Format::Binary);
-    if (c.second) writeBytes(storePath2, plist::write(*c.second, plist::Format::Binary));
-    const StoreSlotCounts set = rewriteWallpaperStores();
-    ASSERT_GT(set.index, 0);
-
-    StoreRestore restore = restoreWallpaperStores();
-    EXPECT_EQ(restore.slots, set.index);
-    EXPECT_EQ(restore.slots2, set.index2);
-    EXPECT_EQ(box.readStore(), c.first);
-    EXPECT_EQ(storeBackups(firstStore()).size(), 2u);
-    if (c.second) {
-      EXPECT_EQ(plist::read(readBytes(storePath2)), *c.second);
-      EXPECT_EQ(storeBackups(secondStore()).size(), 2u);
-      ASSERT_EQ(restore.backupsUsed.size(), 2u);
-      EXPECT_EQ(restore.backupsUsed[0], storeBackups(secondStore()).front().path);
-    }
-  }
-}
-
 // A desktop chosen since the rewrite stays; the screen saver goes back to
 // what the linked record showed, and the record stays individual.
 TEST(StoreRestore, AConvertedRecordWithANewDesktopKeepsIt) {
@@ -252,7 +214,7 @@ TEST(StoreRestore, AConvertedRecordWithANewDesktopKeepsIt) {
   EXPECT_EQ(restoreWallpaperStores().slots, 6);
   const plist::Value restored = box.readStore();
   const plist::Value& record = memberAt(restored, {"AllSpacesAndDisplays"});
-  EXPECT_EQ(memberAt(record, {"Type"}), testing::str("individual"));
+  EXPECT_EQ(memberAt(record, {"Type"}), plist::Value("individual"));
   EXPECT_EQ(memberAt(record, {"Desktop"}), newDesktop);
   EXPECT_EQ(memberAt(record, {"Idle"}), memberAt(original, {"AllSpacesAndDisplays", "Linked"}));
   EXPECT_EQ(record.asDictionary()->find("Linked"), nullptr);

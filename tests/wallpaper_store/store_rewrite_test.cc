@@ -9,7 +9,9 @@
 #include <regex>
 #include <unistd.h>
 
+#include <filesystem>
 #include <functional>
+#include <utility>
 #include <system_error>
 
 #include "base/installer_error.h"
@@ -25,6 +27,7 @@
 namespace zeph {
 namespace {
 
+using testing::anyErrorOf;
 using testing::array;
 using testing::dict;
 using testing::fixture;
@@ -181,65 +184,53 @@ TEST(RewriteWallpaperStore, SetsEverySlotAndCountsIt) {
   }
 }
 
-TEST(RewriteWallpaperStore, KeepsTheSystemDefaultSaverEntryWithItsDates) {
-  HomeSandbox box;
-  // Another spelling of the installed saver's URL: recognised all the same, and kept exactly.
-  std::string url = "file://localhost" + fileUrl(saverDest).substr(7) + "/";
-  plist::Value existing = savedEntry(url.c_str(), 600000000);
-  plist::Value root = dict({{"SystemDefault", dict({{"Idle", existing}})},
-                            {"Spaces", dict({{"", dict({{"Default", dict({{"Idle", imageEntry()}})},
-                                                        {"Displays", dict({{"Main", dict({})}})}})}})}});
-  box.putStore(root, plist::Format::Binary);
-  EXPECT_EQ(rewriteWallpaperStore(), 3);
-  EXPECT_EQ(expectRewritten(root, 3), existing);
-}
-
-// A default entry naming some other zeph.saver (a migrated account, a look-alike
-// bundle, an image) would select nothing that was installed: every slot gets a fresh entry.
-TEST(RewriteWallpaperStore, NeverSpreadsAnEntryForAnotherBundle) {
-  for (std::string url : {std::string("file:///Users/olduser/Library/Screen%20Savers/zeph.saver"),
-                          std::string("SAVER_DEST_FOLDER/notzeph.saver"), std::string("SAVER_DEST.png"),
-                          std::string("SAVER_DEST/Contents"), std::string("https://example.com/SAVER_PATH"),
-                          std::string("file://otherhost/SAVER_PATH")}) {
+// Only the system default's own entry is spread, and only when it selects the
+// installed saver: then it is kept exactly, dates and all, under any spelling
+// of the URL. An entry for another zeph.saver (a migrated account, another
+// host; SelectsInstalledSaver has every other URL) or an image selects
+// nothing installed, and a space's entry is not the system default's: every
+// slot gets a fresh entry then.
+TEST(RewriteWallpaperStore, SpreadsOnlyTheSystemDefaultsEntryForTheInstalledSaver) {
+  struct Case {
+    std::string systemUrl;  // "" an image; "DEST" the installed saver's URL, "PATH" its path
+    std::string spaceUrl;
+    bool kept;
+  };
+  const Case cases[] = {
+      {"file://localhost/PATH/", "", true},
+      {"", "DEST", false},
+      {"file:///Users/olduser/Library/Screen%20Savers/zeph.saver", "", false},
+      {"file://otherhost/PATH", "", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.systemUrl + " " + c.spaceUrl);
     HomeSandbox box;
-    std::string dest = fileUrl(saverDest);
-    auto put = [&url](const std::string& marker, const std::string& value) {
-      if (auto at = url.find(marker); at != std::string::npos) url.replace(at, marker.size(), value);
+    const std::string dest = fileUrl(saverDest);
+    auto entryFor = [&dest](std::string url) {
+      if (url.empty()) return imageEntry();
+      if (url == "DEST") url = dest;
+      if (auto at = url.find("PATH"); at != std::string::npos) url.replace(at, 4, dest.substr(8));
+      return savedEntry(url.c_str(), 600000000);
     };
-    put("SAVER_DEST_FOLDER", dest.substr(0, dest.rfind('/')));
-    put("SAVER_DEST", dest);
-    put("SAVER_PATH", dest.substr(8));
-    SCOPED_TRACE(url);
-    plist::Value stale = savedEntry(url.c_str(), 600000000);
-    plist::Value root = dict({{"SystemDefault", dict({{"Idle", stale}})},
-                              {"Spaces", dict({{"S", dict({{"Default", dict({{"Idle", stale}})}})}})}});
+    const plist::Value systemEntry = entryFor(c.systemUrl);
+    plist::Value root = dict({{"SystemDefault", dict({{"Idle", systemEntry}})},
+                              {"Spaces", dict({{"", dict({{"Default", dict({{"Idle", entryFor(c.spaceUrl)}})},
+                                                          {"Displays", dict({{"Main", dict({})}})}})}})}});
     box.putStore(root, plist::Format::Binary);
-    EXPECT_EQ(zephSlotCount(), 0);
-    EXPECT_EQ(rewriteWallpaperStore(), 2);
-    EXPECT_NE(expectRewritten(root, 2), stale);
+    const double before = currentDate().secondsSince2001;
+    EXPECT_EQ(rewriteWallpaperStore(), 3);
+    const plist::Value entry = expectRewritten(root, 3);
+    if (c.kept) {
+      EXPECT_EQ(entry, systemEntry);
+      continue;
+    }
+    EXPECT_NE(entry, systemEntry);
+    EXPECT_GE(entry.asDictionary()->find("LastSet")->asDate()->secondsSince2001, before);
+    const plist::Array* choices = testing::memberAt(entry, {"Content", "Choices"}).asArray();
+    ASSERT_TRUE(choices && choices->size() == 1);
+    const plist::Value* configuration = plist::member(choices->front(), "Configuration");
+    EXPECT_EQ(configuration ? moduleUrl(*configuration) : std::nullopt, dest);
   }
-}
-
-TEST(RewriteWallpaperStore, BuildsAFreshEntryWhenOnlyASpaceHoldsTheSaver) {
-  HomeSandbox box;
-  plist::Value old = savedEntry("file:///Users/old/zeph.saver", 600000000);
-  plist::Value root = dict({{"SystemDefault", dict({{"Idle", imageEntry()}})},
-                            {"Spaces", dict({{"", dict({{"Default", dict({{"Idle", old}})}})}})}});
-  box.putStore(root, plist::Format::Xml);
-  double before = currentDate().secondsSince2001;
-  EXPECT_EQ(rewriteWallpaperStore(), 2);
-  plist::Value entry = expectRewritten(root, 2);
-  EXPECT_NE(entry, old);
-  EXPECT_GE(entry.asDictionary()->find("LastSet")->asDate()->secondsSince2001, before);
-  EXPECT_EQ(*moduleUrl(*entry.asDictionary()
-                            ->find("Content")
-                            ->asDictionary()
-                            ->find("Choices")
-                            ->asArray()
-                            ->front()
-                            .asDictionary()
-                            ->find("Configuration")),
-            fileUrl(saverDest));
 }
 
 TEST(RewriteWallpaperStore, EachCallLeavesItsOwnBackup) {
@@ -300,69 +291,96 @@ TEST(RewriteWallpaperStore, ReplacesTheFileBehindALinkAndKeepsItsMode) {
   EXPECT_EQ(namesIn(box.storeFolder()), (std::vector<std::string>{"Index.plist", "Linked.plist"}));
 }
 
-template <typename E, typename F>
-std::string errorOf(F&& f) {
-  try {
-    f();
-  } catch (const E& e) {
-    return e.what();
+// `text` with "STORE", "FOLDER" and "BACKUPS" replaced by the sandbox's store,
+// store folder and backup folder.
+std::string withPaths(std::string text, const HomeSandbox& box) {
+  for (const auto& [mark, path] : {std::pair<std::string, std::string>{"STORE", storePath},
+                                   {"FOLDER", box.storeFolder()}, {"BACKUPS", box.backupFolder()}}) {
+    if (auto at = text.find(mark); at != std::string::npos) text.replace(at, mark.size(), path);
   }
-  return "(no error)";
+  return text;
 }
 
-TEST(RewriteWallpaperStore, FailsBeforeTheBackupWithoutCreatingAnything) {
-  HomeSandbox box;
-  createFolders(storePath);  // a folder where the store should be
-  EXPECT_EQ(errorOf<std::system_error>(rewriteWallpaperStore), "read(" + storePath + "): Is a directory");
-  EXPECT_FALSE(pathExists(box.backupFolder()));
-
-  ::rmdir(storePath.c_str());
-  box.putStore(dict({}), plist::Format::Binary);
-  ::chmod(storePath.c_str(), 0600);
-  testing::openUp(storePath, false);
-  EXPECT_EQ(testing::errorUnprivileged([] { rewriteWallpaperStore(); }),
-            "open(" + storePath + "): Permission denied");
-  EXPECT_FALSE(pathExists(box.backupFolder()));
+// A failure before the new store is in place leaves the store's bytes as
+// they were and nothing half-made: reading the store (before any backup),
+// making the backup, making the new store beside the old. Some rows run as an
+// unprivileged user, for whom permission bits count.
+TEST(RewriteWallpaperStore, AFailureLeavesTheStoreAsItWas) {
+  struct Case {
+    const char* name;
+    void (*make)(const HomeSandbox& box);
+    bool unprivileged;
+    std::string error;  // "STORE", "FOLDER" and "BACKUPS" standing for the paths
+    bool beforeTheBackup;
+    std::size_t backups;
+  };
+  const Case cases[] = {
+      {"a folder where the store is", [](const HomeSandbox&) { ::unlink(storePath.c_str()); createFolders(storePath); },
+       false, "read(STORE): Is a directory", true, 0},
+      {"a store it may not read",
+       [](const HomeSandbox&) {
+         ::chmod(storePath.c_str(), 0600);
+         testing::openUp(storePath, false);
+       },
+       true, "open(STORE): Permission denied", true, 0},
+      {"a file where the backup folder is", [](const HomeSandbox& b) { testing::writeBytes(b.backupFolder(), {'x'}); },
+       false, "mkdir(BACKUPS): File exists", false, 0},
+      {"a backup folder it may not write",
+       [](const HomeSandbox& b) {
+         createFolders(b.backupFolder());
+         testing::openUp(b.backupFolder(), false);
+         ::chmod(b.backupFolder().c_str(), 0555);
+       },
+       true, "create a file in BACKUPS: Permission denied", false, 0},
+      {"a store folder it may not write",
+       [](const HomeSandbox& b) {
+         createFolders(b.backupFolder());
+         testing::openUp(b.backupFolder(), true);
+         ::chmod(b.storeFolder().c_str(), 0555);
+       },
+       true, "create a file in FOLDER: Permission denied", false, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    HomeSandbox box;
+    box.putStore(dict({{"SystemDefault", dict({})}}), plist::Format::Xml);
+    const std::vector<std::uint8_t> original = readBytes(storePath);
+    c.make(box);
+    const auto rewrite = [] { rewriteWallpaperStore(); };
+    EXPECT_EQ(c.unprivileged ? testing::errorUnprivileged(rewrite) : anyErrorOf<std::system_error>(rewrite),
+              withPaths(c.error, box));
+    if (!std::filesystem::is_directory(storePath)) {
+      EXPECT_EQ(readBytes(storePath), original);
+    }
+    EXPECT_EQ(namesIn(box.storeFolder()), std::vector<std::string>{"Index.plist"});
+    EXPECT_EQ(pathExists(box.backupFolder()), !c.beforeTheBackup);
+    EXPECT_EQ(box.backups().size(), c.backups);
+  }
 }
 
-TEST(RewriteWallpaperStore, LeavesTheStoreAloneWhenTheBackupFails) {
-  HomeSandbox box;
-  box.putStore(dict({{"SystemDefault", dict({})}}), plist::Format::Xml);
-  std::vector<std::uint8_t> original = readBytes(storePath);
-
-  testing::writeBytes(box.backupFolder(), {'x'});  // a file where the folder should be
-  EXPECT_EQ(errorOf<std::system_error>(rewriteWallpaperStore),
-            "mkdir(" + box.backupFolder() + "): File exists");
-  EXPECT_EQ(readBytes(storePath), original);
-
-  ::unlink(box.backupFolder().c_str());
-  createFolders(box.backupFolder());
-  testing::openUp(box.backupFolder(), false);
-  ::chmod(box.backupFolder().c_str(), 0555);
-  std::string message = testing::errorUnprivileged([] { rewriteWallpaperStore(); });
-  EXPECT_EQ(message, "create a file in " + box.backupFolder() + ": Permission denied");
-  EXPECT_TRUE(box.backups().empty());
-  EXPECT_EQ(readBytes(storePath), original);
-}
-
+// Bytes that are no store are backed up all the same, and left as they were;
+// the error names the store, or says it cannot be read.
 TEST(RewriteWallpaperStore, KeepsTheBackupOfAStoreItCannotRead) {
-  const std::vector<std::uint8_t> garbage = {'n', 'o', 't', ' ', 'a', ' ', '{', 'p', 'l', 'i', 's', 't'};
+  std::vector<std::uint8_t> truncated = plist::write(dict({{"SystemDefault", dict({})}}), plist::Format::Binary);
+  truncated.resize(truncated.size() / 2);
   struct Case {
     const char* name;
     std::vector<std::uint8_t> bytes;
-    bool installerError;
+    std::string error;  // how a plist::Error's message goes on after the store's path; "" an InstallerError
   };
   const Case cases[] = {
-      {"not a property list", garbage, false},
-      {"empty", {}, false},
-      {"XML array", plist::write(array({dict({})}), plist::Format::Xml), true},
-      {"binary string", plist::write(str("SystemDefault"), plist::Format::Binary), true},
+      {"not a property list", {'n', 'o', 't', ' ', 'a', ' ', '{', 'p', 'l', 'i', 's', 't'}, ": "},
+      {"empty", {}, ": "},
+      {"unfinished XML", {'<', 'p', 'l', 'i', 's', 't', '>'}, ": "},
+      {"truncated binary", truncated, ": a damaged binary property list ("},
+      {"XML array", plist::write(array({dict({})}), plist::Format::Xml), ""},
+      {"binary string", plist::write(str("SystemDefault"), plist::Format::Binary), ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     HomeSandbox box;
     box.putStore(c.bytes);
-    if (c.installerError) {
+    if (c.error.empty()) {
       try {
         rewriteWallpaperStore();
         ADD_FAILURE() << "no error";
@@ -371,7 +389,8 @@ TEST(RewriteWallpaperStore, KeepsTheBackupOfAStoreItCannotRead) {
         EXPECT_EQ(std::string(e.what()), kUnreadable);
       }
     } else {
-      EXPECT_THROW(rewriteWallpaperStore(), plist::Error);
+      std::string message = anyErrorOf<plist::Error>(rewriteWallpaperStore);
+      EXPECT_EQ(message.rfind(storePath + c.error, 0), 0u) << message;
     }
     ASSERT_EQ(box.backups().size(), 1u);
     EXPECT_EQ(readBytes(box.backupFolder() + "/" + box.backups()[0]), c.bytes);
@@ -379,23 +398,6 @@ TEST(RewriteWallpaperStore, KeepsTheBackupOfAStoreItCannotRead) {
     EXPECT_EQ(zephSlotCount(), 0);
   }
 }
-
-TEST(RewriteWallpaperStore, AFailedWriteLeavesTheStoreWhole) {
-  HomeSandbox box;
-  box.putStore(dict({{"SystemDefault", dict({})}}), plist::Format::Xml);
-  std::vector<std::uint8_t> original = readBytes(storePath);
-  createFolders(box.backupFolder());
-  testing::openUp(box.backupFolder(), true);
-  ::chmod(box.storeFolder().c_str(), 0555);
-
-  std::string message = testing::errorUnprivileged([] { rewriteWallpaperStore(); });
-  EXPECT_EQ(message, "create a file in " + box.storeFolder() + ": Permission denied");
-  EXPECT_EQ(readBytes(storePath), original);
-  EXPECT_EQ(namesIn(box.storeFolder()), std::vector<std::string>{"Index.plist"});
-  EXPECT_EQ(box.backups().size(), 1u);
-}
-
-using testing::anyErrorOf;
 
 // "No store" is only nothing there; anything that keeps the store from view is
 // an error naming it, and nothing is backed up or written.
@@ -435,24 +437,9 @@ TEST(RewriteWallpaperStore, OnlyNothingThereIsNoStore) {
     SCOPED_TRACE(c.name);
     HomeSandbox box;
     c.make(box);
-    std::string expected = c.error;
-    if (auto at = expected.find("STORE"); at != std::string::npos) expected.replace(at, 5, storePath);
-    if (auto at = expected.find("FOLDER"); at != std::string::npos) expected.replace(at, 6, box.storeFolder());
-    EXPECT_EQ(anyErrorOf(rewriteWallpaperStore), expected);
+    EXPECT_EQ(anyErrorOf(rewriteWallpaperStore), withPaths(c.error, box));
     EXPECT_FALSE(pathExists(box.backupFolder()));
   }
-}
-
-TEST(RewriteWallpaperStore, ReadErrorsNameTheStoreAndATruncatedBinaryStoreIsSaidToBeOne) {
-  HomeSandbox box;
-  std::vector<std::uint8_t> binary = plist::write(dict({{"SystemDefault", dict({})}}), plist::Format::Binary);
-  binary.resize(binary.size() / 2);
-  box.putStore(binary);
-  std::string message = anyErrorOf(rewriteWallpaperStore);
-  EXPECT_EQ(message.rfind(storePath + ": a damaged binary property list (", 0), 0u) << message;
-  box.putStore({'<', 'p', 'l', 'i', 's', 't', '>'});
-  message = anyErrorOf(rewriteWallpaperStore);
-  EXPECT_EQ(message.rfind(storePath + ": ", 0), 0u) << message;
 }
 
 // 1,001 spaces share one dictionary of 1,000 displays: a few kilobytes that

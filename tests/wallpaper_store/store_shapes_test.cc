@@ -36,9 +36,34 @@ const plist::Value& member(const plist::Value& record, const char* key) {
   return value ? *value : kAbsent;
 }
 
+// `at` with each dictionary at `path` below it ("*" any key) emptied.
+plist::Value emptiedAt(const plist::Value& at, const std::vector<std::string>& path, std::size_t depth = 0) {
+  const plist::Dictionary* holder = at.asDictionary();
+  if (!holder) return at;
+  if (depth == path.size()) return plist::Value(plist::Dictionary());
+  plist::Dictionary out = *holder;
+  for (const auto& [key, value] : *holder) {
+    if (path[depth] == "*" || path[depth] == key) out.set(key, emptiedAt(value, path, depth + 1));
+  }
+  return plist::Value(std::move(out));
+}
+
+// `root` with every record emptied, found by the store's layout rather than by
+// the walk under test.
+plist::Value outsideTheRecords(plist::Value root) {
+  for (const std::vector<std::string>& place : {std::vector<std::string>{"SystemDefault"}, {"AllSpacesAndDisplays"},
+                                                {"Displays", "*"}, {"Spaces", "*", "Default"},
+                                                {"Spaces", "*", "Displays", "*"}}) {
+    root = emptiedAt(root, place);
+  }
+  return root;
+}
+
 // Checks that `after` is `before` with the saver written where each record's
-// type reads it, record by record; returns how many records got it.
+// type reads it, record by record, and the same outside the records; returns
+// how many records got it.
 std::int64_t expectSaverWhereRead(const plist::Value& before, const plist::Value& after) {
+  EXPECT_EQ(outsideTheRecords(after), outsideTheRecords(before));
   std::vector<plist::Value> old = records(before);
   std::vector<plist::Value> now = records(after);
   EXPECT_EQ(old.size(), now.size());
@@ -64,10 +89,6 @@ std::int64_t expectSaverWhereRead(const plist::Value& before, const plist::Value
                                                   (now[i].asDictionary()->find("Type") ? 0u : 1u));
   }
   return set;
-}
-
-void putSecondStore(const plist::Value& root) {
-  testing::writeBytes(storePath2, plist::write(root, plist::Format::Binary));
 }
 
 std::vector<std::string> backupsIn(const HomeSandbox& box, const std::string& prefix) {
@@ -110,19 +131,6 @@ TEST(StoreShapes, EachReportedShapeGetsTheSaverWhereItsTypeReadsIt) {
   }
 }
 
-TEST(StoreShapes, AllSpacesRecordHoldsTheSaverAndTheDesktopStays) {
-  HomeSandbox box;
-  plist::Value before = testing::allSpacesStore();
-  box.putStore(before, plist::Format::Xml);
-  EXPECT_EQ(rewriteWallpaperStore(), 2);
-  plist::Value after = box.readStore();
-  const plist::Value& allSpaces = member(after, "AllSpacesAndDisplays");
-  EXPECT_TRUE(selectsInstalledSaver(member(allSpaces, "Idle")));
-  EXPECT_EQ(member(allSpaces, "Desktop"), member(member(before, "AllSpacesAndDisplays"), "Desktop"));
-  EXPECT_EQ(member(after, "Spaces"), dict({}));
-  EXPECT_EQ(member(after, "Displays"), dict({}));
-}
-
 // An "Idle" the record's type does not read shows nothing: counting it would
 // report a saver the screen never shows.
 TEST(StoreShapes, CountsOnlyWhereTheTypeReadsIdle) {
@@ -148,50 +156,50 @@ TEST(StoreShapes, CountsOnlyWhereTheTypeReadsIdle) {
   EXPECT_EQ(member(member(box.readStore(), "Displays"), "A"), member(member(root, "Displays"), "A"));
 }
 
-TEST(StoreShapes, BothStoresAreRewrittenWithTheirOwnBackups) {
-  HomeSandbox box;
-  plist::Value first = testing::macos26FirstStore();
-  plist::Value second = testing::macos26SecondStore();
-  box.putStore(first, plist::Format::Binary);
-  putSecondStore(second);
-  std::vector<std::uint8_t> firstBytes = readBytes(storePath);
-  std::vector<std::uint8_t> secondBytes = readBytes(storePath2);
+// macOS 26: each store is rewritten with a backup series of its own; the
+// second alone when there is no first.
+TEST(StoreShapes, EachStoreIsRewrittenWithItsOwnBackups) {
+  for (bool withFirst : {true, false}) {
+    SCOPED_TRACE(withFirst ? "both stores" : "only Index2.plist");
+    HomeSandbox box;
+    const plist::Value first = testing::macos26FirstStore();
+    const plist::Value second = testing::macos26SecondStore();
+    const std::vector<std::uint8_t> firstBytes = withFirst ? testing::putPlist(storePath, first) : std::vector<std::uint8_t>();
+    const std::vector<std::uint8_t> secondBytes = testing::putPlist(storePath2, second);
 
-  StoreSlotCounts counts = rewriteWallpaperStores();
-  EXPECT_EQ(counts.index, 3);
-  EXPECT_EQ(counts.index2, 8);
-  EXPECT_EQ(expectSaverWhereRead(first, box.readStore()), 3);
-  EXPECT_EQ(expectSaverWhereRead(second, plist::read(readBytes(storePath2))), 8);
-  EXPECT_EQ(zephSlotCountIn(storePath2), 8);
-  EXPECT_EQ(zephSlotCount(), 3);
+    StoreSlotCounts counts = rewriteWallpaperStores();
+    EXPECT_EQ(counts.index, withFirst ? 3 : 0);
+    EXPECT_EQ(counts.index2, 8);
+    if (withFirst) {
+      EXPECT_EQ(expectSaverWhereRead(first, box.readStore()), 3);
+    }
+    EXPECT_EQ(expectSaverWhereRead(second, plist::read(readBytes(storePath2))), 8);
+    EXPECT_EQ(zephSlotCountIn(storePath2), 8);
+    EXPECT_EQ(zephSlotCount(), withFirst ? 3 : 0);
+    EXPECT_EQ(testing::namesIn(box.storeFolder()), withFirst ? (std::vector<std::string>{"Index.plist", "Index2.plist"})
+                                                             : std::vector<std::string>{"Index2.plist"});
 
-  std::vector<std::string> firstSeries = backupsIn(box, "wallpaper-store-backup-");
-  std::vector<std::string> secondSeries = backupsIn(box, "wallpaper-store2-backup-");
-  ASSERT_EQ(firstSeries.size(), 1u);
-  ASSERT_EQ(secondSeries.size(), 1u);
-  EXPECT_EQ(box.backups().size(), 2u);
-  EXPECT_EQ(readBytes(box.backupFolder() + "/" + firstSeries[0]), firstBytes);
-  EXPECT_EQ(readBytes(box.backupFolder() + "/" + secondSeries[0]), secondBytes);
-  EXPECT_EQ(testing::namesIn(box.storeFolder()), (std::vector<std::string>{"Index.plist", "Index2.plist"}));
-
-  // Each series is deduplicated on its own: the second run backs up the
-  // rewritten stores, the third finds them backed up already.
-  rewriteWallpaperStores();
-  rewriteWallpaperStores();
-  EXPECT_EQ(backupsIn(box, "wallpaper-store-backup-").size(), 2u);
-  EXPECT_EQ(backupsIn(box, "wallpaper-store2-backup-").size(), 2u);
+    std::vector<std::string> firstSeries = backupsIn(box, "wallpaper-store-backup-");
+    std::vector<std::string> secondSeries = backupsIn(box, "wallpaper-store2-backup-");
+    ASSERT_EQ(firstSeries.size(), withFirst ? 1u : 0u);
+    ASSERT_EQ(secondSeries.size(), 1u);
+    EXPECT_EQ(box.backups().size(), firstSeries.size() + 1);
+    if (withFirst) {
+      EXPECT_EQ(readBytes(box.backupFolder() + "/" + firstSeries[0]), firstBytes);
+    }
+    EXPECT_EQ(readBytes(box.backupFolder() + "/" + secondSeries[0]), secondBytes);
+  }
 }
 
-TEST(StoreShapes, OnlyTheSecondStoreIsRewrittenAlone) {
+// Each backup series is deduplicated on its own: the second run backs up the
+// rewritten stores, the third finds them backed up already.
+TEST(StoreShapes, EachBackupSeriesKeepsOneCopyOfEachStore) {
   HomeSandbox box;
-  plist::Value second = testing::macos26SecondStore();
-  putSecondStore(second);
-  StoreSlotCounts counts = rewriteWallpaperStores();
-  EXPECT_EQ(counts.index, 0);
-  EXPECT_EQ(counts.index2, 8);
-  EXPECT_EQ(testing::namesIn(box.storeFolder()), std::vector<std::string>{"Index2.plist"});
-  EXPECT_EQ(backupsIn(box, "wallpaper-store2-backup-").size(), 1u);
-  EXPECT_EQ(box.backups().size(), 1u);
+  testing::putPlist(storePath, testing::macos26FirstStore());
+  testing::putPlist(storePath2, testing::macos26SecondStore());
+  for (int run = 0; run < 3; ++run) rewriteWallpaperStores();
+  EXPECT_EQ(backupsIn(box, "wallpaper-store-backup-").size(), 2u);
+  EXPECT_EQ(backupsIn(box, "wallpaper-store2-backup-").size(), 2u);
 }
 
 // Both stores are read and made before either is put in place: one the
@@ -202,7 +210,7 @@ TEST(StoreShapes, AStoreThatCannotBeRewrittenLeavesBoth) {
     HomeSandbox box;
     plist::Value broken = testing::array({str("not a store")});
     box.putStore(secondBroken ? testing::macos26FirstStore() : broken, plist::Format::Binary);
-    putSecondStore(secondBroken ? broken : testing::macos26SecondStore());
+    testing::putPlist(storePath2, secondBroken ? broken : testing::macos26SecondStore());
     std::vector<std::uint8_t> firstBytes = readBytes(storePath);
     std::vector<std::uint8_t> secondBytes = readBytes(storePath2);
     EXPECT_THROW(rewriteWallpaperStores(), InstallerError);
