@@ -117,7 +117,11 @@ TEST_F(ApplySequence, RewritesOnceMoreOnlyWhenTheAgentRevertsTheStore) {
       {"reverted to another home's saver", "revert-once",
        testing::withSlotIdles(testing::realisticStore(), [&stale](const Slot&) { return stale; }), 2},
       {"kept: one pass", "keep", testing::realisticStore(), 1},
+      // Every reported store shape through the program, with its count.
       {"Sonoma, all linked", "keep", testing::sonomaLinkedStore(), 1, 6},
+      {"all spaces", "keep", testing::allSpacesStore(), 1, 2},
+      {"mixed", "keep", testing::mixedStore(), 1, 7},
+      {"unknown types", "keep", testing::unknownTypeStore(), 1, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
