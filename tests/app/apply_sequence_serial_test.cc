@@ -260,18 +260,24 @@ TEST_F(UninstallSequence, PutsTheStoreBackButKeepsWhatTheUserChangedMeanwhile) {
   const std::vector<std::string> idle{"Spaces", "", "Default", "Idle"};
   const plist::Value newDesktop = testing::otherSlot("com.apple.wallpaper.choice.solid-color");
   const plist::Value newIdle = testing::otherSlot("com.apple.wallpaper.choice.macintosh");
-  RunResult applied = apply();
-  ASSERT_EQ(applied.status, 0) << applied.err;
-  putStore(withMember(withMember(storeNow(), desktop, newDesktop), idle, newIdle));
+  for (const plist::Value& original :
+       {testing::realisticStore(), plist::read(testing::fixture("realistic_store.bplist"))}) {
+    fs::remove_all(home_ / "Library");
+    putStore(original);
+    RunResult applied = apply();
+    ASSERT_EQ(applied.status, 0) << applied.err;
+    const std::int64_t set = zephSlotCount();
+    putStore(withMember(withMember(storeNow(), desktop, newDesktop), idle, newIdle));
 
-  RunResult r = uninstallWithAgent("keep");
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, resultFor(kRealisticStoreSlots - 1));
-  const std::string firstBackup = testing::backupFolder(home_).string() + "/" + backupNames(home_).front();
-  EXPECT_NE(r.err.find("restored from " + firstBackup + "\n"), std::string::npos) << r.err;
-  EXPECT_EQ(storeNow(), withMember(withMember(testing::realisticStore(), desktop, newDesktop), idle, newIdle));
-  EXPECT_TRUE(saverGone());
-  EXPECT_EQ(backupNames(home_).size(), 2u);  // the user's store and the one the uninstall changed
+    RunResult r = uninstallWithAgent("keep");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, resultFor(set - 1));
+    const std::string firstBackup = testing::backupFolder(home_).string() + "/" + backupNames(home_).front();
+    EXPECT_NE(r.err.find("restored from " + firstBackup + "\n"), std::string::npos) << r.err;
+    EXPECT_EQ(storeNow(), withMember(withMember(original, desktop, newDesktop), idle, newIdle));
+    EXPECT_TRUE(saverGone());
+    EXPECT_EQ(backupNames(home_).size(), 2u);  // the user's store and the one the uninstall changed
+  }
 }
 
 TEST_F(UninstallSequence, RestoresOnceMoreWhenTheAgentPutsTheSaverBack) {
