@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Kills `zeph-installer --apply` at exact points and at random instants, in a
-# sandbox home holding a multi-megabyte store, and checks after each kill that
-# every file is as it was or completely new and every backup complete; then
-# runs it again unkilled and checks that it mends what the kill left.
+# sandbox home holding a multi-megabyte store and the second store macOS 26
+# keeps beside it, and checks after each kill that every file is as it was or
+# completely new, the second store never older than the first, and every backup
+# complete; then runs it again unkilled and checks that it mends what the kill
+# left.
 #
 #   bash scripts/kill-campaign.sh [--short] [INSTALLER]
 #
@@ -29,7 +31,7 @@ randoms=$((short ? 5 : 100))
 
 runs=0 kills=0 failures=0
 fresh_home() {
-  rm -rf "${work:?}/home" "$work/original.plist" "$work/pre.plist"
+  rm -rf "${work:?}/home" "$work"/original-*.plist "$work"/pre*.plist
   mkdir -p "$work/home"
   $check make "$work/home" "$slots" >/dev/null
 }
@@ -39,11 +41,13 @@ verify() {  # verify LABEL: the state after a kill, then a repairing run
   if ! out=$($check check "$work/home"); then
     echo "$label: after the kill: $out"; failures=$((failures + 1)); return
   fi
-  cp "$work/home/Library/Application Support/com.apple.wallpaper/Store/Index.plist" "$work/pre.plist"
+  local store="$work/home/Library/Application Support/com.apple.wallpaper/Store"
+  cp "$store/Index.plist" "$work/pre.plist"
+  cp "$store/Index2.plist" "$work/pre2.plist"
   if ! HOME="$work/home" "$installer" --apply >"$work/out" 2>"$work/err"; then
     echo "$label: the next run failed: $(grep '^error:' "$work/err" || true)"; failures=$((failures + 1)); return
   fi
-  if ! out=$($check check "$work/home" --settled --also "$work/pre.plist"); then
+  if ! out=$($check check "$work/home" --settled --also "$work/pre.plist" --also2 "$work/pre2.plist"); then
     echo "$label: after the next run: $out"; failures=$((failures + 1))
   fi
 }

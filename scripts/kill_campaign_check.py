@@ -1,15 +1,22 @@
 #!/usr/bin/env python3
 """Checks a sandbox home after an installer run that may have been killed.
 
-    kill_campaign_check.py make HOME SLOTS     writes a store of about SLOTS slots and an old bundle
-    kill_campaign_check.py check HOME [--settled] [--also FILE]
+    kill_campaign_check.py make HOME SLOTS     writes both stores (about SLOTS slots in all) and an old bundle
+    kill_campaign_check.py check HOME [--settled] [--also FILE] [--also2 FILE]
 
-check: the store is the original bytes or a whole rewrite whose every idle
-slot selects the installed saver; every backup is a byte-exact copy of the
-original (or of FILE, the store as a later run found it); the bundle is the
-old one or the new one, whole. With --settled (after a run that was not
-killed) the store must be rewritten, nothing temporary may be left and no two
-backups may hold the same bytes. Prints one line and exits 1 on any violation.
+The home holds Index.plist, of individual and untyped records, and beside it
+Index2.plist, of linked records, as macOS 26 keeps them.
+
+check: each store is its original bytes or a whole rewrite in which every
+record reads the installed saver from "Idle" (a linked record made individual,
+its desktop the old "Linked" entry exactly, every other key as it was);
+Index.plist is never new while Index2.plist is old, since Index2.plist is
+renamed first; every backup of a store is a byte-exact copy of its original
+(or of FILE / FILE2, the store as a later run found it); the bundle is the old
+one or the new one, whole. With --settled (after a run that was not killed)
+both stores must be rewritten, nothing temporary may be left and no two
+backups of a store may hold the same bytes. Prints one line and exits 1 on any
+violation.
 """
 
 import os
@@ -18,59 +25,90 @@ import re
 import sys
 import urllib.parse
 
-BACKUP = re.compile(r"wallpaper-store-backup-\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ(-\d+)?\.plist$")
+STORES = {  # file name -> backup prefix
+    "Index.plist": "wallpaper-store-backup-",
+    "Index2.plist": "wallpaper-store2-backup-",
+}
+STAMP = r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ(-\d+)?\.plist$"
 
 
 def paths(home):
     store_folder = os.path.join(home, "Library/Application Support/com.apple.wallpaper/Store")
     return {
-        "store": os.path.join(store_folder, "Index.plist"),
         "store_folder": store_folder,
-        "original": os.path.join(home, "..", "original.plist"),
         "backups": os.path.join(home, "Library/Application Support/zeph"),
         "savers": os.path.join(home, "Library/Screen Savers"),
         "saver": os.path.join(home, "Library/Screen Savers/zeph.saver"),
     }
 
 
-def make(home, slots):
-    p = paths(home)
-    os.makedirs(p["store_folder"], exist_ok=True)
-    def image(n):  # distinct in every slot, as a real store's dates make them
-        return {"Content": {"Choices": [{"Provider": "com.apple.wallpaper.choice.image",
-                                         "Configuration": b"x" * 600 + str(n).encode(), "Files": []}],
-                            "Shuffle": "$null"}}
+def original_of(home, name):
+    return os.path.join(home, "..", "original-" + name)
+
+
+def image(n):  # distinct in every record, as a real store's dates make them
+    return {"Content": {"Choices": [{"Provider": "com.apple.wallpaper.choice.image",
+                                     "Configuration": b"x" * 600 + str(n).encode(), "Files": []}],
+                        "Shuffle": "$null"}}
+
+
+def first_store(spaces_count):
     spaces = {}
-    for s in range(max(1, slots // 4)):
+    for s in range(spaces_count):
         displays = {f"DISPLAY-{s}-{d}-" + "0" * 24: {"Idle": image(4 * s + d), "Type": "individual"}
                     for d in range(3)}
         spaces[f"SPACE-{s:06d}-" + "F" * 24] = {"Default": {"Idle": image(4 * s + 3)}, "Displays": displays}
-    root = {"SystemDefault": {"Idle": image(-1)}, "Spaces": spaces, "AllSpacesAndDisplays": "$null"}
-    data = plistlib.dumps(root, fmt=plistlib.FMT_BINARY)
-    for path in (p["store"], p["original"]):
-        with open(path, "wb") as f:
-            f.write(data)
+    return {"SystemDefault": {"Idle": image(-1)}, "Spaces": spaces, "AllSpacesAndDisplays": "$null"}
+
+
+def second_store(spaces_count):
+    def linked(n):
+        return {"Type": "linked", "Linked": image(100000 + n)}
+    spaces = {f"SPACE-{s:06d}-" + "E" * 24: {"Default": linked(2 * s), "Displays": {"MAIN": linked(2 * s + 1)}}
+              for s in range(spaces_count)}
+    return {"SystemDefault": linked(-1), "AllSpacesAndDisplays": linked(-2),
+            "Displays": {"TOP-DISPLAY": linked(-3)}, "Spaces": spaces}
+
+
+def make(home, slots):
+    p = paths(home)
+    os.makedirs(p["store_folder"], exist_ok=True)
+    sizes = []
+    for name, root in (("Index.plist", first_store(max(1, slots // 5))),
+                       ("Index2.plist", second_store(max(1, slots // 10)))):
+        data = plistlib.dumps(root, fmt=plistlib.FMT_BINARY)
+        for path in (os.path.join(p["store_folder"], name), original_of(home, name)):
+            with open(path, "wb") as f:
+                f.write(data)
+        sizes.append(f"{name}: {len(data)} bytes, {len(records(root))} records")
     os.makedirs(os.path.join(p["saver"], "Contents"), exist_ok=True)
     with open(os.path.join(p["saver"], "Contents/Info.plist"), "w") as f:
         f.write("old")
     with open(os.path.join(p["saver"], "Contents/old-only"), "w") as f:
         f.write("x")
-    print(f"store: {len(data)} bytes, {1 + 4 * len(spaces)} slots")
+    print("; ".join(sizes))
 
 
-def idle_slots(root):
-    found = []
-    if isinstance(root.get("SystemDefault"), dict):
-        found.append(root["SystemDefault"].get("Idle"))
+def records(root):
+    """Every record that can hold a screen saver, by its place."""
+    found = {}
+    for key in ("SystemDefault", "AllSpacesAndDisplays"):
+        if isinstance(root.get(key), dict):
+            found[(key,)] = root[key]
+
+    def displays(holder, place):
+        if isinstance(holder.get("Displays"), dict):
+            for name, record in holder["Displays"].items():
+                if isinstance(record, dict):
+                    found[place + (name,)] = record
+    displays(root, ("Displays",))
     spaces = root.get("Spaces")
-    for space in (spaces.values() if isinstance(spaces, dict) else []):
+    for name, space in (spaces.items() if isinstance(spaces, dict) else []):
         if not isinstance(space, dict):
             continue
         if isinstance(space.get("Default"), dict):
-            found.append(space["Default"].get("Idle"))
-        displays = space.get("Displays")
-        if isinstance(displays, dict):
-            found += [d.get("Idle") for d in displays.values() if isinstance(d, dict)]
+            found[("Spaces", name, "Default")] = space["Default"]
+        displays(space, ("Spaces", name, "Displays"))
     return found
 
 
@@ -85,31 +123,60 @@ def selects(entry, saver):
     return False
 
 
+def rewrite_problem(old_root, new_root, saver):
+    """What is wrong with new_root as a rewrite of old_root, or None."""
+    old, new = records(old_root), records(new_root)
+    if old.keys() != new.keys():
+        return "records added or lost"
+    for place, before in old.items():
+        after = new[place]
+        if after.get("Type", "individual") not in ("individual", "idle") or not selects(after.get("Idle"), saver):
+            return f"{'/'.join(place)} does not read the saver"
+        expected = dict(before)
+        if before.get("Type") == "linked":
+            expected["Type"] = "individual"
+            expected["Desktop"] = expected.pop("Linked")
+        if {k: v for k, v in after.items() if k != "Idle"} != {k: v for k, v in expected.items() if k != "Idle"}:
+            return f"{'/'.join(place)} changed beyond its screen saver"
+    return None
+
+
 def check(home, settled, also):
     p = paths(home)
     problems = []
-    original = open(p["original"], "rb").read()
-    allowed = {original} | ({open(also, "rb").read()} if also else set())
-    store = open(p["store"], "rb").read()
-    if store != original:
-        root = plistlib.loads(store)
-        slots = idle_slots(root)
-        if not all(selects(s, p["saver"]) for s in slots):
-            problems.append("store rewritten but not every slot selects the saver")
-    elif settled:
-        problems.append("store not rewritten by a run that was not killed")
+    rewritten = {}
     backups = sorted(os.listdir(p["backups"])) if os.path.isdir(p["backups"]) else []
+    for name, prefix in STORES.items():
+        original = open(original_of(home, name), "rb").read()
+        allowed = {original} | ({open(also[name], "rb").read()} if also.get(name) else set())
+        store = open(os.path.join(p["store_folder"], name), "rb").read()
+        rewritten[name] = store != original
+        if rewritten[name]:
+            problem = rewrite_problem(plistlib.loads(original), plistlib.loads(store), p["saver"])
+            if problem:
+                problems.append(f"{name} rewritten wrongly: {problem}")
+        elif settled:
+            problems.append(f"{name} not rewritten by a run that was not killed")
+        series = re.compile(re.escape(prefix) + STAMP)
+        kept = []
+        for backup in backups:
+            if series.match(backup):
+                kept.append(open(os.path.join(p["backups"], backup), "rb").read())
+                if kept[-1] not in allowed:
+                    problems.append(f"backup {backup} is not an exact copy")
+        if settled and (not kept or len(set(kept)) != len(kept)):
+            problems.append(f"{name}: {len(kept)} backups, {len(set(kept))} different")
+    if rewritten["Index.plist"] and not rewritten["Index2.plist"]:
+        problems.append("Index.plist is new while Index2.plist is old")
+
+    any_backup = re.compile(r"wallpaper-store2?-backup-" + STAMP)
     for name in backups:
-        full = os.path.join(p["backups"], name)
-        if name == "applied":  # the marker a run that set slots leaves
+        if name == "applied" or any_backup.match(name):  # "applied": the marker a run that set slots leaves
             continue
-        if BACKUP.match(name):
-            if open(full, "rb").read() not in allowed:
-                problems.append(f"backup {name} is not an exact copy")
-        elif not (name.startswith(".wallpaper-store-backup-") and name.endswith(".tmp")) or settled:
+        if settled or not re.match(r"\.wallpaper-store2?-backup-.*\.tmp$", name):
             problems.append(f"unexpected file in the backup folder: {name}")
     for name in os.listdir(p["store_folder"]):
-        if name != "Index.plist" and (settled or not (name.startswith(".Index.plist.") and name.endswith(".tmp"))):
+        if name not in STORES and (settled or not re.match(r"\.Index2?\.plist\..*\.tmp$", name)):
             problems.append(f"unexpected file in the store folder: {name}")
     for name in os.listdir(p["savers"]):
         if name != "zeph.saver" and (settled or not name.startswith(".zeph.saver.")):
@@ -129,18 +196,19 @@ def check(home, settled, also):
             plistlib.loads(open(info, "rb").read())
         except Exception:
             problems.append("new bundle's Info.plist incomplete")
-    kept = [open(os.path.join(p["backups"], n), "rb").read() for n in backups if BACKUP.match(n)]
-    if settled and (not kept or len(set(kept)) != len(kept)):
-        problems.append(f"{len(kept)} backups, {len(set(kept))} different")
     if problems:
         print("FAIL: " + "; ".join(problems))
         sys.exit(1)
     print("ok")
 
 
+def option(name):
+    return sys.argv[sys.argv.index(name) + 1] if name in sys.argv else None
+
+
 if __name__ == "__main__":
     if sys.argv[1] == "make":
         make(sys.argv[2], int(sys.argv[3]))
     else:
-        also = sys.argv[sys.argv.index("--also") + 1] if "--also" in sys.argv else None
-        check(sys.argv[2], "--settled" in sys.argv, also)
+        check(sys.argv[2], "--settled" in sys.argv,
+              {"Index.plist": option("--also"), "Index2.plist": option("--also2")})
