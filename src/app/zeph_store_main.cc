@@ -143,10 +143,9 @@ std::vector<zeph::ReportedStore> storesToShow(const Options& options) {
   std::vector<std::string> paths;
   if (options.file) {
     paths.push_back(*options.file);
-    const std::size_t slash = options.file->rfind('/');
-    const std::string folder = slash == std::string::npos ? "" : options.file->substr(0, slash + 1);
-    if (options.file->substr(folder.size()) == "Index.plist") {
-      const std::string second = folder + "Index2.plist";
+    const std::string name = zeph::nameOf(*options.file);
+    if (name == "Index.plist") {
+      const std::string second = options.file->substr(0, options.file->size() - name.size()) + "Index2.plist";
       if (zeph::storeExists(second)) paths.push_back(second);
     }
   } else {

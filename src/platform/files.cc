@@ -44,18 +44,6 @@ class RemoveOnFailure {
   std::string path_;  // empty once released
 };
 
-std::string folderOf(const std::string& path) {
-  auto slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-std::string nameOf(const std::string& path) {
-  auto slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 std::string sizeText(std::uint64_t bytes) {
   char text[32];
   if (bytes >= (std::uint64_t{1} << 20)) {
@@ -236,6 +224,18 @@ bool publishWithoutReplacing(const std::string& temporary, const std::string& pa
 }
 
 }  // namespace
+
+std::string folderOf(const std::string& path) {
+  auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string nameOf(const std::string& path) {
+  auto slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
 
 std::string readLink(const std::string& path) {
   std::string target(256, '\0');

@@ -110,6 +110,12 @@ void removeStaleTemporaries(const std::string& folder, const std::string& finalP
 std::optional<std::string> swapIntoPlace(const std::string& fresh, const std::string& dest,
                                          const std::string& aside);
 
+/// The folder part of `path`: "." for a bare name, "/" for a name at the root.
+std::string folderOf(const std::string& path);
+
+/// The last component of `path`.
+std::string nameOf(const std::string& path);
+
 /// Flushes the folder at `path`, so that names made in it survive a crash.
 /// File systems that cannot (EINVAL, ENOTSUP) are let be.
 void syncFolder(const std::string& path);

@@ -115,7 +115,7 @@ plist::Dictionary withChange(const plist::Dictionary& current, const PreferenceC
 }
 
 void applyChange(const std::string& path, const PreferenceChange& change) {
-  createFolders(path.substr(0, path.rfind('/')));
+  createFolders(folderOf(path));
   const std::string lockPath = path + ".lock";
   LockFile lock(lockPath);
   plist::Dictionary next = withChange(loadForChange(path), change);

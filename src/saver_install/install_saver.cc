@@ -65,7 +65,7 @@ void removeLeftovers() {
 
 }  // namespace
 
-std::string screenSaversFolder() { return saverDest.substr(0, saverDest.rfind('/')); }
+std::string screenSaversFolder() { return folderOf(saverDest); }
 
 std::string carriedSaver() {
   std::optional<std::string> source = bundledSaverPath();

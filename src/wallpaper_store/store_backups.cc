@@ -6,16 +6,16 @@
 #include <system_error>
 #include <utility>
 
+#include "base/installer_error.h"
 #include "base/process_values.h"
 #include "platform/files.h"
+#include "wallpaper_store/store_document.h"
 #include "wallpaper_store/store_time.h"
 
 namespace zeph {
 namespace {
 
 constexpr const char* kBackupExtension = ".plist";
-
-std::string folderOf(const std::string& path) { return path.substr(0, path.rfind('/')); }
 
 // The order in time of a backup's name: its timestamp, then its "-N" suffix
 // (none counts as 1). Other names give none.
@@ -84,9 +84,22 @@ void backUpStore(const StoreFile& store, std::span<const std::uint8_t> bytes) {
                filePermissions(store.path));
 }
 
+StoreToChange loadForChange(const StoreFile& store) {
+  StoreToChange change;
+  change.loaded = loadStore(store.path);
+  // The backup holds the bytes as loaded and is on the disk before the
+  // store is touched; it is no more readable than the store.
+  backUpStore(store, change.loaded);
+  change.document = parseStore(change.loaded, store.path);
+  if (!change.document.asDictionary()) {
+    throw InstallerError(2, "Couldn't read the macOS screensaver settings file.");
+  }
+  return change;
+}
+
 void removeStaleStoreTemporaries() {
   for (const StoreFile& store : {firstStore(), secondStore()}) {
-    removeStaleTemporaries(folderOf(store.path), store.path.substr(store.path.rfind('/') + 1));
+    removeStaleTemporaries(folderOf(store.path), nameOf(store.path));
     removeStaleTemporaries(backupFolder(), store.backupPrefix);
   }
 }

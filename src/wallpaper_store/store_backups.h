@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "plist/value.h"
+
 namespace zeph {
 
 /// The folder of the store backups: realHome + "/Library/Application Support/zeph".
@@ -40,6 +42,19 @@ std::vector<StoreBackup> storeBackups(const StoreFile& store);
 /// permission bits, unless its newest backup holds exactly these bytes.
 /// Throws std::system_error naming the path.
 void backUpStore(const StoreFile& store, std::span<const std::uint8_t> bytes);
+
+/// A store about to be changed: its bytes as loaded and its document.
+struct StoreToChange {
+  std::vector<std::uint8_t> loaded;
+  plist::Value document;  // a dictionary at the top
+  const plist::Dictionary& root() const { return *document.asDictionary(); }
+};
+
+/// Loads `store`, backs it up (backUpStore()) and parses it: how every
+/// change to a store starts. Throws InstallerError (code 2) when its top
+/// level is not a dictionary, and as loadStore(), backUpStore() and
+/// parseStore() do.
+StoreToChange loadForChange(const StoreFile& store);
 
 /// Removes what killed runs left in the store and backup folders: temporary
 /// files under the names the file layer gives them. Call it only while

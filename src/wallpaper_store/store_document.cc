@@ -39,12 +39,6 @@ void writeStore(const std::string& path, const plist::Value& root) {
   replaceFile(path, bytes);
 }
 
-namespace {
-
-std::string folderOf(const std::string& path) { return path.substr(0, path.rfind('/')); }
-
-}  // namespace
-
 void replaceStores(const std::optional<StoreUpdate>& second, const std::optional<StoreUpdate>& first) {
   std::optional<PreparedReplacement> secondReady;
   if (second) secondReady = prepareReplacement(second->path, second->bytes);

@@ -1,6 +1,6 @@
 #include "wallpaper_store/store_restore.h"
 
-#include <array>
+#include <initializer_list>
 #include <exception>
 #include <map>
 #include <optional>
@@ -11,7 +11,6 @@
 #include <utility>
 #include <vector>
 
-#include "base/installer_error.h"
 #include "platform/files.h"
 #include "plist/format.h"
 #include "wallpaper_store/store_backups.h"
@@ -154,21 +153,18 @@ struct RestoredStore {
 
 RestoredStore restoreInMemory(const StoreFile& store, bool keepLoaded, StoreRestore& report) {
   RestoredStore result;
-  std::vector<std::uint8_t> loaded = loadStore(store.path);
-  backUpStore(store, loaded);
-  const plist::Value document = parseStore(loaded, store.path);
-  const plist::Dictionary* root = document.asDictionary();
-  if (!root) throw InstallerError(2, "Couldn't read the macOS screensaver settings file.");
+  StoreToChange loaded = loadForChange(store);
+  const plist::Dictionary& root = loaded.root();
 
   std::set<SlotKey> wanted;
-  forEachSlot(*root, [&wanted](const Slot& slot) {
+  forEachSlot(root, [&wanted](const Slot& slot) {
     if (slotSelectsSaver(slot)) wanted.insert(slotKey(slot));
   });
   if (wanted.empty()) return result;
 
   EarlierRecords earlier = findEarlierRecords(store, wanted, report.skipped);
   std::set<std::size_t> used;
-  plist::Value restored(replaceSlotRecords(*root, [&](const Slot& slot) {
+  plist::Value restored(replaceSlotRecords(root, [&](const Slot& slot) {
     if (!slotSelectsSaver(slot)) return *slot.record;
     ++result.slots;
     auto found = earlier.bySlot.find(slotKey(slot));
@@ -181,8 +177,8 @@ RestoredStore restoreInMemory(const StoreFile& store, bool keepLoaded, StoreRest
     return putBack(*slot.record, record, earlier.systemDefault);
   }));
   for (std::size_t index : used) report.backupsUsed.push_back(earlier.backups[index].path);
-  if (!keepLoaded) loaded.clear();
-  result.update = StoreUpdate{store.path, plist::write(restored, plist::Format::Binary), std::move(loaded)};
+  if (!keepLoaded) loaded.loaded.clear();
+  result.update = StoreUpdate{store.path, plist::write(restored, plist::Format::Binary), std::move(loaded.loaded)};
   return result;
 }
 

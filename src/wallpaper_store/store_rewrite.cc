@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "base/installer_error.h"
 #include "plist/format.h"
 #include "wallpaper_store/idle_entry.h"
 #include "wallpaper_store/store_backups.h"
@@ -56,21 +55,19 @@ struct RewrittenStore {
 RewrittenStore rewriteInMemory(const StoreFile& store, bool keepLoaded) {
   RewrittenStore result;
   result.update.path = store.path;
-  result.update.loaded = loadStore(store.path);
-  const std::uint64_t storeSize = result.update.loaded.size();
-
-  // The backup holds the bytes as loaded and is on the disk before the
-  // store is touched; it is no more readable than the store.
-  backUpStore(store, result.update.loaded);
-  const plist::Value document = parseStore(result.update.loaded, store.path);
-  if (!keepLoaded) std::vector<std::uint8_t>().swap(result.update.loaded);  // before the new bytes are made
-  const plist::Dictionary* root = document.asDictionary();
-  if (!root) throw InstallerError(2, "Couldn't read the macOS screensaver settings file.");
+  StoreToChange loaded = loadForChange(store);
+  const std::uint64_t storeSize = loaded.loaded.size();
+  if (keepLoaded) {
+    result.update.loaded = std::move(loaded.loaded);
+  } else {
+    std::vector<std::uint8_t>().swap(loaded.loaded);  // before the new bytes are made
+  }
+  const plist::Dictionary& root = loaded.root();
 
   // Containers the file shares between many places are spelled out once per
   // place when rewritten: count first, so a small file cannot become a huge one.
   std::int64_t slots = 0;
-  forEachSlot(*root, [&slots](const Slot&) { ++slots; });
+  forEachSlot(root, [&slots](const Slot&) { ++slots; });
   if (slots > kMaxSlots) {
     throw std::runtime_error(store.path + ": " + std::to_string(slots) + " screensaver slots, more than the " +
                              std::to_string(kMaxSlots) + " a store can sensibly have; it was left as it was");
@@ -80,14 +77,14 @@ RewrittenStore rewriteInMemory(const StoreFile& store, bool keepLoaded) {
   // re-run changes nothing the agent would notice; an entry selecting any
   // other bundle is never spread to every slot. Every slot shares one entry.
   plist::Value chosen(zephIdleNode());
-  if (const plist::Dictionary* systemDefault = plist::dictionaryMember(*root, "SystemDefault")) {
+  if (const plist::Dictionary* systemDefault = plist::dictionaryMember(root, "SystemDefault")) {
     const plist::Value* idle = systemDefault->find("Idle");
     if (idle && recordShape(*systemDefault) == RecordShape::ReadsIdle && selectsInstalledSaver(*idle)) {
       chosen = *idle;
     }
   }
   plist::Value rewritten(replaceSlotRecords(
-      *root, [&chosen, &result](const Slot& slot) { return withSaver(slot, chosen, result.slots); }));
+      root, [&chosen, &result](const Slot& slot) { return withSaver(slot, chosen, result.slots); }));
 
   result.update.bytes = plist::write(rewritten, plist::Format::Binary);
   const std::uint64_t limit = 64 * storeSize + (std::uint64_t{64} << 20);
