@@ -104,19 +104,10 @@ std::string typeName(const plist::Dictionary& record) {
   return "not a string";
 }
 
-// What the system shows from the slot as screen saver: its "Idle", or the
-// entry of a linked record; none for a desktop-only or unknown record.
+// The screen saver the slot shows, when it is a dictionary.
 const plist::Dictionary* shownEntry(const Slot& slot) {
-  switch (slot.shape()) {
-    case RecordShape::ReadsIdle:
-      return slot.idleEntry();
-    case RecordShape::Linked:
-      return plist::dictionaryMember(*slot.record, "Linked");
-    case RecordShape::DesktopOnly:
-    case RecordShape::Unknown:
-      break;
-  }
-  return nullptr;
+  const plist::Value* shown = shownScreenSaver(*slot.record);
+  return shown ? shown->asDictionary() : nullptr;
 }
 
 std::string describeSlot(const Slot& slot) {

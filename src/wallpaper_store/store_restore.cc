@@ -25,22 +25,6 @@ using SlotKey = std::tuple<SlotKind, std::string, std::string>;
 
 SlotKey slotKey(const Slot& slot) { return {slot.kind, std::string(slot.space), std::string(slot.display)}; }
 
-// What a record showed as screen saver before zeph: its "Idle" when its type
-// reads it, the one entry of a linked record; none for a desktop-only record
-// or an absent "Idle".
-std::optional<plist::Value> screenSaverOf(const Slot& slot) {
-  switch (slot.shape()) {
-    case RecordShape::ReadsIdle:
-      return slot.idle ? std::optional(*slot.idle) : std::nullopt;
-    case RecordShape::Linked:
-      return *slot.record->find("Linked");
-    case RecordShape::DesktopOnly:
-    case RecordShape::Unknown:
-      break;
-  }
-  return std::nullopt;
-}
-
 // A record from before zeph and the backup it came from.
 struct EarlierRecord {
   plist::Dictionary record;
@@ -85,8 +69,8 @@ EarlierRecords findEarlierRecords(const StoreFile& store, const std::set<SlotKey
         found.bySlot.emplace(std::move(key), EarlierRecord{*slot.record, index});
       }
       if (slot.kind == SlotKind::SystemDefault && !found.systemDefault) {
-        std::optional<plist::Value> idle = screenSaverOf(slot);
-        if (idle && idle->asDictionary()) found.systemDefault = EarlierEntry{std::move(*idle), index};
+        const plist::Value* shown = shownScreenSaver(*slot.record);
+        if (shown && shown->asDictionary()) found.systemDefault = EarlierEntry{*shown, index};
       }
     });
   }
@@ -132,9 +116,10 @@ plist::Dictionary putBack(const plist::Dictionary& now, const EarlierRecord* ear
   switch (recordShape(before)) {
     case RecordShape::Linked: {
       const plist::Value* desktop = now.find("Desktop");
-      const plist::Value& linked = *before.find("Linked");
-      if (desktop && *desktop == linked) return withMembersOf(now, before, {"Type", "Linked", "Desktop", "Idle"});
-      return withIdle(now, linked);  // the desktop chosen since stays
+      if (desktop && *desktop == *before.find("Linked")) {
+        return withMembersOf(now, before, {"Type", "Linked", "Desktop", "Idle"});
+      }
+      break;  // the desktop chosen since stays; the screen saver is what the record showed
     }
     case RecordShape::DesktopOnly:
       return withMembersOf(now, before, {"Type", "Idle"});
@@ -142,8 +127,8 @@ plist::Dictionary putBack(const plist::Dictionary& now, const EarlierRecord* ear
     case RecordShape::Unknown:
       break;
   }
-  const plist::Value* idle = before.find("Idle");
-  return withIdle(now, idle ? std::optional(*idle) : std::nullopt);
+  const plist::Value* shown = shownScreenSaver(before);
+  return withIdle(now, shown ? std::optional(*shown) : std::nullopt);
 }
 
 struct RestoredStore {

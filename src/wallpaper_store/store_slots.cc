@@ -17,6 +17,19 @@ RecordShape recordShape(const plist::Dictionary& record) {
   return RecordShape::Unknown;
 }
 
+const plist::Value* shownScreenSaver(const plist::Dictionary& record) {
+  switch (recordShape(record)) {
+    case RecordShape::ReadsIdle:
+      return record.find("Idle");
+    case RecordShape::Linked:
+      return record.find("Linked");
+    case RecordShape::DesktopOnly:
+    case RecordShape::Unknown:
+      break;
+  }
+  return nullptr;
+}
+
 bool slotSelectsSaver(const Slot& slot) {
   // An "Idle" the record's type does not read shows nothing.
   return slot.readsIdle() && slot.idle && selectsInstalledSaver(*slot.idle);

@@ -40,6 +40,11 @@ struct Slot {
   bool readsIdle() const { return shape() == RecordShape::ReadsIdle; }
 };
 
+/// What the system shows from `record` as screen saver: its "Idle" when its
+/// type reads it, the "Linked" entry of a linked record; nullptr for a
+/// desktop-only record, a shape left alone, or an absent "Idle".
+const plist::Value* shownScreenSaver(const plist::Dictionary& record);
+
 /// Whether the system shows the installed saver from `slot`: its type reads
 /// "Idle" and its "Idle" selects saverDest (selectsInstalledSaver()). The one
 /// test of the re-count, the removal and the status command.
