@@ -17,7 +17,6 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "base/process_values.h"
@@ -209,13 +208,13 @@ int status(const Options& options) {
   }
   const bool installed = bundleInstalled();
   bool compliant = installed;
-  std::string line = hasFirst ? "" : "no Index.plist";
-  for (const std::string* path : {&zeph::storePath, &zeph::storePath2}) {
-    if (path == &zeph::storePath ? !hasFirst : !hasSecond) continue;
-    const SaverSlots counted = saverSlotsOf(*loadRoot(*path).asDictionary());
+  auto phraseFor = [&compliant](const std::string& path) {
+    const SaverSlots counted = saverSlotsOf(*loadRoot(path).asDictionary());
     compliant = compliant && counted.total > 0 && counted.zeph == counted.total;
-    line += path == &zeph::storePath ? slotsPhrase(counted) : "; Index2.plist: " + slotsPhrase(counted);
-  }
+    return slotsPhrase(counted);
+  };
+  std::string line = hasFirst ? phraseFor(zeph::storePath) : "no Index.plist";
+  if (hasSecond) line += "; Index2.plist: " + phraseFor(zeph::storePath2);
   if (!installed) line += "; the saver is missing from " + zeph::saverDest;
   if (writeOut(line + "\n") != 0) return 1;
   return compliant ? 0 : kNotCompliant;
