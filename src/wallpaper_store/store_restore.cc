@@ -15,6 +15,7 @@
 #include "plist/format.h"
 #include "wallpaper_store/store_backups.h"
 #include "wallpaper_store/store_document.h"
+#include "wallpaper_store/store_rewrite.h"
 #include "wallpaper_store/store_slots.h"
 
 namespace zeph {
@@ -131,13 +132,8 @@ plist::Dictionary putBack(const plist::Dictionary& now, const EarlierRecord* ear
   return withIdle(now, shown ? std::optional(*shown) : std::nullopt);
 }
 
-struct RestoredStore {
-  std::optional<StoreUpdate> update;  // none when no slot changes
-  std::int64_t slots = 0;
-};
-
-RestoredStore restoreInMemory(const StoreFile& store, bool keepLoaded, StoreRestore& report) {
-  RestoredStore result;
+StoreChange restoreInMemory(const StoreFile& store, bool keepLoaded, StoreRestore& report) {
+  StoreChange result;
   StoreToChange loaded = loadForChange(store);
   const plist::Dictionary& root = loaded.root();
 
@@ -171,16 +167,10 @@ RestoredStore restoreInMemory(const StoreFile& store, bool keepLoaded, StoreRest
 
 StoreRestore restoreWallpaperStores() {
   StoreRestore report;
-  const StoreFile first = firstStore();
-  const StoreFile second = secondStore();
-  const bool hasFirst = storeExists(first.path);
-  RestoredStore secondRestored;
-  if (storeExists(second.path)) secondRestored = restoreInMemory(second, hasFirst, report);
-  RestoredStore firstRestored;
-  if (hasFirst) firstRestored = restoreInMemory(first, false, report);
-  report.slots = firstRestored.slots;
-  report.slots2 = secondRestored.slots;
-  if (secondRestored.update || firstRestored.update) replaceStores(secondRestored.update, firstRestored.update);
+  const StoreSlotCounts restored = changeStores(
+      [&report](const StoreFile& store, bool keepLoaded) { return restoreInMemory(store, keepLoaded, report); });
+  report.slots = restored.index;
+  report.slots2 = restored.index2;
   return report;
 }
 

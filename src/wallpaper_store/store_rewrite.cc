@@ -46,19 +46,14 @@ plist::Dictionary withSaver(const Slot& slot, const plist::Value& chosen, std::i
 }
 
 // One store loaded, backed up and rewritten in memory, not yet written.
-struct RewrittenStore {
-  StoreUpdate update;
-  std::int64_t slots = 0;
-};
-
-// `keepLoaded`: whether the bytes as loaded are kept to put the store back.
-RewrittenStore rewriteInMemory(const StoreFile& store, bool keepLoaded) {
-  RewrittenStore result;
-  result.update.path = store.path;
+StoreChange rewriteInMemory(const StoreFile& store, bool keepLoaded) {
+  StoreChange result;
+  StoreUpdate& update = result.update.emplace();
+  update.path = store.path;
   StoreToChange loaded = loadForChange(store);
   const std::uint64_t storeSize = loaded.loaded.size();
   if (keepLoaded) {
-    result.update.loaded = std::move(loaded.loaded);
+    update.loaded = std::move(loaded.loaded);
   } else {
     std::vector<std::uint8_t>().swap(loaded.loaded);  // before the new bytes are made
   }
@@ -86,11 +81,11 @@ RewrittenStore rewriteInMemory(const StoreFile& store, bool keepLoaded) {
   plist::Value rewritten(replaceSlotRecords(
       root, [&chosen, &result](const Slot& slot) { return withSaver(slot, chosen, result.slots); }));
 
-  result.update.bytes = plist::write(rewritten, plist::Format::Binary);
+  update.bytes = plist::write(rewritten, plist::Format::Binary);
   const std::uint64_t limit = 64 * storeSize + (std::uint64_t{64} << 20);
-  if (result.update.bytes.size() > limit) {
+  if (update.bytes.size() > limit) {
     throw std::runtime_error(store.path + ": rewritten, the store would grow from " + std::to_string(storeSize) +
-                             " to " + std::to_string(result.update.bytes.size()) +
+                             " to " + std::to_string(update.bytes.size()) +
                              " bytes; it was left as it was");
   }
   return result;
@@ -98,26 +93,18 @@ RewrittenStore rewriteInMemory(const StoreFile& store, bool keepLoaded) {
 
 }  // namespace
 
-StoreSlotCounts rewriteWallpaperStores() {
+StoreSlotCounts changeStores(const std::function<StoreChange(const StoreFile& store, bool keepLoaded)>& change) {
   const StoreFile first = firstStore();
   const StoreFile second = secondStore();
   const bool hasFirst = storeExists(first.path);
-  const bool hasSecond = storeExists(second.path);
-
-  // Both are checked and made before either is renamed into place, so a store
-  // the installer cannot rewrite leaves the other as it was too.
-  std::optional<RewrittenStore> secondNew;
-  if (hasSecond) secondNew = rewriteInMemory(second, hasFirst);
-  std::optional<RewrittenStore> firstNew;
-  if (hasFirst) firstNew = rewriteInMemory(first, false);
-  if (!firstNew && !secondNew) return {};
-
-  auto updateOf = [](std::optional<RewrittenStore>& store) {
-    return store ? std::optional(std::move(store->update)) : std::nullopt;
-  };
-  StoreSlotCounts counts{firstNew ? firstNew->slots : 0, secondNew ? secondNew->slots : 0};
-  replaceStores(updateOf(secondNew), updateOf(firstNew));
-  return counts;
+  StoreChange secondChange;
+  if (storeExists(second.path)) secondChange = change(second, hasFirst);
+  StoreChange firstChange;
+  if (hasFirst) firstChange = change(first, false);
+  if (secondChange.update || firstChange.update) replaceStores(secondChange.update, firstChange.update);
+  return {firstChange.slots, secondChange.slots};
 }
+
+StoreSlotCounts rewriteWallpaperStores() { return changeStores(rewriteInMemory); }
 
 }  // namespace zeph

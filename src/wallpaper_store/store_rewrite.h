@@ -2,6 +2,11 @@
 #define ZEPH_WALLPAPER_STORE_STORE_REWRITE_H_
 
 #include <cstdint>
+#include <functional>
+#include <optional>
+
+#include "wallpaper_store/store_backups.h"
+#include "wallpaper_store/store_document.h"
 
 namespace zeph {
 
@@ -11,6 +16,21 @@ struct StoreSlotCounts {
   std::int64_t index = 0;
   std::int64_t index2 = 0;
 };
+
+/// One store's part in a change of both: its new bytes (none when nothing in
+/// it changes) and how many slots changed.
+struct StoreChange {
+  std::optional<StoreUpdate> update;
+  std::int64_t slots = 0;
+};
+
+/// Changes the stores that are there as one: `change` makes Index2.plist's new
+/// bytes, then Index.plist's, so that a store that cannot be changed leaves
+/// the other as it was too; then replaceStores() puts them in place.
+/// `keepLoaded` tells `change` whether the bytes as loaded must be kept, to
+/// put that store back. Returns the slots each changed; throws what `change`,
+/// storeExists() and replaceStores() throw.
+StoreSlotCounts changeStores(const std::function<StoreChange(const StoreFile& store, bool keepLoaded)>& change);
 
 /// Rewrites the store at storePath and, when there is one, the second store at
 /// storePath2, in one go. Each is backed up, byte for byte, in its own series
