@@ -16,33 +16,16 @@ expected oldest macOS."""
 import argparse
 import os
 import plistlib
-import stat
 import subprocess
 import sys
 import tempfile
 import unittest
 
+from file_tree import tree
+
 ARGS = None
 SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..')
 NOT_A_DICTIONARY_LINE = "error: Couldn't read the macOS screensaver settings file.\n"
-
-
-def tree(root):
-    """Every entry under root by relative path: a file's bytes and whether it
-    is executable, a link's target, or None for a folder."""
-    entries = {}
-    for folder, dirs, files in os.walk(root):
-        for name in dirs + files:
-            path = os.path.join(folder, name)
-            rel = os.path.relpath(path, root)
-            if os.path.islink(path):
-                entries[rel] = ('link', os.readlink(path))
-            elif os.path.isdir(path):
-                entries[rel] = None
-            else:
-                with open(path, 'rb') as f:
-                    entries[rel] = (f.read(), bool(os.stat(path).st_mode & stat.S_IXUSR))
-    return entries
 
 
 class InstalledLayout(unittest.TestCase):

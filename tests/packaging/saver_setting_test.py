@@ -19,20 +19,11 @@ import sys
 import tempfile
 import unittest
 
+from file_tree import tree
+
 ARGS = None
 SOURCE = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..'))
 APP_CONTENTS = os.path.join('Zeph Installer.app', 'Contents')
-
-
-def tree(root):
-    """Every file under root by relative path, with its bytes and whether it is executable."""
-    entries = {}
-    for folder, _, files in os.walk(root):
-        for name in files:
-            path = os.path.join(folder, name)
-            with open(path, 'rb') as f:
-                entries[os.path.relpath(path, root)] = (f.read(), bool(os.stat(path).st_mode & stat.S_IXUSR))
-    return entries
 
 
 def make_bundle(path, marker):
@@ -67,7 +58,7 @@ class SaverSetting(unittest.TestCase):
         self.assertEqual(built.returncode, 0, built.stdout + built.stderr)
 
     def staged(self, *parts):
-        return tree(os.path.join(self.build, *parts))
+        return tree(os.path.join(self.build, *parts), folders=False)
 
     def install_resources(self):
         """Installs what is not compiled (the component "resources") into a fresh prefix; returns it."""
@@ -94,13 +85,13 @@ class SaverSetting(unittest.TestCase):
         first = os.path.join(self.root, 'Built Saver', 'Zeph.saver')  # a space, and another name
         make_bundle(first, 'first')
         self.stage('-DZEPH_SAVER_BUNDLE=' + first)
-        self.assertEqual(self.staged('share', 'zeph', 'zeph.saver'), tree(first))
+        self.assertEqual(self.staged('share', 'zeph', 'zeph.saver'), tree(first, folders=False))
         self.assertTrue(self.staged('share', 'zeph', 'zeph.saver')[os.path.join('Contents', 'MacOS', 'zeph')][1])
 
         # A file gone from the bundle is gone from the staged copy.
         os.remove(os.path.join(first, 'Contents', 'MacOS', 'zeph'))
         self.stage()
-        self.assertEqual(self.staged('share', 'zeph', 'zeph.saver'), tree(first))
+        self.assertEqual(self.staged('share', 'zeph', 'zeph.saver'), tree(first, folders=False))
 
         # Another bundle, older than the staged copy, replaces it.
         second = os.path.join(self.root, 'second.saver')
@@ -109,16 +100,17 @@ class SaverSetting(unittest.TestCase):
             for name in files:
                 os.utime(os.path.join(folder, name), (0, 0))
         self.stage('-DZEPH_SAVER_BUNDLE=' + second)
-        self.assertEqual(self.staged('share', 'zeph', 'zeph.saver'), tree(second))
-        self.assertEqual(tree(os.path.join(self.install_resources(), 'share', 'zeph', 'zeph.saver')), tree(second))
+        self.assertEqual(self.staged('share', 'zeph', 'zeph.saver'), tree(second, folders=False))
+        installed = os.path.join(self.install_resources(), 'share', 'zeph', 'zeph.saver')
+        self.assertEqual(tree(installed, folders=False), tree(second, folders=False))
 
     def test_application_bundle_layout(self):
         saver = os.path.join(self.root, 'zeph.saver')
         make_bundle(saver, 'app')
         self.stage('-DZEPH_SAVER_BUNDLE=' + saver, '-DZEPH_APP_BUNDLE=ON')
-        self.assertEqual(self.staged(APP_CONTENTS, 'Resources', 'zeph.saver'), tree(saver))
+        self.assertEqual(self.staged(APP_CONTENTS, 'Resources', 'zeph.saver'), tree(saver, folders=False))
         # The test programs look for the saver beside the build tree's bin/ and tests/.
-        self.assertEqual(self.staged('share', 'zeph', 'zeph.saver'), tree(saver))
+        self.assertEqual(self.staged('share', 'zeph', 'zeph.saver'), tree(saver, folders=False))
         with open(os.path.join(self.build, APP_CONTENTS, 'Info.plist'), 'rb') as f:
             info = plistlib.load(f)
         self.assertEqual(info['CFBundleExecutable'], 'zeph-installer')
@@ -133,7 +125,7 @@ class SaverSetting(unittest.TestCase):
 
         # Installed, the same tree: cmake --install --prefix X makes "X/Zeph Installer.app".
         prefix = self.install_resources()
-        self.assertEqual(tree(os.path.join(prefix, APP_CONTENTS)), self.staged(APP_CONTENTS))
+        self.assertEqual(tree(os.path.join(prefix, APP_CONTENTS), folders=False), self.staged(APP_CONTENTS))
         # build-pkg.sh installs into <root>/Applications; the LaunchAgent runs login-apply from there.
         with open(os.path.join(SOURCE, 'packaging', 'macos', 'app.zeph.apply.plist'), 'rb') as f:
             agent = plistlib.load(f)
