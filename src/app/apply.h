@@ -2,16 +2,25 @@
 #define ZEPH_APP_APPLY_H_
 
 #include <cstdint>
+#include <string>
 
 #include "platform/folder_lock.h"
 #include "wallpaper_store/store_restore.h"
 
 namespace zeph {
 
+/// What an interactive run shows while applyEverything() works.
+inline const std::string kInstallingStatus = "Installing\u2026";
+
+/// The result line of --apply, without its line feed: "installed <bundle>;
+/// <count> screensaver slots set to zeph".
+std::string applyResultLine(std::int64_t count);
+
 /// Takes the lock that lets one run at a time change this home: an exclusive
 /// flock on the Screen Savers folder (which must exist), waiting up to 30 s
-/// for another run. Throws "another zeph-installer run is working on <home>"
-/// when it is still held; goes on unlocked where the file system cannot lock.
+/// for another run (an interactive run says so on its status). Throws
+/// "another zeph-installer run is working on <home>" when it is still held;
+/// goes on unlocked where the file system cannot lock.
 /// Every command that changes the store or the bundle holds it throughout.
 ScopedFolderLock lockHome();
 
@@ -20,7 +29,9 @@ ScopedFolderLock lockHome();
 /// either count fell, all under lockHome(). Keeps the legacy selection from
 /// before the first install (saveLegacySelection()). A run that set at least
 /// one slot leaves the marker "applied" in the backup folder, which the login
-/// agent of a managed install looks for. Returns the Index.plist count of the
+/// agent of a managed install looks for. Once the lock is taken, a first
+/// Ctrl-C of an interactive run lets the install finish (the dialog backend's
+/// interruptWasHeld() tells the caller). Returns the Index.plist count of the
 /// last rewrite; errors pass through unchanged.
 std::int64_t applyEverything();
 

@@ -102,7 +102,7 @@ int runUninstall() {
 
 int runHeadless() {
   std::int64_t count = zeph::applyEverything();
-  printResult("installed " + zeph::saverDest + "; " + std::to_string(count) + " screensaver slots set to zeph\n");
+  printResult(zeph::applyResultLine(count) + "\n");
   return 0;
 }
 

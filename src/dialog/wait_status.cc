@@ -1,0 +1,40 @@
+#include "dialog/wait_status.h"
+
+#include <utility>
+
+#include "dialog/dialog.h"
+
+namespace zeph {
+
+std::string waitStatusText(const std::string& what, std::chrono::steady_clock::duration waited,
+                           const std::string& hint) {
+  std::string text = what;
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(waited);
+  if (seconds >= kWaitSecondsShownAfter) text += " " + std::to_string(seconds.count()) + " s";
+  if (!hint.empty()) text += " \u2014 " + hint;
+  return text;
+}
+
+WaitStatus::WaitStatus(std::string what, std::string hint)
+    : what_(std::move(what)), hint_(std::move(hint)), began_(std::chrono::steady_clock::now()) {
+  show();
+}
+
+bool WaitStatus::keepWaiting() {
+  show();
+  return dialogBackend().keepWaiting();
+}
+
+void WaitStatus::rename(std::string what) {
+  what_ = std::move(what);
+  show();
+}
+
+void WaitStatus::show() {
+  std::string text = waitStatusText(what_, std::chrono::steady_clock::now() - began_, hint_);
+  if (text == shown_) return;
+  shown_ = std::move(text);
+  dialogBackend().showStatus(shown_);
+}
+
+}  // namespace zeph
