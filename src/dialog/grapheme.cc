@@ -27,7 +27,7 @@ int columnWidth(std::u32string_view text) {
   int total = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
     // What a joiner joins is drawn in the columns of what came first.
-    if (i > 0 && text[i - 1] == kZeroWidthJoiner) continue;
+    if (i > 1 && text[i - 1] == kZeroWidthJoiner) continue;
     total += columnWidth(text[i]);
   }
   return total;
