@@ -238,9 +238,11 @@ def typed_city_and_done():
         s.wait_for_field("52.52, 13.4005")
         s.keys("Enter")
         screen = s.wait_for("zeph° is ready")
-        text = " ".join(" ".join(line.strip(" │") for line in screen.splitlines()).split())
-        s.check("showing the temperature in 52.52, 13.4005. It starts when your Mac has been idle — you can "
-                "change the timing in System Settings." in text, f"completion text:\n{screen}")
+        # A new home has no wallpaper store: nothing set yet, and the saver says so.
+        text = flat(screen)
+        s.check("zeph is installed, but no screen uses it yet. Log out and back in, then run the installer again "
+                "to turn it on for every screen. It will show the temperature in 52.52, 13.4005." in text,
+                f"completion text:\n{screen}")
         s.check("< Open Screen Saver Settings >" in screen and "[ Done ]" in screen, "buttons")
         s.keys("Tab", "Enter")
         s.expect_end(0, modes="restored")
@@ -384,9 +386,9 @@ def long_city_keeps_the_buttons():
         screen = s.wait_for("…")
         s.check("< Use this city >" in screen, f"buttons left the prompt:\n{screen}")
         s.keys("Enter")
-        screen = s.wait_for("Couldn't find “")
+        # Offline: the search's own alert (a long title's "…”" is a layout table's case).
+        screen = s.wait_for("Couldn't reach the city search")
         s.check("< Try again >" in screen and "[ Skip ]" in screen, f"buttons off screen:\n{screen}")
-        s.check("…”" in screen, f"title not shortened:\n{screen}")
         s.keys("Enter")  # Try again: the text comes back, its end in view
         s.wait_for("Which city's weather should zeph show?")
         field = s.field_row()
