@@ -12,6 +12,9 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+# check-macos.sh installs Zig through npm. A machine that has npm from
+# elsewhere keeps it: Debian's npm would conflict with another node.
+command -v npm >/dev/null || missing+=(npm nodejs)
 if ((${#missing[@]})); then
   echo "installing: ${missing[*]}"
   apt-get update -qq
