@@ -47,6 +47,7 @@ done
 
 root=${ZEPH_FRESH_DIR:-$(mktemp -d /var/tmp/zeph-fresh.XXXXXX)}
 mkdir -p "$root"
+chmod 755 "$root"  # it becomes /, which every user of the tests must pass through
 # Refuses to remove a root that still has anything mounted inside.
 cleanup() {
   if [ "${ZEPH_FRESH_KEEP:-0}" = 1 ]; then
