@@ -3,7 +3,7 @@
 # when any is missing. Safe to run again.
 set -euo pipefail
 packages=(
-  cmake g++ make pkg-config clang-14 libclang-rt-14-dev
+  cmake g++ make pkg-config clang-14 libclang-rt-14-dev clang-format-14
   libcurl4-openssl-dev nlohmann-json3-dev libncurses-dev
   libgtest-dev
   libplist-dev libplist-utils python3 tmux util-linux psmisc strace ca-certificates shellcheck locales
