@@ -12,8 +12,9 @@
 # ZEPH_FRESH_KEEP  1 keeps the root afterwards, for a look around
 # ZEPH_DEBIAN_MIRROR  the Debian mirror (default: the one apt uses here)
 #
-# The mounts (/proc, /sys, /dev, /dev/pts, a /tmp of its own) live in a mount
-# namespace of this run only, so a run that is killed leaves none behind.
+# The mounts (debootstrap's, then /proc, /sys, /dev, /dev/pts and a /tmp of
+# its own) live in mount namespaces of this run only, so a run that is killed
+# leaves none behind.
 # shellcheck disable=SC2317 # the functions below run through step and trap
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -76,7 +77,10 @@ report() {
 }
 
 make_root() {
-  debootstrap --variant=minbase bookworm "$root" "$mirror" >"$root.debootstrap.log" 2>&1 || {
+  # debootstrap mounts /proc and /sys in the root while it installs: in a
+  # mount namespace of its own, so that they go with it if it is killed.
+  unshare --mount --propagation private -- \
+    debootstrap --variant=minbase bookworm "$root" "$mirror" >"$root.debootstrap.log" 2>&1 || {
     tail -n 30 "$root.debootstrap.log" >&2
     return 1
   }
