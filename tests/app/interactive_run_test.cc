@@ -16,6 +16,7 @@
 #include "platform/system_version.h"
 #include "support/sandbox.h"
 #include "support/scripted_dialog.h"
+#include "support/throwaway_suite.h"
 
 namespace zeph {
 namespace {
@@ -162,8 +163,12 @@ TEST(InteractiveRun, CtrlCDuringTheInstallEndsTheRunAfterItWithTheResult) {
 }
 
 TEST(InteractiveRun, CityThatWasNotSavedIsNotNamedInTheCompletion) {
+#ifdef __APPLE__
+  GTEST_SKIP() << "CFPreferences ignores HOME, so a file in the home cannot make the save fail on Apple";
+#endif
   // The real location setup on a home whose preferences cannot be written.
   testing::Sandbox home;
+  test_support::ThrowAwaySuite suite;
   setProcessValues(home.path().string(), false);
   testing::writeBytes(home.path() / "Library/Preferences", {'x'});
   CountingSteps counting;
