@@ -75,8 +75,10 @@ void TextField::killToEnd() { text_.erase(cursor_); }
 
 void TextField::moveWordLeft() {
   std::size_t at = cursor_;
-  while (at > 0 && !startsWord(text_, previousCharacterBoundary(text_, at))) at = previousCharacterBoundary(text_, at);
-  while (at > 0 && startsWord(text_, previousCharacterBoundary(text_, at))) at = previousCharacterBoundary(text_, at);
+  while (at > 0 && !startsWord(text_, previousCharacterBoundary(text_, at)))
+    at = previousCharacterBoundary(text_, at);
+  while (at > 0 && startsWord(text_, previousCharacterBoundary(text_, at)))
+    at = previousCharacterBoundary(text_, at);
   cursor_ = at;
 }
 

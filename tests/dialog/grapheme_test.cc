@@ -66,11 +66,11 @@ TEST_F(Grapheme, JoinedSequencesAreMeasuredAndDrawnAsOneCharacter) {
     int columns;
     std::u32string drawn;
   } cases[] = {
-      {U"\U0001F469\u200D\U0001F469\u200D\U0001F467", 2, U"\U0001F469"},                // 👩‍👩‍👧
+      {U"\U0001F469\u200D\U0001F469\u200D\U0001F467", 2, U"\U0001F469"},  // 👩‍👩‍👧
       {U"a\U0001F468\u200D\U0001F469\u200D\U0001F467b", 4, U"a\U0001F468b"},
       {U"\U0001F3F3\uFE0F\u200D\U0001F308!", 2, U"\U0001F3F3\uFE0F!"},  // rainbow flag: the flag is 1 column
-      {U"e\u0301", 1, U"e\u0301"},                                             // marks stay
-      {U"\u200Dx", 1, U"\u200Dx"},                                             // a joiner with nothing before it
+      {U"e\u0301", 1, U"e\u0301"},                                      // marks stay
+      {U"\u200Dx", 1, U"\u200Dx"},                                      // a joiner with nothing before it
   };
   for (const auto& c : cases) {
     EXPECT_EQ(columnWidth(c.text), c.columns) << c.text.size();

@@ -25,7 +25,8 @@ TEST(WaitStatusText, CountsWholeSecondsFromTheSecondOnAndEndsWithTheHint) {
       {milliseconds(125000), "", "Looking up \u201COslo\u201D\u2026 125 s"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(waitStatusText("Looking up \u201COslo\u201D\u2026", c.waited, c.hint), c.text) << c.waited.count();
+    EXPECT_EQ(waitStatusText("Looking up \u201COslo\u201D\u2026", c.waited, c.hint), c.text)
+        << c.waited.count();
   }
 }
 
