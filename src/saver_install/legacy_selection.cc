@@ -1,10 +1,16 @@
 #include "saver_install/legacy_selection.h"
 
+#if defined(__APPLE__)
+#include <CoreFoundation/CoreFoundation.h>
+#endif
+
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/process_values.h"
@@ -12,6 +18,7 @@
 #include "platform/files.h"
 #include "plist/format.h"
 #include "saver_install/copy_tree.h"
+#include "saver_install/install_saver.h"
 #include "wallpaper_store/store_backups.h"
 
 #ifndef ZEPH_DEFAULTS_PROGRAM
@@ -29,13 +36,62 @@ constexpr const char* kKey = "moduleDict";
 constexpr const char* kSavedStem = "legacy-screensaver-module";
 constexpr const char* kSavedExtension = ".plist";
 
-std::optional<plist::Value> currentSelection() {
+ScopedLegacySelection* installedSelection = nullptr;  // set only by ScopedLegacySelection
+
+#if defined(__APPLE__)
+// The preference as the system reads it, written out as XML for the parser
+// that reads every other property list here.
+std::optional<plist::Value> systemSelection() {
+  CFPropertyListRef value = CFPreferencesCopyValue(CFSTR("moduleDict"), CFSTR("com.apple.screensaver"),
+                                                   kCFPreferencesCurrentUser, kCFPreferencesCurrentHost);
+  if (value == nullptr) return std::nullopt;
+  std::optional<plist::Value> selection;
+  if (CFGetTypeID(value) == CFDictionaryGetTypeID()) {
+    CFDataRef xml = CFPropertyListCreateData(kCFAllocatorDefault, value, kCFPropertyListXMLFormat_v1_0, 0, nullptr);
+    if (xml != nullptr) {
+      try {
+        selection = plist::read(std::span(CFDataGetBytePtr(xml), static_cast<std::size_t>(CFDataGetLength(xml))));
+      } catch (const std::exception&) {
+        selection.reset();
+      }
+      CFRelease(xml);
+    }
+  }
+  CFRelease(value);
+  return selection;
+}
+#else
+std::optional<plist::Value> systemSelection() {
   CapturedRun exported = runCapturing(kDefaults, {"-currentHost", "export", kDomain, "-"});
   if (exported.status != 0) return std::nullopt;
   return moduleDictOf(exported.output);
 }
+#endif
 
 }  // namespace
+
+std::optional<plist::Value> currentLegacySelection() {
+  if (installedSelection != nullptr) return installedSelection->selection();
+  return systemSelection();
+}
+
+ScopedLegacySelection::ScopedLegacySelection(std::optional<plist::Value> selection)
+    : selection_(std::move(selection)), previous_(installedSelection) {
+  installedSelection = this;
+}
+
+ScopedLegacySelection::~ScopedLegacySelection() { installedSelection = previous_; }
+
+LegacyStatus legacyStatus() {
+  std::optional<plist::Value> selection = currentLegacySelection();
+  LegacyStatus status;
+  const bool selected = selection && namesInstalledSaver(*selection);
+  const bool installed = saverInstalled();
+  status.line = std::string(selected ? "zeph is" : "zeph is not") + " the screen saver (macOS 13: no wallpaper store)";
+  if (!installed) status.line += "; the saver is missing from " + saverDest;
+  status.compliant = selected && installed;
+  return status;
+}
 
 std::string savedLegacySelectionPath() { return backupFolder() + "/" + kSavedStem + kSavedExtension; }
 
@@ -62,7 +118,7 @@ bool namesInstalledSaver(const plist::Value& moduleDict) {
 void saveLegacySelection() {
   try {
     if (pathExists(savedLegacySelectionPath())) return;  // the selection from before the first install
-    std::optional<plist::Value> selection = currentSelection();
+    std::optional<plist::Value> selection = currentLegacySelection();
     // Our own selection is no earlier one: putting it back would undo nothing.
     if (!selection || namesInstalledSaver(*selection)) return;
     createFolders(backupFolder());
@@ -89,7 +145,7 @@ void restoreLegacySelection() {
       }
       return;
     }
-    std::optional<plist::Value> selection = currentSelection();
+    std::optional<plist::Value> selection = currentLegacySelection();
     if (selection && namesInstalledSaver(*selection))
       run(kDefaults, {"-currentHost", "delete", kDomain, kKey});
   } catch (const std::exception& e) {
