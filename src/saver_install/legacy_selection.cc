@@ -2,6 +2,10 @@
 
 #if defined(__APPLE__)
 #include <CoreFoundation/CoreFoundation.h>
+#include <unistd.h>
+#include <uuid/uuid.h>
+
+#include <ctime>
 #endif
 
 #include <cstdint>
@@ -16,6 +20,7 @@
 #include "base/process_values.h"
 #include "platform/child_process.h"
 #include "platform/files.h"
+#include "platform/home.h"
 #include "plist/format.h"
 #include "saver_install/copy_tree.h"
 #include "saver_install/install_saver.h"
@@ -39,9 +44,28 @@ constexpr const char* kSavedExtension = ".plist";
 ScopedLegacySelection* installedSelection = nullptr;  // set only by ScopedLegacySelection
 
 #if defined(__APPLE__)
+// Another user's selection, as root asks for it: CFPreferences reads only the
+// running user's, so the file the system keeps it in is read instead,
+// ~/Library/Preferences/ByHost/com.apple.screensaver.<hardware UUID>.plist.
+std::optional<plist::Value> selectionOfAnotherUser() {
+  uuid_t id{};
+  const timespec wait{1, 0};
+  if (::gethostuuid(id, &wait) != 0) return std::nullopt;
+  uuid_string_t text{};
+  ::uuid_unparse_upper(id, text);
+  const std::string path = realHome + "/Library/Preferences/ByHost/" + kDomain + "." + text + ".plist";
+  try {
+    std::vector<std::uint8_t> bytes = readFile(path);
+    return moduleDictOf(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  } catch (const std::exception&) {
+    return std::nullopt;  // none written yet, or unreadable: nothing selected that we can tell
+  }
+}
+
 // The preference as the system reads it, written out as XML for the parser
 // that reads every other property list here.
 std::optional<plist::Value> systemSelection() {
+  if (currentUserHome() != realHome) return selectionOfAnotherUser();
   CFPropertyListRef value = CFPreferencesCopyValue(CFSTR("moduleDict"), CFSTR("com.apple.screensaver"),
                                                    kCFPreferencesCurrentUser, kCFPreferencesCurrentHost);
   if (value == nullptr) return std::nullopt;

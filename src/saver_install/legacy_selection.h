@@ -13,10 +13,11 @@ namespace zeph {
 /// host's com.apple.screensaver preferences) from before zeph, kept so that
 /// --uninstall can put it back.
 
-/// The current host's selection as the system has it: read through
-/// CFPreferences on a Mac (for the user running this process), through the
-/// build's defaults tool elsewhere. None when nothing is selected or it cannot
-/// be read. Never throws.
+/// The current host's selection as the system has it: on a Mac through
+/// CFPreferences for the user running this process, or from the file the
+/// system keeps it in when realHome is another user's (root asking about a
+/// user); elsewhere through the build's defaults tool. None when nothing is
+/// selected or it cannot be read. Never throws.
 std::optional<plist::Value> currentLegacySelection();
 
 /// Makes currentLegacySelection() answer `selection` for the lifetime of this
