@@ -13,7 +13,7 @@
 #include <utility>
 
 #include "base/process_values.h"
-#include "platform/dialog.h"
+#include "dialog/dialog.h"
 #include "platform/files.h"
 #include "platform/system_version.h"
 #include "saver_install/install_saver.h"
