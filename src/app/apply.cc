@@ -15,6 +15,7 @@
 #include "base/process_values.h"
 #include "dialog/dialog.h"
 #include "platform/files.h"
+#include "platform/system_version.h"
 #include "saver_install/install_saver.h"
 #include "saver_install/legacy_selection.h"
 #include "wallpaper_store/agent_restart.h"
@@ -107,8 +108,15 @@ std::int64_t applyEverything() {
   installSaver();
   betweenSteps();
   saveLegacySelection();
-  selectLegacyModule();
+  const bool selected = selectLegacyModule();
   betweenSteps();
+  if (!systemKeepsWallpaperStore()) {
+    // macOS 13 has no store and no agent to restart: the legacy selection is
+    // the screen saver, and once it names the bundle the run has done its job.
+    if (!selected) throw std::runtime_error("couldn't select zeph as the screen saver: the preferences tool failed");
+    leaveAppliedMarker();
+    return 0;
+  }
   StoreSlotCounts counts = rewriteWallpaperStores();
   betweenSteps();
   restartAgentBetweenSteps();
@@ -120,6 +128,15 @@ std::int64_t applyEverything() {
   }
   if (counts.index + counts.index2 > 0) leaveAppliedMarker();
   return counts.index;
+}
+
+bool refreshInstalledSaver() {
+  carriedSaver();
+  if (!saverInstalled()) return false;  // nothing made, not even the lock's folder
+  ScopedFolderLock lock = lockHome();
+  if (!saverInstalled()) return false;  // an uninstall got there first
+  installSaver();
+  return true;
 }
 
 StoreRestore uninstallEverything() {

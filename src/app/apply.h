@@ -22,7 +22,17 @@ ScopedFolderLock lockHome();
 /// one slot leaves the marker "applied" in the backup folder, which the login
 /// agent of a managed install looks for. Returns the Index.plist count of the
 /// last rewrite; errors pass through unchanged.
+/// Where the system keeps no wallpaper store (systemKeepsWallpaperStore()),
+/// the run ends after the legacy selection: it throws when the preferences
+/// tool failed, else leaves the marker and returns 0.
 std::int64_t applyEverything();
+
+/// Replaces an installed saver bundle with the one this installer carries
+/// (installSaver(), under lockHome()), touching no store and no preference:
+/// what a package upgrade does for a home that has had zeph applied. Returns
+/// false, having changed nothing, when no bundle is installed. Errors pass
+/// through unchanged.
+bool refreshInstalledSaver();
 
 /// Undoes applyEverything() under lockHome(): puts back what every slot that
 /// selects the saver had before zeph, in both stores (restoreWallpaperStores()),

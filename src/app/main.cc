@@ -2,7 +2,8 @@
 //   zeph-installer               asks first, then installs and offers to set a city
 //   zeph-installer --apply       installs without asking and prints one result line
 //   zeph-installer --uninstall   undoes --apply without asking and prints one result line
-//   zeph-installer --apply|--uninstall --user NAME   (root) the same, for the user NAME
+//   zeph-installer --refresh-bundle   replaces an installed zeph.saver with the one carried here
+//   zeph-installer --apply|--uninstall|--refresh-bundle --user NAME   (root) the same, for the user NAME
 //   zeph-installer --help | --version
 
 #include <unistd.h>
@@ -26,11 +27,12 @@
 #include "platform/error_line.h"
 #include "platform/executable_path.h"
 #include "platform/home.h"
+#include "platform/system_version.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: zeph-installer [--apply | --uninstall] [--user NAME]\n"
+    "usage: zeph-installer [--apply | --uninstall | --refresh-bundle] [--user NAME]\n"
     "       zeph-installer --help | --version\n"
     "\n"
     "Puts the zeph screen saver on every screen of this Mac: copies zeph.saver into\n"
@@ -43,6 +45,8 @@ constexpr const char* kUsage =
     "  --apply       installs without asking and prints one result line\n"
     "  --uninstall   puts back each screen's earlier screen saver from the\n"
     "                backups, removes zeph.saver, prints one result line\n"
+    "  --refresh-bundle  replaces an installed zeph.saver with the one this\n"
+    "                installer carries; changes no setting, installs none\n"
     "  --user NAME   run as root: does the same for the user NAME\n"
     "  -h, --help    prints this help and changes nothing\n"
     "  --version     prints the version and changes nothing\n"
@@ -63,18 +67,20 @@ std::optional<std::string> informationRequested(int argc, char** argv) {
 constexpr const char* kNoHome =
     "Couldn't find your home folder. Set HOME to its full path (starting with \"/\") and try again.";
 
-enum class Mode { Interactive, Apply, Uninstall, Conflict };
+enum class Mode { Interactive, Apply, Uninstall, RefreshBundle, Conflict };
 
 Mode requestedMode(int argc, char** argv) {
   // Position 0 counts as well; only the exact text selects a headless run.
   bool apply = false;
   bool uninstall = false;
+  bool refresh = false;
   for (int i = 0; i < argc; ++i) {
     apply = apply || std::strcmp(argv[i], "--apply") == 0;
     uninstall = uninstall || std::strcmp(argv[i], "--uninstall") == 0;
+    refresh = refresh || std::strcmp(argv[i], "--refresh-bundle") == 0;
   }
-  if (apply && uninstall) return Mode::Conflict;
-  return apply ? Mode::Apply : uninstall ? Mode::Uninstall : Mode::Interactive;
+  if (int{apply} + int{uninstall} + int{refresh} > 1) return Mode::Conflict;
+  return apply ? Mode::Apply : uninstall ? Mode::Uninstall : refresh ? Mode::RefreshBundle : Mode::Interactive;
 }
 
 // A result line that never arrived must not read as success to a script.
@@ -102,7 +108,20 @@ int runUninstall() {
 
 int runHeadless() {
   std::int64_t count = zeph::applyEverything();
+  if (!zeph::systemKeepsWallpaperStore()) {
+    printResult("installed " + zeph::saverDest + "; selected as the screen saver (macOS 13: no wallpaper store)\n");
+    return 0;
+  }
   printResult("installed " + zeph::saverDest + "; " + std::to_string(count) + " screensaver slots set to zeph\n");
+  return 0;
+}
+
+int runRefresh() {
+  if (zeph::refreshInstalledSaver()) {
+    printResult("refreshed " + zeph::saverDest + "\n");
+  } else {
+    printResult("no zeph.saver is installed at " + zeph::saverDest + "; nothing changed\n");
+  }
   return 0;
 }
 
@@ -132,7 +151,7 @@ int main(int argc, char** argv) {
   Mode mode = requestedMode(argc, argv);
   bool isHeadless = mode != Mode::Interactive;
   if (mode == Mode::Conflict) {
-    zeph::writeErrorLine("--apply and --uninstall cannot be used together");
+    zeph::writeErrorLine("use only one of --apply, --uninstall and --refresh-bundle");
     return 1;
   }
   try {
@@ -144,6 +163,7 @@ int main(int argc, char** argv) {
     }
     zeph::setProcessValues(std::move(*home), isHeadless);
     if (mode == Mode::Uninstall) return runUninstall();
+    if (mode == Mode::RefreshBundle) return runRefresh();
     return isHeadless ? runHeadless() : zeph::runInteractive();
   } catch (const std::exception& e) {
     // InstallerError, std::system_error and plist::Error all carry the

@@ -102,12 +102,14 @@ RunAs decideRunAs(const std::vector<std::string>& args, bool isRoot, bool headle
     if (!isRoot) {
       return refused("only root can act for another user; run zeph-installer --apply as that user instead");
     }
-    if (!headless) return refused("--user works only with --apply or --uninstall");
+    if (!headless) return refused("--user works only with --apply, --uninstall or --refresh-bundle");
     decision.kind = RunAs::Kind::kUser;
     decision.userName = *user;
     // The flag may have been the program's own name, which the run again does not share.
     bool modeKept = false;
-    for (const std::string& arg : decision.modeArgs) modeKept = modeKept || arg == "--apply" || arg == "--uninstall";
+    for (const std::string& arg : decision.modeArgs) {
+      modeKept = modeKept || arg == "--apply" || arg == "--uninstall" || arg == "--refresh-bundle";
+    }
     if (!modeKept) decision.modeArgs.insert(decision.modeArgs.begin(), "--apply");
     return decision;
   }

@@ -37,7 +37,8 @@ struct RunAs {
 
 /// The decision from the arguments (`args` without the program's own path),
 /// whether the caller is root, whether the run is headless, and the rule.
-/// --user NAME needs root and a headless mode (--apply or --uninstall); it
+/// --user NAME needs root and a headless mode (--apply, --uninstall or
+/// --refresh-bundle); it
 /// may appear once.
 RunAs decideRunAs(const std::vector<std::string>& args, bool isRoot, bool headless, RootRule rule);
 

@@ -8,7 +8,6 @@
 // WHOSE is --user NAME (that user's home from the user database) or --home DIR,
 // so that management tools running as root can ask about any user.
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -23,7 +22,10 @@
 #include "platform/error_line.h"
 #include "platform/files.h"
 #include "platform/home.h"
+#include "platform/system_version.h"
 #include "plist/format.h"
+#include "saver_install/install_saver.h"
+#include "saver_install/legacy_selection.h"
 #include "wallpaper_store/idle_entry.h"
 #include "wallpaper_store/store_backups.h"
 #include "wallpaper_store/store_document.h"
@@ -50,7 +52,9 @@ constexpr const char* kHelp =
     "  show [FILE]    lists the slots of a wallpaper store, each record's type and\n"
     "                 what it shows as screen saver (default: your own store, and\n"
     "                 Index2.plist beside it); --json as one JSON object\n"
-    "  status         one line, \"zeph on N of M screensaver slots\" (Index2.plist's follow)\n"
+    "  status         one line, \"zeph on N of M screensaver slots\" (Index2.plist's follow);\n"
+    "                on macOS 13, which keeps no store, whether the screen saver\n"
+    "                selection names zeph\n"
     "  backups        the backups of both stores, oldest first, and how many slots each sets\n"
     "  --user NAME    the store of the user NAME (from the user database)\n"
     "  --home DIR     the store of the home folder DIR\n"
@@ -170,11 +174,6 @@ int show(const Options& options) {
   return writeOut(report);
 }
 
-bool bundleInstalled() {
-  struct stat item {};
-  return ::stat(zeph::saverDest.c_str(), &item) == 0 && S_ISDIR(item.st_mode);
-}
-
 // Slots whose type reads "Idle", and those of them that select the installed saver.
 struct SaverSlots {
   std::int64_t zeph = 0;
@@ -200,13 +199,18 @@ std::string slotsPhrase(const SaverSlots& counted) {
 // Index.plist's count; the second store follows when there is one.
 int status(const Options& options) {
   useHome(options);
+  if (!zeph::systemKeepsWallpaperStore()) {
+    const zeph::LegacyStatus legacy = zeph::legacyStatus();
+    if (writeOut(legacy.line + "\n") != 0) return 1;
+    return legacy.compliant ? 0 : kNotCompliant;
+  }
   const bool hasFirst = zeph::storeExists(zeph::storePath);
   const bool hasSecond = zeph::storeExists(zeph::storePath2);
   if (!hasFirst && !hasSecond) {
     if (writeOut(std::string("no wallpaper store\n")) != 0) return 1;
     return kNotCompliant;
   }
-  const bool installed = bundleInstalled();
+  const bool installed = zeph::saverInstalled();
   bool compliant = installed;
   auto phraseFor = [&compliant](const std::string& path) {
     const SaverSlots counted = saverSlotsOf(*loadRoot(path).asDictionary());

@@ -119,16 +119,22 @@ bool removeSaver() {
   return true;
 }
 
-void selectLegacyModule() {
+bool saverInstalled() {
+  struct stat item{};
+  return ::stat(saverDest.c_str(), &item) == 0 && S_ISDIR(item.st_mode);
+}
+
+bool selectLegacyModule() {
   const std::vector<std::string> args{"-currentHost", "write", "com.apple.screensaver", "moduleDict", "-dict",
                                       "moduleName",   "zeph",  "path",                  saverDest,    "type",
                                       "0"};
   if (installedTool != nullptr) {
     (*installedTool)(ZEPH_DEFAULTS_PROGRAM, args);
-    return;
+    return true;
   }
-  // The tool's status is of no interest: the store rewrite selects the saver anyway.
-  run(ZEPH_DEFAULTS_PROGRAM, args);
+  // Where a store is kept its rewrite selects the saver anyway; without one
+  // this is the only selection there is.
+  return run(ZEPH_DEFAULTS_PROGRAM, args) == 0;
 }
 
 ScopedLegacyModuleTool::ScopedLegacyModuleTool(Runner runner)

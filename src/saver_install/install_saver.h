@@ -31,10 +31,14 @@ void installSaver();
 /// lock. Throws std::system_error when it cannot be taken out of the list.
 bool removeSaver();
 
+/// Whether a saver bundle (a folder) is installed at saverDest.
+bool saverInstalled();
+
 /// Names the installed bundle as the legacy screen-saver module through the
 /// build's defaults tool (/usr/bin/defaults unless a test build names a
-/// stand-in). Never fails.
-void selectLegacyModule();
+/// stand-in). Never throws; returns whether the tool reported success (a
+/// runner installed by ScopedLegacyModuleTool always does).
+bool selectLegacyModule();
 
 /// Makes selectLegacyModule() hand the tool's path and arguments to `runner`
 /// instead of starting it, for the lifetime of this object, so that a test

@@ -178,14 +178,37 @@ TEST(Entry, HomeThatCannotBeFoundStopsBeforeAnythingIsTouched) {
   }
 }
 
+// --refresh-bundle swaps an installed bundle for the carried one and touches
+// nothing else; with none installed it changes nothing and says so.
+TEST(HeadlessRun, RefreshReplacesOnlyAnInstalledBundle) {
+  Sandbox box;
+  fs::path home = box.path() / "home";
+  const std::vector<std::uint8_t> store = testing::putPlist(storeFile(home), testing::realisticStore());
+  const fs::path saver = saverFolder(home);
+  RunResult none = runInstaller({"--refresh-bundle"}, home.string());
+  EXPECT_EQ(none.status, 0) << none.err;
+  EXPECT_EQ(none.out, "no zeph.saver is installed at " + saver.string() + "; nothing changed\n");
+  EXPECT_FALSE(fs::exists(saver.parent_path()));
+
+  writeBytes(saver / "Contents/Old.txt", {'o'});
+  RunResult refreshed = runInstaller({"--refresh-bundle"}, home.string());
+  EXPECT_EQ(refreshed.status, 0) << refreshed.err;
+  EXPECT_EQ(refreshed.out, "refreshed " + saver.string() + "\n");
+  EXPECT_FALSE(fs::exists(saver / "Contents/Old.txt"));
+  EXPECT_TRUE(fs::is_regular_file(saver / "Contents/Info.plist"));
+  EXPECT_EQ(readBytes(storeFile(home)), store);
+  EXPECT_FALSE(fs::exists(backupFolder(home)));  // no backup, no kept selection, no marker
+}
+
 // Arguments that make no headless run: a usage error, or the interactive run,
 // which with nobody to answer installs nothing and prints no result.
 TEST(Entry, OnlyTheExactFlagWithoutUninstallSelectsTheHeadlessRun) {
   Sandbox box;
   fs::path home = box.path() / "home";
   const std::vector<std::uint8_t> store = testing::putPlist(storeFile(home), testing::realisticStore());
-  const char* const together = "error: --apply and --uninstall cannot be used together\n";
+  const char* const together = "error: use only one of --apply, --uninstall and --refresh-bundle\n";
   const std::vector<std::string> cases[] = {{"--apply", "--uninstall"}, {"--uninstall", "x", "--apply"},
+                                            {"--refresh-bundle", "--apply"}, {"--uninstall", "--refresh-bundle"},
                                             {"--APPLY"}, {"--apply=1"}, {"-apply"}, {"apply"}, {"--apply "}};
   for (const std::vector<std::string>& args : cases) {
     SCOPED_TRACE(args.back());

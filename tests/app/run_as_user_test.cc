@@ -56,6 +56,10 @@ TEST(RunAsDecision, UserRunsAgainWithTheSameModeOnBothPlatforms) {
     RunAs fromName = decideRunAs({"--user", "zoe"}, true, true, rule);
     EXPECT_EQ(fromName.kind, Kind::kUser);
     EXPECT_EQ(fromName.modeArgs, (Args{"--apply"}));
+
+    RunAs refresh = decideRunAs({"--refresh-bundle", "--user", "zoe"}, true, true, rule);
+    EXPECT_EQ(refresh.kind, Kind::kUser);
+    EXPECT_EQ(refresh.modeArgs, (Args{"--refresh-bundle"}));
   }
 }
 
@@ -69,7 +73,7 @@ TEST(RunAsDecision, MisusedUserIsAClearError) {
   const std::vector<Case> cases{
       {{"--apply", "--user", "zoe"}, false, true,
        "only root can act for another user; run zeph-installer --apply as that user instead"},
-      {{"--user", "zoe"}, true, false, "--user works only with --apply or --uninstall"},
+      {{"--user", "zoe"}, true, false, "--user works only with --apply, --uninstall or --refresh-bundle"},
       {{"--apply", "--user"}, true, true, "--user needs a user name: --user NAME"},
       {{"--user", "--apply"}, true, true, "--user needs a user name: --user NAME"},
       {{"--apply", "--user", ""}, true, true, "--user needs a user name: --user NAME"},

@@ -180,6 +180,42 @@ TEST(LegacySelection, ReadsModuleDictFromAnExport) {
   EXPECT_FALSE(namesInstalledSaver(plist::Value(ours)));
 }
 
+// macOS 13 keeps no store: the selection and the bundle are the whole status.
+TEST_F(InstallSaver, LegacyStatusComesFromTheSelectionAndTheBundle) {
+  plist::Dictionary ours;
+  ours.set("moduleName", plist::Value("zeph"));
+  ours.set("path", plist::Value(saverDest));
+  plist::Dictionary flurry;
+  flurry.set("path", plist::Value("/System/Library/Screen Savers/Flurry.saver"));
+  const std::string tail = " the screen saver (macOS 13: no wallpaper store)";
+  const std::string missing = "; the saver is missing from " + saverDest;
+  struct Case {
+    const char* name;
+    std::optional<plist::Value> selection;
+    bool installed;
+    std::string line;
+    bool compliant;
+  };
+  const Case cases[] = {
+      {"zeph selected and installed", plist::Value(ours), true, "zeph is" + tail, true},
+      {"zeph selected, the bundle gone", plist::Value(ours), false, "zeph is" + tail + missing, false},
+      {"another saver selected", plist::Value(flurry), true, "zeph is not" + tail, false},
+      {"nothing selected, nothing installed", std::nullopt, false, "zeph is not" + tail + missing, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.installed) {
+      installSaver();
+    } else {
+      removeSaver();
+    }
+    ScopedLegacySelection selection(c.selection);
+    const LegacyStatus status = legacyStatus();
+    EXPECT_EQ(status.line, c.line);
+    EXPECT_EQ(status.compliant, c.compliant);
+  }
+}
+
 // Here no /usr/bin/defaults answers: nothing is kept and nothing fails.
 TEST_F(InstallSaver, KeepsNoSelectionWhereDefaultsCannotRun) {
   if (fs::exists("/usr/bin/defaults")) GTEST_SKIP() << "a defaults tool is installed here";
