@@ -86,6 +86,12 @@ bool agentReverted(const StoreSlotCounts& set) {
          (storeStillThere(storePath2) && zephSlotCountIn(storePath2) < set.index2);
 }
 
+// A failure once the stores were renamed into place (their folder's flush)
+// does not stop the steps that must follow a change; the run fails after them.
+void failIfLate(const std::string& lateFailure) {
+  if (!lateFailure.empty()) throw std::runtime_error(lateFailure + "; the stores were already changed");
+}
+
 // Whether the agent put the saver back into either store after a removal.
 bool zephSlotsLeft() { return zephSlotCountIn(storePath) + zephSlotCountIn(storePath2) > 0; }
 
@@ -118,15 +124,18 @@ std::int64_t applyEverything() {
     return 0;
   }
   StoreSlotCounts counts = rewriteWallpaperStores();
+  std::string lateFailure = counts.lateFailure;
   betweenSteps();
   restartAgentBetweenSteps();
   if (agentReverted(counts)) {
     // The agent reverted a store: one more pass over both, and no further check.
     counts = rewriteWallpaperStores();
+    if (lateFailure.empty()) lateFailure = counts.lateFailure;
     betweenSteps();
     restartAgentBetweenSteps();
   }
   if (counts.index + counts.index2 > 0) leaveAppliedMarker();
+  failIfLate(lateFailure);
   return counts.index;
 }
 
@@ -157,12 +166,14 @@ StoreRestore uninstallEverything() {
       }
       restore.slots = std::max(restore.slots, again.slots);
       restore.slots2 = std::max(restore.slots2, again.slots2);
+      if (restore.lateFailure.empty()) restore.lateFailure = again.lateFailure;
       restartAgent();
     }
   }
   // Only once no slot selects it can the bundle go.
   removeSaver();
   restoreLegacySelection();
+  failIfLate(restore.lateFailure);
   return restore;
 }
 

@@ -21,7 +21,9 @@ ScopedFolderLock lockHome();
 /// before the first install (saveLegacySelection()). A run that set at least
 /// one slot leaves the marker "applied" in the backup folder, which the login
 /// agent of a managed install looks for. Returns the Index.plist count of the
-/// last rewrite; errors pass through unchanged.
+/// last rewrite; errors pass through unchanged. A failure after a store was
+/// renamed into place skips none of the steps that follow; the run throws
+/// "<failure>; the stores were already changed" at the end.
 /// Where the system keeps no wallpaper store (systemKeepsWallpaperStore()),
 /// the run ends after the legacy selection: it throws when the preferences
 /// tool failed, else leaves the marker and returns 0.
@@ -38,7 +40,8 @@ bool refreshInstalledSaver();
 /// selects the saver had before zeph, in both stores (restoreWallpaperStores()),
 /// restarts the agent, re-counts after the pause and restores once more if
 /// the agent put the saver back; only then removes the bundle and puts the
-/// earlier legacy selection back. Errors pass through unchanged.
+/// earlier legacy selection back. Errors pass through unchanged; a failure
+/// after a store was renamed into place ends it as applyEverything()'s does.
 StoreRestore uninstallEverything();
 
 }  // namespace zeph

@@ -92,7 +92,6 @@ void printResult(const std::string& line) {
 
 int runUninstall() {
   zeph::StoreRestore restore = zeph::uninstallEverything();
-  for (const std::string& reason : restore.skipped) std::fprintf(stderr, "skipped backup %s\n", reason.c_str());
   for (const std::string& path : restore.backupsUsed) std::fprintf(stderr, "restored from %s\n", path.c_str());
   if (restore.slots + restore.slots2 > 0 && restore.backupsUsed.empty()) {
     std::fputs("no backup holds an earlier entry: the restored slots have none\n", stderr);

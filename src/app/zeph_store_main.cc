@@ -196,7 +196,10 @@ std::string slotsPhrase(const SaverSlots& counted) {
 
 // A compliance check: 0 only when every slot of each store there is selects
 // the installed saver and the saver is there to be shown. The line leads with
-// Index.plist's count; the second store follows when there is one.
+// Index.plist's count; the second store follows when there is one. An
+// Index.plist that cannot be read ends it with the error alone; an
+// Index2.plist that cannot is "unreadable" in the line, named on standard
+// error, and the status is 1.
 int status(const Options& options) {
   useHome(options);
   if (!zeph::systemKeepsWallpaperStore()) {
@@ -205,8 +208,14 @@ int status(const Options& options) {
     return legacy.compliant ? 0 : kNotCompliant;
   }
   const bool hasFirst = zeph::storeExists(zeph::storePath);
-  const bool hasSecond = zeph::storeExists(zeph::storePath2);
-  if (!hasFirst && !hasSecond) {
+  std::string secondProblem;
+  bool hasSecond = false;
+  try {
+    hasSecond = zeph::storeExists(zeph::storePath2);
+  } catch (const std::exception& e) {
+    secondProblem = zeph::problemWith(zeph::storePath2, e);
+  }
+  if (!hasFirst && !hasSecond && secondProblem.empty()) {
     if (writeOut(std::string("no wallpaper store\n")) != 0) return 1;
     return kNotCompliant;
   }
@@ -218,9 +227,20 @@ int status(const Options& options) {
     return slotsPhrase(counted);
   };
   std::string line = hasFirst ? phraseFor(zeph::storePath) : "no Index.plist";
-  if (hasSecond) line += "; Index2.plist: " + phraseFor(zeph::storePath2);
+  if (hasSecond) {
+    try {
+      line += "; Index2.plist: " + phraseFor(zeph::storePath2);
+    } catch (const std::exception& e) {
+      secondProblem = zeph::problemWith(zeph::storePath2, e);
+    }
+  }
+  if (!secondProblem.empty()) line += "; Index2.plist: unreadable";
   if (!installed) line += "; the saver is missing from " + zeph::saverDest;
   if (writeOut(line + "\n") != 0) return 1;
+  if (!secondProblem.empty()) {
+    zeph::writeErrorLine(secondProblem);
+    return 1;
+  }
   return compliant ? 0 : kNotCompliant;
 }
 

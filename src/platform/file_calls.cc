@@ -19,8 +19,9 @@ namespace zeph::file_calls {
 namespace {
 
 #ifdef ZEPH_FAULT_INJECTION
-constexpr const char* kCalls[] = {"open", "write", "fsync", "rename", "renamex", "link", "mkdir"};
-constexpr int kCallKinds = 7;
+constexpr const char* kCalls[] = {"open", "write", "fsync", "rename", "renamex", "link", "mkdir", "read",
+                                  "opendir"};
+constexpr int kCallKinds = 9;
 
 struct Fault {
   int call = -1;  // index into kCalls
@@ -161,6 +162,16 @@ int link(const char* from, const char* to) {
 int mkdir(const char* path, mode_t mode) {
   if (injected("mkdir")) return -1;
   return ::mkdir(path, mode);
+}
+
+ssize_t read(int fd, void* bytes, std::size_t size) {
+  if (injected("read")) return -1;
+  return ::read(fd, bytes, size);
+}
+
+DIR* opendir(const char* path) {
+  if (injected("opendir")) return nullptr;
+  return ::opendir(path);
 }
 
 bool faultInjectionBuilt() {

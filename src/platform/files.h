@@ -41,6 +41,20 @@ bool pathExists(const std::string& path);
 /// regular file.
 bool regularFileExists(const std::string& path);
 
+/// What stat() says of a file that changes when anyone writes it: which
+/// file it is, its size and when its content last changed.
+struct FileStamp {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::uint64_t size = 0;
+  std::int64_t modifiedSeconds = 0;
+  std::int64_t modifiedNanoseconds = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
+/// The stamp of what `path` leads to (links followed). Throws as stat() fails.
+FileStamp fileStamp(const std::string& path);
+
 /// The names in the folder at `path`, without "." and "..", in no order.
 std::vector<std::string> folderEntries(const std::string& path);
 

@@ -1,5 +1,6 @@
 #include "wallpaper_store/store_rewrite.h"
 
+#include <cstdio>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -51,12 +52,11 @@ StoreChange rewriteInMemory(const StoreFile& store, bool keepLoaded) {
   StoreUpdate& update = result.update.emplace();
   update.path = store.path;
   StoreToChange loaded = loadForChange(store);
-  const std::uint64_t storeSize = loaded.loaded.size();
-  if (keepLoaded) {
-    update.loaded = std::move(loaded.loaded);
-  } else {
-    std::vector<std::uint8_t>().swap(loaded.loaded);  // before the new bytes are made
+  const std::uint64_t storeSize = loaded.loaded.bytes.size();
+  if (!keepLoaded && !loaded.loaded.bytesNeededToCompare()) {
+    std::vector<std::uint8_t>().swap(loaded.loaded.bytes);  // before the new bytes are made
   }
+  update.loaded = std::move(loaded.loaded);
   const plist::Dictionary& root = loaded.root();
 
   // Containers the file shares between many places are spelled out once per
@@ -97,12 +97,38 @@ StoreSlotCounts changeStores(const std::function<StoreChange(const StoreFile& st
   const StoreFile first = firstStore();
   const StoreFile second = secondStore();
   const bool hasFirst = storeExists(first.path);
+  // Index2.plist never stops what Index.plist needs: one that cannot be used is left as it is.
+  auto changeSecond = [&]() -> StoreChange {
+    try {
+      return change(second, hasFirst);
+    } catch (const UnreadableStore& e) {
+      std::fprintf(stderr, "warning: %s; left unchanged\n", e.what());
+      return {};
+    }
+  };
   StoreChange secondChange;
-  if (storeExists(second.path)) secondChange = change(second, hasFirst);
+  bool hasSecond = false;
+  try {
+    hasSecond = storeExists(second.path);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "warning: %s; left unchanged\n", problemWith(second.path, e).c_str());
+  }
+  if (hasSecond) secondChange = changeSecond();
   StoreChange firstChange;
   if (hasFirst) firstChange = change(first, false);
-  if (secondChange.update || firstChange.update) replaceStores(secondChange.update, firstChange.update);
-  return {firstChange.slots, secondChange.slots};
+  StoreSlotCounts counts;
+  if (secondChange.update || firstChange.update) {
+    // A store written by someone else meanwhile is changed again from its new bytes.
+    auto remake = [&](const std::string& path) {
+      StoreChange& remade = path == second.path ? secondChange : firstChange;
+      remade = path == second.path ? changeSecond() : change(first, false);
+      return std::move(remade.update);
+    };
+    counts.lateFailure = replaceStores(std::move(secondChange.update), std::move(firstChange.update), remake);
+  }
+  counts.index = firstChange.slots;
+  counts.index2 = secondChange.slots;
+  return counts;
 }
 
 StoreSlotCounts rewriteWallpaperStores() { return changeStores(rewriteInMemory); }

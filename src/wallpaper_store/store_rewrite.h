@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 
 #include "wallpaper_store/store_backups.h"
 #include "wallpaper_store/store_document.h"
@@ -15,6 +16,9 @@ namespace zeph {
 struct StoreSlotCounts {
   std::int64_t index = 0;
   std::int64_t index2 = 0;
+  /// What failed once the stores were renamed into place (a folder flush);
+  /// empty when nothing did. The stores are changed either way.
+  std::string lateFailure;
 };
 
 /// One store's part in a change of both: its new bytes (none when nothing in
@@ -26,10 +30,14 @@ struct StoreChange {
 
 /// Changes the stores that are there as one: `change` makes Index2.plist's new
 /// bytes, then Index.plist's, so that a store that cannot be changed leaves
-/// the other as it was too; then replaceStores() puts them in place.
-/// `keepLoaded` tells `change` whether the bytes as loaded must be kept, to
-/// put that store back. Returns the slots each changed; throws what `change`,
-/// storeExists() and replaceStores() throw.
+/// the other as it was too; then replaceStores() puts them in place, calling
+/// `change` again for a store someone wrote meanwhile. `keepLoaded` tells
+/// `change` whether the bytes as loaded must be kept, to put that store
+/// back. An Index2.plist that cannot be used (UnreadableStore, or
+/// storeExists() failing on it) is left as it is, with
+/// "warning: <path>: <reason>; left unchanged" on standard error. Returns the
+/// slots each changed; throws what `change`, storeExists() and
+/// replaceStores() throw.
 StoreSlotCounts changeStores(const std::function<StoreChange(const StoreFile& store, bool keepLoaded)>& change);
 
 /// Rewrites the store at storePath and, when there is one, the second store at

@@ -196,6 +196,40 @@ TEST_F(StoreTool, ReportsTheSecondStoreToo) {
   EXPECT_EQ(onlySecond.out.find(":\n"), std::string::npos) << onlySecond.out;
 }
 
+// An Index2.plist that cannot be read does not hide Index.plist's count, and
+// is no compliance: status names it and ends with 1.
+TEST_F(StoreTool, StatusSaysWhenTheSecondStoreCannotBeRead) {
+  putPlist(storeFile(home_), testing::macos26FirstStore());
+  const fs::path second = testing::secondStoreFile(home_);
+  setProcessValues(home_.string(), true);
+  rewriteWallpaperStores();
+  installBundle();
+  struct Case {
+    const char* name;
+    std::vector<std::uint8_t> bytes;  // none: a folder
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"an array", plist::write(testing::array({}), plist::Format::Binary), "the top level is not a dictionary"},
+      {"garbage", {'{', '{', 0xFF}, "old-style plist: "},
+      {"a folder", {}, "Is a directory"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(second);
+    if (c.bytes.empty()) {
+      fs::create_directories(second);
+    } else {
+      writeBytes(second, c.bytes);
+    }
+    RunResult r = status();
+    EXPECT_EQ(r.out, "zeph on 3 of 3 screensaver slots; Index2.plist: unreadable\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("error: " + second.string() + ": ", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
+  }
+}
+
 // Python's json module reads the report and rebuilds the text of `show` from it.
 TEST_F(StoreTool, ShowJsonParsesWithPythonAndAgreesWithShow) {
   if (!fs::exists("/usr/bin/python3")) GTEST_SKIP() << "needs python3";
