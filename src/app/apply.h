@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "platform/folder_lock.h"
+#include "platform/run_lock.h"
 #include "wallpaper_store/store_restore.h"
 
 namespace zeph {

@@ -8,7 +8,7 @@
 #include <optional>
 #include <system_error>
 
-#include "platform/folder_lock.h"
+#include "platform/run_lock.h"
 #include "support/sandbox.h"
 
 namespace zeph {

@@ -1,5 +1,5 @@
-#ifndef ZEPH_PLATFORM_FOLDER_LOCK_H_
-#define ZEPH_PLATFORM_FOLDER_LOCK_H_
+#ifndef ZEPH_PLATFORM_RUN_LOCK_H_
+#define ZEPH_PLATFORM_RUN_LOCK_H_
 
 #include <chrono>
 #include <stdexcept>
@@ -39,4 +39,4 @@ class ScopedFolderLock {
 
 }  // namespace zeph
 
-#endif  // ZEPH_PLATFORM_FOLDER_LOCK_H_
+#endif  // ZEPH_PLATFORM_RUN_LOCK_H_
