@@ -14,8 +14,8 @@ namespace zeph::file_calls {
 // every call), makes the n-th call of that kind in the process fail with that
 // errno, and notes each injected failure on standard error as
 // "zeph fault: <call> #<n> fails with <text>". The calls are open, write,
-// fsync, rename, renamex (the renames that refuse to replace or swap), link
-// and mkdir. Without
+// fsync, rename, renamex (the renames that refuse to replace or swap), link,
+// mkdir and flock. Without
 // ZEPH_FAULT_INJECTION they are the plain calls and nothing reads the variable.
 
 int open(const char* path, int flags, mode_t mode = 0);
@@ -30,6 +30,7 @@ int renameNoReplace(const char* from, const char* to);
 int renameExchange(const char* from, const char* to);
 int link(const char* from, const char* to);
 int mkdir(const char* path, mode_t mode);
+int flock(int fd, int operation);
 
 /// Whether this build carries the fault seam.
 bool faultInjectionBuilt();
