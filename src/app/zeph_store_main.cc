@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <exception>
+#include <new>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -24,6 +25,7 @@
 #include "platform/files.h"
 #include "platform/home.h"
 #include "plist/format.h"
+#include "saver_install/install_saver.h"
 #include "wallpaper_store/idle_entry.h"
 #include "wallpaper_store/store_backups.h"
 #include "wallpaper_store/store_document.h"
@@ -215,7 +217,12 @@ int status(const Options& options) {
   };
   std::string line = hasFirst ? phraseFor(zeph::storePath) : "no Index.plist";
   if (hasSecond) line += "; Index2.plist: " + phraseFor(zeph::storePath2);
-  if (!installed) line += "; the saver is missing from " + zeph::saverDest;
+  if (!installed) {
+    line += "; the saver is missing from " + zeph::saverDest;
+    if (std::optional<std::string> copy = zeph::interruptedSaverCopy()) {
+      line += " (an interrupted run left a copy at " + *copy + ", which the next run puts back)";
+    }
+  }
   if (writeOut(line + "\n") != 0) return 1;
   return compliant ? 0 : kNotCompliant;
 }
@@ -249,6 +256,14 @@ int backups(const Options& options) {
   return writeOut(text);
 }
 
+// What a command does, for the one error that cannot say more.
+const char* taskOf(const std::string& command) {
+  if (command == "print") return "print the property list";
+  if (command == "show") return "show the slots";
+  if (command == "status") return "count the slots";
+  return "list the backups";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -268,6 +283,9 @@ int main(int argc, char** argv) {
     if (!options) return usage();
     if (isShow) return show(*options);
     return command == "status" ? status(*options) : backups(*options);
+  } catch (const std::bad_alloc&) {
+    zeph::writeErrorLine(std::string("not enough memory to ") + taskOf(args[0]));
+    return 1;
   } catch (const std::exception& e) {
     zeph::writeErrorLine(e.what());
     return 1;

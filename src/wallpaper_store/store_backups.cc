@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <exception>
 #include <optional>
 #include <system_error>
 #include <utility>
@@ -10,6 +11,7 @@
 #include "base/process_values.h"
 #include "platform/files.h"
 #include "wallpaper_store/store_document.h"
+#include "wallpaper_store/store_slots.h"
 #include "wallpaper_store/store_time.h"
 
 namespace zeph {
@@ -88,9 +90,18 @@ StoreToChange loadForChange(const StoreFile& store) {
   StoreToChange change;
   change.loaded = loadStore(store.path);
   // The backup holds the bytes as loaded and is on the disk before the
-  // store is touched; it is no more readable than the store.
+  // store is touched; it is no more readable than the store. A store over
+  // the slot limit gets none: each later look at the backups would meet it.
+  std::exception_ptr unparsed;
+  try {
+    change.document = parseStore(change.loaded, store.path);
+  } catch (const TooManySlots&) {
+    throw;
+  } catch (...) {
+    unparsed = std::current_exception();
+  }
   backUpStore(store, change.loaded);
-  change.document = parseStore(change.loaded, store.path);
+  if (unparsed) std::rethrow_exception(unparsed);
   if (!change.document.asDictionary()) {
     throw InstallerError(2, "Couldn't read the macOS screensaver settings file.");
   }
@@ -99,7 +110,7 @@ StoreToChange loadForChange(const StoreFile& store) {
 
 void removeStaleStoreTemporaries() {
   for (const StoreFile& store : {firstStore(), secondStore()}) {
-    removeStaleTemporaries(folderOf(store.path), nameOf(store.path));
+    removeStaleReplacements(store.path);
     removeStaleTemporaries(backupFolder(), store.backupPrefix);
   }
 }

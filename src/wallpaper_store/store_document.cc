@@ -8,6 +8,7 @@
 #include "platform/files.h"
 #include "plist/error.h"
 #include "plist/format.h"
+#include "wallpaper_store/store_slots.h"
 
 namespace zeph {
 
@@ -24,7 +25,10 @@ plist::Value parseStore(std::span<const std::uint8_t> bytes, const std::string& 
     plist::Value root = plist::read(bytes, &format);
     // A file with the magic that a text reader took is a binary one cut short.
     if (binary && format != plist::Format::Binary) throw plist::Error("the binary trailer is missing");
+    if (const plist::Dictionary* dictionary = root.asDictionary()) requireSlotsWithinLimit(*dictionary);
     return root;
+  } catch (const TooManySlots&) {
+    throw TooManySlots(path);
   } catch (const plist::Error& e) {
     std::string problem = e.what();
     if (binary && problem.rfind("binary plist: ", 0) == 0) problem.erase(0, 14);
