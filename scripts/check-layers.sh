@@ -5,7 +5,7 @@
 # tests/<layer> may include its own layer and those below it, plus tests/support.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-layers=(base text plist platform net wallpaper_store saver_install location app)
+layers=(base text plist platform dialog net wallpaper_store saver_install location app)
 rank() {  # rank LAYER: prints its height, or nothing when LAYER is not a layer
   local i
   for i in "${!layers[@]}"; do

@@ -13,7 +13,7 @@
 #include <utility>
 
 #include "base/process_values.h"
-#include "platform/dialog.h"
+#include "dialog/dialog.h"
 #include "platform/files.h"
 #include "saver_install/install_saver.h"
 #include "saver_install/legacy_selection.h"

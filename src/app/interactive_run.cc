@@ -3,9 +3,9 @@
 #include "location/location_setup.h"
 #include "app/apply.h"
 #include "app/interactive_run_internal.h"
-#include "platform/dialog.h"
+#include "dialog/dialog.h"
 #include "platform/error_line.h"
-#include "platform/settings_pane.h"
+#include "dialog/settings_pane.h"
 
 namespace zeph {
 

@@ -4,7 +4,7 @@
 
 #include "location/lookup_status.h"
 #include "location/saver_preferences.h"
-#include "platform/dialog.h"
+#include "dialog/dialog.h"
 #include "text/unicode_trim.h"
 
 namespace zeph {

@@ -2,7 +2,7 @@
 
 #include "location/lookup_status.h"
 #include "location/saver_preferences.h"
-#include "platform/dialog.h"
+#include "dialog/dialog.h"
 
 namespace zeph {
 

@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "net/fetch_json.h"
-#include "platform/dialog.h"
+#include "dialog/dialog.h"
 
 namespace zeph {
 

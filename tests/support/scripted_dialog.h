@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/dialog.h"
+#include "dialog/dialog.h"
 
 namespace zeph::testing {
 

@@ -1,4 +1,4 @@
-#include "platform/settings_pane.h"
+#include "dialog/settings_pane.h"
 
 namespace zeph {
 

@@ -2,7 +2,7 @@
 
 #import <AppKit/AppKit.h>
 
-#include "platform/settings_pane.h"
+#include "dialog/settings_pane.h"
 
 #if !__has_feature(objc_arc)
 #error "settings_pane_apple.mm manages memory with ARC; compile it with -fobjc-arc"

@@ -1,9 +1,9 @@
-#include "platform/dialog_layout.h"
+#include "dialog/dialog_layout.h"
 
 #include <algorithm>
 #include <string_view>
 
-#include "text/grapheme.h"
+#include "dialog/grapheme.h"
 
 namespace zeph {
 namespace {

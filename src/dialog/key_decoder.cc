@@ -1,4 +1,4 @@
-#include "platform/key_decoder.h"
+#include "dialog/key_decoder.h"
 
 #include <string_view>
 

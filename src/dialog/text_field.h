@@ -9,7 +9,7 @@ namespace zeph {
 
 /// The editable text of a terminal dialog's field and its insertion point,
 /// with the editing keys of a shell's line editor. The cursor only ever rests
-/// on a character boundary (text/grapheme.h), so Backspace, Delete and the
+/// on a character boundary (dialog/grapheme.h), so Backspace, Delete and the
 /// arrows take a whole user-perceived character. Holds no terminal state;
 /// view() says what part of the text a field of a given width shows.
 class TextField {

@@ -1,6 +1,6 @@
 // The dialog field's editing keys and what a field of a given width shows.
 
-#include "platform/text_field.h"
+#include "dialog/text_field.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "text/grapheme.h"
+#include "dialog/grapheme.h"
 
 #include <cwchar>
 

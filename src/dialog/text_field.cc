@@ -1,9 +1,9 @@
-#include "platform/text_field.h"
+#include "dialog/text_field.h"
 
 #include <algorithm>
 #include <utility>
 
-#include "text/grapheme.h"
+#include "dialog/grapheme.h"
 
 namespace zeph {
 namespace {

@@ -1,7 +1,7 @@
 // What terminals send, turned into dialog keys: the library's named keys,
 // the common escape sequences it may not know, bracketed paste, Esc and Alt.
 
-#include "platform/key_decoder.h"
+#include "dialog/key_decoder.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #import <AppKit/AppKit.h>
 #include <CoreGraphics/CoreGraphics.h>
 
-#include "platform/dialog.h"
+#include "dialog/dialog.h"
 
 #if !__has_feature(objc_arc)
 #error "dialog_apple.mm manages memory with ARC; compile it with -fobjc-arc"

@@ -1,6 +1,6 @@
 // Character boundaries and column widths, under a UTF-8 character type.
 
-#include "text/grapheme.h"
+#include "dialog/grapheme.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/dialog.h"
+#include "dialog/dialog.h"
 
 #include <exception>
 

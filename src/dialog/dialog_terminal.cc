@@ -23,11 +23,11 @@
 
 #include "base/process_locale.h"
 #include "platform/child_process.h"
-#include "platform/dialog.h"
-#include "platform/dialog_layout.h"
-#include "platform/key_decoder.h"
-#include "platform/text_field.h"
-#include "text/grapheme.h"
+#include "dialog/dialog.h"
+#include "dialog/dialog_layout.h"
+#include "dialog/key_decoder.h"
+#include "dialog/text_field.h"
+#include "dialog/grapheme.h"
 #include "text/utf8.h"
 
 namespace zeph {

@@ -1,7 +1,7 @@
 // Where a terminal dialog's parts land, for many screen sizes and texts,
 // without a terminal.
 
-#include "platform/dialog_layout.h"
+#include "dialog/dialog_layout.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "support/utf8_locale.h"
-#include "text/grapheme.h"
+#include "dialog/grapheme.h"
 
 namespace zeph {
 namespace {
