@@ -97,10 +97,10 @@ bool zephSlotsLeft() { return zephSlotCountIn(storePath) + zephSlotCountIn(store
 
 }  // namespace
 
-ScopedFolderLock lockHome() {
+ScopedRunLock lockHome() {
   try {
-    return ScopedFolderLock(screenSaversFolder(), kLockWait);
-  } catch (const FolderBusy&) {
+    return ScopedRunLock(screenSaversFolder() + "/.zeph.lock", kLockWait);
+  } catch (const LockBusy&) {
     throw std::runtime_error("another zeph-installer run is working on " + realHome);
   }
 }
@@ -108,8 +108,9 @@ ScopedFolderLock lockHome() {
 std::int64_t applyEverything() {
   carriedSaver();  // a missing bundle stops the run before anything is made
   createFolders(screenSaversFolder());
-  ScopedFolderLock lock = lockHome();
+  ScopedRunLock lock = lockHome();
   removeStaleStoreTemporaries();
+  restoreInterruptedSaver();
 
   installSaver();
   betweenSteps();
@@ -149,9 +150,10 @@ bool refreshInstalledSaver() {
 }
 
 StoreRestore uninstallEverything() {
-  createFolders(screenSaversFolder());  // the lock lives on it
-  ScopedFolderLock lock = lockHome();
+  createFolders(screenSaversFolder());  // the lock lives in it
+  ScopedRunLock lock = lockHome();
   removeStaleStoreTemporaries();
+  restoreInterruptedSaver();
 
   StoreRestore restore = restoreWallpaperStores();
   if (restore.slots + restore.slots2 > 0) {

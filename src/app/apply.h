@@ -3,19 +3,21 @@
 
 #include <cstdint>
 
-#include "platform/folder_lock.h"
+#include "platform/run_lock.h"
 #include "wallpaper_store/store_restore.h"
 
 namespace zeph {
 
-/// Takes the lock that lets one run at a time change this home: an exclusive
-/// flock on the Screen Savers folder (which must exist), waiting up to 30 s
-/// for another run. Throws "another zeph-installer run is working on <home>"
-/// when it is still held; goes on unlocked where the file system cannot lock.
-/// Every command that changes the store or the bundle holds it throughout.
-ScopedFolderLock lockHome();
+/// Takes the lock that lets one run at a time change this home: the
+/// ScopedRunLock of "~/Library/Screen Savers/.zeph.lock" (the folder must
+/// exist), waiting up to 30 s for another run. Throws "another zeph-installer
+/// run is working on <home>" when it is still held. Every command that
+/// changes the store or the bundle holds it throughout; none that only looks
+/// takes it.
+ScopedRunLock lockHome();
 
-/// Installs the saver, selects it, rewrites the stores, restarts the wallpaper
+/// Puts back a bundle that a run stopped in the middle of its swap left aside
+/// (restoreInterruptedSaver()), installs the saver, selects it, rewrites the stores, restarts the wallpaper
 /// agent, re-counts both stores after a pause and rewrites both once more if
 /// either count fell, all under lockHome(). Keeps the legacy selection from
 /// before the first install (saveLegacySelection()). A run that set at least

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <new>
 #include <optional>
 #include <string>
 #include <utility>
@@ -164,6 +165,9 @@ int main(int argc, char** argv) {
     if (mode == Mode::Uninstall) return runUninstall();
     if (mode == Mode::RefreshBundle) return runRefresh();
     return isHeadless ? runHeadless() : zeph::runInteractive();
+  } catch (const std::bad_alloc&) {
+    zeph::finish(std::string("not enough memory to ") + (mode == Mode::Uninstall ? "uninstall" : "install") +
+                 " zeph");
   } catch (const std::exception& e) {
     // InstallerError, std::system_error and plist::Error all carry the
     // user-facing text in what().

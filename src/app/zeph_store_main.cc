@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <exception>
+#include <new>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -235,7 +236,12 @@ int status(const Options& options) {
     }
   }
   if (!secondProblem.empty()) line += "; Index2.plist: unreadable";
-  if (!installed) line += "; the saver is missing from " + zeph::saverDest;
+  if (!installed) {
+    line += "; the saver is missing from " + zeph::saverDest;
+    if (std::optional<std::string> copy = zeph::interruptedSaverCopy()) {
+      line += " (an interrupted run left a copy at " + *copy + ", which the next run puts back)";
+    }
+  }
   if (writeOut(line + "\n") != 0) return 1;
   if (!secondProblem.empty()) {
     zeph::writeErrorLine(secondProblem);
@@ -273,6 +279,14 @@ int backups(const Options& options) {
   return writeOut(text);
 }
 
+// What a command does, for the one error that cannot say more.
+const char* taskOf(const std::string& command) {
+  if (command == "print") return "print the property list";
+  if (command == "show") return "show the slots";
+  if (command == "status") return "count the slots";
+  return "list the backups";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -292,6 +306,9 @@ int main(int argc, char** argv) {
     if (!options) return usage();
     if (isShow) return show(*options);
     return command == "status" ? status(*options) : backups(*options);
+  } catch (const std::bad_alloc&) {
+    zeph::writeErrorLine(std::string("not enough memory to ") + taskOf(args[0]));
+    return 1;
   } catch (const std::exception& e) {
     zeph::writeErrorLine(e.what());
     return 1;

@@ -1,6 +1,7 @@
 #include "platform/file_calls.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,9 +20,9 @@ namespace zeph::file_calls {
 namespace {
 
 #ifdef ZEPH_FAULT_INJECTION
-constexpr const char* kCalls[] = {"open", "write", "fsync", "rename", "renamex", "link", "mkdir", "read",
-                                  "opendir"};
-constexpr int kCallKinds = 9;
+constexpr const char* kCalls[] = {"open", "write", "fsync",  "rename", "renamex",
+                                  "link", "mkdir", "flock", "read",   "opendir"};
+constexpr int kCallKinds = 10;
 
 struct Fault {
   int call = -1;  // index into kCalls
@@ -36,7 +37,8 @@ int errnoNamed(const std::string& name) {
   } kKnown[] = {{"ENOSPC", ENOSPC}, {"EIO", EIO},       {"EACCES", EACCES}, {"EPERM", EPERM},
                 {"EDQUOT", EDQUOT}, {"EROFS", EROFS},   {"EINVAL", EINVAL}, {"ENOTSUP", ENOTSUP},
                 {"EEXIST", EEXIST}, {"ENOENT", ENOENT}, {"EXDEV", EXDEV},   {"EMLINK", EMLINK},
-                {"EINTR", EINTR},   {"ENOMEM", ENOMEM}};
+                {"EINTR", EINTR},   {"ENOMEM", ENOMEM}, {"ENOLCK", ENOLCK}, {"EOPNOTSUPP", EOPNOTSUPP},
+                {"EISDIR", EISDIR}, {"EWOULDBLOCK", EWOULDBLOCK}};
   for (const auto& known : kKnown) {
     if (name == known.name) return known.value;
   }
@@ -162,6 +164,11 @@ int link(const char* from, const char* to) {
 int mkdir(const char* path, mode_t mode) {
   if (injected("mkdir")) return -1;
   return ::mkdir(path, mode);
+}
+
+int flock(int fd, int operation) {
+  if (injected("flock")) return -1;
+  return ::flock(fd, operation);
 }
 
 ssize_t read(int fd, void* bytes, std::size_t size) {

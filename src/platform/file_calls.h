@@ -15,8 +15,8 @@ namespace zeph::file_calls {
 // every call), makes the n-th call of that kind in the process fail with that
 // errno, and notes each injected failure on standard error as
 // "zeph fault: <call> #<n> fails with <text>". The calls are open, write,
-// fsync, rename, renamex (the renames that refuse to replace or swap), link
-// and mkdir, and on the reading side read (of a whole file) and opendir.
+// fsync, rename, renamex (the renames that refuse to replace or swap), link,
+// mkdir and flock, and on the reading side read (of a whole file) and opendir.
 // Without
 // ZEPH_FAULT_INJECTION they are the plain calls and nothing reads the variable.
 
@@ -32,6 +32,7 @@ int renameNoReplace(const char* from, const char* to);
 int renameExchange(const char* from, const char* to);
 int link(const char* from, const char* to);
 int mkdir(const char* path, mode_t mode);
+int flock(int fd, int operation);
 ssize_t read(int fd, void* bytes, std::size_t size);
 DIR* opendir(const char* path);
 

@@ -485,6 +485,16 @@ void removeStaleTemporaries(const std::string& folder, const std::string& finalP
   }
 }
 
+void removeStaleReplacements(const std::string& path) {
+  std::string target;
+  try {
+    target = resolveFinalLink(path);
+  } catch (const std::exception&) {
+    return;  // a broken link: nothing was written through it
+  }
+  removeStaleTemporaries(folderOf(target), nameOf(target));
+}
+
 std::optional<std::string> swapIntoPlace(const std::string& fresh, const std::string& dest,
                                          const std::string& aside) {
   struct stat st {};

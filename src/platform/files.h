@@ -115,6 +115,12 @@ bool isTemporaryName(const std::string& name, const std::string& finalPrefix);
 /// never throws.
 void removeStaleTemporaries(const std::string& folder, const std::string& finalPrefix);
 
+/// Removes the temporary files that replaceFile() and prepareReplacement()
+/// of `path`, stopped before they finished, left where they make them: in the
+/// folder of the file a link at `path` finally points to. Call it only while
+/// no other writer of `path` can be at work. Best effort: never throws.
+void removeStaleReplacements(const std::string& path);
+
 /// Puts the item at `fresh` at `dest` in one rename, whatever is at `dest`.
 /// What was at `dest` is moved to `aside` (which must not exist) and its path
 /// returned; nothing there returns none. A reader of `dest` sees the old item

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <exception>
 #include <optional>
 #include <system_error>
 #include <utility>
@@ -10,6 +11,7 @@
 #include "base/process_values.h"
 #include "platform/files.h"
 #include "wallpaper_store/store_document.h"
+#include "wallpaper_store/store_slots.h"
 #include "wallpaper_store/store_time.h"
 
 namespace zeph {
@@ -125,13 +127,25 @@ StoreToChange loadForChange(const StoreFile& store) {
     throw;
   }
   // The backup holds the bytes as loaded and is on the disk before the
-  // store is touched; it is no more readable than the store.
-  backUpStore(store, change.loaded.bytes);
+  // store is touched; it is no more readable than the store. A store over
+  // the slot limit gets none: each later look at the backups would meet it.
+  std::exception_ptr unparsed;
   try {
     change.document = parseStore(change.loaded.bytes, store.path);
-  } catch (const std::exception& e) {
+  } catch (const TooManySlots& e) {
     unusable(e);
     throw;
+  } catch (...) {
+    unparsed = std::current_exception();
+  }
+  backUpStore(store, change.loaded.bytes);
+  if (unparsed) {
+    try {
+      std::rethrow_exception(unparsed);
+    } catch (const std::exception& e) {
+      unusable(e);
+      throw;
+    }
   }
   if (!change.document.asDictionary()) {
     unusable(std::runtime_error("the top level is not a dictionary"));
@@ -142,7 +156,7 @@ StoreToChange loadForChange(const StoreFile& store) {
 
 void removeStaleStoreTemporaries() {
   for (const StoreFile& store : {firstStore(), secondStore()}) {
-    removeStaleTemporaries(folderOf(store.path), nameOf(store.path));
+    removeStaleReplacements(store.path);
     removeStaleTemporaries(backupFolder(), store.backupPrefix);
   }
 }

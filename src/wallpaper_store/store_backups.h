@@ -72,11 +72,13 @@ struct StoreToChange {
 /// change to a store starts. Throws InstallerError (code 2) when its top
 /// level is not a dictionary, and as readStoreForChange(), backUpStore() and
 /// parseStore() do; for a best-effort store, UnreadableStore in place of
-/// all but backUpStore()'s errors.
+/// all but backUpStore()'s errors. A store over the slot limit (TooManySlots)
+/// is refused before its backup is written.
 StoreToChange loadForChange(const StoreFile& store);
 
 /// Removes what killed runs left in the store and backup folders: temporary
-/// files under the names the file layer gives them. Call it only while
+/// files under the names the file layer gives them, beside the file a
+/// symbolically linked store points to. Call it only while
 /// holding the home's lock. Never throws.
 void removeStaleStoreTemporaries();
 

@@ -10,6 +10,7 @@
 #include "platform/files.h"
 #include "plist/error.h"
 #include "plist/format.h"
+#include "wallpaper_store/store_slots.h"
 
 namespace zeph {
 
@@ -24,8 +25,11 @@ plist::Value parseStore(std::span<const std::uint8_t> bytes, const std::string& 
   try {
     // Bytes with the magic are a binary store, cut short or damaged when the
     // binary reader refuses them; what a text reader makes of them is beside the point.
-    if (binary) return plist::readAs(bytes, plist::Format::Binary);
-    return plist::read(bytes);
+    plist::Value root = binary ? plist::readAs(bytes, plist::Format::Binary) : plist::read(bytes);
+    if (const plist::Dictionary* dictionary = root.asDictionary()) requireSlotsWithinLimit(*dictionary);
+    return root;
+  } catch (const TooManySlots&) {
+    throw TooManySlots(path);
   } catch (const plist::Error& e) {
     std::string problem = e.what();
     if (binary && problem.rfind("binary plist: ", 0) == 0) problem.erase(0, 14);

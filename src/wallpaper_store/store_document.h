@@ -35,7 +35,9 @@ std::vector<std::uint8_t> loadStore(const std::string& path);
 /// The document in `bytes`, in whichever format they are, read from `path`.
 /// Throws plist::Error whose message starts with `path`; bytes that start
 /// with the binary magic ("bplist") are read as binary alone and reported as
-/// a damaged binary property list with the binary reader's reason.
+/// a damaged binary property list with the binary reader's reason. A
+/// dictionary holding more slots than a store can have throws TooManySlots
+/// naming `path`, in time bounded by the limit, however much the file shares.
 plist::Value parseStore(std::span<const std::uint8_t> bytes, const std::string& path);
 
 /// Encodes `root` as a binary property list and puts it at `path` so that a

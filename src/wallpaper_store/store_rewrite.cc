@@ -15,8 +15,6 @@
 namespace zeph {
 namespace {
 
-constexpr std::int64_t kMaxSlots = 1'000'000;
-
 // What the walk does to one record to put the saver where its type reads it.
 plist::Dictionary withSaver(const Slot& slot, const plist::Value& chosen, std::int64_t& written) {
   const plist::Dictionary& record = *slot.record;
@@ -58,15 +56,6 @@ StoreChange rewriteInMemory(const StoreFile& store, bool keepLoaded) {
   }
   update.loaded = std::move(loaded.loaded);
   const plist::Dictionary& root = loaded.root();
-
-  // Containers the file shares between many places are spelled out once per
-  // place when rewritten: count first, so a small file cannot become a huge one.
-  std::int64_t slots = 0;
-  forEachSlot(root, [&slots](const Slot&) { ++slots; });
-  if (slots > kMaxSlots) {
-    throw std::runtime_error(store.path + ": " + std::to_string(slots) + " screensaver slots, more than the " +
-                             std::to_string(kMaxSlots) + " a store can sensibly have; it was left as it was");
-  }
 
   // A saver entry already in the system default is kept, dates and all, so a
   // re-run changes nothing the agent would notice; an entry selecting any

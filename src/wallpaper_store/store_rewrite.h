@@ -49,9 +49,9 @@ StoreSlotCounts changeStores(const std::function<StoreChange(const StoreFile& st
 /// "individual"; any other record is left alone and not counted. The system
 /// default's entry is reused only when it selects the installed saver. The
 /// two are written with replaceStores(). A store that is absent counts 0.
-/// Refuses a store of more than 1,000,000 slots, or one whose rewritten form
-/// would pass 64 times its size plus 64 MiB (shared containers spelled out),
-/// before writing anything. Throws InstallerError (code 2: root is not a
+/// Refuses a store of more than 1,000,000 slots (TooManySlots, before its
+/// backup), or one whose rewritten form would pass 64 times its size plus
+/// 64 MiB (shared containers spelled out), before writing anything. Throws InstallerError (code 2: root is not a
 /// dictionary), plist::Error, std::system_error or std::runtime_error, every
 /// message naming the store.
 StoreSlotCounts rewriteWallpaperStores();

@@ -144,7 +144,7 @@ TEST(FaultWalk, EveryFileCallOfAnApplyFailsCleanly) {
         EXPECT_EQ(readBytes(backupFolder(home) / name), store) << name;
       }
       EXPECT_EQ(namesIn(storeFile(home).parent_path()), std::vector<std::string>{"Index.plist"});
-      EXPECT_EQ(namesIn(saverFolder(home).parent_path()), std::vector<std::string>{"zeph.saver"});
+      EXPECT_EQ(namesIn(saverFolder(home).parent_path()), (std::vector<std::string>{".zeph.lock", "zeph.saver"}));
 
       if (r.status == 0) {
         EXPECT_TRUE(storeRewritten);

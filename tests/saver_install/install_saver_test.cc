@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
+#include <optional>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -132,6 +134,44 @@ TEST_F(InstallSaver, ClearsWhatInterruptedRunsLeftAndRepairsAMissingBundle) {
   installSaver();
   expectFreshCopy();
   EXPECT_EQ(testing::namesIn(folder), (std::vector<std::string>{"Other.saver", "zeph.saver"}));
+}
+
+// A run stopped between the two renames of a swap (where the file system
+// cannot exchange two names) leaves no bundle, the new copy and the old one:
+// the complete new copy goes back in place, the old one where it is alone.
+TEST_F(InstallSaver, PutsBackTheCopyAnInterruptedSwapLeftAside) {
+  const fs::path folder = home_ / "Library/Screen Savers";
+  const struct {
+    const char* name;
+    std::vector<const char*> left;  // work folders, each holding Contents/Info.plist with its own name
+    bool installed;                 // a bundle at zeph.saver too
+    const char* restored;           // what comes back; nullptr: nothing
+  } cases[] = {
+      {"between the two renames", {".zeph.saver.new-77", ".zeph.saver.old-77"}, false, ".zeph.saver.new-77"},
+      {"a swap that could not be undone", {".zeph.saver.old-77"}, false, ".zeph.saver.old-77"},
+      {"another run's half copy beside it", {".zeph.saver.new-12", ".zeph.saver.old-77"}, false, ".zeph.saver.old-77"},
+      {"a copy never swapped in", {".zeph.saver.new-77"}, false, nullptr},
+      {"a removal under way", {".zeph.saver.gone-77"}, false, nullptr},
+      {"a bundle in place", {".zeph.saver.new-77", ".zeph.saver.old-77"}, true, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(folder);
+    for (const char* name : c.left) writeBytes(folder / name / "Contents/Info.plist", {name, name + std::strlen(name)});
+    if (c.installed) writeBytes(fs::path(saverDest) / "Contents/Info.plist", {'i'});
+    std::optional<std::string> copy = interruptedSaverCopy();
+    EXPECT_EQ(copy, c.restored ? std::optional((folder / c.restored).string()) : std::nullopt);
+    restoreInterruptedSaver();
+    if (c.restored) {
+      EXPECT_EQ(readText(fs::path(saverDest) / "Contents/Info.plist"), c.restored);
+    } else {
+      EXPECT_EQ(fs::exists(saverDest), c.installed);
+    }
+    EXPECT_EQ(interruptedSaverCopy(), std::nullopt);
+    installSaver();  // clears whatever else was left
+    expectFreshCopy();
+    EXPECT_EQ(testing::namesIn(folder), std::vector<std::string>{"zeph.saver"});
+  }
 }
 
 TEST_F(InstallSaver, RemovesTheBundleAndWhatInterruptedRunsLeft) {

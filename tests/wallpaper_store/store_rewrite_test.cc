@@ -21,6 +21,7 @@
 #include "wallpaper_store/idle_entry.h"
 #include "plist/error.h"
 #include "wallpaper_store/slot_count.h"
+#include "wallpaper_store/store_document.h"
 #include "support/sandbox.h"
 #include "support/store_builders.h"
 #include "wallpaper_store/store_slots.h"
@@ -552,22 +553,64 @@ TEST(RewriteWallpaperStore, OnlyNothingThereIsNoStore) {
   }
 }
 
-// 1,001 spaces share one dictionary of 1,000 displays: a few kilobytes that
-// would be spelled out as a million slots.
-TEST(RewriteWallpaperStore, RefusesAStoreThatWouldExplode) {
+// Spaces sharing one dictionary of displays: a few kilobytes that would be
+// spelled out as millions of slots. Every walk stops at the limit, having
+// visited no more than it, and the rewrite refuses before the backup.
+TEST(RewriteWallpaperStore, RefusesAStoreThatWouldExplodeBeforeItsBackup) {
+  const std::string tooMany = "more than 1000000 screensaver slots, more than a store can sensibly have";
+  const struct {
+    const char* name;
+    plist::Value root;
+  } cases[] = {
+      {"one slot over", testing::sharedSlotsStore(1001, 1000)},
+      {"3,000 spaces of 3,000 displays", testing::sharedSlotsStore(3000, 3000)},
+      {"nine million places holding no record", testing::sharedSlotsStore(3000, 3000, false)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::int64_t visited = 0;
+    EXPECT_THROW(forEachSlot(*c.root.asDictionary(), [&visited](const Slot&) { ++visited; }), TooManySlots);
+    EXPECT_LE(visited, kMaxStoreSlots);
+    visited = 0;
+    EXPECT_THROW(replaceSlotRecords(*c.root.asDictionary(),
+                                    [&visited](const Slot& slot) {
+                                      ++visited;
+                                      return *slot.record;
+                                    }),
+                 TooManySlots);
+    EXPECT_LE(visited, kMaxStoreSlots);
+
+    HomeSandbox box;
+    box.putStore(c.root, plist::Format::Binary);
+    std::vector<std::uint8_t> original = readBytes(storePath);
+    ASSERT_LT(original.size(), 100000u);
+    EXPECT_EQ(anyErrorOf(rewriteWallpaperStore), storePath + ": " + tooMany);
+    EXPECT_EQ(anyErrorOf([] { parseStore(loadStore(storePath), storePath); }), storePath + ": " + tooMany);
+    EXPECT_EQ(zephSlotCount(), 0);
+    EXPECT_EQ(readBytes(storePath), original);
+    EXPECT_FALSE(pathExists(box.backupFolder()));
+  }
+  // At the limit, a walk goes through.
+  std::int64_t visited = 0;
+  forEachSlot(*testing::sharedSlotsStore(1000, 1000).asDictionary(), [&visited](const Slot&) { ++visited; });
+  EXPECT_EQ(visited, kMaxStoreSlots);
+}
+
+// A store behind a symbolic link is written beside the file it points to, so
+// a run killed while writing leaves its temporary there; the next run's sweep
+// looks there.
+TEST(RewriteWallpaperStore, SweepsTemporariesBesideALinkedStoresTarget) {
   HomeSandbox box;
-  plist::Dictionary displays;
-  for (int d = 0; d < 1000; ++d) displays.set("D" + std::to_string(d), dict({}));
-  plist::Value space = dict({{"Displays", plist::Value(std::move(displays))}});
-  plist::Dictionary spaces;
-  for (int s = 0; s < 1001; ++s) spaces.set("S" + std::to_string(s), space);
-  box.putStore(dict({{"Spaces", plist::Value(std::move(spaces))}}), plist::Format::Binary);
-  std::vector<std::uint8_t> original = readBytes(storePath);
-  ASSERT_LT(original.size(), 100000u);
-  EXPECT_EQ(anyErrorOf(rewriteWallpaperStore),
-            storePath + ": 1001000 screensaver slots, more than the 1000000 a store can sensibly have; it was "
-                        "left as it was");
-  EXPECT_EQ(readBytes(storePath), original);
+  createFolders(box.storeFolder());
+  const std::string elsewhere = realHome + "/elsewhere";
+  createFolders(elsewhere);
+  testing::writeBytes(elsewhere + "/real.plist", plist::write(dict({}), plist::Format::Binary));
+  ASSERT_EQ(::symlink((elsewhere + "/real.plist").c_str(), storePath.c_str()), 0);
+  for (const char* name : {".real.plist.123.0.abc.tmp", ".Index.plist.9.0.f.tmp", ".other.plist.1.0.a.tmp"}) {
+    testing::writeBytes(elsewhere + "/" + name, {'x'});
+  }
+  removeStaleStoreTemporaries();
+  EXPECT_EQ(namesIn(elsewhere), (std::vector<std::string>{".Index.plist.9.0.f.tmp", ".other.plist.1.0.a.tmp", "real.plist"}));
 }
 
 TEST(RewriteWallpaperStore, BacksUpOnlyWhatIsNotBackedUpAlreadyWithTheStoresMode) {
