@@ -45,6 +45,7 @@ extern const CFAllocatorRef kCFAllocatorDefault;
 CFTypeID CFGetTypeID(CFTypeRef cf);
 CFTypeRef CFRetain(CFTypeRef cf);
 void CFRelease(CFTypeRef cf);
+Boolean CFEqual(CFTypeRef cf1, CFTypeRef cf2);
 
 #ifdef __cplusplus
 }

@@ -22,6 +22,9 @@ CFPropertyListRef _Nullable CFPreferencesCopyAppValue(CFStringRef key, CFStringR
 void CFPreferencesSetMultiple(CFDictionaryRef _Nullable keysToSet, CFArrayRef _Nullable keysToRemove,
                               CFStringRef applicationID, CFStringRef userName, CFStringRef hostName);
 Boolean CFPreferencesAppSynchronize(CFStringRef applicationID);
+// Every value of the domain when keysToFetch is NULL (the test guard's snapshot).
+CFDictionaryRef CFPreferencesCopyMultiple(CFArrayRef _Nullable keysToFetch, CFStringRef applicationID,
+                                          CFStringRef userName, CFStringRef hostName) CF_RETURNS_RETAINED;
 
 #ifdef __cplusplus
 }
