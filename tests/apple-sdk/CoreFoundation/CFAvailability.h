@@ -39,9 +39,13 @@
 #define __CF_OPTIONS_ATTRIBUTES
 #endif
 #ifdef __cplusplus
-#define CF_OPTIONS(_type, _name) _type _name; enum __CF_OPTIONS_ATTRIBUTES : _type
+#define CF_OPTIONS(_type, _name) \
+  _type _name;                   \
+  enum __CF_OPTIONS_ATTRIBUTES : _type
 #else
-#define CF_OPTIONS(_type, _name) enum __CF_OPTIONS_ATTRIBUTES _name : _type _name; enum _name : _type
+#define CF_OPTIONS(_type, _name)                    \
+  enum __CF_OPTIONS_ATTRIBUTES _name : _type _name; \
+  enum _name : _type
 #endif
 
 #define CF_ASSUME_NONNULL_BEGIN _Pragma("clang assume_nonnull begin")
