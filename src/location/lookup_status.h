@@ -10,12 +10,12 @@
 namespace zeph {
 
 /// Runs `lookup` (a web lookup that never throws) with `status` on screen,
-/// so a hanging network shows what the run waits for. Esc during the wait
-/// makes the lookup give none, as any failed lookup does.
+/// so a hanging network shows what the run waits for. Esc (Cancel on the
+/// Mac) during the wait makes the lookup give none, as any failed lookup does.
 template <typename Lookup>
 auto lookUpShowingStatus(const std::string& status, Lookup&& lookup) {
   DialogBackend& dialog = dialogBackend();
-  dialog.showStatus(status);
+  dialog.showCancellableStatus(status);
   ScopedFetchWaitCheck check([&dialog] { return dialog.keepWaiting(); });
   return std::forward<Lookup>(lookup)();
 }

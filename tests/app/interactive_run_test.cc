@@ -149,6 +149,7 @@ TEST(InteractiveRun, SaysInstallingWhileTheApplySequenceRuns) {
     return 1;
   };
   EXPECT_EQ(runInteractive(steps), 0);
+  // Not one the user can call off: the installation is not cut short.
   EXPECT_EQ(seenDuringApply, (std::vector<std::string>{"alert: Put zeph\u00B0 on every screen?",
                                                        "status: Installing\u2026"}));
   EXPECT_EQ(dialog.events().back(), "alert: zeph\u00B0 is ready");
