@@ -41,8 +41,8 @@ std::size_t lettersOf(std::string_view name) {
   return name.size() - std::min(name.find_first_not_of('-'), name.size());
 }
 
-const OptionSpec* findOption(std::string_view arg, std::span<const OptionSpec> table) {
-  for (const OptionSpec& option : table) {
+const KnownOption* findOption(std::string_view arg, std::span<const KnownOption> table) {
+  for (const KnownOption& option : table) {
     if (option.name == arg) return &option;
   }
   return nullptr;
@@ -50,10 +50,10 @@ const OptionSpec* findOption(std::string_view arg, std::span<const OptionSpec> t
 
 }  // namespace
 
-std::string_view nearestOption(std::string_view typed, std::span<const OptionSpec> table) {
+std::string_view nearestOption(std::string_view typed, std::span<const KnownOption> table) {
   std::string_view nearest;
   std::size_t best = kMaxSuggestedEdits + 1;
-  for (const OptionSpec& option : table) {
+  for (const KnownOption& option : table) {
     const std::size_t distance = editDistance(typed, option.name);
     if (distance < best && distance <= lettersOf(option.name) / 2) {
       best = distance;
@@ -63,14 +63,14 @@ std::string_view nearestOption(std::string_view typed, std::span<const OptionSpe
   return nearest;
 }
 
-std::string unknownOptionMessage(std::string_view typed, std::span<const OptionSpec> table, std::string_view kind) {
+std::string unknownOptionMessage(std::string_view typed, std::span<const KnownOption> table, std::string_view kind) {
   std::string message = "unknown " + std::string(kind) + " '" + std::string(typed) + "'";
   const std::string_view nearest = nearestOption(typed, table);
   if (!nearest.empty()) message += " (did you mean '" + std::string(nearest) + "'?)";
   return message;
 }
 
-ParsedArguments parseArguments(std::span<const std::string> args, std::span<const OptionSpec> table) {
+ParsedArguments parseArguments(std::span<const std::string> args, std::span<const KnownOption> table) {
   ParsedArguments parsed;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -79,7 +79,7 @@ ParsedArguments parseArguments(std::span<const std::string> args, std::span<cons
       continue;
     }
     if (arg.rfind(kSerialNumberPrefix, 0) == 0) continue;
-    const OptionSpec* option = findOption(arg, table);
+    const KnownOption* option = findOption(arg, table);
     if (option == nullptr) throw UsageError(unknownOptionMessage(arg, table));
     GivenOption given{option, {}};
     if (!option->valueName.empty()) {
@@ -97,9 +97,9 @@ ParsedArguments parseArguments(std::span<const std::string> args, std::span<cons
   return parsed;
 }
 
-std::string runModeNames(std::span<const OptionSpec> table, std::string_view last) {
+std::string runModeNames(std::span<const KnownOption> table, std::string_view last) {
   std::vector<std::string_view> names;
-  for (const OptionSpec& option : table) {
+  for (const KnownOption& option : table) {
     if (option.selectsRun) names.push_back(option.name);
   }
   std::string text;

@@ -6,7 +6,7 @@ namespace zeph {
 namespace {
 
 // A new option is one line here (and its handling where it is used).
-constexpr OptionSpec kOptions[] = {
+constexpr KnownOption kOptions[] = {
     {"--apply", "", true},
     {"--uninstall", "", true},
     {"--user", "NAME", false},
@@ -15,8 +15,8 @@ constexpr OptionSpec kOptions[] = {
     {"--version", "", false},
 };
 
-const OptionSpec* runModeNamed(std::string_view name) {
-  for (const OptionSpec& option : kOptions) {
+const KnownOption* runModeNamed(std::string_view name) {
+  for (const KnownOption& option : kOptions) {
     if (option.selectsRun && option.name == name) return &option;
   }
   return nullptr;
@@ -24,7 +24,7 @@ const OptionSpec* runModeNamed(std::string_view name) {
 
 }  // namespace
 
-std::span<const OptionSpec> installerOptions() { return kOptions; }
+std::span<const KnownOption> installerOptions() { return kOptions; }
 
 InstallerCommand parseInstallerCommand(int argc, const char* const* argv) {
   const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
@@ -37,7 +37,7 @@ InstallerCommand parseInstallerCommand(int argc, const char* const* argv) {
     command.mode = mode;
   };
   if (argc > 0) {
-    if (const OptionSpec* mode = runModeNamed(argv[0])) chooseMode(mode->name);
+    if (const KnownOption* mode = runModeNamed(argv[0])) chooseMode(mode->name);
   }
   for (const GivenOption& given : parsed.options) {
     if (given.option->selectsRun) chooseMode(given.option->name);

@@ -14,7 +14,7 @@ namespace zeph {
 /// are ignored: management tools pass their own to the scripts that start it.
 
 /// Every option zeph-installer takes, in the order the usage lists them.
-std::span<const OptionSpec> installerOptions();
+std::span<const KnownOption> installerOptions();
 
 /// The run asked for and the user it is for.
 struct InstallerCommand {

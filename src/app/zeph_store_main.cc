@@ -71,12 +71,12 @@ int usage() {
 }
 
 // Every option; which command takes which is checked after the split.
-constexpr zeph::OptionSpec kOptions[] = {
+constexpr zeph::KnownOption kOptions[] = {
     {"--json", "", false},  {"--user", "NAME", false}, {"--home", "DIR", false},
     {"--help", "", false},  {"-h", "", false},         {"--version", "", false},
 };
 
-constexpr zeph::OptionSpec kCommands[] = {
+constexpr zeph::KnownOption kCommands[] = {
     {"print", "", false}, {"show", "", false}, {"status", "", false}, {"backups", "", false}};
 
 int writeOut(const void* bytes, std::size_t size) {
@@ -101,7 +101,7 @@ Options parseOptions(const std::vector<std::string>& args) {
   Options options;
   options.command = parsed.positional[0];
   bool known = false;
-  for (const zeph::OptionSpec& command : kCommands) known = known || command.name == options.command;
+  for (const zeph::KnownOption& command : kCommands) known = known || command.name == options.command;
   if (!known) throw zeph::UsageError(zeph::unknownOptionMessage(options.command, kCommands, "command"));
   const bool isPrint = options.command == "print";
   const bool takesFile = isPrint || options.command == "show";
