@@ -5,8 +5,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 compiler=${ZEPH_APPLE_CHECK_CXX:-clang++-14}
+read -ra json_flags < <(pkg-config --cflags nlohmann_json 2>/dev/null) || true
 common=(-fsyntax-only -std=c++20 -Wall -Wextra -Wpedantic -Werror -isystem tests/apple-sdk -Isrc
-        $(pkg-config --cflags nlohmann_json 2>/dev/null || true))
+        "${json_flags[@]}")
 checked=0
 while IFS= read -r -d '' file; do
   case "$file" in

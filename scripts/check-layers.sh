@@ -5,7 +5,11 @@
 # tests/<layer> may include its own layer and those below it, plus tests/support.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-layers=(base text plist platform dialog net wallpaper_store saver_install location app)
+mapfile -t layers < <(grep -E '^[a-z_]+$' src/layers.txt)  # lowest first
+if ((${#layers[@]} == 0)); then
+  echo "check-layers: no layers in src/layers.txt" >&2
+  exit 1
+fi
 rank() {  # rank LAYER: prints its height, or nothing when LAYER is not a layer
   local i
   for i in "${!layers[@]}"; do

@@ -7,7 +7,8 @@
 #
 # Zig comes from npm into ${XDG_CACHE_HOME:-~/.cache}/zeph (ZEPH_MACOS_CACHE
 # overrides it). Its first link for a target builds libc++, which takes minutes;
-# later runs reuse it.
+# later runs reuse it, and every object of a file whose text, headers and flags
+# are unchanged (Zig's cache, in the same folder).
 #
 # With FILE arguments it compiles only those (and skips the link): the quick
 # check while working on a few files.
@@ -35,17 +36,23 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 # Third-party headers from the host, each folder linked alone: -I/usr/include
-# would put glibc's headers in front of Darwin's.
-mkdir "$work/include"
-multiarch=$(gcc -print-multiarch 2>/dev/null || true)
-for name in nlohmann curl gtest gmock plist; do
-  for dir in /usr/local/include /usr/include ${multiarch:+/usr/include/$multiarch}; do
-    if [ -d "$dir/$name" ]; then
-      ln -s "$dir/$name" "$work/include/$name"
-      break
-    fi
+# would put glibc's headers in front of Darwin's. The folder stays in the cache
+# under one name: Zig's cache keys each object on its flags, so a new folder
+# per run would compile everything again.
+include=$cache/include
+(
+  flock 9
+  mkdir -p "$include"
+  multiarch=$(gcc -print-multiarch 2>/dev/null || true)
+  for name in nlohmann curl gtest gmock plist; do
+    for dir in /usr/local/include /usr/include ${multiarch:+/usr/include/$multiarch}; do
+      if [ -d "$dir/$name" ]; then
+        [ "$(readlink "$include/$name")" = "$dir/$name" ] || ln -sfn "$dir/$name" "$include/$name"
+        break
+      fi
+    done
   done
-done
+) 9>"$cache/zig/.install-lock"
 
 # What the CMake files define for the sources, read from them so that a new
 # definition needs no change here: each NAME="..." gets a placeholder string
@@ -61,13 +68,16 @@ for name in "${valued[@]}"; do defines+=("-D$name=\"/nonexistent/$name\""); done
 # Zig turns libc++'s Apple availability markup off; with it back on, a
 # library call newer than the deployment target fails as it does in Xcode.
 flags=(-std=c++20 -Wall -Wextra -Wpedantic -Werror -U_LIBCPP_HAS_NO_VENDOR_AVAILABILITY_ANNOTATIONS
-       -isystem tests/apple-sdk -isystem tests/apple-sdk/libc -isystem "$work/include" -Isrc -Itests
+       -isystem tests/apple-sdk -isystem tests/apple-sdk/libc -isystem "$include" -Isrc -Itests
        "${defines[@]}")
 
 # What is built on Apple: everything but the Linux and terminal variants, as
 # in CMakeLists.txt. Found anew each run, since files move between folders.
 if (($# > 0)); then
   sources=("$@")
+  for file in "${sources[@]}"; do
+    [ -f "$file" ] || { echo "check-macos: $file: no such file" >&2; exit 1; }
+  done
 else
   mapfile -t -d "" sources < <(
     find src tests bench fuzz \( -name '*.cc' -o -name '*.mm' \) \

@@ -18,7 +18,9 @@ fi
 
 bash scripts/install-deps.sh
 build=${ZEPH_BUILD_DIR:-build/release}
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# The options scripts/test.sh builds build/release with: a change of options
+# would compile everything again for the other command.
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEPH_WERROR=ON -DZEPH_TESTS=ON >/dev/null
 cmake --build "$build" -j "$(nproc)" --target zeph-installer zeph-store
 bin=$build/bin
 

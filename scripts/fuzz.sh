@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs every property-list fuzzer for SECONDS each (sequentially), starting
-# from the committed seeds in a scratch copy so the repository is not touched.
+# Runs every property-list fuzzer for SECONDS each, as many at once as there
+# are cores (ZEPH_FUZZ_AT_ONCE overrides it), starting from the committed seeds
+# in a scratch copy so the repository is not touched.
 # Exits non-zero when any fuzzer finds a crash, leak, timeout or out-of-memory.
 #
 #   scripts/fuzz.sh BUILD_DIR SECONDS [TARGET...]
@@ -13,7 +14,7 @@
 # BUILD_DIR/fuzz-artifacts/<target>/, with the command that replays them.
 set -euo pipefail
 if (($# < 2)); then
-  sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'
   exit 2
 fi
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -28,14 +29,17 @@ cmake --build "$build" -j "$(nproc)" --target "${targets[@]/%/_fuzz}" >/dev/null
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-failed=()
-for t in "${targets[@]}"; do
+
+# fuzz TARGET: one campaign; its report goes to $scratch/TARGET.report and
+# its outcome to $scratch/TARGET.failed when it found something.
+fuzz() {
+  local t=$1 corpus artifacts log args
   if [[ ${ZEPH_FUZZ_CORPUS:-0} == 1 ]]; then
     corpus=$repo/fuzz/corpus-$t
   else
     corpus=$scratch/corpus-$t
   fi
-  mkdir -p "$corpus"
+  mkdir -p "$corpus" "$scratch/$t"
   cp -n "$repo/fuzz/seeds/$t/"* "$corpus/" 2>/dev/null || true
   artifacts=$build/fuzz-artifacts/$t
   rm -rf "$artifacts"
@@ -46,17 +50,47 @@ for t in "${targets[@]}"; do
   if ((jobs > 1)); then
     args+=(-jobs="$jobs" -workers="$jobs")
   fi
-  echo "== $t: ${seconds}s from $(ls "$corpus" | wc -l) inputs"
   log=$scratch/$t.log
-  if (cd "$scratch" && "$build/fuzz/${t}_fuzz" "${args[@]}" "$corpus") >"$log" 2>&1; then
-    grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb|Done)' "$log" || tail -n 3 "$log"
-  else
-    failed+=("$t")
-    tail -n 60 "$log"
-    for a in "$artifacts"/*; do
-      [[ -e $a ]] && echo "replay: $build/fuzz/${t}_fuzz $a"
-    done
+  {
+    echo "== $t: ${seconds}s from $(find "$corpus" -type f | wc -l) inputs"
+    # Each in a folder of its own: with -jobs, libFuzzer writes fuzz-N.log there.
+    if (cd "$scratch/$t" && "$build/fuzz/${t}_fuzz" "${args[@]}" "$corpus") >"$log" 2>&1; then
+      grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb|Done)' "$log" || tail -n 3 "$log"
+    else
+      touch "$scratch/$t.failed"
+      tail -n 60 "$log"
+      for a in "$artifacts"/*; do
+        [[ -e $a ]] && echo "replay: $build/fuzz/${t}_fuzz $a"
+      done
+    fi
+  } >"$scratch/$t.report"
+  return 0
+}
+
+# As many campaigns at once as there are cores for their processes: each is
+# one process (or ZEPH_FUZZ_JOBS), busy the whole time.
+at_once=${ZEPH_FUZZ_AT_ONCE:-$(($(nproc) / jobs))}
+((at_once >= 1)) || at_once=1
+running=0
+for t in "${targets[@]}"; do
+  if ((running >= at_once)); then
+    wait -n || true
+    running=$((running - 1))
   fi
+  fuzz "$t" &
+  running=$((running + 1))
+done
+wait
+
+failed=()
+for t in "${targets[@]}"; do
+  if [[ ! -e $scratch/$t.report ]]; then
+    echo "== $t: did not run to the end"
+    failed+=("$t")
+    continue
+  fi
+  cat "$scratch/$t.report"
+  if [[ -e $scratch/$t.failed ]]; then failed+=("$t"); fi
 done
 if ((${#failed[@]})); then
   echo "fuzzers that failed: ${failed[*]}" >&2

@@ -3,7 +3,7 @@
 # when any is missing. Safe to run again.
 set -euo pipefail
 packages=(
-  cmake g++ make pkg-config clang-14 libclang-rt-14-dev
+  cmake g++ make pkg-config clang-14 libclang-rt-14-dev clang-format-14
   libcurl4-openssl-dev nlohmann-json3-dev libncurses-dev
   libgtest-dev
   libplist-dev libplist-utils python3 tmux util-linux psmisc strace ca-certificates shellcheck locales
@@ -12,6 +12,9 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+# check-macos.sh installs Zig through npm. A machine that has npm from
+# elsewhere keeps it: Debian's npm would conflict with another node.
+command -v npm >/dev/null || missing+=(npm nodejs)
 if ((${#missing[@]})); then
   echo "installing: ${missing[*]}"
   apt-get update -qq

@@ -6,11 +6,16 @@
 # complete; then runs it again unkilled and checks that it mends what the kill
 # left.
 #
-#   bash scripts/kill-campaign.sh [--short] [INSTALLER]
+#   bash scripts/kill-campaign.sh [--short] [INSTALLER [SEAM_INSTALLER]]
 #
 # Exact points: strace's fault injection delivers SIGKILL at the Nth call of
 # each of write, rename(at2), link(at) and fsync, N walked over every call a
-# run makes. Needs strace and python3; never touches the real home.
+# run makes. Then the same over a file system without the exchange rename,
+# where the bundle is swapped in with two renames: SEAM_INSTALLER (default
+# build/sanitize/bin/zeph-installer), a build with -DZEPH_FAULT_INJECTION=ON,
+# has every exchange and no-replace rename refused (ZEPH_FAULT=renamex:*:EINVAL);
+# the full run needs it, the short one skips that part without it. Needs
+# strace and python3; never touches the real home.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # Each run ends "WallpaperAgent" by name through killall: in a PID namespace of
@@ -23,6 +28,7 @@ fi
 short=0
 if [ "${1:-}" = "--short" ]; then short=1; shift; fi
 installer=$(realpath "${1:-build/release/bin/zeph-installer}")
+seam_installer=${2:-build/sanitize/bin/zeph-installer}
 check="python3 $(pwd)/scripts/kill_campaign_check.py"
 work=$(mktemp -d "${TMPDIR:-/tmp}/zeph-kill-XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -60,32 +66,60 @@ count_calls() {  # count_calls SYSCALLS
   grep -cvE 'resumed>|exited with|killed by' "$work/trace" || true
 }
 
-for syscalls in write rename,renameat,renameat2 link,linkat fsync,fdatasync; do
-  total=$(count_calls "$syscalls")
-  step=1
-  if ((short)) && ((total > 12)); then step=$((total / 12)); fi
-  echo "$syscalls: $total calls in a run, killing at every ${step}"
-  for ((n = 1; n <= total; n += step)); do
-    fresh_home
-    # In the background, so that the shell does not report the kill.
-    HOME="$work/home" strace -f -qq -o /dev/null -e trace="$syscalls" \
-      -e inject="$syscalls":signal=KILL:when="$n" "$installer" --apply >/dev/null 2>&1 &
-    wait $! 2>/dev/null || true
-    kills=$((kills + 1))
-    verify "$syscalls #$n"
+exact_kills() {  # exact_kills LABEL SYSCALLS...: a kill at every call of each
+  local label=$1 syscalls total step n
+  shift
+  for syscalls in "$@"; do
+    total=$(count_calls "$syscalls")
+    step=1
+    if ((short)) && ((total > 12)); then step=$((total / 12)); fi
+    echo "$label$syscalls: $total calls in a run, killing at every ${step}"
+    for ((n = 1; n <= total; n += step)); do
+      fresh_home
+      # In the background, so that the shell does not report the kill.
+      HOME="$work/home" strace -f -qq -o /dev/null -e trace="$syscalls" \
+        -e inject="$syscalls":signal=KILL:when="$n" "$installer" --apply >/dev/null 2>&1 &
+      wait $! 2>/dev/null || true
+      kills=$((kills + 1))
+      verify "$label$syscalls #$n"
+    done
   done
-done
+}
 
-# Random instants within the length of a run before its agent pause.
-for ((i = 0; i < randoms; i++)); do
+random_kills() {  # random_kills LABEL COUNT: at instants within a run before its agent pause
+  local i pid
+  for ((i = 0; i < $2; i++)); do
+    fresh_home
+    HOME="$work/home" "$installer" --apply >/dev/null 2>&1 &
+    pid=$!
+    sleep "0.$(printf '%03d' $((RANDOM % 400)))"
+    kill -KILL "$pid" 2>/dev/null && kills=$((kills + 1))
+    wait "$pid" 2>/dev/null || true
+    verify "$1random kill $i"
+  done
+}
+
+exact_kills "" write rename,renameat,renameat2 link,linkat fsync,fdatasync
+random_kills "" "$randoms"
+
+# A file system without the exchange rename: the bundle goes in with two
+# renames, and a kill between them leaves the new copy and the old one aside.
+seam_probe() {
   fresh_home
-  HOME="$work/home" "$installer" --apply >/dev/null 2>&1 &
-  pid=$!
-  sleep "0.$(printf '%03d' $((RANDOM % 400)))"
-  kill -KILL "$pid" 2>/dev/null && kills=$((kills + 1))
-  wait "$pid" 2>/dev/null || true
-  verify "random kill $i"
-done
+  HOME="$work/home" ZEPH_FAULT=renamex:1:EINVAL "$1" --apply 2>&1 >/dev/null | grep -q '^zeph fault: renamex'
+}
+if [ -x "$seam_installer" ] && seam_probe "$seam_installer"; then
+  installer=$(realpath "$seam_installer")
+  export ZEPH_FAULT="renamex:*:EINVAL"
+  exact_kills "no exchange: " rename,renameat,renameat2 write
+  random_kills "no exchange: " $((randoms / 2))
+  unset ZEPH_FAULT
+elif ((short)); then
+  echo "no exchange: skipped, $seam_installer has no fault seam (build with -DZEPH_FAULT_INJECTION=ON)"
+else
+  echo "no exchange: $seam_installer has no fault seam; build it with -DZEPH_FAULT_INJECTION=ON" >&2
+  failures=$((failures + 1))
+fi
 
 echo "kill campaign: $kills kills, $runs checks, $failures failures"
 ((failures == 0))

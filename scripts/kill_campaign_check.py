@@ -13,7 +13,8 @@ its desktop the old "Linked" entry exactly, every other key as it was);
 Index.plist is never new while Index2.plist is old, since Index2.plist is
 renamed first; every backup of a store is a byte-exact copy of its original
 (or of FILE / FILE2, the store as a later run found it); the bundle is the old
-one or the new one, whole. With --settled (after a run that was not killed)
+one or the new one, whole (or, with no bundle there after a kill between the two renames of a
+swap, the whole new copy aside). With --settled (after a run that was not killed)
 both stores must be rewritten, nothing temporary may be left and no two
 backups of a store may hold the same bytes. Prints one line and exits 1 on any
 violation.
@@ -178,18 +179,30 @@ def check(home, settled, also):
     for name in os.listdir(p["store_folder"]):
         if name not in STORES and (settled or not re.match(r"\.Index2?\.plist\..*\.tmp$", name)):
             problems.append(f"unexpected file in the store folder: {name}")
-    for name in os.listdir(p["savers"]):
-        if name != "zeph.saver" and (settled or not name.startswith(".zeph.saver.")):
+    savers = os.listdir(p["savers"])
+    for name in savers:
+        # ".zeph.lock" stays; ".zeph.lock.held" is the lock where flock is refused.
+        if name not in ("zeph.saver", ".zeph.lock") and \
+                (settled or not (name.startswith(".zeph.saver.") or name == ".zeph.lock.held")):
             problems.append(f"unexpected item in Screen Savers: {name}")
-    info = os.path.join(p["saver"], "Contents/Info.plist")
+    bundle = p["saver"]
+    # Killed between the two renames of a swap without the exchange rename:
+    # the complete new copy and the old one wait aside for the next run.
+    aside = [n for n in savers if re.fullmatch(r"\.zeph\.saver\.old-\d+", n)
+             and n.replace(".old-", ".new-") in savers]
+    if not settled and not os.path.exists(bundle) and aside:
+        bundle = os.path.join(p["savers"], aside[0].replace(".old-", ".new-"))
+        if open(os.path.join(bundle, "Contents/Info.plist"), "rb").read() == b"old":
+            problems.append("the copy aside is the old bundle")
+    info = os.path.join(bundle, "Contents/Info.plist")
     if not os.path.isfile(info):
         problems.append("no bundle at zeph.saver")
     elif open(info, "rb").read() == b"old":
-        if not os.path.exists(os.path.join(p["saver"], "Contents/old-only")):
+        if not os.path.exists(os.path.join(bundle, "Contents/old-only")):
             problems.append("old bundle incomplete")
         elif settled:
             problems.append("old bundle still in place after a run that was not killed")
-    elif os.path.exists(os.path.join(p["saver"], "Contents/old-only")):
+    elif os.path.exists(os.path.join(bundle, "Contents/old-only")):
         problems.append("old and new bundle mixed")
     else:
         try:

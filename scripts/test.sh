@@ -1,35 +1,92 @@
 #!/usr/bin/env bash
-# The whole test suite from nothing: dependencies, the Apple-only sources and
-# the macOS compile of everything, a normal build with warnings as errors, the
-# same under AddressSanitizer + UndefinedBehaviorSanitizer, and a short run of
-# every fuzzer. Safe to run again.
+# The whole test suite from nothing: dependencies, the layer and format checks,
+# the shell scripts' lint, the Apple-only sources and the macOS compile of
+# everything, a normal build with warnings as errors and its tests, a short
+# kill campaign, the same build and tests under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and a short run of every fuzzer. Safe to run
+# again. Ends with the time each stage took.
+#
+#   bash scripts/test.sh           # everything (CI runs this)
+#   bash scripts/test.sh --quick   # the everyday loop: the layer check, the
+#                                  # release build and its tests
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
+quick=0
+case "${1:-}" in
+  --quick) quick=1 ;;
+  "") ;;
+  *)
+    sed -n '9,11p' "$0" | sed 's/^# \{0,1\}//' >&2
+    exit 2
+    ;;
+esac
+
 jobs=$(nproc)
-bash scripts/check-layers.sh
-shellcheck -s sh packaging/macos/postinstall packaging/macos/login-apply packaging/macos/*.sh
-shellcheck scripts/kill-campaign.sh
-bash scripts/check-apple.sh
-bash scripts/check-macos.sh
+# Most tests spend their time waiting (on the installer they start, its fixed
+# pause, a loopback server, a terminal), so twice as many run as there are cores.
+test_jobs=$((jobs * 2))
+
+times=()
+started=$SECONDS
+elapsed() { printf '%dm%02ds' $(($1 / 60)) $(($1 % 60)); }
+summary() {
+  local status=$?
+  ((${#times[@]})) || return 0
+  echo "== test.sh: $(elapsed $((SECONDS - started))) in all"
+  printf '   %s\n' "${times[@]}"
+  ((status == 0)) || echo "== test.sh: failed"
+}
+trap summary EXIT
+stage() {  # stage NAME COMMAND...: runs it, noting how long it took
+  local name=$1 start=$SECONDS
+  shift
+  echo "== test.sh: $name"
+  if ! "$@"; then
+    times+=("$(elapsed $((SECONDS - start)))  $name (failed)")
+    return 1
+  fi
+  times+=("$(elapsed $((SECONDS - start)))  $name")
+}
 
 build() {  # build DIR [cmake options...]
-  local dir=$1; shift
+  local dir=$1
+  shift
   cmake -S . -B "$dir" -DZEPH_WERROR=ON "$@" >/dev/null
   cmake --build "$dir" -j "$jobs" ${target:+--target "$target"}
 }
+run_tests() {  # run_tests DIR
+  (cd "$1" && ctest --output-on-failure -j "$test_jobs")
+}
+shellcheck_all() {
+  shellcheck scripts/*.sh
+  shellcheck -s sh packaging/macos/postinstall packaging/macos/login-apply packaging/macos/*.sh
+}
 
-build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEPH_TESTS=ON
-(cd build/release && ctest --output-on-failure -j "$jobs")
+stage "dependencies" bash scripts/install-deps.sh
+stage "layers" bash scripts/check-layers.sh
+if ((!quick)); then
+  stage "format" bash scripts/check-format.sh
+  stage "shellcheck" shellcheck_all
+  stage "Apple-only sources" bash scripts/check-apple.sh
+  stage "macOS compile" bash scripts/check-macos.sh
+fi
+
+# The options scripts/demo.sh configures build/release with, so that neither
+# command rebuilds what the other built.
+stage "release build" build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEPH_TESTS=ON
+stage "release tests" run_tests build/release
+((quick)) && exit 0
+
 # A short kill campaign; the full one is `bash scripts/kill-campaign.sh`.
-bash scripts/kill-campaign.sh --short build/release/bin/zeph-installer
+stage "kill campaign (short)" bash scripts/kill-campaign.sh --short build/release/bin/zeph-installer
 
-build build/sanitize -DCMAKE_BUILD_TYPE=Debug -DZEPH_SANITIZE=ON -DZEPH_FAULT_INJECTION=ON -DZEPH_TESTS=ON \
-  -DZEPH_BENCH=OFF
-(cd build/sanitize && ctest --output-on-failure -j "$jobs")
+stage "sanitizer build" build build/sanitize -DCMAKE_BUILD_TYPE=Debug -DZEPH_SANITIZE=ON \
+  -DZEPH_FAULT_INJECTION=ON -DZEPH_TESTS=ON -DZEPH_BENCH=OFF
+stage "sanitizer tests" run_tests build/sanitize
 
 if [ -f fuzz/CMakeLists.txt ]; then
-  target=zeph_fuzzers build build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
-    -DZEPH_FUZZ=ON -DZEPH_TESTS=OFF -DZEPH_BENCH=OFF
-  bash scripts/fuzz.sh build/fuzz "${ZEPH_FUZZ_SECONDS:-60}"
+  target=zeph_fuzzers stage "fuzz build" build build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_CXX_COMPILER=clang++-14 -DZEPH_FUZZ=ON -DZEPH_TESTS=OFF -DZEPH_BENCH=OFF
+  seconds=${ZEPH_FUZZ_SECONDS:-60}
+  stage "fuzzers (${seconds}s each)" bash scripts/fuzz.sh build/fuzz "$seconds"
 fi

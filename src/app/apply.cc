@@ -15,6 +15,7 @@
 #include "base/process_values.h"
 #include "dialog/dialog.h"
 #include "platform/files.h"
+#include "platform/system_version.h"
 #include "plist/error.h"
 #include "saver_install/install_saver.h"
 #include "saver_install/legacy_selection.h"
@@ -110,15 +111,21 @@ auto sayingWhatWasDone(std::string done, const std::string& storeNow, Change cha
 
 constexpr const char* kStoreUnchanged = "the store is unchanged";
 
+// A failure once the stores were renamed into place (their folder's flush)
+// does not stop the steps that must follow a change; the run fails after them.
+void failIfLate(const std::string& lateFailure) {
+  if (!lateFailure.empty()) throw std::runtime_error(lateFailure + "; the stores were already changed");
+}
+
 // Whether the agent put the saver back into either store after a removal.
 bool zephSlotsLeft() { return zephSlotCountIn(storePath) + zephSlotCountIn(storePath2) > 0; }
 
 }  // namespace
 
-ScopedFolderLock lockHome() {
+ScopedRunLock lockHome() {
   try {
-    return ScopedFolderLock(screenSaversFolder(), kLockWait);
-  } catch (const FolderBusy&) {
+    return ScopedRunLock(screenSaversFolder() + "/.zeph.lock", kLockWait);
+  } catch (const LockBusy&) {
     throw std::runtime_error("another zeph-installer run is working on " + realHome);
   }
 }
@@ -126,16 +133,25 @@ ScopedFolderLock lockHome() {
 std::int64_t applyEverything() {
   carriedSaver();  // a missing bundle stops the run before anything is made
   createFolders(screenSaversFolder());
-  ScopedFolderLock lock = lockHome();
+  ScopedRunLock lock = lockHome();
   removeStaleStoreTemporaries();
+  restoreInterruptedSaver();
 
   installSaver();
   betweenSteps();
   saveLegacySelection();
-  selectLegacyModule();
+  const bool selected = selectLegacyModule();
   betweenSteps();
+  if (!systemKeepsWallpaperStore()) {
+    // macOS 13 has no store and no agent to restart: the legacy selection is
+    // the screen saver, and once it names the bundle the run has done its job.
+    if (!selected) throw std::runtime_error("couldn't select zeph as the screen saver: the preferences tool failed");
+    leaveAppliedMarker();
+    return 0;
+  }
   StoreSlotCounts counts = sayingWhatWasDone("zeph.saver was already installed and selected", kStoreUnchanged,
                                              rewriteWallpaperStores);
+  std::string lateFailure = counts.lateFailure;
   betweenSteps();
   restartAgentBetweenSteps();
   if (agentReverted(counts)) {
@@ -143,17 +159,29 @@ std::int64_t applyEverything() {
     counts = sayingWhatWasDone(
         "zeph.saver was already installed and selected, the store set and the wallpaper agent restarted",
         "the store is as the agent left it", rewriteWallpaperStores);
+    if (lateFailure.empty()) lateFailure = counts.lateFailure;
     betweenSteps();
     restartAgentBetweenSteps();
   }
   if (counts.index + counts.index2 > 0) leaveAppliedMarker();
+  failIfLate(lateFailure);
   return counts.index;
 }
 
-StoreRestore uninstallEverything() {
-  createFolders(screenSaversFolder());  // the lock lives on it
+bool refreshInstalledSaver() {
+  carriedSaver();
+  if (!saverInstalled()) return false;  // nothing made, not even the lock's folder
   ScopedFolderLock lock = lockHome();
+  if (!saverInstalled()) return false;  // an uninstall got there first
+  installSaver();
+  return true;
+}
+
+StoreRestore uninstallEverything() {
+  createFolders(screenSaversFolder());  // the lock lives in it
+  ScopedRunLock lock = lockHome();
   removeStaleStoreTemporaries();
+  restoreInterruptedSaver();
 
   StoreRestore restore = sayingWhatWasDone("", kStoreUnchanged, restoreWallpaperStores);
   if (restore.slots + restore.slots2 > 0) {
@@ -168,12 +196,14 @@ StoreRestore uninstallEverything() {
       }
       restore.slots = std::max(restore.slots, again.slots);
       restore.slots2 = std::max(restore.slots2, again.slots2);
+      if (restore.lateFailure.empty()) restore.lateFailure = again.lateFailure;
       restartAgent();
     }
   }
   // Only once no slot selects it can the bundle go.
   removeSaver();
   restoreLegacySelection();
+  failIfLate(restore.lateFailure);
   return restore;
 }
 

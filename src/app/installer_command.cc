@@ -9,6 +9,7 @@ namespace {
 constexpr KnownOption kOptions[] = {
     {"--apply", "", true},
     {"--uninstall", "", true},
+    {"--refresh-bundle", "", true},
     {"--user", "NAME", false},
     {"--help", "", false},
     {"-h", "", false},

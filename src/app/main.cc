@@ -2,7 +2,8 @@
 //   zeph-installer               asks first, then installs and offers to set a city
 //   zeph-installer --apply       installs without asking and prints one result line
 //   zeph-installer --uninstall   undoes --apply without asking and prints one result line
-//   zeph-installer --apply|--uninstall --user NAME   (root) the same, for the user NAME
+//   zeph-installer --refresh-bundle   replaces an installed zeph.saver with the one carried here
+//   zeph-installer --apply|--uninstall|--refresh-bundle --user NAME   (root) the same, for the user NAME
 //   zeph-installer --help | --version
 
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <new>
 #include <optional>
 #include <string>
 #include <utility>
@@ -27,11 +29,12 @@
 #include "platform/error_line.h"
 #include "platform/executable_path.h"
 #include "platform/home.h"
+#include "platform/system_version.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: zeph-installer [--apply | --uninstall] [--user NAME]\n"
+    "usage: zeph-installer [--apply | --uninstall | --refresh-bundle] [--user NAME]\n"
     "       zeph-installer --help | --version\n";
 
 constexpr const char* kHelp =
@@ -46,6 +49,8 @@ constexpr const char* kHelp =
     "  --apply       installs without asking and prints one result line\n"
     "  --uninstall   puts back each screen's earlier screen saver from the\n"
     "                backups, removes zeph.saver, prints one result line\n"
+    "  --refresh-bundle  replaces an installed zeph.saver with the one this\n"
+    "                installer carries; changes no setting, installs none\n"
     "  --user NAME   run as root: does the same for the user NAME\n"
     "  -h, --help    prints this help and changes nothing\n"
     "  --version     prints the version and changes nothing\n"
@@ -76,7 +81,6 @@ void printResult(const std::string& line) {
 
 int runUninstall() {
   zeph::StoreRestore restore = zeph::uninstallEverything();
-  for (const std::string& reason : restore.skipped) std::fprintf(stderr, "skipped backup %s\n", reason.c_str());
   for (const std::string& path : restore.backupsUsed) std::fprintf(stderr, "restored from %s\n", path.c_str());
   if (restore.slots + restore.slots2 > 0 && restore.backupsUsed.empty()) {
     std::fputs("no backup holds an earlier entry: the restored slots have none\n", stderr);
@@ -92,7 +96,20 @@ int runUninstall() {
 
 int runHeadless() {
   std::int64_t count = zeph::applyEverything();
+  if (!zeph::systemKeepsWallpaperStore()) {
+    printResult("installed " + zeph::saverDest + "; selected as the screen saver (macOS 13: no wallpaper store)\n");
+    return 0;
+  }
   printResult("installed " + zeph::saverDest + "; " + std::to_string(count) + " screensaver slots set to zeph\n");
+  return 0;
+}
+
+int runRefresh() {
+  if (zeph::refreshInstalledSaver()) {
+    printResult("refreshed " + zeph::saverDest + "\n");
+  } else {
+    printResult("no zeph.saver is installed at " + zeph::saverDest + "; nothing changed\n");
+  }
   return 0;
 }
 
@@ -133,7 +150,11 @@ int main(int argc, char** argv) {
     }
     zeph::setProcessValues(std::move(*home), isHeadless);
     if (command.mode == "--uninstall") return runUninstall();
+    if (command.mode == "--refresh-bundle") return runRefresh();
     return isHeadless ? runHeadless() : zeph::runInteractive();
+  } catch (const std::bad_alloc&) {
+    zeph::finish(std::string("not enough memory to ") + (command.mode == "--uninstall" ? "uninstall" : "install") +
+                 " zeph");
   } catch (const std::exception& e) {
     // InstallerError, std::system_error and plist::Error all carry the
     // user-facing text in what().

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <exception>
+#include <new>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -29,7 +30,10 @@
 #include "platform/error_line.h"
 #include "platform/files.h"
 #include "platform/home.h"
+#include "platform/system_version.h"
 #include "plist/format.h"
+#include "saver_install/install_saver.h"
+#include "saver_install/legacy_selection.h"
 #include "wallpaper_store/idle_entry.h"
 #include "wallpaper_store/store_backups.h"
 #include "wallpaper_store/store_document.h"
@@ -55,7 +59,9 @@ constexpr const char* kHelp =
     "  show [FILE]    lists the slots of a wallpaper store, each record's type and\n"
     "                 what it shows as screen saver (default: your own store, and\n"
     "                 Index2.plist beside it); --json as one JSON object\n"
-    "  status         one line, \"zeph on N of M screensaver slots\" (Index2.plist's follow)\n"
+    "  status         one line, \"zeph on N of M screensaver slots\" (Index2.plist's follow);\n"
+    "                on macOS 13, which keeps no store, whether the screen saver\n"
+    "                selection names zeph\n"
     "  backups        the backups of both stores, oldest first, and how many slots each sets\n"
     "  --user NAME    the store of the user NAME (from the user database)\n"
     "  --home DIR     the store of the home folder DIR\n"
@@ -218,11 +224,6 @@ int show(const Options& options) {
   return writeOut(report);
 }
 
-bool bundleInstalled() {
-  struct stat item {};
-  return ::stat(zeph::saverDest.c_str(), &item) == 0 && S_ISDIR(item.st_mode);
-}
-
 // Slots whose type reads "Idle", and those of them that select the installed saver.
 struct SaverSlots {
   std::int64_t zeph = 0;
@@ -245,16 +246,30 @@ std::string slotsPhrase(const SaverSlots& counted) {
 
 // A compliance check: 0 only when every slot of each store there is selects
 // the installed saver and the saver is there to be shown. The line leads with
-// Index.plist's count; the second store follows when there is one.
+// Index.plist's count; the second store follows when there is one. An
+// Index.plist that cannot be read ends it with the error alone; an
+// Index2.plist that cannot is "unreadable" in the line, named on standard
+// error, and the status is 1.
 int status(const Options& options) {
   useHome(options);
+  if (!zeph::systemKeepsWallpaperStore()) {
+    const zeph::LegacyStatus legacy = zeph::legacyStatus();
+    if (writeOut(legacy.line + "\n") != 0) return 1;
+    return legacy.compliant ? 0 : kNotCompliant;
+  }
   const bool hasFirst = zeph::storeExists(zeph::storePath);
-  const bool hasSecond = zeph::storeExists(zeph::storePath2);
-  if (!hasFirst && !hasSecond) {
+  std::string secondProblem;
+  bool hasSecond = false;
+  try {
+    hasSecond = zeph::storeExists(zeph::storePath2);
+  } catch (const std::exception& e) {
+    secondProblem = zeph::problemWith(zeph::storePath2, e);
+  }
+  if (!hasFirst && !hasSecond && secondProblem.empty()) {
     if (writeOut(std::string("no wallpaper store\n")) != 0) return 1;
     return kNotCompliant;
   }
-  const bool installed = bundleInstalled();
+  const bool installed = zeph::saverInstalled();
   bool compliant = installed;
   auto phraseFor = [&compliant](const std::string& path) {
     const SaverSlots counted = saverSlotsOf(*loadRoot(path).asDictionary());
@@ -262,9 +277,25 @@ int status(const Options& options) {
     return slotsPhrase(counted);
   };
   std::string line = hasFirst ? phraseFor(zeph::storePath) : "no Index.plist";
-  if (hasSecond) line += "; Index2.plist: " + phraseFor(zeph::storePath2);
-  if (!installed) line += "; the saver is missing from " + zeph::saverDest;
+  if (hasSecond) {
+    try {
+      line += "; Index2.plist: " + phraseFor(zeph::storePath2);
+    } catch (const std::exception& e) {
+      secondProblem = zeph::problemWith(zeph::storePath2, e);
+    }
+  }
+  if (!secondProblem.empty()) line += "; Index2.plist: unreadable";
+  if (!installed) {
+    line += "; the saver is missing from " + zeph::saverDest;
+    if (std::optional<std::string> copy = zeph::interruptedSaverCopy()) {
+      line += " (an interrupted run left a copy at " + *copy + ", which the next run puts back)";
+    }
+  }
   if (writeOut(line + "\n") != 0) return 1;
+  if (!secondProblem.empty()) {
+    zeph::writeErrorLine(secondProblem);
+    return 1;
+  }
   return compliant ? 0 : kNotCompliant;
 }
 
@@ -299,6 +330,14 @@ int backups(const Options& options) {
   return writeOut(text);
 }
 
+// What a command does, for the one error that cannot say more.
+const char* taskOf(const std::string& command) {
+  if (command == "print") return "print the property list";
+  if (command == "show") return "show the slots";
+  if (command == "status") return "count the slots";
+  return "list the backups";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -316,6 +355,9 @@ int main(int argc, char** argv) {
     return options.command == "status" ? status(options) : backups(options);
   } catch (const zeph::UsageError& e) {
     return zeph::reportUsageError(e.what(), kUsage);
+  } catch (const std::bad_alloc&) {
+    zeph::writeErrorLine(std::string("not enough memory to ") + taskOf(args[0]));
+    return 1;
   } catch (const std::exception& e) {
     zeph::writeErrorLine(e.what());
     return 1;

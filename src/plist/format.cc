@@ -55,6 +55,18 @@ Value read(std::span<const std::uint8_t> bytes, Format* detected) {
   return v;
 }
 
+Value readAs(std::span<const std::uint8_t> bytes, Format format) {
+  switch (format) {
+    case Format::Binary:
+      return readBinary(bytes);
+    case Format::Xml:
+      return readXml(bytes);
+    case Format::OpenStep:
+      break;
+  }
+  return readOpenStep(bytes);
+}
+
 std::vector<std::uint8_t> write(const Value& root, Format format) {
   switch (format) {
     case Format::Binary:

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "base/process_values.h"
+#include "platform/file_calls.h"
 #include "support/installer_runner.h"
 #include "support/private_namespace.h"
 #include "support/sandbox.h"
@@ -196,7 +197,7 @@ TEST_F(ApplySequence, TwoRunsAtOnceTakeTurns) {
     }
     EXPECT_EQ(zephSlotCount(), kRealisticStoreSlots);
     EXPECT_EQ(readBytes(saverFolder(home_) / "Contents/Info.plist"), readBytes(bundleSource));
-    EXPECT_EQ(namesIn(saverFolder(home_).parent_path()), std::vector<std::string>{"zeph.saver"});
+    EXPECT_EQ(namesIn(saverFolder(home_).parent_path()), (std::vector<std::string>{".zeph.lock", "zeph.saver"}));
     EXPECT_EQ(namesIn(storeFile(home_).parent_path()), std::vector<std::string>{"Index.plist"});
   }
   // The user's store, then the rewritten one: each backed up once, whole.
@@ -248,7 +249,7 @@ class UninstallSequence : public ApplySequence {
   plist::Value storeNow() const { return plist::read(readBytes(storeFile(home_))); }
   void putStore(const plist::Value& root) const { putPlist(storeFile(home_), root); }
   bool saverGone() const {
-    return !fs::exists(fs::symlink_status(saverFolder(home_))) && namesIn(saverFolder(home_).parent_path()).empty();
+    return !fs::exists(fs::symlink_status(saverFolder(home_))) && namesIn(saverFolder(home_).parent_path()) == std::vector<std::string>{".zeph.lock"};
   }
 };
 
@@ -343,6 +344,50 @@ TEST_F(UninstallSequence, TwiceOrWithoutTheSaverChangesNothingMore) {
   EXPECT_EQ(noStore.status, 0) << noStore.err;
   EXPECT_EQ(noStore.out, resultFor(0));
   EXPECT_TRUE(saverGone());
+}
+
+// Where the file system refuses flock (network homes: ENOLCK, EOPNOTSUPP,
+// EISDIR), an apply and an uninstall started together take turns through the
+// lock file and leave a consistent home: installed with every slot on the
+// saver, or removed with none; the lock file goes with the run.
+TEST_F(UninstallSequence, WhereFlockIsRefusedTheLockFileKeepsAnApplyAndAnUninstallApart) {
+  if (!file_calls::faultInjectionBuilt()) GTEST_SKIP() << "built without ZEPH_FAULT_INJECTION";
+  for (const char* error : {"ENOLCK", "EOPNOTSUPP", "EISDIR", "EINVAL"}) {
+    SCOPED_TRACE(error);
+    putUserStore(testing::realisticStore());
+    ASSERT_EQ(apply().status, 0);
+    const std::string fault = std::string("flock:*:") + error;
+    ::setenv("ZEPH_FAULT", fault.c_str(), 1);  // the harness passes the tests' environment on
+    RunResult results[2];
+    std::thread other([&] { results[1] = uninstall(); });
+    results[0] = apply();
+    other.join();
+    ::unsetenv("ZEPH_FAULT");
+    for (const RunResult& r : results) {
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_NE(r.err.find("zeph fault: flock #1 fails"), std::string::npos) << r.err;
+    }
+    const bool installed = fs::exists(saverFolder(home_) / "Contents/Info.plist");
+    EXPECT_EQ(zephSlotCount(), installed ? kRealisticStoreSlots : 0);
+    const std::vector<std::string> left = installed ? std::vector<std::string>{".zeph.lock", "zeph.saver"}
+                                                    : std::vector<std::string>{".zeph.lock"};
+    EXPECT_EQ(namesIn(saverFolder(home_).parent_path()), left);
+  }
+}
+
+// A run stopped between the two renames of the bundle swap, on a file system
+// without the exchange rename, left no bundle: the next run puts the complete
+// new copy back before anything else, so that even a run that then fails
+// leaves a bundle.
+TEST_F(ApplySequence, PutsBackTheBundleAnInterruptedSwapLeftAside) {
+  const fs::path folder = saverFolder(home_).parent_path();
+  testing::writeBytes(folder / ".zeph.saver.new-4242/Contents/Info.plist", {'n', 'e', 'w'});
+  testing::writeBytes(folder / ".zeph.saver.old-4242/Contents/Info.plist", {'o', 'l', 'd'});
+  testing::writeBytes(storeFile(home_), {'b', 'p', 'l', 'i', 's', 't', '0', '0'});  // the run fails at the store
+  RunResult r = runInNamespace("", {"--apply"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(readText(saverFolder(home_) / "Contents/Info.plist").substr(0, 5), "<?xml");  // then installed anew
+  EXPECT_EQ(namesIn(folder), (std::vector<std::string>{".zeph.lock", "zeph.saver"}));
 }
 
 }  // namespace

@@ -178,6 +178,28 @@ TEST(Entry, HomeThatCannotBeFoundStopsBeforeAnythingIsTouched) {
   }
 }
 
+// --refresh-bundle swaps an installed bundle for the carried one and touches
+// nothing else; with none installed it changes nothing and says so.
+TEST(HeadlessRun, RefreshReplacesOnlyAnInstalledBundle) {
+  Sandbox box;
+  fs::path home = box.path() / "home";
+  const std::vector<std::uint8_t> store = testing::putPlist(storeFile(home), testing::realisticStore());
+  const fs::path saver = saverFolder(home);
+  RunResult none = runInstaller({"--refresh-bundle"}, home.string());
+  EXPECT_EQ(none.status, 0) << none.err;
+  EXPECT_EQ(none.out, "no zeph.saver is installed at " + saver.string() + "; nothing changed\n");
+  EXPECT_FALSE(fs::exists(saver.parent_path()));
+
+  writeBytes(saver / "Contents/Old.txt", {'o'});
+  RunResult refreshed = runInstaller({"--refresh-bundle"}, home.string());
+  EXPECT_EQ(refreshed.status, 0) << refreshed.err;
+  EXPECT_EQ(refreshed.out, "refreshed " + saver.string() + "\n");
+  EXPECT_FALSE(fs::exists(saver / "Contents/Old.txt"));
+  EXPECT_TRUE(fs::is_regular_file(saver / "Contents/Info.plist"));
+  EXPECT_EQ(readBytes(storeFile(home)), store);
+  EXPECT_FALSE(fs::exists(backupFolder(home)));  // no backup, no kept selection, no marker
+}
+
 // Arguments that make no headless run: a usage error, or the interactive run,
 // which with nobody to answer installs nothing and prints no result.
 TEST(Entry, OnlyTheExactFlagWithoutUninstallSelectsTheHeadlessRun) {
@@ -188,7 +210,8 @@ TEST(Entry, OnlyTheExactFlagWithoutUninstallSelectsTheHeadlessRun) {
     std::vector<std::string> args;
     int status;
   };
-  const Case cases[] = {{{"--apply", "--uninstall"}, 2}, {{"--uninstall", "x", "--apply"}, 2}, {{"--APPLY"}, 2},
+  const Case cases[] = {{{"--apply", "--uninstall"}, 2}, {{"--uninstall", "x", "--apply"}, 2},
+                        {{"--refresh-bundle", "--apply"}, 2}, {{"--uninstall", "--refresh-bundle"}, 2}, {{"--APPLY"}, 2},
                         {{"--apply=1"}, 2},                {{"-apply"}, 2},                   {{"--apply "}, 2},
                         {{"apply"}, 1}};
   for (const Case& c : cases) {

@@ -15,6 +15,7 @@
 #include "location/saver_preferences.h"
 #include "support/sandbox.h"
 #include "support/scripted_dialog.h"
+#include "support/throwaway_suite.h"
 
 namespace zeph {
 namespace {
@@ -102,8 +103,12 @@ TEST(InteractiveRun, CompletionNamesTheSavedPlaceOrSaysThereIsNone) {
 }
 
 TEST(InteractiveRun, CityThatWasNotSavedIsNotNamedInTheCompletion) {
+#ifdef __APPLE__
+  GTEST_SKIP() << "CFPreferences ignores HOME, so a file in the home cannot make the save fail on Apple";
+#endif
   // The real location setup on a home whose preferences cannot be written.
   testing::Sandbox home;
+  test_support::ThrowAwaySuite suite;
   setProcessValues(home.path().string(), false);
   testing::writeBytes(home.path() / "Library/Preferences", {'x'});
   CountingSteps counting;

@@ -51,7 +51,7 @@ TEST(RunAsDecision, RootWithoutUserIsRefusedOnlyWhereRootIsNeverTheUser) {
 
 TEST(RunAsDecision, UserRunsAgainWithTheModeSpeltOutOnBothPlatforms) {
   for (RootRule rule : {RootRule::kNeedsUser, RootRule::kActsForItself}) {
-    for (std::string_view mode : {"--apply", "--uninstall"}) {
+    for (std::string_view mode : {"--apply", "--uninstall", "--refresh-bundle"}) {
       RunAs run = decideRunAs({mode, "zoe"}, true, rule);
       EXPECT_EQ(run.kind, Kind::kUser);
       EXPECT_EQ(run.userName, "zoe");

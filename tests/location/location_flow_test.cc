@@ -237,6 +237,9 @@ TEST_F(LocationSetup, SkippedPromptAfterFailedLookupReportsNone) {
 }
 
 TEST_F(LocationSetup, PlaceThatCannotBeSavedIsReportedAsAnErrorNeverAsFound) {
+#ifdef __APPLE__
+  GTEST_SKIP() << "CFPreferences ignores HOME, so a file in the home cannot make the save fail on Apple";
+#endif
   makePreferencesUnwritable();
   const IpPlace oslo{.lat = 59.91, .lon = 10.75, .city = "Oslo", .region = ""};
   LocationLookups lookups{.approximatePlace = [&] { return std::optional<IpPlace>(oslo); },

@@ -7,7 +7,8 @@ setting change; and with ZEPH_APP_BUNDLE the tree takes the shape of
 "Zeph Installer.app", which can be checked here even though only a Mac builds it.
 
 Arguments: the cmake program, the generator and the C++ compiler of the build
-that runs the test."""
+that runs the test, and its ZEPH_APP_BUNDLE (on by default on a Mac), whose
+layout the scratch trees take unless a test chooses one."""
 
 import argparse
 import os
@@ -47,7 +48,8 @@ class SaverSetting(unittest.TestCase):
 
     def configure(self, *options):
         command = [ARGS.cmake, '-S', SOURCE, '-B', self.build, '-G', ARGS.generator,
-                   '-DCMAKE_CXX_COMPILER=' + ARGS.cxx, '-DZEPH_TESTS=OFF', '-DZEPH_BENCH=OFF', *options]
+                   '-DCMAKE_CXX_COMPILER=' + ARGS.cxx, '-DZEPH_TESTS=OFF', '-DZEPH_BENCH=OFF',
+                   '-DZEPH_APP_BUNDLE=' + ARGS.app_bundle, *options]
         return subprocess.run(command, capture_output=True, text=True, timeout=300)
 
     def stage(self, *options):
@@ -101,7 +103,12 @@ class SaverSetting(unittest.TestCase):
                 os.utime(os.path.join(folder, name), (0, 0))
         self.stage('-DZEPH_SAVER_BUNDLE=' + second)
         self.assertEqual(self.staged('share', 'zeph', 'zeph.saver'), tree(second, folders=False))
-        installed = os.path.join(self.install_resources(), 'share', 'zeph', 'zeph.saver')
+        # Installed where this platform's layout puts it: on a Mac only inside the app.
+        if ARGS.app_bundle == 'ON':
+            self.assertEqual(self.staged(APP_CONTENTS, 'Resources', 'zeph.saver'), tree(second, folders=False))
+            installed = os.path.join(self.install_resources(), APP_CONTENTS, 'Resources', 'zeph.saver')
+        else:
+            installed = os.path.join(self.install_resources(), 'share', 'zeph', 'zeph.saver')
         self.assertEqual(tree(installed, folders=False), tree(second, folders=False))
 
     def test_application_bundle_layout(self):
@@ -137,5 +144,6 @@ if __name__ == '__main__':
     parser = argparse.ArgumentParser()
     for name in ('cmake', 'generator', 'cxx'):
         parser.add_argument('--' + name, required=True)
+    parser.add_argument('--app-bundle', choices=('ON', 'OFF'), required=True)
     ARGS, rest = parser.parse_known_args()
     unittest.main(argv=[sys.argv[0]] + rest)

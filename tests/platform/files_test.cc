@@ -4,11 +4,9 @@
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
-#include <chrono>
 #include <optional>
 #include <system_error>
 
-#include "platform/folder_lock.h"
 #include "support/sandbox.h"
 
 namespace zeph {
@@ -252,29 +250,6 @@ TEST(Files, SwapIntoPlaceExchangesOrMovesIn) {
   EXPECT_NE(anyErrorOf([&] { swapIntoPlace(h + "/gone", h + "/dest", h + "/aside"); }).find("rename("),
             std::string::npos);
   EXPECT_EQ(readBytes(h + "/dest/a"), bytesOf("newer"));
-}
-
-TEST(FolderLock, OneHolderAtATimeAndFreeAgainWhenItGoes) {
-  HomeSandbox box;
-  std::optional<ScopedFolderLock> first;
-  first.emplace(realHome, std::chrono::milliseconds(0));
-  EXPECT_TRUE(first->held());
-  // A second taker, in this process or another, waits and gives up.
-  auto start = std::chrono::steady_clock::now();
-  EXPECT_THROW(ScopedFolderLock(realHome, std::chrono::milliseconds(200)), FolderBusy);
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
-  EXPECT_EQ(testing::runUnprivileged([] {
-              try {
-                ScopedFolderLock(realHome, std::chrono::milliseconds(100));
-              } catch (const FolderBusy&) {
-                return 0;
-              }
-              return 1;
-            }),
-            0);
-  first.reset();
-  EXPECT_TRUE(ScopedFolderLock(realHome, std::chrono::milliseconds(0)).held());
-  EXPECT_THROW(ScopedFolderLock(realHome + "/missing", std::chrono::milliseconds(0)), std::system_error);
 }
 
 }  // namespace

@@ -167,6 +167,21 @@ inline plist::Value unknownTypeStore() {
 }
 
 /// `root` with the member at `path` (keys from the top) set to `value`.
+// A store whose `spaces` space keys all share one space, whose `displays`
+// display keys all share one value: `record` (an idle record) or, for a walk
+// that meets no record at all, a string. Written as a binary property list
+// each shared container is stored once: spaces * displays slots in a few
+// bytes per key, as a crafted file holds them.
+inline plist::Value sharedSlotsStore(int spaces, int displays, bool records = true) {
+  const plist::Value shared = records ? record(true) : plist::Value("not a record");
+  std::vector<plist::Dictionary::Member> displayMembers;
+  for (int d = 0; d < displays; ++d) displayMembers.emplace_back("D" + std::to_string(d), shared);
+  const plist::Value space = dict({{"Displays", dict(std::move(displayMembers))}});
+  std::vector<plist::Dictionary::Member> spaceMembers;
+  for (int s = 0; s < spaces; ++s) spaceMembers.emplace_back("S" + std::to_string(s), space);
+  return dict({{"Spaces", dict(std::move(spaceMembers))}});
+}
+
 inline plist::Value withMember(const plist::Value& root, std::vector<std::string> path, plist::Value value) {
   plist::Dictionary out = *root.asDictionary();
   std::string key = path.front();

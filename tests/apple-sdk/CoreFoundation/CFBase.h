@@ -22,6 +22,7 @@ typedef unsigned char Boolean;
 typedef uint8_t UInt8;
 typedef uint32_t UInt32;
 typedef signed long CFIndex;
+typedef unsigned long CFOptionFlags;
 typedef unsigned long CFTypeID;
 typedef const void* CFTypeRef;
 typedef const void* CFPropertyListRef;
@@ -45,6 +46,7 @@ extern const CFAllocatorRef kCFAllocatorDefault;
 CFTypeID CFGetTypeID(CFTypeRef cf);
 CFTypeRef CFRetain(CFTypeRef cf);
 void CFRelease(CFTypeRef cf);
+Boolean CFEqual(CFTypeRef cf1, CFTypeRef cf2);
 
 #ifdef __cplusplus
 }
