@@ -16,6 +16,7 @@
 #include "dialog/dialog.h"
 #include "platform/files.h"
 #include "platform/system_version.h"
+#include "plist/error.h"
 #include "saver_install/install_saver.h"
 #include "saver_install/legacy_selection.h"
 #include "wallpaper_store/agent_restart.h"
@@ -86,6 +87,30 @@ bool agentReverted(const StoreSlotCounts& set) {
          (storeStillThere(storePath2) && zephSlotCountIn(storePath2) < set.index2);
 }
 
+std::size_t backupCount() { return storeBackups(firstStore()).size() + storeBackups(secondStore()).size(); }
+
+// A damaged store stops the run with the store as it was, but not always
+// before anything else was done: its error names what was (`done`, may be
+// empty), says what became of the store (`storeNow`) and where the backups
+// are, so the person who reads it knows where things stand. The installer
+// error for a store that is no dictionary keeps its fixed text.
+template <typename Change>
+auto sayingWhatWasDone(std::string done, const std::string& storeNow, Change change) -> decltype(change()) {
+  const std::size_t backupsBefore = backupCount();
+  try {
+    return change();
+  } catch (const plist::Error& e) {
+    std::string message = e.what();
+    if (backupCount() > backupsBefore) {
+      done += done.empty() ? "a backup of the store was taken" : ", and the store backed up";
+    }
+    if (!done.empty()) message += "; " + done;
+    throw plist::Error(message + "; " + storeNow + "; backups are in " + backupFolder());
+  }
+}
+
+constexpr const char* kStoreUnchanged = "the store is unchanged";
+
 // A failure once the stores were renamed into place (their folder's flush)
 // does not stop the steps that must follow a change; the run fails after them.
 void failIfLate(const std::string& lateFailure) {
@@ -124,13 +149,16 @@ std::int64_t applyEverything() {
     leaveAppliedMarker();
     return 0;
   }
-  StoreSlotCounts counts = rewriteWallpaperStores();
+  StoreSlotCounts counts = sayingWhatWasDone("zeph.saver was already installed and selected", kStoreUnchanged,
+                                             rewriteWallpaperStores);
   std::string lateFailure = counts.lateFailure;
   betweenSteps();
   restartAgentBetweenSteps();
   if (agentReverted(counts)) {
     // The agent reverted a store: one more pass over both, and no further check.
-    counts = rewriteWallpaperStores();
+    counts = sayingWhatWasDone(
+        "zeph.saver was already installed and selected, the store set and the wallpaper agent restarted",
+        "the store is as the agent left it", rewriteWallpaperStores);
     if (lateFailure.empty()) lateFailure = counts.lateFailure;
     betweenSteps();
     restartAgentBetweenSteps();
@@ -155,7 +183,7 @@ StoreRestore uninstallEverything() {
   removeStaleStoreTemporaries();
   restoreInterruptedSaver();
 
-  StoreRestore restore = restoreWallpaperStores();
+  StoreRestore restore = sayingWhatWasDone("", kStoreUnchanged, restoreWallpaperStores);
   if (restore.slots + restore.slots2 > 0) {
     restartAgent();
     if (zephSlotsLeft()) {

@@ -18,10 +18,11 @@
 #include <optional>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "app/apply.h"
+#include "app/command_line.h"
 #include "app/fatal_exit.h"
+#include "app/installer_command.h"
 #include "app/interactive_run.h"
 #include "app/run_as_user.h"
 #include "base/process_values.h"
@@ -34,7 +35,9 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: zeph-installer [--apply | --uninstall | --refresh-bundle] [--user NAME]\n"
-    "       zeph-installer --help | --version\n"
+    "       zeph-installer --help | --version\n";
+
+constexpr const char* kHelp =
     "\n"
     "Puts the zeph screen saver on every screen of this Mac: copies zeph.saver into\n"
     "~/Library/Screen Savers, selects it as the screen saver, and sets every idle\n"
@@ -52,14 +55,15 @@ constexpr const char* kUsage =
     "  -h, --help    prints this help and changes nothing\n"
     "  --version     prints the version and changes nothing\n"
     "\n"
-    "Exit status: 0 when done or declined, 1 when it failed.\n";
+    "Exit status: 0 when done or declined, 1 when it failed, 2 for a wrong command.\n";
 
-// "--help" or "--version" anywhere wins over every other argument; the first
-// of them decides. Other unknown arguments are ignored: macOS passes its own
-// arguments to programs it launches.
+// "--help" or "--version" anywhere wins over every other argument, mistakes
+// included; the first of them decides.
 std::optional<std::string> informationRequested(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) return kUsage;
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      return std::string(kUsage) + kHelp;
+    }
     if (std::strcmp(argv[i], "--version") == 0) return std::string("zeph-installer ") + ZEPH_VERSION + "\n";
   }
   return std::nullopt;
@@ -67,22 +71,6 @@ std::optional<std::string> informationRequested(int argc, char** argv) {
 
 constexpr const char* kNoHome =
     "Couldn't find your home folder. Set HOME to its full path (starting with \"/\") and try again.";
-
-enum class Mode { Interactive, Apply, Uninstall, RefreshBundle, Conflict };
-
-Mode requestedMode(int argc, char** argv) {
-  // Position 0 counts as well; only the exact text selects a headless run.
-  bool apply = false;
-  bool uninstall = false;
-  bool refresh = false;
-  for (int i = 0; i < argc; ++i) {
-    apply = apply || std::strcmp(argv[i], "--apply") == 0;
-    uninstall = uninstall || std::strcmp(argv[i], "--uninstall") == 0;
-    refresh = refresh || std::strcmp(argv[i], "--refresh-bundle") == 0;
-  }
-  if (int{apply} + int{uninstall} + int{refresh} > 1) return Mode::Conflict;
-  return apply ? Mode::Apply : uninstall ? Mode::Uninstall : refresh ? Mode::RefreshBundle : Mode::Interactive;
-}
 
 // A result line that never arrived must not read as success to a script.
 void printResult(const std::string& line) {
@@ -127,10 +115,8 @@ int runRefresh() {
 
 // Decided before anything else, so that a refused root run touches nothing.
 // Its errors go to standard error: no alert is shown for another user.
-std::optional<int> runForSomeoneElse(int argc, char** argv, bool isHeadless) {
-  std::vector<std::string> args;
-  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
-  zeph::RunAs runAs = zeph::decideRunAs(args, ::geteuid() == 0, isHeadless, zeph::kPlatformRootRule);
+std::optional<int> runForSomeoneElse(const zeph::InstallerCommand& command) {
+  zeph::RunAs runAs = zeph::decideRunAs(command, ::geteuid() == 0, zeph::kPlatformRootRule);
   if (runAs.kind == zeph::RunAs::Kind::kCaller) return std::nullopt;
   zeph::setHeadlessOnly(true);
   if (runAs.kind == zeph::RunAs::Kind::kRefused) zeph::finish(runAs.error);
@@ -148,25 +134,26 @@ int main(int argc, char** argv) {
   // A closed standard output would otherwise end the run silently; the failed
   // write is reported like any other. Children get SIGPIPE back (child_process.cc).
   std::signal(SIGPIPE, SIG_IGN);
-  Mode mode = requestedMode(argc, argv);
-  bool isHeadless = mode != Mode::Interactive;
-  if (mode == Mode::Conflict) {
-    zeph::writeErrorLine("use only one of --apply, --uninstall and --refresh-bundle");
-    return 1;
-  }
+  zeph::InstallerCommand command;
   try {
-    if (std::optional<int> status = runForSomeoneElse(argc, argv, isHeadless)) return *status;
+    command = zeph::parseInstallerCommand(argc, argv);
+  } catch (const zeph::UsageError& e) {
+    return zeph::reportUsageError(e.what(), kUsage);  // before anything is touched
+  }
+  const bool isHeadless = !command.mode.empty();
+  try {
+    if (std::optional<int> status = runForSomeoneElse(command)) return *status;
     std::optional<std::string> home = zeph::currentUserHome();
     if (!home) {
       zeph::setHeadlessOnly(isHeadless);  // finish() needs to know where to report
       zeph::finish(kNoHome);
     }
     zeph::setProcessValues(std::move(*home), isHeadless);
-    if (mode == Mode::Uninstall) return runUninstall();
-    if (mode == Mode::RefreshBundle) return runRefresh();
+    if (command.mode == "--uninstall") return runUninstall();
+    if (command.mode == "--refresh-bundle") return runRefresh();
     return isHeadless ? runHeadless() : zeph::runInteractive();
   } catch (const std::bad_alloc&) {
-    zeph::finish(std::string("not enough memory to ") + (mode == Mode::Uninstall ? "uninstall" : "install") +
+    zeph::finish(std::string("not enough memory to ") + (command.mode == "--uninstall" ? "uninstall" : "install") +
                  " zeph");
   } catch (const std::exception& e) {
     // InstallerError, std::system_error and plist::Error all carry the

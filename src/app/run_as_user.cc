@@ -83,34 +83,16 @@ bool hasLoginSession(uid_t uid) { return runQuietly("/bin/launchctl", {"print", 
 
 }  // namespace
 
-RunAs decideRunAs(const std::vector<std::string>& args, bool isRoot, bool headless, RootRule rule) {
-  RunAs decision;
-  std::optional<std::string> user;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] != "--user") {
-      decision.modeArgs.push_back(args[i]);
-      continue;
-    }
-    // A flag where the name should be is a mistake, never a user named "--apply".
-    if (i + 1 == args.size() || args[i + 1].empty() || args[i + 1][0] == '-') {
-      return refused("--user needs a user name: --user NAME");
-    }
-    if (user) return refused("--user can be given only once");
-    user = args[++i];
-  }
-  if (user) {
+RunAs decideRunAs(const InstallerCommand& command, bool isRoot, RootRule rule) {
+  if (command.user) {
     if (!isRoot) {
       return refused("only root can act for another user; run zeph-installer --apply as that user instead");
     }
-    if (!headless) return refused("--user works only with --apply, --uninstall or --refresh-bundle");
+    RunAs decision;
     decision.kind = RunAs::Kind::kUser;
-    decision.userName = *user;
-    // The flag may have been the program's own name, which the run again does not share.
-    bool modeKept = false;
-    for (const std::string& arg : decision.modeArgs) {
-      modeKept = modeKept || arg == "--apply" || arg == "--uninstall" || arg == "--refresh-bundle";
-    }
-    if (!modeKept) decision.modeArgs.insert(decision.modeArgs.begin(), "--apply");
+    decision.userName = *command.user;
+    // Spelt out: the mode may have come from the program's own name, which the run again does not share.
+    decision.modeArgs = {std::string(command.mode)};
     return decision;
   }
   if (isRoot && rule == RootRule::kNeedsUser) return refused(kRootNeedsUser);

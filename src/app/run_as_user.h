@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "app/installer_command.h"
+
 namespace zeph {
 
 /// Who an installer run acts for, and what root may do. Root's own home holds
@@ -31,16 +33,13 @@ struct RunAs {
   };
   Kind kind = Kind::kCaller;
   std::string userName;               // kUser: the name given to --user
-  std::vector<std::string> modeArgs;  // kUser: the arguments of the run again, without --user NAME
+  std::vector<std::string> modeArgs;  // kUser: the arguments of the run again: its mode
   std::string error;                  // kRefused: the text of the error line
 };
 
-/// The decision from the arguments (`args` without the program's own path),
-/// whether the caller is root, whether the run is headless, and the rule.
-/// --user NAME needs root and a headless mode (--apply, --uninstall or
-/// --refresh-bundle); it
-/// may appear once.
-RunAs decideRunAs(const std::vector<std::string>& args, bool isRoot, bool headless, RootRule rule);
+/// The decision from the command (which already holds --user only with a
+/// mode), whether the caller is root, and the rule. --user NAME needs root.
+RunAs decideRunAs(const InstallerCommand& command, bool isRoot, RootRule rule);
 
 /// Runs the installer at `installer` again with `modeArgs` as the user
 /// `userName`: looks the user up, takes its groups, group and user id for

@@ -159,7 +159,7 @@ TEST_F(ApplySequence, AnAgentRevertingTheSecondStoreGetsTheSecondPass) {
 
 TEST_F(ApplySequence, FlagCountsAnywhereAndARepeatedRunIsSafe) {
   fs::remove(storeFile(home_));
-  RunResult first = runInNamespace("", {"first", "--apply", "--verbose"});
+  RunResult first = runInNamespace("", {"first", "--apply", "-psn_0_42"});
   EXPECT_EQ(first.status, 0) << first.err;
   EXPECT_EQ(first.out, resultLine(home_, 0));  // no store: nothing to set
   // killall, finding no agent, says so on the shared standard error; the installer adds nothing.

@@ -206,21 +206,57 @@ TEST(Entry, OnlyTheExactFlagWithoutUninstallSelectsTheHeadlessRun) {
   Sandbox box;
   fs::path home = box.path() / "home";
   const std::vector<std::uint8_t> store = testing::putPlist(storeFile(home), testing::realisticStore());
-  const char* const together = "error: use only one of --apply, --uninstall and --refresh-bundle\n";
-  const std::vector<std::string> cases[] = {{"--apply", "--uninstall"}, {"--uninstall", "x", "--apply"},
-                                            {"--refresh-bundle", "--apply"}, {"--uninstall", "--refresh-bundle"},
-                                            {"--APPLY"}, {"--apply=1"}, {"-apply"}, {"apply"}, {"--apply "}};
-  for (const std::vector<std::string>& args : cases) {
-    SCOPED_TRACE(args.back());
-    RunResult r = runInstaller(args, home.string());
-    EXPECT_EQ(r.status, 1);
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+  };
+  const Case cases[] = {{{"--apply", "--uninstall"}, 2}, {{"--uninstall", "x", "--apply"}, 2},
+                        {{"--refresh-bundle", "--apply"}, 2}, {{"--uninstall", "--refresh-bundle"}, 2}, {{"--APPLY"}, 2},
+                        {{"--apply=1"}, 2},                {{"-apply"}, 2},                   {{"--apply "}, 2},
+                        {{"apply"}, 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.back());
+    RunResult r = runInstaller(c.args, home.string());
+    EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(r.out, "");
-    if (args.size() > 1) {
-      EXPECT_EQ(r.err, together);
-    }
   }
   EXPECT_EQ(readBytes(storeFile(home)), store);
   EXPECT_EQ(testing::namesIn(home / "Library"), std::vector<std::string>{"Application Support"});
+}
+
+// Runs one after the other on a home whose store is damaged: each error says
+// what the run had done by then, that the store is as it was, and where the
+// backups are; only a run that took a backup says so.
+TEST(HeadlessRun, DamagedStoreErrorSaysWhatWasDoneAndWhereTheBackupsAre) {
+  struct Run {
+    std::vector<std::string> args;
+    std::string ending;  // "FOLDER" stands for the backup folder
+  };
+  const std::string tail = "; the store is unchanged; backups are in FOLDER\n";
+  const std::vector<std::vector<Run>> series{
+      {{{"--apply"}, "; zeph.saver was already installed and selected, and the store backed up" + tail},
+       {{"--apply"}, "; zeph.saver was already installed and selected" + tail}},
+      {{{"--uninstall"}, "; a backup of the store was taken" + tail}, {{"--uninstall"}, tail}},
+  };
+  for (const std::vector<Run>& runs : series) {
+    Sandbox box;
+    const fs::path home = box.path() / "Zoë Smith";
+    const std::vector<std::uint8_t> damaged{'b', 'p', 'l', 'i', 's', 't', '0', '0', 0x08, 0x09};
+    writeBytes(storeFile(home), damaged);
+    for (const Run& run : runs) {
+      SCOPED_TRACE(run.args[0] + run.ending);
+      RunResult r = runInstaller(run.args, home.string());
+      std::string ending = run.ending;
+      ending.replace(ending.find("FOLDER"), 6, backupFolder(home).string());
+      EXPECT_EQ(r.status, 1);
+      EXPECT_TRUE(isOneErrorLine(r.err)) << r.err;
+      EXPECT_EQ(r.err.rfind("error: " + storeFile(home).string() + ": ", 0), 0u) << r.err;
+      ASSERT_GE(r.err.size(), ending.size()) << r.err;
+      EXPECT_EQ(r.err.substr(r.err.size() - ending.size()), ending);
+      EXPECT_EQ(readBytes(storeFile(home)), damaged);
+    }
+    EXPECT_EQ(testing::backupNames(home).size(), 1u);
+  }
 }
 
 }  // namespace

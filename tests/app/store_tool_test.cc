@@ -5,10 +5,12 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "base/process_values.h"
+#include "platform/home.h"
 #include "plist/format.h"
 #include "support/installer_runner.h"
 #include "support/sandbox.h"
@@ -117,6 +119,47 @@ TEST_F(StoreTool, StatusIsOneWhenTheStoreCannotBeRead) {
                                         {"status", "--home"}}) {
     EXPECT_EQ(storeTool(args).status, 2) << args[1];
   }
+}
+
+// A home without a store gets one answer from every command, and a home
+// that is not there is an error, not a user without a store.
+TEST_F(StoreTool, NoStoreAndNoHomeAnswerAlike) {
+  const std::string home = home_.string();
+  const std::string noHome = (box_.path() / "Zoe Smith").string();  // a typo of the home
+  const std::string aFile = (box_.path() / "file").string();
+  writeBytes(aFile, {'x'});
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string out;
+    std::string err;
+  };
+  std::vector<Case> cases{
+      {{"show", "--home", home}, 3, "no wallpaper store at " + storeFile(home_).string() + "\n", ""},
+      {{"show", "--json", "--home", home},
+       0,
+       R"({"schema":1,"slots":[],"store":null,"stores":[],"total":0,"zeph":0})"
+       "\n",
+       ""},
+      {{"status", "--home", home}, 3, "no wallpaper store\n", ""},
+      {{"backups", "--home", home}, 0, "", "no backups in " + testing::backupFolder(home_).string() + "\n"},
+  };
+  for (const char* command : {"show", "status", "backups"}) {
+    cases.push_back({{command, "--home", noHome}, 1, "", "error: no home folder at " + noHome + "\n"});
+    cases.push_back({{command, "--home", aFile + "/"}, 1, "", "error: no home folder at " + aFile + "\n"});
+  }
+  // The user database may name a home that was never made (Debian's "nobody").
+  if (std::optional<std::string> nobody = userHome("nobody"); nobody && !fs::exists(*nobody)) {
+    cases.push_back({{"status", "--user", "nobody"}, 1, "", "error: no home folder at " + *nobody + "\n"});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args.back());
+    RunResult r = storeTool(c.args);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, c.err);
+  }
+  EXPECT_FALSE(fs::exists(noHome));
 }
 
 // A crafted store of 2,000 spaces sharing one space of 2,000 displays that
