@@ -145,7 +145,8 @@ std::int64_t applyEverything() {
   if (!systemKeepsWallpaperStore()) {
     // macOS 13 has no store and no agent to restart: the legacy selection is
     // the screen saver, and once it names the bundle the run has done its job.
-    if (!selected) throw std::runtime_error("couldn't select zeph as the screen saver: the preferences tool failed");
+    if (!selected)
+      throw std::runtime_error("couldn't select zeph as the screen saver: the preferences tool failed");
     leaveAppliedMarker();
     return 0;
   }
@@ -190,7 +191,8 @@ StoreRestore uninstallEverything() {
       // The agent put the saver back: one more pass, and no further check.
       StoreRestore again = restoreWallpaperStores();
       for (std::string& path : again.backupsUsed) {
-        if (std::find(restore.backupsUsed.begin(), restore.backupsUsed.end(), path) == restore.backupsUsed.end()) {
+        if (std::find(restore.backupsUsed.begin(), restore.backupsUsed.end(), path) ==
+            restore.backupsUsed.end()) {
           restore.backupsUsed.push_back(std::move(path));
         }
       }

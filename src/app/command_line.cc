@@ -63,7 +63,8 @@ std::string_view nearestOption(std::string_view typed, std::span<const KnownOpti
   return nearest;
 }
 
-std::string unknownOptionMessage(std::string_view typed, std::span<const KnownOption> table, std::string_view kind) {
+std::string unknownOptionMessage(std::string_view typed, std::span<const KnownOption> table,
+                                 std::string_view kind) {
   std::string message = "unknown " + std::string(kind) + " '" + std::string(typed) + "'";
   const std::string_view nearest = nearestOption(typed, table);
   if (!nearest.empty()) message += " (did you mean '" + std::string(nearest) + "'?)";

@@ -7,12 +7,8 @@ namespace {
 
 // A new option is one line here (and its handling where it is used).
 constexpr KnownOption kOptions[] = {
-    {"--apply", "", true},
-    {"--uninstall", "", true},
-    {"--refresh-bundle", "", true},
-    {"--user", "NAME", false},
-    {"--help", "", false},
-    {"-h", "", false},
+    {"--apply", "", true},     {"--uninstall", "", true}, {"--refresh-bundle", "", true},
+    {"--user", "NAME", false}, {"--help", "", false},     {"-h", "", false},
     {"--version", "", false},
 };
 

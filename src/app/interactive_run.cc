@@ -1,11 +1,11 @@
 #include "app/interactive_run.h"
 
-#include "location/location_setup.h"
 #include "app/apply.h"
 #include "app/interactive_run_internal.h"
 #include "dialog/dialog.h"
-#include "platform/error_line.h"
 #include "dialog/settings_pane.h"
+#include "location/location_setup.h"
+#include "platform/error_line.h"
 
 namespace zeph {
 

@@ -81,7 +81,8 @@ void printResult(const std::string& line) {
 
 int runUninstall() {
   zeph::StoreRestore restore = zeph::uninstallEverything();
-  for (const std::string& path : restore.backupsUsed) std::fprintf(stderr, "restored from %s\n", path.c_str());
+  for (const std::string& path : restore.backupsUsed)
+    std::fprintf(stderr, "restored from %s\n", path.c_str());
   if (restore.slots + restore.slots2 > 0 && restore.backupsUsed.empty()) {
     std::fputs("no backup holds an earlier entry: the restored slots have none\n", stderr);
   }
@@ -97,10 +98,12 @@ int runUninstall() {
 int runHeadless() {
   std::int64_t count = zeph::applyEverything();
   if (!zeph::systemKeepsWallpaperStore()) {
-    printResult("installed " + zeph::saverDest + "; selected as the screen saver (macOS 13: no wallpaper store)\n");
+    printResult("installed " + zeph::saverDest +
+                "; selected as the screen saver (macOS 13: no wallpaper store)\n");
     return 0;
   }
-  printResult("installed " + zeph::saverDest + "; " + std::to_string(count) + " screensaver slots set to zeph\n");
+  printResult("installed " + zeph::saverDest + "; " + std::to_string(count) +
+              " screensaver slots set to zeph\n");
   return 0;
 }
 
@@ -121,7 +124,8 @@ std::optional<int> runForSomeoneElse(const zeph::InstallerCommand& command) {
   zeph::setHeadlessOnly(true);
   if (runAs.kind == zeph::RunAs::Kind::kRefused) zeph::finish(runAs.error);
   std::optional<std::string> installer = zeph::executablePath();
-  if (!installer) zeph::finish("couldn't find the installer's own file to run it as \u201C" + runAs.userName + "\u201D");
+  if (!installer)
+    zeph::finish("couldn't find the installer's own file to run it as \u201C" + runAs.userName + "\u201D");
   return zeph::runAsUser(*installer, runAs.userName, runAs.modeArgs);
 }
 
@@ -153,8 +157,8 @@ int main(int argc, char** argv) {
     if (command.mode == "--refresh-bundle") return runRefresh();
     return isHeadless ? runHeadless() : zeph::runInteractive();
   } catch (const std::bad_alloc&) {
-    zeph::finish(std::string("not enough memory to ") + (command.mode == "--uninstall" ? "uninstall" : "install") +
-                 " zeph");
+    zeph::finish(std::string("not enough memory to ") +
+                 (command.mode == "--uninstall" ? "uninstall" : "install") + " zeph");
   } catch (const std::exception& e) {
     // InstallerError, std::system_error and plist::Error all carry the
     // user-facing text in what().

@@ -41,7 +41,8 @@ std::optional<UserEntry> lookUpUser(const std::string& name) {
       continue;
     }
     if (rc != 0 || found == nullptr) return std::nullopt;
-    return UserEntry{found->pw_name, found->pw_dir != nullptr ? found->pw_dir : "", found->pw_uid, found->pw_gid};
+    return UserEntry{found->pw_name, found->pw_dir != nullptr ? found->pw_dir : "", found->pw_uid,
+                     found->pw_gid};
   }
 }
 
@@ -53,7 +54,8 @@ RunAs refused(std::string error) {
 }
 
 [[noreturn]] void failSwitch(const UserEntry& user, const char* call) {
-  throw std::system_error(errno, std::generic_category(), "couldn't act for \u201C" + user.name + "\u201D: " + call);
+  throw std::system_error(errno, std::generic_category(),
+                          "couldn't act for \u201C" + user.name + "\u201D: " + call);
 }
 
 // For good: real, effective and saved ids all change, and root cannot be taken back.
@@ -78,7 +80,9 @@ void setEnvironmentFor(const UserEntry& user) {
 // only has to become the user; it holds that user's id.
 constexpr const char* kInSessionVariable = "ZEPH_INSTALLER_IN_SESSION_OF";
 
-bool hasLoginSession(uid_t uid) { return runQuietly("/bin/launchctl", {"print", "gui/" + std::to_string(uid)}) == 0; }
+bool hasLoginSession(uid_t uid) {
+  return runQuietly("/bin/launchctl", {"print", "gui/" + std::to_string(uid)}) == 0;
+}
 #endif
 
 }  // namespace
@@ -99,7 +103,8 @@ RunAs decideRunAs(const InstallerCommand& command, bool isRoot, RootRule rule) {
   return {};
 }
 
-int runAsUser(const std::string& installer, const std::string& userName, const std::vector<std::string>& modeArgs) {
+int runAsUser(const std::string& installer, const std::string& userName,
+              const std::vector<std::string>& modeArgs) {
   std::optional<UserEntry> user = lookUpUser(userName);
   if (!user) throw std::runtime_error("there is no user named \u201C" + userName + "\u201D");
   if (user->uid == 0) throw std::runtime_error("--user must name a user other than root");
@@ -133,7 +138,8 @@ int runAsUser(const std::string& installer, const std::string& userName, const s
   becomeUser(*user);
   setEnvironmentFor(*user);
   int status = run(installer, modeArgs);
-  if (status < 0) throw std::runtime_error("couldn't start " + installer + " as \u201C" + userName + "\u201D");
+  if (status < 0)
+    throw std::runtime_error("couldn't start " + installer + " as \u201C" + userName + "\u201D");
   return status;
 }
 

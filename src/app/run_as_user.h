@@ -51,7 +51,8 @@ RunAs decideRunAs(const InstallerCommand& command, bool isRoot, RootRule rule);
 /// Returns the exit status of that run. When it cannot act for the user it
 /// throws, before anything is touched, an error whose what() is the message
 /// for the error line.
-int runAsUser(const std::string& installer, const std::string& userName, const std::vector<std::string>& modeArgs);
+int runAsUser(const std::string& installer, const std::string& userName,
+              const std::vector<std::string>& modeArgs);
 
 }  // namespace zeph
 

@@ -78,8 +78,8 @@ int usage() {
 
 // Every option; which command takes which is checked after the split.
 constexpr zeph::KnownOption kOptions[] = {
-    {"--json", "", false},  {"--user", "NAME", false}, {"--home", "DIR", false},
-    {"--help", "", false},  {"-h", "", false},         {"--version", "", false},
+    {"--json", "", false}, {"--user", "NAME", false}, {"--home", "DIR", false},
+    {"--help", "", false}, {"-h", "", false},         {"--version", "", false},
 };
 
 constexpr zeph::KnownOption kCommands[] = {
@@ -112,7 +112,8 @@ Options parseOptions(const std::vector<std::string>& args) {
   const bool isPrint = options.command == "print";
   const bool takesFile = isPrint || options.command == "show";
   for (std::size_t i = 1; i < parsed.positional.size(); ++i) {
-    if (!takesFile || options.file) throw zeph::UsageError("unexpected argument '" + parsed.positional[i] + "'");
+    if (!takesFile || options.file)
+      throw zeph::UsageError("unexpected argument '" + parsed.positional[i] + "'");
     options.file = parsed.positional[i];
   }
   for (const zeph::GivenOption& given : parsed.options) {
@@ -128,7 +129,8 @@ Options parseOptions(const std::vector<std::string>& args) {
   }
   if (isPrint && !options.file) throw zeph::UsageError("print needs a FILE");
   if ((options.user ? 1 : 0) + (options.home ? 1 : 0) + (options.file ? 1 : 0) > 1) {
-    throw zeph::UsageError(takesFile ? "use only one of FILE, --user and --home" : "use only one of --user and --home");
+    throw zeph::UsageError(takesFile ? "use only one of FILE, --user and --home"
+                                     : "use only one of --user and --home");
   }
   return options;
 }
@@ -241,7 +243,8 @@ SaverSlots saverSlotsOf(const zeph::plist::Dictionary& root) {
 }
 
 std::string slotsPhrase(const SaverSlots& counted) {
-  return "zeph on " + std::to_string(counted.zeph) + " of " + std::to_string(counted.total) + " screensaver slots";
+  return "zeph on " + std::to_string(counted.zeph) + " of " + std::to_string(counted.total) +
+         " screensaver slots";
 }
 
 // A compliance check: 0 only when every slot of each store there is selects

@@ -166,7 +166,8 @@ class AppKitDialogBackend final : public DialogBackend {
   // Looked at before NSApplication exists: making it without a window
   // server is what would hang or abort.
   std::optional<std::string> unavailableReason() override {
-    if (!hasConsoleSession()) return "no one is at this Mac's screen to answer (no window server session on the console)";
+    if (!hasConsoleSession())
+      return "no one is at this Mac's screen to answer (no window server session on the console)";
     return std::nullopt;
   }
 

@@ -81,9 +81,9 @@ class KeyDecoder {
   std::optional<Key> finishCsi(char32_t final);
 
   State state_ = State::Ground;
-  std::string parameters_;      // CSI parameter and intermediate bytes read so far
-  std::size_t pastedCount_ = 0; // code points of the current paste
-  std::string pasteEscape_;     // bytes of a possible end marker inside a paste
+  std::string parameters_;       // CSI parameter and intermediate bytes read so far
+  std::size_t pastedCount_ = 0;  // code points of the current paste
+  std::string pasteEscape_;      // bytes of a possible end marker inside a paste
 };
 
 }  // namespace zeph

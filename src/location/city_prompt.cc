@@ -2,9 +2,9 @@
 
 #include <string>
 
+#include "dialog/dialog.h"
 #include "location/lookup_status.h"
 #include "location/saver_preferences.h"
-#include "dialog/dialog.h"
 #include "text/unicode_trim.h"
 
 namespace zeph {

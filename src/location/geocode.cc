@@ -3,8 +3,8 @@
 #include <utility>
 #include <vector>
 
-#include "net/fetch_json.h"
 #include "location/geocode_internal.h"
+#include "net/fetch_json.h"
 #include "text/number_rule.h"
 #include "text/percent_encoding.h"
 #include "text/unicode_trim.h"
@@ -68,7 +68,8 @@ std::optional<Place> placeFromSearchReply(const nlohmann::json& reply, const std
   if (!lat || !lon || !coordinatesInRange(*lat, *lon)) return std::nullopt;
 
   auto nameMember = hit.find("name");
-  std::string name = nameMember != hit.end() && nameMember->is_string() ? nameMember->get<std::string>() : query;
+  std::string name =
+      nameMember != hit.end() && nameMember->is_string() ? nameMember->get<std::string>() : query;
 
   // "Town, County, State, Country": the second-to-last part qualifies the town.
   auto displayName = hit.find("display_name");

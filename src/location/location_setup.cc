@@ -1,8 +1,8 @@
 #include "location/location_setup.h"
 
+#include "dialog/dialog.h"
 #include "location/lookup_status.h"
 #include "location/saver_preferences.h"
-#include "dialog/dialog.h"
 
 namespace zeph {
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <utility>
 
-#include "net/fetch_json.h"
 #include "dialog/dialog.h"
+#include "net/fetch_json.h"
 
 namespace zeph {
 

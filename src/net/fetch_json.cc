@@ -158,8 +158,9 @@ bool configure(const CurlLibrary& lib, CURL* h, const std::string& url, curl_sli
 }
 
 // Runs the GET; none on any failure. Never throws.
-std::optional<nlohmann::json> perform(const CurlLibrary& lib, const std::string& url, const std::string& userAgent,
-                                      long timeoutMs, const Exchange& exchange) noexcept {
+std::optional<nlohmann::json> perform(const CurlLibrary& lib, const std::string& url,
+                                      const std::string& userAgent, long timeoutMs,
+                                      const Exchange& exchange) noexcept {
   try {
     CurlEasy curl(lib.easyInit(), CurlEasyDeleter{&lib});
     if (!curl) return std::nullopt;
@@ -240,8 +241,8 @@ std::optional<long> toMilliseconds(double seconds) {
 
 namespace detail {
 
-std::optional<nlohmann::json> fetchJSONWithin(const std::string& url, double transferSeconds, double waitSeconds,
-                                              const CurlLibrary& curl) {
+std::optional<nlohmann::json> fetchJSONWithin(const std::string& url, double transferSeconds,
+                                              double waitSeconds, const CurlLibrary& curl) {
   std::optional<long> transferMs = toMilliseconds(transferSeconds);
   std::optional<long> waitMs = toMilliseconds(waitSeconds);
   if (!transferMs || !waitMs) return std::nullopt;

@@ -20,7 +20,7 @@ namespace zeph::file_calls {
 namespace {
 
 #ifdef ZEPH_FAULT_INJECTION
-constexpr const char* kCalls[] = {"open", "write", "fsync",  "rename", "renamex",
+constexpr const char* kCalls[] = {"open", "write", "fsync", "rename", "renamex",
                                   "link", "mkdir", "flock", "read",   "opendir"};
 constexpr int kCallKinds = 10;
 
@@ -34,11 +34,12 @@ int errnoNamed(const std::string& name) {
   static const struct {
     const char* name;
     int value;
-  } kKnown[] = {{"ENOSPC", ENOSPC}, {"EIO", EIO},       {"EACCES", EACCES}, {"EPERM", EPERM},
-                {"EDQUOT", EDQUOT}, {"EROFS", EROFS},   {"EINVAL", EINVAL}, {"ENOTSUP", ENOTSUP},
-                {"EEXIST", EEXIST}, {"ENOENT", ENOENT}, {"EXDEV", EXDEV},   {"EMLINK", EMLINK},
-                {"EINTR", EINTR},   {"ENOMEM", ENOMEM}, {"ENOLCK", ENOLCK}, {"EOPNOTSUPP", EOPNOTSUPP},
-                {"EISDIR", EISDIR}, {"EWOULDBLOCK", EWOULDBLOCK}};
+  } kKnown[] = {{"ENOSPC", ENOSPC},         {"EIO", EIO},         {"EACCES", EACCES},
+                {"EPERM", EPERM},           {"EDQUOT", EDQUOT},   {"EROFS", EROFS},
+                {"EINVAL", EINVAL},         {"ENOTSUP", ENOTSUP}, {"EEXIST", EEXIST},
+                {"ENOENT", ENOENT},         {"EXDEV", EXDEV},     {"EMLINK", EMLINK},
+                {"EINTR", EINTR},           {"ENOMEM", ENOMEM},   {"ENOLCK", ENOLCK},
+                {"EOPNOTSUPP", EOPNOTSUPP}, {"EISDIR", EISDIR},   {"EWOULDBLOCK", EWOULDBLOCK}};
   for (const auto& known : kKnown) {
     if (name == known.name) return known.value;
   }

@@ -382,7 +382,7 @@ void createFolders(const std::string& folder) {
   while (end != std::string::npos) {
     end = path.find('/', end + 1);
     std::string prefix = path.substr(0, end);
-    if (prefix.empty() || prefix.back() == '/') continue;  // the root, or a doubled slash
+    if (prefix.empty() || prefix.back() == '/') continue;                   // the root, or a doubled slash
     if (::stat(prefix.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) continue;  // made only where missing
     if (file_calls::mkdir(prefix.c_str(), 0777) == 0) continue;
     int error = errno;
@@ -454,7 +454,9 @@ void commitReplacement(const PreparedReplacement& prepared) {
   cleanup.release();
 }
 
-void discardReplacement(const PreparedReplacement& prepared) noexcept { ::unlink(prepared.temporary.c_str()); }
+void discardReplacement(const PreparedReplacement& prepared) noexcept {
+  ::unlink(prepared.temporary.c_str());
+}
 
 void replaceFile(const std::string& path, std::span<const std::uint8_t> bytes) {
   PreparedReplacement prepared = prepareReplacement(path, bytes);

@@ -52,7 +52,8 @@ std::optional<LockFileSeen> readLockFile(const std::string& path) {
   }
   LockFileSeen seen;
   if (::fstat(fd.get(), &seen.st) != 0) throwErrno("fstat", path);
-  if (!S_ISREG(seen.st.st_mode)) throw std::runtime_error(path + ": not a regular file, so not a lock this program took");
+  if (!S_ISREG(seen.st.st_mode))
+    throw std::runtime_error(path + ": not a regular file, so not a lock this program took");
   char text[1024];
   ssize_t n;
   do {
@@ -63,7 +64,9 @@ std::optional<LockFileSeen> readLockFile(const std::string& path) {
   return seen;
 }
 
-bool sameFile(const struct stat& a, dev_t device, ino_t inode) { return a.st_dev == device && a.st_ino == inode; }
+bool sameFile(const struct stat& a, dev_t device, ino_t inode) {
+  return a.st_dev == device && a.st_ino == inode;
+}
 
 // Removes the file at `path` when it is still the one `seen` describes. A
 // waiter that made its own in the instant between the look and the removal
@@ -115,13 +118,14 @@ bool lockHolderGone(const LockHolder& holder, const std::string& host, std::int6
 ScopedLockFile::ScopedLockFile(std::string path, std::chrono::milliseconds wait)
     : path_(std::move(path)), fd_(-1) {
   const auto deadline = std::chrono::steady_clock::now() + wait;
-  const std::string text =
-      "host " + thisHost() + "\npid " + std::to_string(::getpid()) + "\nstart " + std::to_string(secondsNow()) + "\n";
+  const std::string text = "host " + thisHost() + "\npid " + std::to_string(::getpid()) + "\nstart " +
+                           std::to_string(secondsNow()) + "\n";
   for (;;) {
     UniqueFd fd(file_calls::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (fd.get() >= 0) {
       struct stat st {};
-      ssize_t written = ::fstat(fd.get(), &st) == 0 ? file_calls::write(fd.get(), text.data(), text.size()) : -1;
+      ssize_t written =
+          ::fstat(fd.get(), &st) == 0 ? file_calls::write(fd.get(), text.data(), text.size()) : -1;
       if (written != static_cast<ssize_t>(text.size())) {
         int error = written < 0 ? errno : EIO;
         ::unlink(path_.c_str());
@@ -160,11 +164,13 @@ ScopedRunLock::ScopedRunLock(const std::string& lockFile, std::chrono::milliseco
     if (errno == EINTR) continue;
     if (errno != EWOULDBLOCK) {
       // Refused, not held: the lock file stands in, for the rest of the wait.
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       fallback_.emplace(lockFile + ".held", std::max(left, std::chrono::milliseconds(0)));
       return;
     }
-    if (std::chrono::steady_clock::now() >= deadline) throw LockBusy(lockFile + " is locked by another process");
+    if (std::chrono::steady_clock::now() >= deadline)
+      throw LockBusy(lockFile + " is locked by another process");
     std::this_thread::sleep_for(kRetryPause);
   }
 }

@@ -83,7 +83,7 @@ class ScopedRunLock {
   bool byLockFile() const { return fallback_.has_value(); }
 
  private:
-  UniqueFd fd_;                              // the flocked file; closing it releases the lock
+  UniqueFd fd_;                             // the flocked file; closing it releases the lock
   std::optional<ScopedLockFile> fallback_;  // set only where flock(2) is refused
 };
 

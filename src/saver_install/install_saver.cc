@@ -149,7 +149,7 @@ void installSaver() {
 
 bool removeSaver() {
   removeLeftovers();
-  struct stat item{};
+  struct stat item {};
   if (::lstat(saverDest.c_str(), &item) != 0) {
     if (errno == ENOENT) return false;
     throw std::system_error(errno, std::generic_category(), "lstat(" + saverDest + ")");
@@ -167,14 +167,15 @@ bool removeSaver() {
 }
 
 bool saverInstalled() {
-  struct stat item{};
+  struct stat item {};
   return ::stat(saverDest.c_str(), &item) == 0 && S_ISDIR(item.st_mode);
 }
 
 bool selectLegacyModule() {
-  const std::vector<std::string> args{"-currentHost", "write", "com.apple.screensaver", "moduleDict", "-dict",
-                                      "moduleName",   "zeph",  "path",                  saverDest,    "type",
-                                      "0"};
+  const std::vector<std::string> args{"-currentHost", "write", "com.apple.screensaver",
+                                      "moduleDict",   "-dict", "moduleName",
+                                      "zeph",         "path",  saverDest,
+                                      "type",         "0"};
   if (installedTool != nullptr) {
     (*installedTool)(ZEPH_DEFAULTS_PROGRAM, args);
     return true;

@@ -66,7 +66,9 @@ class ScopedLegacyModuleTool {
   ScopedLegacyModuleTool(const ScopedLegacyModuleTool&) = delete;
   ScopedLegacyModuleTool& operator=(const ScopedLegacyModuleTool&) = delete;
 
-  void operator()(const std::string& program, const std::vector<std::string>& args) const { runner_(program, args); }
+  void operator()(const std::string& program, const std::vector<std::string>& args) const {
+    runner_(program, args);
+  }
 
  private:
   Runner runner_;                     // never empty

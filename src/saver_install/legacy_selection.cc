@@ -71,10 +71,12 @@ std::optional<plist::Value> systemSelection() {
   if (value == nullptr) return std::nullopt;
   std::optional<plist::Value> selection;
   if (CFGetTypeID(value) == CFDictionaryGetTypeID()) {
-    CFDataRef xml = CFPropertyListCreateData(kCFAllocatorDefault, value, kCFPropertyListXMLFormat_v1_0, 0, nullptr);
+    CFDataRef xml =
+        CFPropertyListCreateData(kCFAllocatorDefault, value, kCFPropertyListXMLFormat_v1_0, 0, nullptr);
     if (xml != nullptr) {
       try {
-        selection = plist::read(std::span(CFDataGetBytePtr(xml), static_cast<std::size_t>(CFDataGetLength(xml))));
+        selection =
+            plist::read(std::span(CFDataGetBytePtr(xml), static_cast<std::size_t>(CFDataGetLength(xml))));
       } catch (const std::exception&) {
         selection.reset();
       }
@@ -111,7 +113,8 @@ LegacyStatus legacyStatus() {
   LegacyStatus status;
   const bool selected = selection && namesInstalledSaver(*selection);
   const bool installed = saverInstalled();
-  status.line = std::string(selected ? "zeph is" : "zeph is not") + " the screen saver (macOS 13: no wallpaper store)";
+  status.line =
+      std::string(selected ? "zeph is" : "zeph is not") + " the screen saver (macOS 13: no wallpaper store)";
   if (!installed) status.line += "; the saver is missing from " + saverDest;
   status.compliant = selected && installed;
   return status;

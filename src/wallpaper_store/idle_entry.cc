@@ -43,7 +43,9 @@ bool someChoiceUrl(const plist::Dictionary* entry, Match matches) {
 
 }  // namespace
 
-std::string fileUrl(const std::string& path) { return "file://" + percentEncode(path, KeptCharacters::UrlPath); }
+std::string fileUrl(const std::string& path) {
+  return "file://" + percentEncode(path, KeptCharacters::UrlPath);
+}
 
 std::vector<std::uint8_t> moduleConfiguration(const std::string& url) {
   plist::Value module(dictionaryOf({{"relative", plist::Value(url)}}));
@@ -114,7 +116,8 @@ bool selectsInstalledSaver(const plist::Value& idleEntry) {
 }
 
 bool isZeph(const plist::Dictionary* entry) {
-  return someChoiceUrl(entry, [](const std::string& url) { return url.find("zeph.saver") != std::string::npos; });
+  return someChoiceUrl(entry,
+                       [](const std::string& url) { return url.find("zeph.saver") != std::string::npos; });
 }
 
 }  // namespace zeph

@@ -29,8 +29,8 @@ std::optional<std::pair<std::string, long>> backupOrder(const std::string& name,
     return std::nullopt;
   }
   std::string stamp = name.substr(prefix.size(), kStampSize);
-  std::string rest = name.substr(prefix.size() + kStampSize,
-                                 name.size() - prefix.size() - kStampSize - extension.size());
+  std::string rest =
+      name.substr(prefix.size() + kStampSize, name.size() - prefix.size() - kStampSize - extension.size());
   if (rest.empty()) return std::make_pair(stamp, 1L);
   if (rest.size() < 2 || rest[0] != '-' || rest.find_first_not_of("0123456789", 1) != std::string::npos) {
     return std::nullopt;
@@ -92,7 +92,8 @@ std::vector<StoreBackup> storeBackups(const StoreFile& store) {
   }
   std::vector<std::pair<std::pair<std::string, long>, std::string>> ordered;
   for (std::string& name : names) {
-    if (auto order = backupOrder(name, store.backupPrefix)) ordered.emplace_back(std::move(*order), std::move(name));
+    if (auto order = backupOrder(name, store.backupPrefix))
+      ordered.emplace_back(std::move(*order), std::move(name));
   }
   std::sort(ordered.begin(), ordered.end());
   std::vector<StoreBackup> backups;

@@ -99,8 +99,8 @@ StoreRead readStoreForChange(const std::string& path) {
       if (attempt == kMaxRemakes) throw std::runtime_error(path + " keeps changing while zeph reads it");
       continue;
     }
-    const auto modified = std::chrono::system_clock::time_point(
-        std::chrono::duration_cast<std::chrono::system_clock::duration>(
+    const auto modified =
+        std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
             std::chrono::seconds(read.stamp.modifiedSeconds) +
             std::chrono::nanoseconds(read.stamp.modifiedNanoseconds)));
     read.stampTellsWrites = read.stamp.modifiedNanoseconds != 0 && modified + kCoarseTime < readAt;

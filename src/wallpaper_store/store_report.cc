@@ -197,9 +197,10 @@ std::string storeReportJson(const std::vector<ReportedStore>& stores) {
       if (holdsZeph(slot)) ++zephSlots;
     });
   }
-  return "{\"schema\":1,\"slots\":[" + slots + "],\"store\":" +
-         text(stores.empty() ? nlohmann::json(nullptr) : files[0]) + ",\"stores\":" + text(files) +
-         ",\"total\":" + std::to_string(saverSlots) + ",\"zeph\":" + std::to_string(zephSlots) + "}\n";
+  return "{\"schema\":1,\"slots\":[" + slots +
+         "],\"store\":" + text(stores.empty() ? nlohmann::json(nullptr) : files[0]) +
+         ",\"stores\":" + text(files) + ",\"total\":" + std::to_string(saverSlots) +
+         ",\"zeph\":" + std::to_string(zephSlots) + "}\n";
 }
 
 std::string storeReport(const plist::Dictionary& root) {

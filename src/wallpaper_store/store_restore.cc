@@ -174,8 +174,10 @@ StoreChange restoreInMemory(const StoreFile& store, bool keepLoaded, StoreRestor
       report.backupsUsed.push_back(path);
     }
   }
-  if (!keepLoaded && !loaded.loaded.bytesNeededToCompare()) std::vector<std::uint8_t>().swap(loaded.loaded.bytes);
-  result.update = StoreUpdate{store.path, plist::write(restored, plist::Format::Binary), std::move(loaded.loaded)};
+  if (!keepLoaded && !loaded.loaded.bytesNeededToCompare())
+    std::vector<std::uint8_t>().swap(loaded.loaded.bytes);
+  result.update =
+      StoreUpdate{store.path, plist::write(restored, plist::Format::Binary), std::move(loaded.loaded)};
   return result;
 }
 
@@ -183,8 +185,9 @@ StoreChange restoreInMemory(const StoreFile& store, bool keepLoaded, StoreRestor
 
 StoreRestore restoreWallpaperStores() {
   StoreRestore report;
-  const StoreSlotCounts restored = changeStores(
-      [&report](const StoreFile& store, bool keepLoaded) { return restoreInMemory(store, keepLoaded, report); });
+  const StoreSlotCounts restored = changeStores([&report](const StoreFile& store, bool keepLoaded) {
+    return restoreInMemory(store, keepLoaded, report);
+  });
   report.slots = restored.index;
   report.slots2 = restored.index2;
   report.lateFailure = restored.lateFailure;

@@ -73,8 +73,8 @@ StoreChange rewriteInMemory(const StoreFile& store, bool keepLoaded) {
   update.bytes = plist::write(rewritten, plist::Format::Binary);
   const std::uint64_t limit = 64 * storeSize + (std::uint64_t{64} << 20);
   if (update.bytes.size() > limit) {
-    throw std::runtime_error(store.path + ": rewritten, the store would grow from " + std::to_string(storeSize) +
-                             " to " + std::to_string(update.bytes.size()) +
+    throw std::runtime_error(store.path + ": rewritten, the store would grow from " +
+                             std::to_string(storeSize) + " to " + std::to_string(update.bytes.size()) +
                              " bytes; it was left as it was");
   }
   return result;
@@ -82,7 +82,8 @@ StoreChange rewriteInMemory(const StoreFile& store, bool keepLoaded) {
 
 }  // namespace
 
-StoreSlotCounts changeStores(const std::function<StoreChange(const StoreFile& store, bool keepLoaded)>& change) {
+StoreSlotCounts changeStores(
+    const std::function<StoreChange(const StoreFile& store, bool keepLoaded)>& change) {
   const StoreFile first = firstStore();
   const StoreFile second = secondStore();
   const bool hasFirst = storeExists(first.path);

@@ -38,7 +38,8 @@ struct StoreChange {
 /// "warning: <path>: <reason>; left unchanged" on standard error. Returns the
 /// slots each changed; throws what `change`, storeExists() and
 /// replaceStores() throw.
-StoreSlotCounts changeStores(const std::function<StoreChange(const StoreFile& store, bool keepLoaded)>& change);
+StoreSlotCounts changeStores(
+    const std::function<StoreChange(const StoreFile& store, bool keepLoaded)>& change);
 
 /// Rewrites the store at storePath and, when there is one, the second store at
 /// storePath2, in one go. Each is backed up, byte for byte, in its own series
@@ -51,9 +52,8 @@ StoreSlotCounts changeStores(const std::function<StoreChange(const StoreFile& st
 /// two are written with replaceStores(). A store that is absent counts 0.
 /// Refuses a store of more than 1,000,000 slots (TooManySlots, before its
 /// backup), or one whose rewritten form would pass 64 times its size plus
-/// 64 MiB (shared containers spelled out), before writing anything. Throws InstallerError (code 2: root is not a
-/// dictionary), plist::Error, std::system_error or std::runtime_error, every
-/// message naming the store.
+/// 64 MiB (shared containers spelled out), before writing anything. Throws InstallerError (code 2: root is
+/// not a dictionary), plist::Error, std::system_error or std::runtime_error, every message naming the store.
 StoreSlotCounts rewriteWallpaperStores();
 
 /// rewriteWallpaperStores(), for callers that want only the count of Index.plist.

@@ -67,7 +67,8 @@ template <bool kRebuild, typename OnSlot>
 void walkSlots(const plist::Dictionary& root, OnSlot&& onSlot, plist::Dictionary* changedRoot) {
   WalkBudget budget;
   auto visit = [&onSlot, &budget](const plist::Dictionary& record, SlotKind kind, std::string_view space,
-                                  std::string_view display, plist::Dictionary* parent, const std::string& key) {
+                                  std::string_view display, plist::Dictionary* parent,
+                                  const std::string& key) {
     budget.slot();
     Slot slot{kind, space, display, &record, record.find("Idle")};
     if constexpr (kRebuild) {
@@ -78,8 +79,8 @@ void walkSlots(const plist::Dictionary& root, OnSlot&& onSlot, plist::Dictionary
     }
   };
   // The records under `holder` → "Displays" (the root's, or a space's).
-  auto visitDisplays = [&visit, &budget](const plist::Dictionary& holder, SlotKind kind, std::string_view space,
-                                         plist::Dictionary* changedHolder) {
+  auto visitDisplays = [&visit, &budget](const plist::Dictionary& holder, SlotKind kind,
+                                         std::string_view space, plist::Dictionary* changedHolder) {
     const plist::Dictionary* displays = plist::dictionaryMember(holder, "Displays");
     if (!displays) return;
     plist::Dictionary changedDisplays;
@@ -127,7 +128,8 @@ void walkSlots(const plist::Dictionary& root, OnSlot&& onSlot, plist::Dictionary
 }  // namespace
 
 void requireSlotsWithinLimit(const plist::Dictionary& root) {
-  walkSlots<false>(root, [](const Slot&) {}, nullptr);
+  walkSlots<false>(
+      root, [](const Slot&) {}, nullptr);
 }
 
 void forEachSlot(const plist::Dictionary& root, const std::function<void(const Slot&)>& visit) {

@@ -51,10 +51,10 @@ RecordShape recordShape(const plist::Dictionary& record);
 /// point into the walked document.
 struct Slot {
   SlotKind kind;
-  std::string_view space;    // the space identifier; empty unless a space's slot
-  std::string_view display;  // the display identifier; empty unless a display slot
+  std::string_view space;           // the space identifier; empty unless a space's slot
+  std::string_view display;         // the display identifier; empty unless a display slot
   const plist::Dictionary* record;  // the record itself, never nullptr
-  const plist::Value* idle;  // the record's "Idle" value, nullptr when the key is absent
+  const plist::Value* idle;         // the record's "Idle" value, nullptr when the key is absent
 
   /// The idle entry when it is a dictionary, else nullptr (an absent entry).
   const plist::Dictionary* idleEntry() const { return idle ? idle->asDictionary() : nullptr; }

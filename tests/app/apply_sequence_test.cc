@@ -43,9 +43,8 @@ class ObservedApply : public ::testing::Test {
   }
 
   std::int64_t apply(std::vector<std::function<void()>> agentActions) {
-    ScopedLegacyModuleTool tool([this](const std::string&, const std::vector<std::string>&) {
-      events_.push_back("select");
-    });
+    ScopedLegacyModuleTool tool(
+        [this](const std::string&, const std::vector<std::string>&) { events_.push_back("select"); });
     ScopedAgentRestart agent([&, this] {
       events_.push_back("restart");
       if (restarts_ < agentActions.size()) agentActions[restarts_]();
@@ -93,9 +92,15 @@ TEST_F(ObservedApply, RewritesOnceMoreOnlyWhenTheAgentRevertsTheStore) {
     for (const std::string& name : backupNames(home_)) {
       EXPECT_EQ(readBytes(testing::backupFolder(home_) / name), original_) << name;
     }
-    if (c.end == End::OnSaver) { EXPECT_EQ(zephSlotCount(), kRealisticStoreSlots); }
-    if (c.end == End::AsTheUserHadIt) { EXPECT_EQ(readBytes(storeFile(home_)), original_); }
-    if (c.end == End::Gone) { EXPECT_FALSE(fs::exists(storeFile(home_))); }
+    if (c.end == End::OnSaver) {
+      EXPECT_EQ(zephSlotCount(), kRealisticStoreSlots);
+    }
+    if (c.end == End::AsTheUserHadIt) {
+      EXPECT_EQ(readBytes(storeFile(home_)), original_);
+    }
+    if (c.end == End::Gone) {
+      EXPECT_FALSE(fs::exists(storeFile(home_)));
+    }
   }
 }
 
@@ -142,7 +147,9 @@ TEST_F(ObservedApply, WhereNoStoreIsKeptTheSelectionCompletesTheRun) {
     if (!c.keepsStore) {
       EXPECT_EQ(events_, std::vector<std::string>{"select"});
       EXPECT_TRUE(backupNames(home_).empty());
-      if (c.storeThere) { EXPECT_EQ(readBytes(storeFile(home_)), original_); }
+      if (c.storeThere) {
+        EXPECT_EQ(readBytes(storeFile(home_)), original_);
+      }
     }
   }
 }

@@ -3,6 +3,8 @@
 // or a missing value is refused with what is wrong and the usage, exit 2,
 // before anything is touched.
 
+#include "app/command_line.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -10,9 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/command_line.h"
 #include "app/installer_command.h"
-
 #include "support/installer_runner.h"
 #include "support/sandbox.h"
 
@@ -20,15 +20,17 @@ namespace zeph {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::RunResult;
 using testing::runInstaller;
 using testing::runProgram;
+using testing::RunResult;
 using testing::Sandbox;
 
 const std::string kStore = (fs::path(ZEPH_INSTALLER_PATH).parent_path() / "zeph-store").string();
 
 TEST(CommandLine, RegressionHelpPrintsUsageInsteadOfStartingTheInstaller) {
-  for (const auto& args : {std::vector<std::string>{"--help"}, {"-h"}, {"--apply", "--help"},
+  for (const auto& args : {std::vector<std::string>{"--help"},
+                           {"-h"},
+                           {"--apply", "--help"},
                            {"--user", "someone", "-h", "--apply"}}) {
     Sandbox box;
     RunResult r = runInstaller(args, box.path().string());
@@ -98,9 +100,18 @@ TEST(CommandLine, InstallerCommandsAsParsed) {
 
 TEST(CommandLine, NearestOptionOnlyWhenClose) {
   const std::pair<std::string, std::string> cases[] = {
-      {"--uninstal", "--uninstall"}, {"--aplpy", "--apply"}, {"--APPLY", "--apply"}, {"-apply", "--apply"},
-      {"--us", "--user"},            {"--helpme", "--help"}, {"-j", ""},              {"--", ""},
-      {"--apply=yes", ""},           {"--verbose", ""},      {"--u", ""},             {"-psn", ""},
+      {"--uninstal", "--uninstall"},
+      {"--aplpy", "--apply"},
+      {"--APPLY", "--apply"},
+      {"-apply", "--apply"},
+      {"--us", "--user"},
+      {"--helpme", "--help"},
+      {"-j", ""},
+      {"--", ""},
+      {"--apply=yes", ""},
+      {"--verbose", ""},
+      {"--u", ""},
+      {"-psn", ""},
   };
   for (const auto& [typed, nearest] : cases) {
     EXPECT_EQ(nearestOption(typed, installerOptions()), nearest) << typed;
@@ -124,8 +135,10 @@ TEST(CommandLine, MistakesAreRefusedWithWhatIsWrongAndTheUsage) {
       {{"installer", "--apply", "-x"}, "unknown option '-x'"},
       {{"installer", "-"}, "unknown option '-'"},
       {{"installer", "--apply", "--uninstall"}, "use only one of --apply, --uninstall and --refresh-bundle"},
-      {{"installer", "--refresh-bundle", "--apply"}, "use only one of --apply, --uninstall and --refresh-bundle"},
-      {{"installer", "--refresh-bundel"}, "unknown option '--refresh-bundel' (did you mean '--refresh-bundle'?)"},
+      {{"installer", "--refresh-bundle", "--apply"},
+       "use only one of --apply, --uninstall and --refresh-bundle"},
+      {{"installer", "--refresh-bundel"},
+       "unknown option '--refresh-bundel' (did you mean '--refresh-bundle'?)"},
       {{"installer", "--user"}, "--user needs a value: --user NAME"},
       {{"installer", "--apply", "--user"}, "--user needs a value: --user NAME"},
       {{"installer", "--user", "--apply"}, "--user needs a value: --user NAME"},

@@ -24,8 +24,8 @@ namespace {
 namespace fs = std::filesystem;
 using testing::backupFolder;
 using testing::readBytes;
-using testing::RunResult;
 using testing::runInstaller;
+using testing::RunResult;
 using testing::Sandbox;
 using testing::saverFolder;
 using testing::storeFile;
@@ -58,7 +58,8 @@ TEST(HeadlessRun, StopsWithOneErrorLineAndTheStoreAsItWas) {
   const std::string store = "error: HOME/Library/Application Support/com.apple.wallpaper/Store/Index.plist";
   const Case cases[] = {
       {"no bundle beside the installer", kRealisticStore,
-       "error: The screensaver is missing from this installer. Please download zeph again from zeph.app.\n", false},
+       "error: The screensaver is missing from this installer. Please download zeph again from zeph.app.\n",
+       false},
       {"store not a dictionary", [](const fs::path& home) { writeBytes(storeFile(home), kArrayRootStore); },
        kNotADictionaryLine, true, true},
       {"Screen Savers a file",
@@ -83,18 +84,24 @@ TEST(HeadlessRun, StopsWithOneErrorLineAndTheStoreAsItWas) {
     fs::create_directories(storeFile(home).parent_path());
     c.make(home);
     const bool regular = fs::is_regular_file(fs::symlink_status(storeFile(home)));
-    const std::vector<std::uint8_t> before = regular ? readBytes(storeFile(home)) : std::vector<std::uint8_t>{};
+    const std::vector<std::uint8_t> before =
+        regular ? readBytes(storeFile(home)) : std::vector<std::uint8_t>{};
     const bool noBundle = c.error.find("missing from this installer") != std::string::npos;
-    RunResult r = runInstaller({"--apply"}, home.string(),
-                               noBundle ? testing::installerCopy(box.path() / "prefix") : ZEPH_INSTALLER_PATH);
+    RunResult r =
+        runInstaller({"--apply"}, home.string(),
+                     noBundle ? testing::installerCopy(box.path() / "prefix") : ZEPH_INSTALLER_PATH);
     std::string error = c.error;
     for (std::size_t at; (at = error.find("HOME")) != std::string::npos;) error.replace(at, 4, home.string());
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_TRUE(isOneErrorLine(r.err)) << r.err;
     EXPECT_EQ(r.err.rfind(error, 0), 0u) << r.err;
-    if (regular) { EXPECT_EQ(readBytes(storeFile(home)), before); }
-    if (c.saverInstalled) { EXPECT_EQ(fs::is_directory(saverFolder(home).parent_path()), *c.saverInstalled); }
+    if (regular) {
+      EXPECT_EQ(readBytes(storeFile(home)), before);
+    }
+    if (c.saverInstalled) {
+      EXPECT_EQ(fs::is_directory(saverFolder(home).parent_path()), *c.saverInstalled);
+    }
     EXPECT_EQ(fs::exists(backupFolder(home)), c.backedUp);
     if (noBundle) {
       EXPECT_EQ(testing::namesIn(home / "Library"), std::vector<std::string>{"Application Support"});
@@ -169,8 +176,10 @@ TEST(Entry, HomeThatCannotBeFoundStopsBeforeAnythingIsTouched) {
   std::string installer = testing::installerCopy(box.path() / "prefix");
   const std::vector<std::string> argv = testing::asUser(kUnknownUser, {installer, "--apply"});
   const std::string line =
-      "error: Couldn't find your home folder. Set HOME to its full path (starting with \"/\") and try again.\n";
-  for (const std::optional<std::string>& home : {std::optional<std::string>(), std::optional<std::string>("rel")}) {
+      "error: Couldn't find your home folder. Set HOME to its full path (starting with \"/\") and try "
+      "again.\n";
+  for (const std::optional<std::string>& home :
+       {std::optional<std::string>(), std::optional<std::string>("rel")}) {
     RunResult r = testing::runProgram(argv, home);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
@@ -210,9 +219,14 @@ TEST(Entry, OnlyTheExactFlagWithoutUninstallSelectsTheHeadlessRun) {
     std::vector<std::string> args;
     int status;
   };
-  const Case cases[] = {{{"--apply", "--uninstall"}, 2}, {{"--uninstall", "x", "--apply"}, 2},
-                        {{"--refresh-bundle", "--apply"}, 2}, {{"--uninstall", "--refresh-bundle"}, 2}, {{"--APPLY"}, 2},
-                        {{"--apply=1"}, 2},                {{"-apply"}, 2},                   {{"--apply "}, 2},
+  const Case cases[] = {{{"--apply", "--uninstall"}, 2},
+                        {{"--uninstall", "x", "--apply"}, 2},
+                        {{"--refresh-bundle", "--apply"}, 2},
+                        {{"--uninstall", "--refresh-bundle"}, 2},
+                        {{"--APPLY"}, 2},
+                        {{"--apply=1"}, 2},
+                        {{"-apply"}, 2},
+                        {{"--apply "}, 2},
                         {{"apply"}, 1}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args.back());

@@ -2,6 +2,8 @@
 // built installer as root for a user made for the test inside a private mount
 // namespace, so that the machine's user database is never changed.
 
+#include "app/run_as_user.h"
+
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -13,7 +15,6 @@
 #include <string_view>
 #include <vector>
 
-#include "app/run_as_user.h"
 #include "support/installer_runner.h"
 #include "support/private_namespace.h"
 #include "support/sandbox.h"
@@ -59,7 +60,8 @@ TEST(RunAsDecision, UserRunsAgainWithTheModeSpeltOutOnBothPlatforms) {
     }
     RunAs notRoot = decideRunAs({"--apply", "zoe"}, false, rule);
     EXPECT_EQ(notRoot.kind, Kind::kRefused);
-    EXPECT_EQ(notRoot.error, "only root can act for another user; run zeph-installer --apply as that user instead");
+    EXPECT_EQ(notRoot.error,
+              "only root can act for another user; run zeph-installer --apply as that user instead");
   }
 }
 
@@ -102,14 +104,16 @@ TEST_F(RootRun, ApplyForAUserInstallsIntoThatUsersHomeAsThatUser) {
   writeBytes(passwd, readBytes("/etc/passwd"));
   writeBytes(group, readBytes("/etc/group"));
   {
-    std::ofstream(passwd, std::ios::app) << name << ":x:" << uid << ":" << uid << ":zeph test:" << home.string()
-                                         << ":/bin/sh\n";
+    std::ofstream(passwd, std::ios::app)
+        << name << ":x:" << uid << ":" << uid << ":zeph test:" << home.string() << ":/bin/sh\n";
     std::ofstream(group, std::ios::app) << name << ":x:" << uid << ":\n";
   }
   const std::string script =
-      "mount --bind \"$1\" /etc/passwd && mount --bind \"$2\" /etc/group && exec \"$3\" --apply --user \"$4\"";
+      "mount --bind \"$1\" /etc/passwd && mount --bind \"$2\" /etc/group && exec \"$3\" --apply --user "
+      "\"$4\"";
   RunResult r = testing::runProgram(
-      testing::inPrivateNamespace(script, {passwd.string(), group.string(), installer_, name}), rootHome_.string());
+      testing::inPrivateNamespace(script, {passwd.string(), group.string(), installer_, name}),
+      rootHome_.string());
 
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, testing::resultLine(home, testing::kRealisticStoreSlots));
@@ -142,7 +146,8 @@ TEST_F(RootRun, RefusedUserTouchesNothing) {
   const Case cases[] = {
       {false, "zeph-no-such-user", "error: there is no user named \u201Czeph-no-such-user\u201D\n"},
       {false, "root", "error: --user must name a user other than root\n"},
-      {true, "root", "error: only root can act for another user; run zeph-installer --apply as that user instead\n"},
+      {true, "root",
+       "error: only root can act for another user; run zeph-installer --apply as that user instead\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.error);

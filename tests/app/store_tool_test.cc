@@ -41,11 +41,11 @@ std::vector<std::uint8_t> storeWithSaverIn(const fs::path& home, int onSaver) {
   setProcessValues(home.string(), true);
   const plist::Value saver(zephIdleNode());
   int seen = 0;
-  plist::Value root = testing::withSlotIdles(testing::realisticStore(),
-                                             [&](const Slot& slot) -> std::optional<plist::Value> {
-                                               if (seen++ < onSaver) return saver;
-                                               return slot.idle ? std::optional(*slot.idle) : std::nullopt;
-                                             });
+  plist::Value root =
+      testing::withSlotIdles(testing::realisticStore(), [&](const Slot& slot) -> std::optional<plist::Value> {
+        if (seen++ < onSaver) return saver;
+        return slot.idle ? std::optional(*slot.idle) : std::nullopt;
+      });
   return plist::write(root, plist::Format::Binary);
 }
 
@@ -167,10 +167,11 @@ TEST_F(StoreTool, NoStoreAndNoHomeAnswerAlike) {
 // refuses it after a walk bounded by the limit, the installer before taking a
 // backup of it; a backup of it reads as damaged.
 TEST_F(StoreTool, EveryCommandRefusesAStoreOfSharedSlotsPastTheLimit) {
-  const std::vector<std::uint8_t> crafted = plist::write(testing::sharedSlotsStore(2000, 2000), plist::Format::Binary);
+  const std::vector<std::uint8_t> crafted =
+      plist::write(testing::sharedSlotsStore(2000, 2000), plist::Format::Binary);
   writeBytes(storeFile(home_), crafted);
-  const std::string refusal =
-      "error: " + storeFile(home_).string() + ": more than 1000000 screensaver slots, more than a store can sensibly have\n";
+  const std::string refusal = "error: " + storeFile(home_).string() +
+                              ": more than 1000000 screensaver slots, more than a store can sensibly have\n";
   for (std::vector<std::string> args : {std::vector<std::string>{"status"}, {"show"}, {"show", "--json"}}) {
     SCOPED_TRACE(args.back());
     args.insert(args.end(), {"--home", home_.string()});
@@ -192,8 +193,9 @@ TEST_F(StoreTool, EveryCommandRefusesAStoreOfSharedSlotsPastTheLimit) {
   writeBytes(testing::backupFolder(home_) / "wallpaper-store-backup-2026-12-06T21:21:43Z.plist", crafted);
   RunResult backups = storeTool({"backups", "--home", home_.string()});
   EXPECT_EQ(backups.status, 0);
-  EXPECT_EQ(backups.out, (testing::backupFolder(home_) / "wallpaper-store-backup-2026-12-06T21:21:43Z.plist").string() +
-                             "\t2026-12-06T21:21:43Z\t" + std::to_string(crafted.size()) + "\tdamaged\n");
+  EXPECT_EQ(backups.out,
+            (testing::backupFolder(home_) / "wallpaper-store-backup-2026-12-06T21:21:43Z.plist").string() +
+                "\t2026-12-06T21:21:43Z\t" + std::to_string(crafted.size()) + "\tdamaged\n");
 }
 
 // A run stopped between the two renames of the bundle swap left no bundle:
@@ -206,7 +208,8 @@ TEST_F(StoreTool, StatusNamesTheCopyAnInterruptedSwapLeft) {
   RunResult r = status();
   EXPECT_EQ(r.status, 3);
   EXPECT_EQ(r.out, "zeph on " + std::to_string(testing::kRealisticStoreSlots) + " of " +
-                       std::to_string(testing::kRealisticStoreSlots) + " screensaver slots; the saver is missing from " +
+                       std::to_string(testing::kRealisticStoreSlots) +
+                       " screensaver slots; the saver is missing from " +
                        testing::saverFolder(home_).string() + " (an interrupted run left a copy at " +
                        (folder / ".zeph.saver.new-4242").string() + ", which the next run puts back)\n");
 }
@@ -277,7 +280,8 @@ TEST_F(StoreTool, ReportsTheSecondStoreToo) {
 
   writeBytes(second, linked);  // the agent of macOS 26 took its store back
   RunResult reverted = status();
-  EXPECT_EQ(reverted.out, "zeph on 3 of 3 screensaver slots; Index2.plist: zeph on 0 of 0 screensaver slots\n");
+  EXPECT_EQ(reverted.out,
+            "zeph on 3 of 3 screensaver slots; Index2.plist: zeph on 0 of 0 screensaver slots\n");
   EXPECT_EQ(reverted.status, 3);
 
   fs::remove(first);
@@ -302,7 +306,8 @@ TEST_F(StoreTool, StatusSaysWhenTheSecondStoreCannotBeRead) {
     const char* reason;
   };
   const Case cases[] = {
-      {"an array", plist::write(testing::array({}), plist::Format::Binary), "the top level is not a dictionary"},
+      {"an array", plist::write(testing::array({}), plist::Format::Binary),
+       "the top level is not a dictionary"},
       {"garbage", {'{', '{', 0xFF}, "old-style plist: "},
       {"a folder", {}, "Is a directory"},
   };

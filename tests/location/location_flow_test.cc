@@ -8,15 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "base/process_values.h"
 #include "location/approximate_place_internal.h"
 #include "location/city_prompt.h"
 #include "location/geocode_internal.h"
 #include "location/location_setup.h"
 #include "location/saver_preferences.h"
-#include "support/sandbox.h"
-#include "base/process_values.h"
 #include "platform/preferences.h"
 #include "support/http_server.h"
+#include "support/sandbox.h"
 #include "support/scripted_dialog.h"
 #include "support/throwaway_suite.h"
 
@@ -38,7 +38,9 @@ class LocationFlowTest : public ::testing::Test {
  protected:
   void SetUp() override { setProcessValues(home_.path().string(), false); }
 
-  static std::optional<plist::Value> stored(const std::string& key) { return preferenceValue(prefsSuite, key); }
+  static std::optional<plist::Value> stored(const std::string& key) {
+    return preferenceValue(prefsSuite, key);
+  }
 
   // A geocoder whose every call fails the test: the flow must not search.
   static std::optional<Place> noSearch(const std::string& query) {
@@ -101,9 +103,8 @@ TEST_F(CityPrompt, TypedCoordinatesAreStoredUnderTheTrimmedText) {
 }
 
 TEST_F(CityPrompt, NotFoundThenTryAgainKeepsTheTrimmedText) {
-  LoopbackHttpServer nominatim(std::vector<ScriptedReply>{
-      {.body = "[]"},
-      {.body = R"([{"lat":"43.66","lon":"-70.26","name":"Portland",
+  LoopbackHttpServer nominatim(
+      std::vector<ScriptedReply>{{.body = "[]"}, {.body = R"([{"lat":"43.66","lon":"-70.26","name":"Portland",
                     "display_name":"Portland, Cumberland County, Maine, United States"}])"}});
   std::string search = nominatim.origin() + "/search";
   auto geocode = [&](const std::string& q) { return detail::geocodeWith(search, q); };
@@ -150,10 +151,11 @@ LocationLookups noLookups() {
                 ADD_FAILURE() << "unexpected IP lookup";
                 return std::optional<IpPlace>();
               },
-          .geocode = [](const std::string& q) {
-            ADD_FAILURE() << "unexpected search for " << q;
-            return std::optional<Place>();
-          }};
+          .geocode =
+              [](const std::string& q) {
+                ADD_FAILURE() << "unexpected search for " << q;
+                return std::optional<Place>();
+              }};
 }
 
 LocationLookups ipFrom(const LoopbackHttpServer& server) {
@@ -164,7 +166,8 @@ LocationLookups ipFrom(const LoopbackHttpServer& server) {
 
 TEST_F(LocationSetup, ConfiguredLocationIsReportedWithoutAskingByItsNameIfAny) {
   ScriptedDialog dialog({});
-  applyPreferenceChange(prefsSuite, {.set = {{"useIpLocationFallback", plist::Value::boolean(true)}}, .remove = {}});
+  applyPreferenceChange(prefsSuite,
+                        {.set = {{"useIpLocationFallback", plist::Value::boolean(true)}}, .remove = {}});
   EXPECT_EQ(runLocationSetup(noLookups()), std::nullopt);
   applyPreferenceChange(prefsSuite, {.set = {{"manualLatitude", plist::Value::integer(0)},
                                              {"manualLocationName", plist::Value("")}},

@@ -83,9 +83,9 @@ TEST(LockHolder, ReadsOnlyACompleteHolder) {
     bool complete;
   } cases[] = {
       {"host mac.local\npid 42\nstart 1800000000\n", true},
-      {"pid 42\nstart 1800000000\nhost mac.local\nnoise\n", false},  // a line without a value
-      {"pid 42\nstart 1800000000\nhost mac.local\nnote later\n", true},       // unknown keys are let be
-      {"host mac.local\npid 42\nstart 1800000000", false},                    // cut short
+      {"pid 42\nstart 1800000000\nhost mac.local\nnoise\n", false},      // a line without a value
+      {"pid 42\nstart 1800000000\nhost mac.local\nnote later\n", true},  // unknown keys are let be
+      {"host mac.local\npid 42\nstart 1800000000", false},               // cut short
       {"host mac.local\npid 42\n", false},
       {"host \npid 42\nstart 1800000000\n", false},
       {"host mac.local\npid 0\nstart 1800000000\n", false},
@@ -163,7 +163,10 @@ TEST(LockFile, TakenWhenFreeOrStaleAndRemovedWhenReleased) {
     const struct timeval times[2] = {{now - c.secondsOld, 0}, {now - c.secondsOld, 0}};
     ::utimes(held.c_str(), times);
     if (c.taken) {
-      { ScopedLockFile lock(held, milliseconds(0)); EXPECT_EQ(parseLockHolder(readText(held))->pid, ::getpid()); }
+      {
+        ScopedLockFile lock(held, milliseconds(0));
+        EXPECT_EQ(parseLockHolder(readText(held))->pid, ::getpid());
+      }
       EXPECT_TRUE(namesIn(realHome).empty());
     } else {
       EXPECT_THROW(ScopedLockFile(held, milliseconds(0)), LockBusy);

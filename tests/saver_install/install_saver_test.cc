@@ -6,16 +6,16 @@
 
 #include <algorithm>
 #include <cstring>
-#include <optional>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
 
-#include "support/sandbox.h"
 #include "base/process_values.h"
 #include "saver_install/copy_tree.h"
 #include "saver_install/legacy_selection.h"
+#include "support/sandbox.h"
 
 namespace zeph {
 namespace {
@@ -70,9 +70,10 @@ TEST_F(InstallSaver, LegacySelectionPassesThePathAsOneArgument) {
   }
   ASSERT_EQ(calls.size(), 1u);
   EXPECT_EQ(program.front(), '/');
-  const std::vector<std::string> expected{"-currentHost", "write", "com.apple.screensaver", "moduleDict",
-                                          "-dict",        "moduleName", "zeph", "path",
-                                          saverDest,      "type",       "0"};
+  const std::vector<std::string> expected{"-currentHost", "write", "com.apple.screensaver",
+                                          "moduleDict",   "-dict", "moduleName",
+                                          "zeph",         "path",  saverDest,
+                                          "type",         "0"};
   EXPECT_EQ(calls[0], expected);
 }
 
@@ -149,7 +150,10 @@ TEST_F(InstallSaver, PutsBackTheCopyAnInterruptedSwapLeftAside) {
   } cases[] = {
       {"between the two renames", {".zeph.saver.new-77", ".zeph.saver.old-77"}, false, ".zeph.saver.new-77"},
       {"a swap that could not be undone", {".zeph.saver.old-77"}, false, ".zeph.saver.old-77"},
-      {"another run's half copy beside it", {".zeph.saver.new-12", ".zeph.saver.old-77"}, false, ".zeph.saver.old-77"},
+      {"another run's half copy beside it",
+       {".zeph.saver.new-12", ".zeph.saver.old-77"},
+       false,
+       ".zeph.saver.old-77"},
       {"a copy never swapped in", {".zeph.saver.new-77"}, false, nullptr},
       {"a removal under way", {".zeph.saver.gone-77"}, false, nullptr},
       {"a bundle in place", {".zeph.saver.new-77", ".zeph.saver.old-77"}, true, nullptr},
@@ -157,7 +161,8 @@ TEST_F(InstallSaver, PutsBackTheCopyAnInterruptedSwapLeftAside) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     fs::remove_all(folder);
-    for (const char* name : c.left) writeBytes(folder / name / "Contents/Info.plist", {name, name + std::strlen(name)});
+    for (const char* name : c.left)
+      writeBytes(folder / name / "Contents/Info.plist", {name, name + std::strlen(name)});
     if (c.installed) writeBytes(fs::path(saverDest) / "Contents/Info.plist", {'i'});
     std::optional<std::string> copy = interruptedSaverCopy();
     EXPECT_EQ(copy, c.restored ? std::optional((folder / c.restored).string()) : std::nullopt);
@@ -208,8 +213,9 @@ TEST(LegacySelection, ReadsModuleDictFromAnExport) {
   EXPECT_EQ(*plist::member(*selection, "moduleName")->asString(), "Flurry");
   EXPECT_FALSE(namesInstalledSaver(*selection));
 
-  for (const char* nothing : {"", "not a plist <", "<plist version=\"1.0\"><dict/></plist>",
-                              "<plist version=\"1.0\"><dict><key>moduleDict</key><string>x</string></dict></plist>"}) {
+  for (const char* nothing :
+       {"", "not a plist <", "<plist version=\"1.0\"><dict/></plist>",
+        "<plist version=\"1.0\"><dict><key>moduleDict</key><string>x</string></dict></plist>"}) {
     EXPECT_FALSE(moduleDictOf(nothing)) << nothing;
   }
 
@@ -285,7 +291,8 @@ TEST(CopyTree, KeepsFoldersFilesLinksAndPermissionBits) {
   EXPECT_EQ(fs::status(to / "Contents/MacOS/zeph").permissions(), static_cast<fs::perms>(0751));
   EXPECT_EQ(fs::status(to / "Contents/Resources/ReadOnly").permissions(), static_cast<fs::perms>(0555));
   EXPECT_EQ(readText(to / "Contents/Resources/ReadOnly/inside.txt"), "i");
-  EXPECT_EQ(fs::status(to / "Contents/Resources/ReadOnly/inside.txt").permissions(), static_cast<fs::perms>(0444));
+  EXPECT_EQ(fs::status(to / "Contents/Resources/ReadOnly/inside.txt").permissions(),
+            static_cast<fs::perms>(0444));
   EXPECT_TRUE(fs::is_directory(to / "Empty"));
   ASSERT_TRUE(fs::is_symlink(to / "Info link"));
   EXPECT_EQ(fs::read_symlink(to / "Info link"), "Contents/Info.plist");

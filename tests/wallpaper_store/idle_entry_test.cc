@@ -190,11 +190,13 @@ TEST(SelectsInstalledSaver, RejectsEveryOtherBundleHomeOrKindOfUrl) {
   EXPECT_FALSE(selectsInstalledSaver(dict({{"Content", dict({{"Choices", good}})}})));
   EXPECT_FALSE(selectsInstalledSaver(dict({{"Content", array({good})}})));
   // A choice list with anything but dictionaries in it is no saver's, in any place.
-  for (const plist::Value& stray : {str("stray"), plist::Value(plist::Array{}), plist::Value(plist::Date{0})}) {
+  for (const plist::Value& stray :
+       {str("stray"), plist::Value(plist::Array{}), plist::Value(plist::Date{0})}) {
     EXPECT_FALSE(selectsWithChoices({stray, good}));
     EXPECT_FALSE(selectsWithChoices({good, stray}));
   }
-  EXPECT_FALSE(selectsWithChoices({choiceWith(plist::read(*configurationFor(str(("file://" + dest).c_str())).asData()))}));
+  EXPECT_FALSE(selectsWithChoices(
+      {choiceWith(plist::read(*configurationFor(str(("file://" + dest).c_str())).asData()))}));
 }
 
 }  // namespace

@@ -1,4 +1,3 @@
-#include "wallpaper_store/store_backups.h"
 #include "wallpaper_store/store_restore.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +14,7 @@
 #include "support/sandbox.h"
 #include "support/store_builders.h"
 #include "wallpaper_store/idle_entry.h"
+#include "wallpaper_store/store_backups.h"
 #include "wallpaper_store/store_rewrite.h"
 #include "wallpaper_store/store_slots.h"
 
@@ -60,7 +60,8 @@ TEST(StoreRestore, PutsEveryShapeBackAfterARewrite) {
   };
   const Case cases[] = {
       {"realistic", realisticStore(), std::nullopt, plist::Format::Xml},
-      {"realistic fixture", plist::read(testing::fixture("realistic_store.bplist")), std::nullopt, plist::Format::Xml},
+      {"realistic fixture", plist::read(testing::fixture("realistic_store.bplist")), std::nullopt,
+       plist::Format::Xml},
       {"system default only", dict({{"SystemDefault", testing::record(true)}})},
       {"no system default", dict({{"Spaces", dict({{"S", dict({{"Default", testing::record(false)}})}})}})},
       {"Sonoma, all linked", testing::sonomaLinkedStore()},
@@ -173,17 +174,21 @@ TEST(StoreRestore, StopsBeforeAnyChangeOnABackupItCannotUse) {
     std::string cause;
   };
   const Case cases[] = {
-      {"truncated", [&](const fs::path& at) { writeBytes(at, truncated); }, ": a damaged binary property list ("},
+      {"truncated", [&](const fs::path& at) { writeBytes(at, truncated); },
+       ": a damaged binary property list ("},
       {"empty", [](const fs::path& at) { writeBytes(at, {}); }, ": property list: the document is empty"},
       {"not a dictionary",
-       [](const fs::path& at) { writeBytes(at, plist::write(plist::Value(plist::Array{}), plist::Format::Binary)); },
+       [](const fs::path& at) {
+         writeBytes(at, plist::write(plist::Value(plist::Array{}), plist::Format::Binary));
+       },
        ": the top level is not a dictionary"},
       {"a folder", [](const fs::path& at) { fs::create_directories(at); }, ": Is a directory"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     HomeSandbox box;
-    const fs::path bad = testing::backupFolder(realHome) / "wallpaper-store-backup-2026-01-01T00:00:00Z.plist";
+    const fs::path bad =
+        testing::backupFolder(realHome) / "wallpaper-store-backup-2026-01-01T00:00:00Z.plist";
     c.put(bad);
     putBackup("wallpaper-store-backup-2026-01-02T00:00:00Z.plist", original);
     box.putStore(allOnZeph(original), plist::Format::Binary);
@@ -193,9 +198,11 @@ TEST(StoreRestore, StopsBeforeAnyChangeOnABackupItCannotUse) {
       ADD_FAILURE() << "no error";
     } catch (const std::runtime_error& e) {
       const std::string message = e.what();
-      const std::string end = "; nothing was changed (move that backup out of the folder to go on without it)";
+      const std::string end =
+          "; nothing was changed (move that backup out of the folder to go on without it)";
       EXPECT_EQ(message.rfind(bad.string() + c.cause, 0), 0u) << message;
-      EXPECT_TRUE(message.size() > end.size() && message.substr(message.size() - end.size()) == end) << message;
+      EXPECT_TRUE(message.size() > end.size() && message.substr(message.size() - end.size()) == end)
+          << message;
     }
     EXPECT_EQ(readBytes(storePath), before);
 

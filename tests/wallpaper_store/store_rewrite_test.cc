@@ -1,29 +1,28 @@
-#include "wallpaper_store/store_backups.h"
 #include "wallpaper_store/store_rewrite.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
-#include <regex>
-#include <unistd.h>
-
 #include <filesystem>
+#include <fstream>
 #include <functional>
-#include <utility>
+#include <regex>
 #include <stdexcept>
 #include <system_error>
+#include <utility>
 
 #include "base/installer_error.h"
 #include "platform/files.h"
-#include "wallpaper_store/idle_entry.h"
 #include "plist/error.h"
-#include "wallpaper_store/slot_count.h"
-#include "wallpaper_store/store_document.h"
 #include "support/sandbox.h"
 #include "support/store_builders.h"
+#include "wallpaper_store/idle_entry.h"
+#include "wallpaper_store/slot_count.h"
+#include "wallpaper_store/store_backups.h"
+#include "wallpaper_store/store_document.h"
 #include "wallpaper_store/store_slots.h"
 #include "wallpaper_store/store_time.h"
 
@@ -34,9 +33,9 @@ using testing::anyErrorOf;
 using testing::array;
 using testing::dict;
 using testing::fixture;
+using testing::HomeSandbox;
 using testing::namesIn;
 using testing::readBytes;
-using testing::HomeSandbox;
 using testing::str;
 
 const std::string kUnreadable = "Couldn't read the macOS screensaver settings file.";
@@ -222,7 +221,8 @@ TEST(RewriteWallpaperStore, SpreadsOnlyTheSystemDefaultsEntryForTheInstalledSave
     if (c.strayChoice) {
       plist::Array choices = *testing::memberAt(systemEntry, {"Content", "Choices"}).asArray();
       choices.insert(choices.begin(), str("stray"));
-      systemEntry = testing::withMember(systemEntry, {"Content", "Choices"}, plist::Value(std::move(choices)));
+      systemEntry =
+          testing::withMember(systemEntry, {"Content", "Choices"}, plist::Value(std::move(choices)));
     }
     plist::Value root = dict({{"SystemDefault", dict({{"Idle", systemEntry}})},
                               {"Spaces", dict({{"", dict({{"Default", dict({{"Idle", entryFor(c.spaceUrl)}})},
@@ -309,7 +309,8 @@ TEST(RewriteWallpaperStore, ReplacesTheFileBehindALinkAndKeepsItsMode) {
 // store folder and backup folder.
 std::string withPaths(std::string text, const HomeSandbox& box) {
   for (const auto& [mark, path] : {std::pair<std::string, std::string>{"STORE", storePath},
-                                   {"FOLDER", box.storeFolder()}, {"BACKUPS", box.backupFolder()}}) {
+                                   {"FOLDER", box.storeFolder()},
+                                   {"BACKUPS", box.backupFolder()}}) {
     if (auto at = text.find(mark); at != std::string::npos) text.replace(at, mark.size(), path);
   }
   return text;
@@ -329,7 +330,11 @@ TEST(RewriteWallpaperStore, AFailureLeavesTheStoreAsItWas) {
     std::size_t backups;
   };
   const Case cases[] = {
-      {"a folder where the store is", [](const HomeSandbox&) { ::unlink(storePath.c_str()); createFolders(storePath); },
+      {"a folder where the store is",
+       [](const HomeSandbox&) {
+         ::unlink(storePath.c_str());
+         createFolders(storePath);
+       },
        false, "read(STORE): Is a directory", true, 0},
       {"a store it may not read",
        [](const HomeSandbox&) {
@@ -337,8 +342,9 @@ TEST(RewriteWallpaperStore, AFailureLeavesTheStoreAsItWas) {
          testing::openUp(storePath, false);
        },
        true, "open(STORE): Permission denied", true, 0},
-      {"a file where the backup folder is", [](const HomeSandbox& b) { testing::writeBytes(b.backupFolder(), {'x'}); },
-       false, "mkdir(BACKUPS): File exists", false, 0},
+      {"a file where the backup folder is",
+       [](const HomeSandbox& b) { testing::writeBytes(b.backupFolder(), {'x'}); }, false,
+       "mkdir(BACKUPS): File exists", false, 0},
       {"a backup folder it may not write",
        [](const HomeSandbox& b) {
          createFolders(b.backupFolder());
@@ -381,8 +387,8 @@ TEST(ChangeStores, KeepsAWriteMadeBetweenReadAndRename) {
   struct Case {
     const char* name;
     bool pair;
-    bool toSecond;      // the writes go to Index2.plist, else to Index.plist
-    int writes;         // one per read of that store; 99: at every read
+    bool toSecond;  // the writes go to Index2.plist, else to Index.plist
+    int writes;     // one per read of that store; 99: at every read
     bool sameSizeAndTime = false;
   };
   const Case cases[] = {
@@ -409,7 +415,8 @@ TEST(ChangeStores, KeepsAWriteMadeBetweenReadAndRename) {
       // Stores untouched for a while: their stamps alone tell a write.
       for (const std::string& path : {storePath, storePath2}) {
         if (std::filesystem::exists(path)) {
-          std::filesystem::last_write_time(path, std::filesystem::last_write_time(path) - std::chrono::hours(1));
+          std::filesystem::last_write_time(path,
+                                           std::filesystem::last_write_time(path) - std::chrono::hours(1));
         }
       }
     }
@@ -449,7 +456,8 @@ TEST(ChangeStores, KeepsAWriteMadeBetweenReadAndRename) {
       if (!c.pair && path == storePath2) continue;
       const plist::Value after = plist::read(readBytes(path));
       EXPECT_EQ(*plist::member(after, "Changed"), plist::Value("by zeph"));
-      EXPECT_EQ(*plist::member(after, "Version"), plist::Value(path == written ? std::to_string(writes) : "0"));
+      EXPECT_EQ(*plist::member(after, "Version"),
+                plist::Value(path == written ? std::to_string(writes) : "0"));
     }
     // Every version the change was made from is in the written store's series.
     const StoreFile series = c.toSecond ? secondStore() : firstStore();
@@ -465,7 +473,8 @@ TEST(ChangeStores, KeepsAWriteMadeBetweenReadAndRename) {
 // Bytes that are no store are backed up all the same, and left as they were;
 // the error names the store, or says it cannot be read.
 TEST(RewriteWallpaperStore, KeepsTheBackupOfAStoreItCannotRead) {
-  std::vector<std::uint8_t> truncated = plist::write(dict({{"SystemDefault", dict({})}}), plist::Format::Binary);
+  std::vector<std::uint8_t> truncated =
+      plist::write(dict({{"SystemDefault", dict({})}}), plist::Format::Binary);
   truncated.resize(truncated.size() / 2);
   struct Case {
     const char* name;
@@ -477,7 +486,8 @@ TEST(RewriteWallpaperStore, KeepsTheBackupOfAStoreItCannotRead) {
       {"empty", {}, ": "},
       {"unfinished XML", {'<', 'p', 'l', 'i', 's', 't', '>'}, ": "},
       {"truncated binary", truncated, ": a damaged binary property list ("},
-      {"magic then bytes no text reader takes", {'b', 'p', 'l', 'i', 's', 't', '0', '0', 0xFF, 0xFE},
+      {"magic then bytes no text reader takes",
+       {'b', 'p', 'l', 'i', 's', 't', '0', '0', 0xFF, 0xFE},
        ": a damaged binary property list ("},
       {"XML array", plist::write(array({dict({})}), plist::Format::Xml), ""},
       {"binary string", plist::write(str("SystemDefault"), plist::Format::Binary), ""},
@@ -524,24 +534,43 @@ TEST(RewriteWallpaperStore, OnlyNothingThereIsNoStore) {
     std::string error;  // with "STORE" and "FOLDER" standing for the paths
   };
   const Case cases[] = {
-      {"dangling link", [](const HomeSandbox& b) { createFolders(b.storeFolder());
-         ::symlink("Gone.plist", storePath.c_str()); },
+      {"dangling link",
+       [](const HomeSandbox& b) {
+         createFolders(b.storeFolder());
+         ::symlink("Gone.plist", storePath.c_str());
+       },
        "STORE is a dangling link to Gone.plist: No such file or directory"},
-      {"dangling store folder", [](const HomeSandbox& b) { createFolders(b.storeFolder().substr(0, b.storeFolder().rfind('/')));
-         ::symlink("/nonexistent/Store", b.storeFolder().c_str()); },
+      {"dangling store folder",
+       [](const HomeSandbox& b) {
+         createFolders(b.storeFolder().substr(0, b.storeFolder().rfind('/')));
+         ::symlink("/nonexistent/Store", b.storeFolder().c_str());
+       },
        "FOLDER is a dangling link to /nonexistent/Store: No such file or directory"},
-      {"loop", [](const HomeSandbox& b) { createFolders(b.storeFolder());
-         ::symlink("Index.plist", storePath.c_str()); },
+      {"loop",
+       [](const HomeSandbox& b) {
+         createFolders(b.storeFolder());
+         ::symlink("Index.plist", storePath.c_str());
+       },
        "stat(STORE): Too many levels of symbolic links"},
-      {"FIFO", [](const HomeSandbox& b) { createFolders(b.storeFolder()); ::mkfifo(storePath.c_str(), 0600); },
+      {"FIFO",
+       [](const HomeSandbox& b) {
+         createFolders(b.storeFolder());
+         ::mkfifo(storePath.c_str(), 0600);
+       },
        "STORE: not a regular file (a FIFO)"},
-      {"endless device", [](const HomeSandbox& b) { createFolders(b.storeFolder());
-         ::symlink("/dev/zero", storePath.c_str()); },
+      {"endless device",
+       [](const HomeSandbox& b) {
+         createFolders(b.storeFolder());
+         ::symlink("/dev/zero", storePath.c_str());
+       },
        "STORE: not a regular file (a character device)"},
       {"file as folder", [](const HomeSandbox& b) { testing::writeBytes(b.storeFolder(), {'x'}); },
        "stat(STORE): Not a directory"},
-      {"over 256 MiB", [](const HomeSandbox& b) { b.putStore({'x'});
-         ASSERT_EQ(::truncate(storePath.c_str(), (off_t{256} << 20) + 1), 0); },
+      {"over 256 MiB",
+       [](const HomeSandbox& b) {
+         b.putStore({'x'});
+         ASSERT_EQ(::truncate(storePath.c_str(), (off_t{256} << 20) + 1), 0);
+       },
        "STORE is too large to read (256.0 MiB; the limit is 256.0 MiB)"},
   };
   for (const Case& c : cases) {
@@ -610,7 +639,8 @@ TEST(RewriteWallpaperStore, SweepsTemporariesBesideALinkedStoresTarget) {
     testing::writeBytes(elsewhere + "/" + name, {'x'});
   }
   removeStaleStoreTemporaries();
-  EXPECT_EQ(namesIn(elsewhere), (std::vector<std::string>{".Index.plist.9.0.f.tmp", ".other.plist.1.0.a.tmp", "real.plist"}));
+  EXPECT_EQ(namesIn(elsewhere),
+            (std::vector<std::string>{".Index.plist.9.0.f.tmp", ".other.plist.1.0.a.tmp", "real.plist"}));
 }
 
 TEST(RewriteWallpaperStore, BacksUpOnlyWhatIsNotBackedUpAlreadyWithTheStoresMode) {
@@ -647,7 +677,7 @@ TEST(RewriteWallpaperStore, RemovesOnlyWhatKilledRunsLeft) {
   createFolders(box.backupFolder());
   testing::writeBytes(box.storeFolder() + "/.Index.plist.77.0.1a.tmp", {'p'});
   testing::writeBytes(box.backupFolder() + "/.wallpaper-store-backup-2026-12-06T21:21:43Z.plist.77.1.2.tmp",
-                            {'p'});
+                      {'p'});
   testing::writeBytes(box.backupFolder() + "/wallpaper-store-backup-2026-12-06T21:21:43Z.plist", {'b'});
   removeStaleStoreTemporaries();
   EXPECT_EQ(namesIn(box.storeFolder()), std::vector<std::string>{"Index.plist"});

@@ -54,8 +54,10 @@ plist::Value emptiedAt(const plist::Value& at, const std::vector<std::string>& p
 // `root` with every record emptied, found by the store's layout rather than by
 // the walk under test.
 plist::Value outsideTheRecords(plist::Value root) {
-  for (const std::vector<std::string>& place : {std::vector<std::string>{"SystemDefault"}, {"AllSpacesAndDisplays"},
-                                                {"Displays", "*"}, {"Spaces", "*", "Default"},
+  for (const std::vector<std::string>& place : {std::vector<std::string>{"SystemDefault"},
+                                                {"AllSpacesAndDisplays"},
+                                                {"Displays", "*"},
+                                                {"Spaces", "*", "Default"},
                                                 {"Spaces", "*", "Displays", "*"}}) {
     root = emptiedAt(root, place);
   }
@@ -86,10 +88,11 @@ std::int64_t expectSaverWhereRead(const plist::Value& before, const plist::Value
       EXPECT_EQ(member(now[i], "Desktop"), member(old[i], "Linked"));  // content and dates, exactly
     } else {
       EXPECT_EQ(member(now[i], "Desktop"), member(old[i], "Desktop"));
-      EXPECT_EQ(member(now[i], "Type"), shape == RecordShape::DesktopOnly ? str("individual") : member(old[i], "Type"));
+      EXPECT_EQ(member(now[i], "Type"),
+                shape == RecordShape::DesktopOnly ? str("individual") : member(old[i], "Type"));
     }
     EXPECT_EQ(now[i].asDictionary()->size(), 3u - (now[i].asDictionary()->find("Desktop") ? 0u : 1u) -
-                                                  (now[i].asDictionary()->find("Type") ? 0u : 1u));
+                                                 (now[i].asDictionary()->find("Type") ? 0u : 1u));
   }
   return set;
 }
@@ -167,7 +170,8 @@ TEST(StoreShapes, EachStoreIsRewrittenWithItsOwnBackups) {
     HomeSandbox box;
     const plist::Value first = testing::macos26FirstStore();
     const plist::Value second = testing::macos26SecondStore();
-    const std::vector<std::uint8_t> firstBytes = withFirst ? testing::putPlist(storePath, first) : std::vector<std::uint8_t>();
+    const std::vector<std::uint8_t> firstBytes =
+        withFirst ? testing::putPlist(storePath, first) : std::vector<std::uint8_t>();
     const std::vector<std::uint8_t> secondBytes = testing::putPlist(storePath2, second);
 
     StoreSlotCounts counts = rewriteWallpaperStores();
@@ -179,8 +183,9 @@ TEST(StoreShapes, EachStoreIsRewrittenWithItsOwnBackups) {
     EXPECT_EQ(expectSaverWhereRead(second, plist::read(readBytes(storePath2))), 8);
     EXPECT_EQ(zephSlotCountIn(storePath2), 8);
     EXPECT_EQ(zephSlotCount(), withFirst ? 3 : 0);
-    EXPECT_EQ(testing::namesIn(box.storeFolder()), withFirst ? (std::vector<std::string>{"Index.plist", "Index2.plist"})
-                                                             : std::vector<std::string>{"Index2.plist"});
+    EXPECT_EQ(testing::namesIn(box.storeFolder()),
+              withFirst ? (std::vector<std::string>{"Index.plist", "Index2.plist"})
+                        : std::vector<std::string>{"Index2.plist"});
 
     std::vector<std::string> firstSeries = backupsIn(box, "wallpaper-store-backup-");
     std::vector<std::string> secondSeries = backupsIn(box, "wallpaper-store2-backup-");
@@ -216,7 +221,7 @@ TEST(StoreShapes, AStorePairWithOneThatCannotBeUsed) {
   struct Case {
     const char* name;
     std::function<void(const std::string&)> put;  // puts the damaged store at the path
-    std::string reason;                            // "" the first store is the damaged one
+    std::string reason;                           // "" the first store is the damaged one
     bool backedUp = true;
   };
   const Case cases[] = {
@@ -225,7 +230,10 @@ TEST(StoreShapes, AStorePairWithOneThatCannotBeUsed) {
       {"Index2.plist an array",
        [](const std::string& at) { testing::putPlist(at, testing::array({str("not a store")})); },
        "the top level is not a dictionary"},
-      {"Index2.plist garbage", [](const std::string& at) { testing::writeBytes(at, {'{', '{', 0xFF}); },
+      {"Index2.plist garbage",
+       [](const std::string& at) {
+         testing::writeBytes(at, {'{', '{', 0xFF});
+       },
        "old-style plist: "},
       {"Index2.plist truncated", [&](const std::string& at) { testing::writeBytes(at, truncated); },
        "a damaged binary property list ("},
@@ -246,7 +254,8 @@ TEST(StoreShapes, AStorePairWithOneThatCannotBeUsed) {
     c.put(broken);
     const std::vector<std::uint8_t> firstBytes = readBytes(storePath);
     const bool brokenIsFile = std::filesystem::is_regular_file(std::filesystem::symlink_status(broken));
-    const std::vector<std::uint8_t> brokenBytes = brokenIsFile ? readBytes(broken) : std::vector<std::uint8_t>();
+    const std::vector<std::uint8_t> brokenBytes =
+        brokenIsFile ? readBytes(broken) : std::vector<std::uint8_t>();
 
     ::testing::internal::CaptureStderr();
     if (!secondBroken) {
