@@ -4,7 +4,7 @@
 # keeps beside it, and checks after each kill that every file is as it was or
 # completely new, the second store never older than the first, and every backup
 # complete; then runs it again unkilled and checks that it mends what the kill
-# left.
+# left. Then the same for `--uninstall`, in the home a whole --apply left.
 #
 #   bash scripts/kill-campaign.sh [--short] [INSTALLER]
 #
@@ -52,39 +52,75 @@ verify() {  # verify LABEL: the state after a kill, then a repairing run
   fi
 }
 
-# Each syscall's calls in one whole run, children included.
-count_calls() {  # count_calls SYSCALLS
+# The home --uninstall starts from: the one a whole --apply left, kept once.
+applied_home() {
   fresh_home
-  HOME="$work/home" strace -f -qq -e trace="$1" -e signal=none -o "$work/trace" "$installer" --apply \
+  HOME="$work/home" "$installer" --apply >/dev/null 2>&1
+  local store="$work/home/Library/Application Support/com.apple.wallpaper/Store"
+  cp "$store/Index.plist" "$work/applied-Index.plist"
+  cp "$store/Index2.plist" "$work/applied-Index2.plist"
+  rm -rf "${work:?}/applied-home"
+  cp -a "$work/home" "$work/applied-home"
+}
+uninstall_home() {
+  rm -rf "${work:?}/home"
+  cp -a "$work/applied-home" "$work/home"
+}
+verify_uninstall() {  # verify_uninstall LABEL: the state after a kill, then a mending run
+  local label=$1
+  runs=$((runs + 1))
+  if ! out=$($check check-uninstall "$work/home"); then
+    echo "$label: after the kill: $out"; failures=$((failures + 1)); return
+  fi
+  if ! HOME="$work/home" "$installer" --uninstall >"$work/out" 2>"$work/err"; then
+    echo "$label: the next run failed: $(grep '^error:' "$work/err" || true)"; failures=$((failures + 1)); return
+  fi
+  if ! out=$($check check-uninstall "$work/home" --settled); then
+    echo "$label: after the next run: $out"; failures=$((failures + 1))
+  fi
+}
+
+# Each syscall's calls in one whole run, children included.
+count_calls() {  # count_calls SYSCALLS MODE
+  if [ "$2" = --apply ]; then fresh_home; else uninstall_home; fi
+  HOME="$work/home" strace -f -qq -e trace="$1" -e signal=none -o "$work/trace" "$installer" "$2" \
     >/dev/null 2>&1 || true
   grep -cvE 'resumed>|exited with|killed by' "$work/trace" || true
 }
 
-for syscalls in write rename,renameat,renameat2 link,linkat fsync,fdatasync; do
-  total=$(count_calls "$syscalls")
-  step=1
-  if ((short)) && ((total > 12)); then step=$((total / 12)); fi
-  echo "$syscalls: $total calls in a run, killing at every ${step}"
-  for ((n = 1; n <= total; n += step)); do
-    fresh_home
-    # In the background, so that the shell does not report the kill.
-    HOME="$work/home" strace -f -qq -o /dev/null -e trace="$syscalls" \
-      -e inject="$syscalls":signal=KILL:when="$n" "$installer" --apply >/dev/null 2>&1 &
-    wait $! 2>/dev/null || true
-    kills=$((kills + 1))
-    verify "$syscalls #$n"
+for mode in --apply --uninstall; do
+  if [ "$mode" = --apply ]; then
+    prepare=fresh_home after=verify
+  else
+    applied_home
+    prepare=uninstall_home after=verify_uninstall
+  fi
+  for syscalls in write rename,renameat,renameat2 link,linkat fsync,fdatasync unlink,unlinkat; do
+    total=$(count_calls "$syscalls" "$mode")
+    step=1
+    if ((short)) && ((total > 12)); then step=$((total / 12)); fi
+    echo "$mode $syscalls: $total calls in a run, killing at every ${step}"
+    for ((n = 1; n <= total; n += step)); do
+      $prepare
+      # In the background, so that the shell does not report the kill.
+      HOME="$work/home" strace -f -qq -o /dev/null -e trace="$syscalls" \
+        -e inject="$syscalls":signal=KILL:when="$n" "$installer" "$mode" >/dev/null 2>&1 &
+      wait $! 2>/dev/null || true
+      kills=$((kills + 1))
+      $after "$mode $syscalls #$n"
+    done
   done
-done
 
-# Random instants within the length of a run before its agent pause.
-for ((i = 0; i < randoms; i++)); do
-  fresh_home
-  HOME="$work/home" "$installer" --apply >/dev/null 2>&1 &
-  pid=$!
-  sleep "0.$(printf '%03d' $((RANDOM % 400)))"
-  kill -KILL "$pid" 2>/dev/null && kills=$((kills + 1))
-  wait "$pid" 2>/dev/null || true
-  verify "random kill $i"
+  # Random instants within the length of a run before its agent pause.
+  for ((i = 0; i < randoms; i++)); do
+    $prepare
+    HOME="$work/home" "$installer" "$mode" >/dev/null 2>&1 &
+    pid=$!
+    sleep "0.$(printf '%03d' $((RANDOM % 400)))"
+    kill -KILL "$pid" 2>/dev/null && kills=$((kills + 1))
+    wait "$pid" 2>/dev/null || true
+    $after "$mode random kill $i"
+  done
 done
 
 echo "kill campaign: $kills kills, $runs checks, $failures failures"
