@@ -3,6 +3,7 @@
 
     kill_campaign_check.py make HOME SLOTS     writes both stores (about SLOTS slots in all) and an old bundle
     kill_campaign_check.py check HOME [--settled] [--also FILE] [--also2 FILE]
+    kill_campaign_check.py check-uninstall HOME [--settled]
 
 The home holds Index.plist, of individual and untyped records, and beside it
 Index2.plist, of linked records, as macOS 26 keeps them.
@@ -18,6 +19,14 @@ swap, the whole new copy aside). With --settled (after a run that was not killed
 both stores must be rewritten, nothing temporary may be left and no two
 backups of a store may hold the same bytes. Prints one line and exits 1 on any
 violation.
+
+check-uninstall (after --uninstall, from the home a whole --apply left, whose
+stores are kept beside it as applied-Index.plist and applied-Index2.plist):
+each store is as --apply left it or holds the original document again;
+Index.plist is never restored while Index2.plist is not; every backup is a
+byte-exact copy of a store as the original or as --apply left it; the bundle
+is whole or gone. With --settled both stores hold their original documents,
+nothing temporary is left, and the bundle is gone.
 """
 
 import os
@@ -215,6 +224,57 @@ def check(home, settled, also):
     print("ok")
 
 
+def check_uninstall(home, settled):
+    p = paths(home)
+    problems = []
+    restored = {}
+    backups = sorted(os.listdir(p["backups"])) if os.path.isdir(p["backups"]) else []
+    for name, prefix in STORES.items():
+        original = open(original_of(home, name), "rb").read()
+        applied = open(os.path.join(home, "..", "applied-" + name), "rb").read()
+        store = open(os.path.join(p["store_folder"], name), "rb").read()
+        restored[name] = store != applied
+        if restored[name]:
+            try:
+                if plistlib.loads(store) != plistlib.loads(original):
+                    problems.append(f"{name} is neither as --apply left it nor the original")
+            except Exception as e:  # pylint: disable=broad-except
+                problems.append(f"{name} does not parse: {e}")
+        elif settled:
+            problems.append(f"{name} not restored by a run that was not killed")
+        series = re.compile(re.escape(prefix) + STAMP)
+        for backup in backups:
+            if series.match(backup) and open(os.path.join(p["backups"], backup), "rb").read() not in (original, applied):
+                problems.append(f"backup {backup} is not an exact copy")
+    if restored["Index.plist"] and not restored["Index2.plist"]:
+        problems.append("Index.plist is restored while Index2.plist is not")
+
+    any_backup = re.compile(r"wallpaper-store2?-backup-" + STAMP)
+    for name in backups:
+        if name in ("applied", "legacy-screensaver-module.plist") or any_backup.match(name):
+            continue
+        if settled or not re.match(r"\.(wallpaper-store2?-backup-|legacy-screensaver-module).*\.tmp$", name):
+            problems.append(f"unexpected file in the backup folder: {name}")
+    for name in os.listdir(p["store_folder"]):
+        if name not in STORES and (settled or not re.match(r"\.Index2?\.plist\..*\.tmp$", name)):
+            problems.append(f"unexpected file in the store folder: {name}")
+    for name in os.listdir(p["savers"]):
+        if name == "zeph.saver" and settled:
+            problems.append("the bundle is still there after a run that was not killed")
+        elif name != "zeph.saver" and (settled or not name.startswith(".zeph.saver.")):
+            problems.append(f"unexpected item in Screen Savers: {name}")
+    info = os.path.join(p["saver"], "Contents/Info.plist")
+    if os.path.exists(p["saver"]):
+        try:
+            plistlib.loads(open(info, "rb").read())
+        except Exception:  # pylint: disable=broad-except
+            problems.append("the bundle at zeph.saver is incomplete")
+    if problems:
+        print("FAIL: " + "; ".join(problems))
+        sys.exit(1)
+    print("ok")
+
+
 def option(name):
     return sys.argv[sys.argv.index(name) + 1] if name in sys.argv else None
 
@@ -222,6 +282,8 @@ def option(name):
 if __name__ == "__main__":
     if sys.argv[1] == "make":
         make(sys.argv[2], int(sys.argv[3]))
+    elif sys.argv[1] == "check-uninstall":
+        check_uninstall(sys.argv[2], "--settled" in sys.argv)
     else:
         check(sys.argv[2], "--settled" in sys.argv,
               {"Index.plist": option("--also"), "Index2.plist": option("--also2")})
