@@ -171,7 +171,7 @@ std::int64_t applyEverything() {
 bool refreshInstalledSaver() {
   carriedSaver();
   if (!saverInstalled()) return false;  // nothing made, not even the lock's folder
-  ScopedFolderLock lock = lockHome();
+  ScopedRunLock lock = lockHome();
   if (!saverInstalled()) return false;  // an uninstall got there first
   installSaver();
   return true;
