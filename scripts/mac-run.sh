@@ -164,7 +164,7 @@ if [ "$has_store" = yes ]; then
   check "uninstall" 0 'uninstalled; [1-9][0-9]* screensaver slots restored' -- "$installer" --uninstall
   check "status after uninstall" 3 "$no_slots$saver_missing" -- "$store_tool" status
 else
-  check "show --json" 1 '' -- "$store_tool" show --json
+  check "show --json" 0 '\{.*"stores":\[\].*' -- "$store_tool" show --json
   check "status before" 3 'no wallpaper store' -- "$store_tool" status
   check "apply" 0 "$installed; 0 screensaver slots set to zeph" -- "$installer" --apply
   check "status after apply" 3 'no wallpaper store' -- "$store_tool" status
