@@ -145,8 +145,10 @@ TEST(FaultWalk, EveryFileCallOfAnApplyFailsCleanly) {
                    EXPECT_EQ(readBytes(backupFolder(home) / name), store) << name;
                  }
                  EXPECT_EQ(namesIn(storeFile(home).parent_path()), std::vector<std::string>{"Index.plist"});
-                 EXPECT_EQ(namesIn(saverFolder(home).parent_path()),
-                           (std::vector<std::string>{".zeph.lock", "zeph.saver"}));
+                 // The lock file is made on first use: a run whose open of it fails makes none.
+                 std::vector<std::string> saverNames = namesIn(saverFolder(home).parent_path());
+                 std::erase(saverNames, std::string(".zeph.lock"));
+                 EXPECT_EQ(saverNames, std::vector<std::string>{"zeph.saver"});
 
                  if (r.status == 0) {
                    EXPECT_TRUE(storeRewritten);
