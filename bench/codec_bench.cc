@@ -34,9 +34,9 @@
 #include "platform/files.h"
 #include "plist/internal/binary_reader.h"
 #include "plist/internal/binary_writer.h"
-#include "plist/value.h"
 #include "plist/internal/xml_reader.h"
 #include "plist/internal/xml_writer.h"
+#include "plist/value.h"
 #include "store_maker.h"
 
 extern char** environ;
@@ -123,8 +123,9 @@ Times timeLibplist(const Bytes& bin, const Bytes& xml, int reps) {
 Times timePlistlib(const std::string& binPath, const std::string& xmlPath, int reps) {
   Times t;
   const char* python = std::getenv("ZEPH_PYTHON");
-  std::string command = std::string(python ? python : "python3") + " '" ZEPH_BENCH_DIR "/plistlib_bench.py' '" +
-                        binPath + "' '" + xmlPath + "' " + std::to_string(reps);
+  std::string command = std::string(python ? python : "python3") +
+                        " '" ZEPH_BENCH_DIR "/plistlib_bench.py' '" + binPath + "' '" + xmlPath + "' " +
+                        std::to_string(reps);
   FILE* p = popen(command.c_str(), "r");
   if (!p) return t;
   std::map<std::string, double> seen;
@@ -219,7 +220,8 @@ int run(int argc, char** argv) {
     } else if (a == "--check") {
       check = true;
     } else {
-      std::fputs("usage: codec_bench [--spaces N] [--displays N] [--reps N] [--no-plistlib] [--check]\n", stderr);
+      std::fputs("usage: codec_bench [--spaces N] [--displays N] [--reps N] [--no-plistlib] [--check]\n",
+                 stderr);
       return 2;
     }
   }
@@ -227,7 +229,8 @@ int run(int argc, char** argv) {
   Value store = StoreMaker(20260807).store(spaces, displays);
   Bytes bin = writeBinary(store);
   Bytes xml = writeXml(store);
-  std::filesystem::path dir = std::filesystem::temp_directory_path() / ("codec_bench." + std::to_string(getpid()));
+  std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("codec_bench." + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
   std::string binPath = dir / "Index.plist", xmlPath = dir / "Index.xml.plist";
   writeFile(binPath, bin);
@@ -243,7 +246,8 @@ int run(int argc, char** argv) {
   long peak = peakMemory(std::filesystem::canonical("/proc/self/exe"), binPath);
   std::filesystem::remove_all(dir);
 
-  std::printf("%-14s %12s %12s %12s %12s %12s\n", "", "ours", "libplist", "plistlib", "libplist/us", "plistlib/us");
+  std::printf("%-14s %12s %12s %12s %12s %12s\n", "", "ours", "libplist", "plistlib", "libplist/us",
+              "plistlib/us");
   auto row = [&](const char* name, double o, double l, double p) {
     std::printf("%-14s %12s %12s %12s %12s %12s\n", name, ms(o).c_str(), ms(l).c_str(), ms(p).c_str(),
                 ratio(l, o).c_str(), ratio(p, o).c_str());
@@ -272,8 +276,8 @@ int run(int argc, char** argv) {
   target("binary parse + write vs libplist", (lp.binParse + lp.binWrite) / oursBoth, kBinaryTarget, false);
   target("binary parse + write vs plistlib", (py.binParse + py.binWrite) / oursBoth, kBinaryTarget, false);
   target("XML parse vs libplist", lp.xmlParse / ours.xmlParse, kXmlParseTarget, false);
-  target("peak memory / binary size", peak > 0 ? static_cast<double>(peak) / static_cast<double>(bin.size()) : NAN,
-         kMemoryTarget, true);
+  target("peak memory / binary size",
+         peak > 0 ? static_cast<double>(peak) / static_cast<double>(bin.size()) : NAN, kMemoryTarget, true);
   return check && !allMet ? 1 : 0;
 }
 

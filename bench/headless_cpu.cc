@@ -13,13 +13,12 @@
 // initialisers) on its own. libcurl, with the thirty-odd libraries behind it,
 // is not part of it: it is loaded only when a lookup first needs it.
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <fcntl.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -38,7 +37,7 @@ namespace fs = std::filesystem;
 constexpr double kBudgetMs = 20.0;
 
 struct Usage {
-  double cpuMs = 0;   // user + system, the process and the children it waited for
+  double cpuMs = 0;  // user + system, the process and the children it waited for
   double wallMs = 0;
   int status = -1;
 };
@@ -65,8 +64,10 @@ Usage runMeasured(const std::vector<std::string>& argv, const std::vector<std::s
     rusage ru{};
     while (wait4(pid, &status, 0, &ru) < 0 && errno == EINTR) {
     }
-    usage.wallMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    usage.cpuMs = (ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) * 1e3 + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e3;
+    usage.wallMs =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    usage.cpuMs =
+        (ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) * 1e3 + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e3;
     usage.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
   posix_spawn_file_actions_destroy(&actions);

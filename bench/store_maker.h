@@ -47,8 +47,10 @@ class StoreMaker {
   }
 
   Value entry(bool idle) {
-    static const char* const kSavers[] = {"Flurry", "Arabesque", "Shell", "zeph", "Drift", "Hello", "Word of the Day"};
-    static const char* const kPictures[] = {"Sonoma", "Ventura Graphic", "Big Sur Coastline", "Monterey", "Sequoia Sunrise"};
+    static const char* const kSavers[] = {"Flurry", "Arabesque", "Shell",          "zeph",
+                                          "Drift",  "Hello",     "Word of the Day"};
+    static const char* const kPictures[] = {"Sonoma", "Ventura Graphic", "Big Sur Coastline", "Monterey",
+                                            "Sequoia Sunrise"};
     Dictionary choice;
     std::string provider;
     Dictionary config;
@@ -57,7 +59,8 @@ class StoreMaker {
       provider = "com.apple.wallpaper.choice.screen-saver";
       Dictionary module;
       std::string name = kSavers[rng_() % std::size(kSavers)];
-      module.set("relative", Value("file:///Users/" + user() + "/Library/Screen%20Savers/" + name + ".saver"));
+      module.set("relative",
+                 Value("file:///Users/" + user() + "/Library/Screen%20Savers/" + name + ".saver"));
       config.set("module", Value(std::move(module)));
     } else if (pick < 2) {
       provider = "com.apple.wallpaper.choice.image";
@@ -79,7 +82,8 @@ class StoreMaker {
     content.set("Shuffle", Value("$null"));
     Dictionary e;
     e.set("Content", Value(std::move(content)));
-    double lastSet = 6.0e8 + static_cast<double>(rng_() % 200'000'000) + static_cast<double>(rng_() % 1000) / 1000;
+    double lastSet =
+        6.0e8 + static_cast<double>(rng_() % 200'000'000) + static_cast<double>(rng_() % 1000) / 1000;
     e.set("LastSet", Value(Date{lastSet}));
     e.set("LastUse", Value(Date{lastSet + static_cast<double>(rng_() % 5'000'000) + 0.25}));
     return Value(std::move(e));

@@ -41,7 +41,8 @@ int main(int argc, char** argv) {
     ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
   }
   std::sort(ms.begin(), ms.end());
-  std::printf("store: %.2f MB binary, %lld slots rewritten\n", original.size() / 1e6, static_cast<long long>(slots));
+  std::printf("store: %.2f MB binary, %lld slots rewritten\n", original.size() / 1e6,
+              static_cast<long long>(slots));
   std::printf("rewriteWallpaperStore: best %.1f ms, median %.1f ms of %d runs (target: at most 100 ms) %s\n",
               ms.front(), ms[ms.size() / 2], reps, ms.front() <= 100 ? "met" : "NOT MET");
   fs::remove_all(home);

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <span>
 
-#include "plist/internal/binary_reader.h"
 #include "plist/error.h"
+#include "plist/internal/binary_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   try {

@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "plist/internal/binary_reader.h"
-#include "plist/internal/binary_writer.h"
 #include "plist/error.h"
 #include "plist/format.h"
+#include "plist/internal/binary_reader.h"
+#include "plist/internal/binary_writer.h"
 #include "plist/internal/xml_reader.h"
 #include "plist/internal/xml_writer.h"
 

@@ -7,12 +7,12 @@
 #include <cstdio>
 #include <cstdlib>
 
-#define ZEPH_FUZZ_CHECK(cond, what)                                               \
-  do {                                                                            \
-    if (!(cond)) {                                                                \
-      std::fprintf(stderr, "fuzz invariant broken: %s (%s)\n", (what), #cond);    \
-      std::abort();                                                               \
-    }                                                                             \
+#define ZEPH_FUZZ_CHECK(cond, what)                                            \
+  do {                                                                         \
+    if (!(cond)) {                                                             \
+      std::fprintf(stderr, "fuzz invariant broken: %s (%s)\n", (what), #cond); \
+      std::abort();                                                            \
+    }                                                                          \
   } while (0)
 
 #endif  // ZEPH_FUZZ_FUZZ_CHECK_H_

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <span>
 
-#include "plist/internal/xml_reader.h"
 #include "plist/error.h"
+#include "plist/internal/xml_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   try {

@@ -3,6 +3,7 @@
 
     kill_campaign_check.py make HOME SLOTS     writes both stores (about SLOTS slots in all) and an old bundle
     kill_campaign_check.py check HOME [--settled] [--also FILE] [--also2 FILE]
+    kill_campaign_check.py check-uninstall HOME [--settled]
 
 The home holds Index.plist, of individual and untyped records, and beside it
 Index2.plist, of linked records, as macOS 26 keeps them.
@@ -13,10 +14,19 @@ its desktop the old "Linked" entry exactly, every other key as it was);
 Index.plist is never new while Index2.plist is old, since Index2.plist is
 renamed first; every backup of a store is a byte-exact copy of its original
 (or of FILE / FILE2, the store as a later run found it); the bundle is the old
-one or the new one, whole. With --settled (after a run that was not killed)
+one or the new one, whole (or, with no bundle there after a kill between the two renames of a
+swap, the whole new copy aside). With --settled (after a run that was not killed)
 both stores must be rewritten, nothing temporary may be left and no two
 backups of a store may hold the same bytes. Prints one line and exits 1 on any
 violation.
+
+check-uninstall (after --uninstall, from the home a whole --apply left, whose
+stores are kept beside it as applied-Index.plist and applied-Index2.plist):
+each store is as --apply left it or holds the original document again;
+Index.plist is never restored while Index2.plist is not; every backup is a
+byte-exact copy of a store as the original or as --apply left it; the bundle
+is whole or gone. With --settled both stores hold their original documents,
+nothing temporary is left, and the bundle is gone.
 """
 
 import os
@@ -178,24 +188,87 @@ def check(home, settled, also):
     for name in os.listdir(p["store_folder"]):
         if name not in STORES and (settled or not re.match(r"\.Index2?\.plist\..*\.tmp$", name)):
             problems.append(f"unexpected file in the store folder: {name}")
-    for name in os.listdir(p["savers"]):
-        if name != "zeph.saver" and (settled or not name.startswith(".zeph.saver.")):
+    savers = os.listdir(p["savers"])
+    for name in savers:
+        # ".zeph.lock" stays; ".zeph.lock.held" is the lock where flock is refused.
+        if name not in ("zeph.saver", ".zeph.lock") and \
+                (settled or not (name.startswith(".zeph.saver.") or name == ".zeph.lock.held")):
             problems.append(f"unexpected item in Screen Savers: {name}")
-    info = os.path.join(p["saver"], "Contents/Info.plist")
+    bundle = p["saver"]
+    # Killed between the two renames of a swap without the exchange rename:
+    # the complete new copy and the old one wait aside for the next run.
+    aside = [n for n in savers if re.fullmatch(r"\.zeph\.saver\.old-\d+", n)
+             and n.replace(".old-", ".new-") in savers]
+    if not settled and not os.path.exists(bundle) and aside:
+        bundle = os.path.join(p["savers"], aside[0].replace(".old-", ".new-"))
+        if open(os.path.join(bundle, "Contents/Info.plist"), "rb").read() == b"old":
+            problems.append("the copy aside is the old bundle")
+    info = os.path.join(bundle, "Contents/Info.plist")
     if not os.path.isfile(info):
         problems.append("no bundle at zeph.saver")
     elif open(info, "rb").read() == b"old":
-        if not os.path.exists(os.path.join(p["saver"], "Contents/old-only")):
+        if not os.path.exists(os.path.join(bundle, "Contents/old-only")):
             problems.append("old bundle incomplete")
         elif settled:
             problems.append("old bundle still in place after a run that was not killed")
-    elif os.path.exists(os.path.join(p["saver"], "Contents/old-only")):
+    elif os.path.exists(os.path.join(bundle, "Contents/old-only")):
         problems.append("old and new bundle mixed")
     else:
         try:
             plistlib.loads(open(info, "rb").read())
         except Exception:
             problems.append("new bundle's Info.plist incomplete")
+    if problems:
+        print("FAIL: " + "; ".join(problems))
+        sys.exit(1)
+    print("ok")
+
+
+def check_uninstall(home, settled):
+    p = paths(home)
+    problems = []
+    restored = {}
+    backups = sorted(os.listdir(p["backups"])) if os.path.isdir(p["backups"]) else []
+    for name, prefix in STORES.items():
+        original = open(original_of(home, name), "rb").read()
+        applied = open(os.path.join(home, "..", "applied-" + name), "rb").read()
+        store = open(os.path.join(p["store_folder"], name), "rb").read()
+        restored[name] = store != applied
+        if restored[name]:
+            try:
+                if plistlib.loads(store) != plistlib.loads(original):
+                    problems.append(f"{name} is neither as --apply left it nor the original")
+            except Exception as e:  # pylint: disable=broad-except
+                problems.append(f"{name} does not parse: {e}")
+        elif settled:
+            problems.append(f"{name} not restored by a run that was not killed")
+        series = re.compile(re.escape(prefix) + STAMP)
+        for backup in backups:
+            if series.match(backup) and open(os.path.join(p["backups"], backup), "rb").read() not in (original, applied):
+                problems.append(f"backup {backup} is not an exact copy")
+    if restored["Index.plist"] and not restored["Index2.plist"]:
+        problems.append("Index.plist is restored while Index2.plist is not")
+
+    any_backup = re.compile(r"wallpaper-store2?-backup-" + STAMP)
+    for name in backups:
+        if name in ("applied", "legacy-screensaver-module.plist") or any_backup.match(name):
+            continue
+        if settled or not re.match(r"\.(wallpaper-store2?-backup-|legacy-screensaver-module).*\.tmp$", name):
+            problems.append(f"unexpected file in the backup folder: {name}")
+    for name in os.listdir(p["store_folder"]):
+        if name not in STORES and (settled or not re.match(r"\.Index2?\.plist\..*\.tmp$", name)):
+            problems.append(f"unexpected file in the store folder: {name}")
+    for name in os.listdir(p["savers"]):
+        if name == "zeph.saver" and settled:
+            problems.append("the bundle is still there after a run that was not killed")
+        elif name != "zeph.saver" and (settled or not name.startswith(".zeph.saver.")):
+            problems.append(f"unexpected item in Screen Savers: {name}")
+    info = os.path.join(p["saver"], "Contents/Info.plist")
+    if os.path.exists(p["saver"]):
+        try:
+            plistlib.loads(open(info, "rb").read())
+        except Exception:  # pylint: disable=broad-except
+            problems.append("the bundle at zeph.saver is incomplete")
     if problems:
         print("FAIL: " + "; ".join(problems))
         sys.exit(1)
@@ -209,6 +282,8 @@ def option(name):
 if __name__ == "__main__":
     if sys.argv[1] == "make":
         make(sys.argv[2], int(sys.argv[3]))
+    elif sys.argv[1] == "check-uninstall":
+        check_uninstall(sys.argv[2], "--settled" in sys.argv)
     else:
         check(sys.argv[2], "--settled" in sys.argv,
               {"Index.plist": option("--also"), "Index2.plist": option("--also2")})

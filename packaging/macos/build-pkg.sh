@@ -7,7 +7,9 @@
 # Application identity), ZEPH_SIGN_INSTALLER (a Developer ID Installer
 # identity) and ZEPH_NOTARY_PROFILE (a notarytool keychain profile) all set,
 # it signs with the hardened runtime, signs the product, notarizes and staples
-# both the package and the disk image; with none set it builds them unsigned.
+# the package, the app inside the disk image and the disk image; with none set
+# it builds them unsigned. It refuses a test build, whose installer runs
+# stand-ins instead of defaults and killall and shows no alerts.
 set -eu
 PATH=/usr/bin:/bin:/usr/sbin:/sbin
 export PATH
@@ -37,9 +39,36 @@ elif [ -n "${ZEPH_SIGN_APP:-}${ZEPH_SIGN_INSTALLER:-}${ZEPH_NOTARY_PROFILE:-}" ]
   exit 2
 fi
 
-version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+cache_value() {  # cache_value NAME: its value in the build's cache, empty when absent
+  sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt" 2>/dev/null | head -n 1
+}
+
+version=$(cache_value CMAKE_PROJECT_VERSION)
 if [ -z "$version" ]; then
   echo "$0: $build is not a configured build tree" >&2
+  exit 2
+fi
+
+# CMake's false values; anything else turns an option on.
+is_on() {
+  case "$(printf '%s' "$1" | tr '[:lower:]' '[:upper:]')" in
+    "" | OFF | FALSE | NO | N | 0 | IGNORE | NOTFOUND | *-NOTFOUND) return 1 ;;
+    *) return 0 ;;
+  esac
+}
+
+test_settings=""
+is_on "$(cache_value ZEPH_TESTS)" && test_settings="$test_settings ZEPH_TESTS=$(cache_value ZEPH_TESTS)"
+for setting in ZEPH_DEFAULTS_PROGRAM=/usr/bin/defaults ZEPH_KILLALL_PROGRAM=/usr/bin/killall; do
+  name=${setting%%=*}
+  value=$(cache_value "$name")
+  [ -z "$value" ] || [ "$value" = "${setting#*=}" ] || test_settings="$test_settings $name=$value"
+done
+is_on "$(cache_value ZEPH_DIALOGS_UNAVAILABLE)" && test_settings="$test_settings ZEPH_DIALOGS_UNAVAILABLE=ON"
+if [ -n "$test_settings" ]; then
+  echo "$0: $build is a test build (${test_settings# }): its installer would run stand-ins" \
+    "instead of defaults and killall and show no alerts. Configure it with -DZEPH_TESTS=OFF, which puts" \
+    "the real programs back, build it again and package that." >&2
   exit 2
 fi
 
@@ -72,13 +101,17 @@ fi
 mkdir -p "$work/scripts"
 cp "$here/postinstall" "$work/scripts/postinstall"
 chmod 755 "$work/scripts/postinstall"
-"$PKGBUILD" --root "$root" --scripts "$work/scripts" --identifier "$identifier" --version "$version" \
-  --install-location / "$work/component.pkg"
+# Not relocatable, so the app goes to /Applications where the scripts look for it.
+"$PKGBUILD" --root "$root" --component-plist "$here/component.plist" --scripts "$work/scripts" \
+  --identifier "$identifier" --version "$version" --install-location / "$work/component.pkg"
 
 pkg="$out/zeph-installer-$version.pkg"
 if [ "$signing" = yes ]; then
   "$PRODUCTBUILD" --package "$work/component.pkg" --sign "$ZEPH_SIGN_INSTALLER" "$pkg"
   notarize "$pkg"
+  # The package's ticket covers the app it carries: stapled, the app copied
+  # out of the disk image opens offline as well.
+  "$XCRUN" stapler staple "$app"
 else
   "$PRODUCTBUILD" --package "$work/component.pkg" "$pkg"
 fi

@@ -17,6 +17,8 @@
 #include "dialog/dialog.h"
 #include "dialog/wait_status.h"
 #include "platform/files.h"
+#include "platform/system_version.h"
+#include "plist/error.h"
 #include "saver_install/install_saver.h"
 #include "saver_install/legacy_selection.h"
 #include "wallpaper_store/agent_restart.h"
@@ -113,35 +115,71 @@ bool agentReverted(const StoreSlotCounts& set) {
          (storeStillThere(storePath2) && zephSlotCountIn(storePath2) < set.index2);
 }
 
+std::size_t backupCount() { return storeBackups(firstStore()).size() + storeBackups(secondStore()).size(); }
+
+// A damaged store stops the run with the store as it was, but not always
+// before anything else was done: its error names what was (`done`, may be
+// empty), says what became of the store (`storeNow`) and where the backups
+// are, so the person who reads it knows where things stand. The installer
+// error for a store that is no dictionary keeps its fixed text.
+template <typename Change>
+auto sayingWhatWasDone(std::string done, const std::string& storeNow, Change change) -> decltype(change()) {
+  const std::size_t backupsBefore = backupCount();
+  try {
+    return change();
+  } catch (const plist::Error& e) {
+    std::string message = e.what();
+    if (backupCount() > backupsBefore) {
+      done += done.empty() ? "a backup of the store was taken" : ", and the store backed up";
+    }
+    if (!done.empty()) message += "; " + done;
+    throw plist::Error(message + "; " + storeNow + "; backups are in " + backupFolder());
+  }
+}
+
+constexpr const char* kStoreUnchanged = "the store is unchanged";
+
+// A failure once the stores were renamed into place (their folder's flush)
+// does not stop the steps that must follow a change; the run fails after them.
+void failIfLate(const std::string& lateFailure) {
+  if (!lateFailure.empty()) throw std::runtime_error(lateFailure + "; the stores were already changed");
+}
+
 // Whether the agent put the saver back into either store after a removal.
 bool zephSlotsLeft() { return zephSlotCountIn(storePath) + zephSlotCountIn(storePath2) > 0; }
 
 }  // namespace
 
 std::string applyResultLine(std::int64_t count) {
+  if (!systemKeepsWallpaperStore())
+    return "installed " + saverDest + "; selected as the screen saver (macOS 13: no wallpaper store)";
   return "installed " + saverDest + "; " + std::to_string(count) + " screensaver slots set to zeph";
 }
 
-ScopedFolderLock lockHome() {
+ScopedRunLock lockHome() {
+  const std::string lockFile = screenSaversFolder() + "/.zeph.lock";
   if (headless) {
     try {
-      return ScopedFolderLock(screenSaversFolder(), kLockWait);
-    } catch (const FolderBusy&) {
+      return ScopedRunLock(lockFile, kLockWait);
+    } catch (const LockBusy&) {
       throw std::runtime_error("another zeph-installer run is working on " + realHome);
     }
   }
-  // An interactive run says what it waits for, and a Ctrl-C ends the wait.
+  // An interactive run says what it waits for, keeps its display answering
+  // and lets a Ctrl-C end the wait.
   const auto deadline = std::chrono::steady_clock::now() + kLockWait;
   std::optional<WaitStatus> status;
   for (;;) {
     try {
-      return ScopedFolderLock(screenSaversFolder(), std::chrono::milliseconds(0));
-    } catch (const FolderBusy&) {
+      return ScopedRunLock(lockFile, std::chrono::milliseconds(0));
+    } catch (const LockBusy&) {
       if (std::chrono::steady_clock::now() >= deadline) {
         throw std::runtime_error("another zeph-installer run is working on " + realHome);
       }
     }
-    if (!status) status.emplace(kInstallingStatus + " \u2014 waiting for another zeph-installer run\u2026", "");
+    if (!status)
+      status.emplace(kInstallingStatus + " \u2014 waiting for another zeph-installer run\u2026",
+                     WaitKind::mustFinish);
     (void)status->keepWaiting();  // Esc cannot call an install off
     dialogBackend().stopIfInterrupted();
     std::this_thread::sleep_for(kPauseSlice);
@@ -151,53 +189,81 @@ ScopedFolderLock lockHome() {
 std::int64_t applyEverything() {
   carriedSaver();  // a missing bundle stops the run before anything is made
   createFolders(screenSaversFolder());
-  ScopedFolderLock lock = lockHome();
+  ScopedRunLock lock = lockHome();
   if (!headless) dialogBackend().showStatus(kInstallingStatus);
   InterruptHold hold;
   removeStaleStoreTemporaries();
+  restoreInterruptedSaver();
 
   installSaver();
   betweenSteps();
   saveLegacySelection();
-  selectLegacyModule();
+  const bool selected = selectLegacyModule();
   betweenSteps();
-  StoreSlotCounts counts = rewriteWallpaperStores();
+  if (!systemKeepsWallpaperStore()) {
+    // macOS 13 has no store and no agent to restart: the legacy selection is
+    // the screen saver, and once it names the bundle the run has done its job.
+    if (!selected)
+      throw std::runtime_error("couldn't select zeph as the screen saver: the preferences tool failed");
+    leaveAppliedMarker();
+    return 0;
+  }
+  StoreSlotCounts counts = sayingWhatWasDone("zeph.saver was already installed and selected", kStoreUnchanged,
+                                             rewriteWallpaperStores);
+  std::string lateFailure = counts.lateFailure;
   betweenSteps();
   restartAgentBetweenSteps();
   if (agentReverted(counts)) {
     // The agent reverted a store: one more pass over both, and no further check.
-    counts = rewriteWallpaperStores();
+    counts = sayingWhatWasDone(
+        "zeph.saver was already installed and selected, the store set and the wallpaper agent restarted",
+        "the store is as the agent left it", rewriteWallpaperStores);
+    if (lateFailure.empty()) lateFailure = counts.lateFailure;
     betweenSteps();
     restartAgentBetweenSteps();
   }
   if (counts.index + counts.index2 > 0) leaveAppliedMarker();
+  failIfLate(lateFailure);
   return counts.index;
 }
 
-StoreRestore uninstallEverything() {
-  createFolders(screenSaversFolder());  // the lock lives on it
-  ScopedFolderLock lock = lockHome();
-  removeStaleStoreTemporaries();
+bool refreshInstalledSaver() {
+  carriedSaver();
+  if (!saverInstalled()) return false;  // nothing made, not even the lock's folder
+  ScopedRunLock lock = lockHome();
+  if (!saverInstalled()) return false;  // an uninstall got there first
+  installSaver();
+  return true;
+}
 
-  StoreRestore restore = restoreWallpaperStores();
+StoreRestore uninstallEverything() {
+  createFolders(screenSaversFolder());  // the lock lives in it
+  ScopedRunLock lock = lockHome();
+  removeStaleStoreTemporaries();
+  restoreInterruptedSaver();
+
+  StoreRestore restore = sayingWhatWasDone("", kStoreUnchanged, restoreWallpaperStores);
   if (restore.slots + restore.slots2 > 0) {
     restartAgent();
     if (zephSlotsLeft()) {
       // The agent put the saver back: one more pass, and no further check.
       StoreRestore again = restoreWallpaperStores();
       for (std::string& path : again.backupsUsed) {
-        if (std::find(restore.backupsUsed.begin(), restore.backupsUsed.end(), path) == restore.backupsUsed.end()) {
+        if (std::find(restore.backupsUsed.begin(), restore.backupsUsed.end(), path) ==
+            restore.backupsUsed.end()) {
           restore.backupsUsed.push_back(std::move(path));
         }
       }
       restore.slots = std::max(restore.slots, again.slots);
       restore.slots2 = std::max(restore.slots2, again.slots2);
+      if (restore.lateFailure.empty()) restore.lateFailure = again.lateFailure;
       restartAgent();
     }
   }
   // Only once no slot selects it can the bundle go.
   removeSaver();
   restoreLegacySelection();
+  failIfLate(restore.lateFailure);
   return restore;
 }
 

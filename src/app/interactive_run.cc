@@ -6,13 +6,13 @@
 #include <cstdint>
 #include <string_view>
 
-#include "location/location_setup.h"
 #include "app/apply.h"
 #include "app/interactive_run_internal.h"
 #include "dialog/dialog.h"
+#include "dialog/settings_pane.h"
+#include "location/location_setup.h"
 #include "platform/error_line.h"
 #include "platform/system_version.h"
-#include "dialog/settings_pane.h"
 
 namespace zeph {
 
@@ -41,8 +41,8 @@ Alert completionAlert(const std::optional<std::string>& place, std::int64_t slot
     alert.informativeText =
         "zeph is installed, but no screen uses it yet. Log out and back in, then run the installer again "
         "to turn it on for every screen.";
-    alert.informativeText += named ? " It will show the temperature in " + *place + "."
-                                   : std::string("\n\n") + kNoCityYet;
+    alert.informativeText +=
+        named ? " It will show the temperature in " + *place + "." : std::string("\n\n") + kNoCityYet;
   } else if (named) {
     alert.informativeText = "zeph is now your screensaver on every screen, showing the temperature in " +
                             *place +
@@ -50,7 +50,8 @@ Alert completionAlert(const std::optional<std::string>& place, std::int64_t slot
                             "System Settings.";
   } else {
     alert.informativeText =
-        std::string("zeph is now your screensaver on every screen. It starts when your Mac has been idle.\n\n") +
+        std::string(
+            "zeph is now your screensaver on every screen. It starts when your Mac has been idle.\n\n") +
         kNoCityYet;
   }
   alert.buttons = {"Open Screen Saver Settings", "Done"};
@@ -66,7 +67,6 @@ void writeToStandardError(std::string_view text) {
     text.remove_prefix(static_cast<std::size_t>(n));
   }
 }
-
 
 }  // namespace
 

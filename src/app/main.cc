@@ -2,7 +2,8 @@
 //   zeph-installer               asks first, then installs and offers to set a city
 //   zeph-installer --apply       installs without asking and prints one result line
 //   zeph-installer --uninstall   undoes --apply without asking and prints one result line
-//   zeph-installer --apply|--uninstall --user NAME   (root) the same, for the user NAME
+//   zeph-installer --refresh-bundle   replaces an installed zeph.saver with the one carried here
+//   zeph-installer --apply|--uninstall|--refresh-bundle --user NAME   (root) the same, for the user NAME
 //   zeph-installer --help | --version
 
 #include <unistd.h>
@@ -13,25 +14,30 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <new>
 #include <optional>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "app/apply.h"
+#include "app/command_line.h"
 #include "app/fatal_exit.h"
+#include "app/installer_command.h"
 #include "app/interactive_run.h"
 #include "app/run_as_user.h"
 #include "base/process_values.h"
 #include "platform/error_line.h"
 #include "platform/executable_path.h"
 #include "platform/home.h"
+#include "platform/system_version.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: zeph-installer [--apply | --uninstall] [--user NAME]\n"
-    "       zeph-installer --help | --version\n"
+    "usage: zeph-installer [--apply | --uninstall | --refresh-bundle] [--user NAME]\n"
+    "       zeph-installer --help | --version\n";
+
+constexpr const char* kHelp =
     "\n"
     "Puts the zeph screen saver on every screen of this Mac: copies zeph.saver into\n"
     "~/Library/Screen Savers, selects it as the screen saver, and sets every idle\n"
@@ -43,18 +49,22 @@ constexpr const char* kUsage =
     "  --apply       installs without asking and prints one result line\n"
     "  --uninstall   puts back each screen's earlier screen saver from the\n"
     "                backups, removes zeph.saver, prints one result line\n"
+    "  --refresh-bundle  replaces an installed zeph.saver with the one this\n"
+    "                installer carries; changes no setting, installs none\n"
     "  --user NAME   run as root: does the same for the user NAME\n"
     "  -h, --help    prints this help and changes nothing\n"
     "  --version     prints the version and changes nothing\n"
     "\n"
-    "Exit status: 0 when done or declined, 1 when it failed.\n";
+    "Exit status: 0 when done or declined, 1 when it failed, 2 for a wrong command,\n"
+    "130 when Ctrl-C came during an interactive install (which was let finish).\n";
 
-// "--help" or "--version" anywhere wins over every other argument; the first
-// of them decides. Other unknown arguments are ignored: macOS passes its own
-// arguments to programs it launches.
+// "--help" or "--version" anywhere wins over every other argument, mistakes
+// included; the first of them decides.
 std::optional<std::string> informationRequested(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) return kUsage;
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      return std::string(kUsage) + kHelp;
+    }
     if (std::strcmp(argv[i], "--version") == 0) return std::string("zeph-installer ") + ZEPH_VERSION + "\n";
   }
   return std::nullopt;
@@ -62,20 +72,6 @@ std::optional<std::string> informationRequested(int argc, char** argv) {
 
 constexpr const char* kNoHome =
     "Couldn't find your home folder. Set HOME to its full path (starting with \"/\") and try again.";
-
-enum class Mode { Interactive, Apply, Uninstall, Conflict };
-
-Mode requestedMode(int argc, char** argv) {
-  // Position 0 counts as well; only the exact text selects a headless run.
-  bool apply = false;
-  bool uninstall = false;
-  for (int i = 0; i < argc; ++i) {
-    apply = apply || std::strcmp(argv[i], "--apply") == 0;
-    uninstall = uninstall || std::strcmp(argv[i], "--uninstall") == 0;
-  }
-  if (apply && uninstall) return Mode::Conflict;
-  return apply ? Mode::Apply : uninstall ? Mode::Uninstall : Mode::Interactive;
-}
 
 // A result line that never arrived must not read as success to a script.
 void printResult(const std::string& line) {
@@ -86,8 +82,8 @@ void printResult(const std::string& line) {
 
 int runUninstall() {
   zeph::StoreRestore restore = zeph::uninstallEverything();
-  for (const std::string& reason : restore.skipped) std::fprintf(stderr, "skipped backup %s\n", reason.c_str());
-  for (const std::string& path : restore.backupsUsed) std::fprintf(stderr, "restored from %s\n", path.c_str());
+  for (const std::string& path : restore.backupsUsed)
+    std::fprintf(stderr, "restored from %s\n", path.c_str());
   if (restore.slots + restore.slots2 > 0 && restore.backupsUsed.empty()) {
     std::fputs("no backup holds an earlier entry: the restored slots have none\n", stderr);
   }
@@ -106,17 +102,25 @@ int runHeadless() {
   return 0;
 }
 
+int runRefresh() {
+  if (zeph::refreshInstalledSaver()) {
+    printResult("refreshed " + zeph::saverDest + "\n");
+  } else {
+    printResult("no zeph.saver is installed at " + zeph::saverDest + "; nothing changed\n");
+  }
+  return 0;
+}
+
 // Decided before anything else, so that a refused root run touches nothing.
 // Its errors go to standard error: no alert is shown for another user.
-std::optional<int> runForSomeoneElse(int argc, char** argv, bool isHeadless) {
-  std::vector<std::string> args;
-  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
-  zeph::RunAs runAs = zeph::decideRunAs(args, ::geteuid() == 0, isHeadless, zeph::kPlatformRootRule);
+std::optional<int> runForSomeoneElse(const zeph::InstallerCommand& command) {
+  zeph::RunAs runAs = zeph::decideRunAs(command, ::geteuid() == 0, zeph::kPlatformRootRule);
   if (runAs.kind == zeph::RunAs::Kind::kCaller) return std::nullopt;
   zeph::setHeadlessOnly(true);
   if (runAs.kind == zeph::RunAs::Kind::kRefused) zeph::finish(runAs.error);
   std::optional<std::string> installer = zeph::executablePath();
-  if (!installer) zeph::finish("couldn't find the installer's own file to run it as \u201C" + runAs.userName + "\u201D");
+  if (!installer)
+    zeph::finish("couldn't find the installer's own file to run it as \u201C" + runAs.userName + "\u201D");
   return zeph::runAsUser(*installer, runAs.userName, runAs.modeArgs);
 }
 
@@ -129,22 +133,27 @@ int main(int argc, char** argv) {
   // A closed standard output would otherwise end the run silently; the failed
   // write is reported like any other. Children get SIGPIPE back (child_process.cc).
   std::signal(SIGPIPE, SIG_IGN);
-  Mode mode = requestedMode(argc, argv);
-  bool isHeadless = mode != Mode::Interactive;
-  if (mode == Mode::Conflict) {
-    zeph::writeErrorLine("--apply and --uninstall cannot be used together");
-    return 1;
-  }
+  zeph::InstallerCommand command;
   try {
-    if (std::optional<int> status = runForSomeoneElse(argc, argv, isHeadless)) return *status;
+    command = zeph::parseInstallerCommand(argc, argv);
+  } catch (const zeph::UsageError& e) {
+    return zeph::reportUsageError(e.what(), kUsage);  // before anything is touched
+  }
+  const bool isHeadless = !command.mode.empty();
+  try {
+    if (std::optional<int> status = runForSomeoneElse(command)) return *status;
     std::optional<std::string> home = zeph::currentUserHome();
     if (!home) {
       zeph::setHeadlessOnly(isHeadless);  // finish() needs to know where to report
       zeph::finish(kNoHome);
     }
     zeph::setProcessValues(std::move(*home), isHeadless);
-    if (mode == Mode::Uninstall) return runUninstall();
+    if (command.mode == "--uninstall") return runUninstall();
+    if (command.mode == "--refresh-bundle") return runRefresh();
     return isHeadless ? runHeadless() : zeph::runInteractive();
+  } catch (const std::bad_alloc&) {
+    zeph::finish(std::string("not enough memory to ") +
+                 (command.mode == "--uninstall" ? "uninstall" : "install") + " zeph");
   } catch (const std::exception& e) {
     // InstallerError, std::system_error and plist::Error all carry the
     // user-facing text in what().

@@ -41,7 +41,8 @@ std::optional<UserEntry> lookUpUser(const std::string& name) {
       continue;
     }
     if (rc != 0 || found == nullptr) return std::nullopt;
-    return UserEntry{found->pw_name, found->pw_dir != nullptr ? found->pw_dir : "", found->pw_uid, found->pw_gid};
+    return UserEntry{found->pw_name, found->pw_dir != nullptr ? found->pw_dir : "", found->pw_uid,
+                     found->pw_gid};
   }
 }
 
@@ -53,7 +54,8 @@ RunAs refused(std::string error) {
 }
 
 [[noreturn]] void failSwitch(const UserEntry& user, const char* call) {
-  throw std::system_error(errno, std::generic_category(), "couldn't act for \u201C" + user.name + "\u201D: " + call);
+  throw std::system_error(errno, std::generic_category(),
+                          "couldn't act for \u201C" + user.name + "\u201D: " + call);
 }
 
 // For good: real, effective and saved ids all change, and root cannot be taken back.
@@ -78,44 +80,31 @@ void setEnvironmentFor(const UserEntry& user) {
 // only has to become the user; it holds that user's id.
 constexpr const char* kInSessionVariable = "ZEPH_INSTALLER_IN_SESSION_OF";
 
-bool hasLoginSession(uid_t uid) { return runQuietly("/bin/launchctl", {"print", "gui/" + std::to_string(uid)}) == 0; }
+bool hasLoginSession(uid_t uid) {
+  return runQuietly("/bin/launchctl", {"print", "gui/" + std::to_string(uid)}) == 0;
+}
 #endif
 
 }  // namespace
 
-RunAs decideRunAs(const std::vector<std::string>& args, bool isRoot, bool headless, RootRule rule) {
-  RunAs decision;
-  std::optional<std::string> user;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] != "--user") {
-      decision.modeArgs.push_back(args[i]);
-      continue;
-    }
-    // A flag where the name should be is a mistake, never a user named "--apply".
-    if (i + 1 == args.size() || args[i + 1].empty() || args[i + 1][0] == '-') {
-      return refused("--user needs a user name: --user NAME");
-    }
-    if (user) return refused("--user can be given only once");
-    user = args[++i];
-  }
-  if (user) {
+RunAs decideRunAs(const InstallerCommand& command, bool isRoot, RootRule rule) {
+  if (command.user) {
     if (!isRoot) {
       return refused("only root can act for another user; run zeph-installer --apply as that user instead");
     }
-    if (!headless) return refused("--user works only with --apply or --uninstall");
+    RunAs decision;
     decision.kind = RunAs::Kind::kUser;
-    decision.userName = *user;
-    // The flag may have been the program's own name, which the run again does not share.
-    bool modeKept = false;
-    for (const std::string& arg : decision.modeArgs) modeKept = modeKept || arg == "--apply" || arg == "--uninstall";
-    if (!modeKept) decision.modeArgs.insert(decision.modeArgs.begin(), "--apply");
+    decision.userName = *command.user;
+    // Spelt out: the mode may have come from the program's own name, which the run again does not share.
+    decision.modeArgs = {std::string(command.mode)};
     return decision;
   }
   if (isRoot && rule == RootRule::kNeedsUser) return refused(kRootNeedsUser);
   return {};
 }
 
-int runAsUser(const std::string& installer, const std::string& userName, const std::vector<std::string>& modeArgs) {
+int runAsUser(const std::string& installer, const std::string& userName,
+              const std::vector<std::string>& modeArgs) {
   std::optional<UserEntry> user = lookUpUser(userName);
   if (!user) throw std::runtime_error("there is no user named \u201C" + userName + "\u201D");
   if (user->uid == 0) throw std::runtime_error("--user must name a user other than root");
@@ -149,7 +138,8 @@ int runAsUser(const std::string& installer, const std::string& userName, const s
   becomeUser(*user);
   setEnvironmentFor(*user);
   int status = run(installer, modeArgs);
-  if (status < 0) throw std::runtime_error("couldn't start " + installer + " as \u201C" + userName + "\u201D");
+  if (status < 0)
+    throw std::runtime_error("couldn't start " + installer + " as \u201C" + userName + "\u201D");
   return status;
 }
 

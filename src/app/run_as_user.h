@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "app/installer_command.h"
+
 namespace zeph {
 
 /// Who an installer run acts for, and what root may do. Root's own home holds
@@ -31,15 +33,13 @@ struct RunAs {
   };
   Kind kind = Kind::kCaller;
   std::string userName;               // kUser: the name given to --user
-  std::vector<std::string> modeArgs;  // kUser: the arguments of the run again, without --user NAME
+  std::vector<std::string> modeArgs;  // kUser: the arguments of the run again: its mode
   std::string error;                  // kRefused: the text of the error line
 };
 
-/// The decision from the arguments (`args` without the program's own path),
-/// whether the caller is root, whether the run is headless, and the rule.
-/// --user NAME needs root and a headless mode (--apply or --uninstall); it
-/// may appear once.
-RunAs decideRunAs(const std::vector<std::string>& args, bool isRoot, bool headless, RootRule rule);
+/// The decision from the command (which already holds --user only with a
+/// mode), whether the caller is root, and the rule. --user NAME needs root.
+RunAs decideRunAs(const InstallerCommand& command, bool isRoot, RootRule rule);
 
 /// Runs the installer at `installer` again with `modeArgs` as the user
 /// `userName`: looks the user up, takes its groups, group and user id for
@@ -51,7 +51,8 @@ RunAs decideRunAs(const std::vector<std::string>& args, bool isRoot, bool headle
 /// Returns the exit status of that run. When it cannot act for the user it
 /// throws, before anything is touched, an error whose what() is the message
 /// for the error line.
-int runAsUser(const std::string& installer, const std::string& userName, const std::vector<std::string>& modeArgs);
+int runAsUser(const std::string& installer, const std::string& userName,
+              const std::vector<std::string>& modeArgs);
 
 }  // namespace zeph
 

@@ -2,28 +2,38 @@
 //   zeph-store print FILE                   any property list, written as XML in the platform's layout
 //   zeph-store show [--json] [FILE|WHOSE]   the slots of a wallpaper store (default: the current user's,
 //                                           Index2.plist too where there is one)
-//   zeph-store status [WHOSE]               one line; exit 0 when zeph is on every slot, 3 when not, 1 on errors
+//   zeph-store status [WHOSE]               one line; exit 0 when zeph is on every slot, 3 when not or
+//                                           when there is no store, 1 on errors
 //   zeph-store backups [WHOSE]              the store backups, oldest first
 //   zeph-store --help | --version
 // WHOSE is --user NAME (that user's home from the user database) or --home DIR,
-// so that management tools running as root can ask about any user.
+// so that management tools running as root can ask about any user. A wrong
+// command line says what is wrong, then the usage, and exits 2.
 
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
+#include <new>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <system_error>
 #include <vector>
 
+#include "app/command_line.h"
 #include "base/process_values.h"
 #include "platform/error_line.h"
 #include "platform/files.h"
 #include "platform/home.h"
+#include "platform/system_version.h"
 #include "plist/format.h"
+#include "saver_install/install_saver.h"
+#include "saver_install/legacy_selection.h"
 #include "wallpaper_store/idle_entry.h"
 #include "wallpaper_store/store_backups.h"
 #include "wallpaper_store/store_document.h"
@@ -32,7 +42,6 @@
 
 namespace {
 
-constexpr int kUsageStatus = 2;
 constexpr int kNotCompliant = 3;
 
 constexpr const char* kUsage =
@@ -50,52 +59,93 @@ constexpr const char* kHelp =
     "  show [FILE]    lists the slots of a wallpaper store, each record's type and\n"
     "                 what it shows as screen saver (default: your own store, and\n"
     "                 Index2.plist beside it); --json as one JSON object\n"
-    "  status         one line, \"zeph on N of M screensaver slots\" (Index2.plist's follow)\n"
+    "  status         one line, \"zeph on N of M screensaver slots\" (Index2.plist's follow);\n"
+    "                on macOS 13, which keeps no store, whether the screen saver\n"
+    "                selection names zeph\n"
     "  backups        the backups of both stores, oldest first, and how many slots each sets\n"
     "  --user NAME    the store of the user NAME (from the user database)\n"
     "  --home DIR     the store of the home folder DIR\n"
     "\n"
     "Exit status: 0 on success (for status: zeph on every slot and the saver\n"
-    "installed), 1 when a file cannot be read, 2 for a wrong command, 3 when\n"
-    "status finds zeph missing somewhere or no store.\n";
+    "installed), 1 when a file or home folder cannot be read, 2 for a wrong\n"
+    "command, 3 when status finds zeph missing somewhere, or status or show\n"
+    "(without --json) finds no store.\n";
 
 int usage() {
   std::fputs(kUsage, stderr);
-  return kUsageStatus;
+  return zeph::kUsageStatus;
 }
+
+// Every option; which command takes which is checked after the split.
+constexpr zeph::KnownOption kOptions[] = {
+    {"--json", "", false}, {"--user", "NAME", false}, {"--home", "DIR", false},
+    {"--help", "", false}, {"-h", "", false},         {"--version", "", false},
+};
+
+constexpr zeph::KnownOption kCommands[] = {
+    {"print", "", false}, {"show", "", false}, {"status", "", false}, {"backups", "", false}};
 
 int writeOut(const void* bytes, std::size_t size) {
   return std::fwrite(bytes, 1, size, stdout) == size && std::fflush(stdout) == 0 ? 0 : 1;
 }
 int writeOut(const std::string& text) { return writeOut(text.data(), text.size()); }
 
-// What follows a command: whose store, a file, --json.
+// A command and what follows it: whose store, a file, --json.
 struct Options {
+  std::string command;
   std::optional<std::string> user;
   std::optional<std::string> home;
   std::optional<std::string> file;
   bool json = false;
 };
 
-// None on a usage error. `allowFile` and `allowJson` say what the command takes.
-std::optional<Options> parseOptions(const std::vector<std::string>& args, bool allowFile, bool allowJson) {
+// Options may come before or after the command. Throws zeph::UsageError
+// naming what is wrong.
+Options parseOptions(const std::vector<std::string>& args) {
+  const zeph::ParsedArguments parsed = zeph::parseArguments(args, kOptions);
+  if (parsed.positional.empty()) throw zeph::UsageError("no command: print, show, status or backups");
   Options options;
-  for (std::size_t i = 1; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if ((arg == "--user" || arg == "--home") && i + 1 < args.size()) {
-      std::optional<std::string>& target = arg == "--user" ? options.user : options.home;
-      if (target) return std::nullopt;
-      target = args[++i];
-    } else if (arg == "--json" && allowJson && !options.json) {
+  options.command = parsed.positional[0];
+  bool known = false;
+  for (const zeph::KnownOption& command : kCommands) known = known || command.name == options.command;
+  if (!known) throw zeph::UsageError(zeph::unknownOptionMessage(options.command, kCommands, "command"));
+  const bool isPrint = options.command == "print";
+  const bool takesFile = isPrint || options.command == "show";
+  for (std::size_t i = 1; i < parsed.positional.size(); ++i) {
+    if (!takesFile || options.file)
+      throw zeph::UsageError("unexpected argument '" + parsed.positional[i] + "'");
+    options.file = parsed.positional[i];
+  }
+  for (const zeph::GivenOption& given : parsed.options) {
+    const std::string_view name = given.option->name;
+    if (name == "--json") {
+      if (options.command != "show") throw zeph::UsageError("--json works only with show");
       options.json = true;
-    } else if (allowFile && !options.file && !arg.empty() && arg[0] != '-') {
-      options.file = arg;
+    } else if (isPrint) {
+      throw zeph::UsageError("print takes only a FILE, not " + std::string(name));
     } else {
-      return std::nullopt;
+      (name == "--user" ? options.user : options.home) = given.value;
     }
   }
-  if ((options.user ? 1 : 0) + (options.home ? 1 : 0) + (options.file ? 1 : 0) > 1) return std::nullopt;
+  if (isPrint && !options.file) throw zeph::UsageError("print needs a FILE");
+  if ((options.user ? 1 : 0) + (options.home ? 1 : 0) + (options.file ? 1 : 0) > 1) {
+    throw zeph::UsageError(takesFile ? "use only one of FILE, --user and --home"
+                                     : "use only one of --user and --home");
+  }
   return options;
+}
+
+// Whether a folder is at `home`; a mistyped --home must not read as a user
+// without a store.
+void requireHomeFolder(const std::string& home) {
+  const std::string path = home.empty() ? "/" : home;
+  struct stat item {};
+  if (::stat(path.c_str(), &item) == 0) {
+    if (S_ISDIR(item.st_mode)) return;
+  } else if (errno != ENOENT && errno != ENOTDIR) {
+    throw std::system_error(errno, std::generic_category(), "stat(" + path + ")");
+  }
+  throw std::runtime_error("no home folder at " + path);
 }
 
 // The home the command is about; the process values then point into it.
@@ -118,6 +168,7 @@ void useHome(const Options& options) {
     if (!found) throw std::runtime_error("cannot tell the current user's home folder");
     home = *found;
   }
+  requireHomeFolder(home);
   zeph::setProcessValues(home, true);
 }
 
@@ -152,27 +203,27 @@ std::vector<zeph::ReportedStore> storesToShow(const Options& options) {
     for (const std::string* path : {&zeph::storePath, &zeph::storePath2}) {
       if (zeph::storeExists(*path)) paths.push_back(*path);
     }
-    if (paths.empty()) paths.push_back(zeph::storePath);  // reading it says what is wrong
   }
   std::vector<zeph::ReportedStore> stores;
   for (const std::string& path : paths) stores.push_back({path, loadRoot(path)});
   return stores;
 }
 
+// A home without a store answers as status does; a JSON consumer still gets
+// its object, with no stores and no slots.
 int show(const Options& options) {
   std::vector<zeph::ReportedStore> stores = storesToShow(options);
   if (options.json) return writeOut(zeph::storeReportJson(stores));
+  if (stores.empty()) {
+    if (writeOut("no wallpaper store at " + zeph::storePath + "\n") != 0) return 1;
+    return kNotCompliant;
+  }
   if (stores.size() == 1) return writeOut(zeph::storeReport(*stores[0].document.asDictionary()));
   std::string report;
   for (const zeph::ReportedStore& store : stores) {
     report += store.path + ":\n" + zeph::storeReport(*store.document.asDictionary());
   }
   return writeOut(report);
-}
-
-bool bundleInstalled() {
-  struct stat item {};
-  return ::stat(zeph::saverDest.c_str(), &item) == 0 && S_ISDIR(item.st_mode);
 }
 
 // Slots whose type reads "Idle", and those of them that select the installed saver.
@@ -192,21 +243,36 @@ SaverSlots saverSlotsOf(const zeph::plist::Dictionary& root) {
 }
 
 std::string slotsPhrase(const SaverSlots& counted) {
-  return "zeph on " + std::to_string(counted.zeph) + " of " + std::to_string(counted.total) + " screensaver slots";
+  return "zeph on " + std::to_string(counted.zeph) + " of " + std::to_string(counted.total) +
+         " screensaver slots";
 }
 
 // A compliance check: 0 only when every slot of each store there is selects
 // the installed saver and the saver is there to be shown. The line leads with
-// Index.plist's count; the second store follows when there is one.
+// Index.plist's count; the second store follows when there is one. An
+// Index.plist that cannot be read ends it with the error alone; an
+// Index2.plist that cannot is "unreadable" in the line, named on standard
+// error, and the status is 1.
 int status(const Options& options) {
   useHome(options);
+  if (!zeph::systemKeepsWallpaperStore()) {
+    const zeph::LegacyStatus legacy = zeph::legacyStatus();
+    if (writeOut(legacy.line + "\n") != 0) return 1;
+    return legacy.compliant ? 0 : kNotCompliant;
+  }
   const bool hasFirst = zeph::storeExists(zeph::storePath);
-  const bool hasSecond = zeph::storeExists(zeph::storePath2);
-  if (!hasFirst && !hasSecond) {
+  std::string secondProblem;
+  bool hasSecond = false;
+  try {
+    hasSecond = zeph::storeExists(zeph::storePath2);
+  } catch (const std::exception& e) {
+    secondProblem = zeph::problemWith(zeph::storePath2, e);
+  }
+  if (!hasFirst && !hasSecond && secondProblem.empty()) {
     if (writeOut(std::string("no wallpaper store\n")) != 0) return 1;
     return kNotCompliant;
   }
-  const bool installed = bundleInstalled();
+  const bool installed = zeph::saverInstalled();
   bool compliant = installed;
   auto phraseFor = [&compliant](const std::string& path) {
     const SaverSlots counted = saverSlotsOf(*loadRoot(path).asDictionary());
@@ -214,9 +280,25 @@ int status(const Options& options) {
     return slotsPhrase(counted);
   };
   std::string line = hasFirst ? phraseFor(zeph::storePath) : "no Index.plist";
-  if (hasSecond) line += "; Index2.plist: " + phraseFor(zeph::storePath2);
-  if (!installed) line += "; the saver is missing from " + zeph::saverDest;
+  if (hasSecond) {
+    try {
+      line += "; Index2.plist: " + phraseFor(zeph::storePath2);
+    } catch (const std::exception& e) {
+      secondProblem = zeph::problemWith(zeph::storePath2, e);
+    }
+  }
+  if (!secondProblem.empty()) line += "; Index2.plist: unreadable";
+  if (!installed) {
+    line += "; the saver is missing from " + zeph::saverDest;
+    if (std::optional<std::string> copy = zeph::interruptedSaverCopy()) {
+      line += " (an interrupted run left a copy at " + *copy + ", which the next run puts back)";
+    }
+  }
   if (writeOut(line + "\n") != 0) return 1;
+  if (!secondProblem.empty()) {
+    zeph::writeErrorLine(secondProblem);
+    return 1;
+  }
   return compliant ? 0 : kNotCompliant;
 }
 
@@ -239,14 +321,24 @@ std::string backupLine(const zeph::StoreBackup& backup) {
   }
 }
 
-// Index.plist's series, then Index2.plist's, each oldest first.
+// Index.plist's series, then Index2.plist's, each oldest first. None is no
+// error, but says where it looked.
 int backups(const Options& options) {
   useHome(options);
   std::string text;
   for (const zeph::StoreFile& store : {zeph::firstStore(), zeph::secondStore()}) {
     for (const zeph::StoreBackup& backup : zeph::storeBackups(store)) text += backupLine(backup);
   }
+  if (text.empty()) std::fprintf(stderr, "no backups in %s\n", zeph::backupFolder().c_str());
   return writeOut(text);
+}
+
+// What a command does, for the one error that cannot say more.
+const char* taskOf(const std::string& command) {
+  if (command == "print") return "print the property list";
+  if (command == "show") return "show the slots";
+  if (command == "status") return "count the slots";
+  return "list the backups";
 }
 
 }  // namespace
@@ -260,14 +352,15 @@ int main(int argc, char** argv) {
   }
   if (args.empty()) return usage();
   try {
-    const std::string& command = args[0];
-    if (command == "print") return args.size() == 2 ? print(args[1]) : usage();
-    const bool isShow = command == "show";
-    if (!isShow && command != "status" && command != "backups") return usage();
-    std::optional<Options> options = parseOptions(args, isShow, isShow);
-    if (!options) return usage();
-    if (isShow) return show(*options);
-    return command == "status" ? status(*options) : backups(*options);
+    const Options options = parseOptions(args);
+    if (options.command == "print") return print(*options.file);
+    if (options.command == "show") return show(options);
+    return options.command == "status" ? status(options) : backups(options);
+  } catch (const zeph::UsageError& e) {
+    return zeph::reportUsageError(e.what(), kUsage);
+  } catch (const std::bad_alloc&) {
+    zeph::writeErrorLine(std::string("not enough memory to ") + taskOf(args[0]));
+    return 1;
   } catch (const std::exception& e) {
     zeph::writeErrorLine(e.what());
     return 1;

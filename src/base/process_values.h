@@ -11,10 +11,11 @@ namespace zeph {
 // pointing the home at a sandbox folder.
 extern const std::string& realHome;   // the user's home folder, absolute, no trailing "/"
 extern const std::string& saverDest;  // realHome + "/Library/Screen Savers/zeph.saver"
-extern const std::string& storePath;  // realHome + "/Library/Application Support/com.apple.wallpaper/Store/Index.plist"
+extern const std::string&
+    storePath;  // realHome + "/Library/Application Support/com.apple.wallpaper/Store/Index.plist"
 extern const std::string& storePath2;  // the second store macOS 26 keeps beside it: ".../Store/Index2.plist"
-extern const bool& headless;          // "--apply" or "--uninstall" was among the arguments
-extern const std::string& prefsSuite;         // "app.zeph.zeph"
+extern const bool& headless;           // "--apply" or "--uninstall" was among the arguments
+extern const std::string& prefsSuite;  // "app.zeph.zeph"
 extern const std::string installerUserAgent;  // User-Agent of every web request
 
 /// Where the saver bundle and the wallpaper stores of the home folder `home` are.

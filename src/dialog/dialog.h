@@ -52,11 +52,15 @@ class DialogBackend {
   virtual AlertResult runModal(const Alert& alert) = 0;
 
   // An interactive run keeps one display from its first alert to its last;
-  // between alerts it says what it is doing. Backends whose alerts are
-  // windows of their own (AppKit) keep the defaults, which do nothing.
+  // between alerts it says what it is doing (the terminal draws it on its
+  // screen, AppKit in a small panel of its own). The defaults do nothing.
 
   /// Shows `text` ("Installing…") until the next alert or status; returns at once.
   virtual void showStatus(const std::string& text) { (void)text; }
+  /// showStatus() for a wait the user may call off (a lookup): the display
+  /// offers the way to (Esc; a Cancel button on the Mac), and keepWaiting()
+  /// answers false once it was taken. By default, showStatus().
+  virtual void showCancellableStatus(const std::string& text) { showStatus(text); }
   /// Called every few tens of milliseconds while work runs under a status:
   /// reads what the user pressed and returns false once they asked to stop
   /// waiting (Esc). Ends the process like stopIfInterrupted().

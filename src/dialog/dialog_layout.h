@@ -26,10 +26,10 @@ inline constexpr int kMaxTitleLines = 3;
 
 struct DialogTexts {
   std::u32string title;
-  std::u32string body;                    // may hold line feeds; may be empty
-  std::vector<std::u32string> buttons;    // labels as drawn, brackets included; at least one
+  std::u32string body;                  // may hold line feeds; may be empty
+  std::vector<std::u32string> buttons;  // labels as drawn, brackets included; at least one
   bool hasField = false;
-  std::vector<std::u32string> hints;      // the key hint, longest first; the first that fits is shown
+  std::vector<std::u32string> hints;  // the key hint, longest first; the first that fits is shown
 };
 
 enum class LineStyle { Title, Body, Hint, Notice };
@@ -54,8 +54,8 @@ struct PlacedButton {
 };
 
 struct DialogLayout {
-  bool tooSmall = false;          // only `lines` (the notice) is set
-  int top = 0, left = 0;          // the box's frame
+  bool tooSmall = false;  // only `lines` (the notice) is set
+  int top = 0, left = 0;  // the box's frame
   int height = 0, width = 0;
   std::vector<PlacedLine> lines;  // title, body, hint
   std::optional<PlacedField> field;

@@ -25,12 +25,12 @@
 #include <string_view>
 
 #include "base/process_locale.h"
-#include "platform/child_process.h"
 #include "dialog/dialog.h"
 #include "dialog/dialog_layout.h"
+#include "dialog/grapheme.h"
 #include "dialog/key_decoder.h"
 #include "dialog/text_field.h"
-#include "dialog/grapheme.h"
+#include "platform/child_process.h"
 #include "text/utf8.h"
 
 namespace zeph {
@@ -38,10 +38,10 @@ namespace zeph {
 namespace {
 
 constexpr int kHandledSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-constexpr int kPollMilliseconds = 100;      // how soon a caught signal is noticed
-constexpr int kEscapeDelayMilliseconds = 50; // a lone Esc answers at once
-constexpr int kSequenceGapMilliseconds = 50; // the rest of an escape sequence arrives within this
-constexpr int kPasteQuietMilliseconds = 1000; // a paste whose end marker never came is over
+constexpr int kPollMilliseconds = 100;         // how soon a caught signal is noticed
+constexpr int kEscapeDelayMilliseconds = 50;   // a lone Esc answers at once
+constexpr int kSequenceGapMilliseconds = 50;   // the rest of an escape sequence arrives within this
+constexpr int kPasteQuietMilliseconds = 1000;  // a paste whose end marker never came is over
 // Keys typed this soon after an alert appeared were meant for what came
 // before it (a mashed Enter): nobody has read the alert yet.
 constexpr std::chrono::milliseconds kAlertKeyGuard{300};
@@ -103,7 +103,9 @@ bool drawBox(const DialogLayout& layout) {
   if (!layout.tooSmall) frame(layout);
   // Terminals without dim (vt100) show the hint plain.
   for (const PlacedLine& line : layout.lines) {
-    attr_t attributes = line.style == LineStyle::Title ? A_BOLD : line.style == LineStyle::Hint ? A_DIM : A_NORMAL;
+    attr_t attributes = line.style == LineStyle::Title  ? A_BOLD
+                        : line.style == LineStyle::Hint ? A_DIM
+                                                        : A_NORMAL;
     put(line.row, line.column, line.text, attributes);
   }
   return !layout.tooSmall;
@@ -205,8 +207,8 @@ class TerminalSession {
     }
   }
 
-  struct sigaction previous_[std::size(kHandledSignals)] {};  // restored on destruction
-  struct termios modes_ {};  // the terminal's modes when the session began
+  struct sigaction previous_[std::size(kHandledSignals)]{};  // restored on destruction
+  struct termios modes_ {};                                  // the terminal's modes when the session began
   bool savedModes_ = false;
   FILE* tty_ = nullptr;       // the controlling terminal, or null
   SCREEN* screen_ = nullptr;  // null when the terminal could not be set up
@@ -234,19 +236,30 @@ struct Input {
 
 NamedKey nameOf(wint_t code) {
   switch (code) {
-    case KEY_ENTER: return NamedKey::Enter;
-    case KEY_BTAB: return NamedKey::BackTab;
-    case KEY_BACKSPACE: return NamedKey::Backspace;
-    case KEY_DC: return NamedKey::Delete;
-    case KEY_LEFT: return NamedKey::Left;
-    case KEY_RIGHT: return NamedKey::Right;
-    case KEY_UP: return NamedKey::Up;
-    case KEY_DOWN: return NamedKey::Down;
+    case KEY_ENTER:
+      return NamedKey::Enter;
+    case KEY_BTAB:
+      return NamedKey::BackTab;
+    case KEY_BACKSPACE:
+      return NamedKey::Backspace;
+    case KEY_DC:
+      return NamedKey::Delete;
+    case KEY_LEFT:
+      return NamedKey::Left;
+    case KEY_RIGHT:
+      return NamedKey::Right;
+    case KEY_UP:
+      return NamedKey::Up;
+    case KEY_DOWN:
+      return NamedKey::Down;
     case KEY_HOME:
-    case KEY_FIND: return NamedKey::Home;  // vt220-style keyboards send Find for Home
+    case KEY_FIND:
+      return NamedKey::Home;  // vt220-style keyboards send Find for Home
     case KEY_END:
-    case KEY_SELECT: return NamedKey::End;
-    default: break;
+    case KEY_SELECT:
+      return NamedKey::End;
+    default:
+      break;
   }
   // Arrows with modifiers have no fixed codes: the terminal description names
   // them, "kLFT5" for Ctrl-Left ("kLFT2", Shift, is not a word move).
@@ -322,8 +335,10 @@ class AlertBox {
       return std::nullopt;
     }
     switch (key.action) {
-      case KeyAction::Enter: return focus_ == kField ? 0 : focus_;
-      case KeyAction::Escape: return buttonCount_ > 1 ? 1 : 0;
+      case KeyAction::Enter:
+        return focus_ == kField ? 0 : focus_;
+      case KeyAction::Escape:
+        return buttonCount_ > 1 ? 1 : 0;
       case KeyAction::Tab:
         focus_ = focus_ == last ? (texts_.hasField ? kField : 0) : focus_ + 1;
         return std::nullopt;
@@ -340,7 +355,8 @@ class AlertBox {
         }
         if (key.codePoint == U' ') return focus_;
         return std::nullopt;
-      default: break;
+      default:
+        break;
     }
     if (focus_ == kField) {
       edit(key.action);
@@ -364,7 +380,8 @@ class AlertBox {
     if (layout.field) drawField(*layout.field, cursorRow, cursorColumn);
     for (std::size_t i = 0; i < layout.buttons.size(); ++i) {
       const PlacedButton& button = layout.buttons[i];
-      attr_t attributes = (i == 0 ? A_BOLD : A_NORMAL) | (focus_ == static_cast<int>(i) ? A_REVERSE : A_NORMAL);
+      attr_t attributes =
+          (i == 0 ? A_BOLD : A_NORMAL) | (focus_ == static_cast<int>(i) ? A_REVERSE : A_NORMAL);
       put(button.row, button.column, button.label, attributes);
     }
     if (focus_ == kField && cursorRow >= 0) {
@@ -382,18 +399,41 @@ class AlertBox {
  private:
   void edit(KeyAction action) {
     switch (action) {
-      case KeyAction::Backspace: field_.backspace(); break;
-      case KeyAction::Delete: field_.deleteForward(); break;
-      case KeyAction::Left: field_.moveLeft(); break;
-      case KeyAction::Right: field_.moveRight(); break;
-      case KeyAction::Home: field_.moveToStart(); break;
-      case KeyAction::End: field_.moveToEnd(); break;
-      case KeyAction::WordLeft: field_.moveWordLeft(); break;
-      case KeyAction::WordRight: field_.moveWordRight(); break;
-      case KeyAction::KillToEnd: field_.killToEnd(); break;
-      case KeyAction::DeleteWordBackward: field_.deleteWordBackward(); break;
-      case KeyAction::ClearField: field_.clear(); break;
-      default: break;
+      case KeyAction::Backspace:
+        field_.backspace();
+        break;
+      case KeyAction::Delete:
+        field_.deleteForward();
+        break;
+      case KeyAction::Left:
+        field_.moveLeft();
+        break;
+      case KeyAction::Right:
+        field_.moveRight();
+        break;
+      case KeyAction::Home:
+        field_.moveToStart();
+        break;
+      case KeyAction::End:
+        field_.moveToEnd();
+        break;
+      case KeyAction::WordLeft:
+        field_.moveWordLeft();
+        break;
+      case KeyAction::WordRight:
+        field_.moveWordRight();
+        break;
+      case KeyAction::KillToEnd:
+        field_.killToEnd();
+        break;
+      case KeyAction::DeleteWordBackward:
+        field_.deleteWordBackward();
+        break;
+      case KeyAction::ClearField:
+        field_.clear();
+        break;
+      default:
+        break;
     }
   }
 
@@ -407,14 +447,16 @@ class AlertBox {
       // look like typed text.
       bool dims = (termattrs() & A_DIM) != 0;
       std::u32string shown = dims ? placeholder_ : U"(" + placeholder_ + U")";
-      put(place.row, place.column, shortenToColumns(shown, place.width - 1), A_UNDERLINE | (dims ? A_DIM : A_NORMAL));
+      put(place.row, place.column, shortenToColumns(shown, place.width - 1),
+          A_UNDERLINE | (dims ? A_DIM : A_NORMAL));
       cursorColumn = place.column;
       return;
     }
     TextField::View view = field_.view(place.width);
     int column = place.column;
     if (view.hiddenBefore) put(place.row, column++, U"\u2026", A_UNDERLINE | A_BOLD);
-    put(place.row, column, std::u32string_view(field_.text()).substr(view.begin, view.end - view.begin), A_UNDERLINE);
+    put(place.row, column, std::u32string_view(field_.text()).substr(view.begin, view.end - view.begin),
+        A_UNDERLINE);
     if (view.hiddenAfter) put(place.row, place.column + place.width - 1, U"\u2026", A_UNDERLINE | A_BOLD);
     cursorColumn = place.column + std::max(view.cursorColumn, 0);
   }

@@ -15,19 +15,32 @@ bool isControl(char32_t c) { return c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0
 
 std::optional<Key> fromNamed(NamedKey named) {
   switch (named) {
-    case NamedKey::Enter: return action(KeyAction::Enter);
-    case NamedKey::BackTab: return action(KeyAction::BackTab);
-    case NamedKey::Backspace: return action(KeyAction::Backspace);
-    case NamedKey::Delete: return action(KeyAction::Delete);
-    case NamedKey::Left: return action(KeyAction::Left);
-    case NamedKey::Right: return action(KeyAction::Right);
-    case NamedKey::Up: return action(KeyAction::Up);
-    case NamedKey::Down: return action(KeyAction::Down);
-    case NamedKey::Home: return action(KeyAction::Home);
-    case NamedKey::End: return action(KeyAction::End);
-    case NamedKey::WordLeft: return action(KeyAction::WordLeft);
-    case NamedKey::WordRight: return action(KeyAction::WordRight);
-    case NamedKey::Other: return std::nullopt;
+    case NamedKey::Enter:
+      return action(KeyAction::Enter);
+    case NamedKey::BackTab:
+      return action(KeyAction::BackTab);
+    case NamedKey::Backspace:
+      return action(KeyAction::Backspace);
+    case NamedKey::Delete:
+      return action(KeyAction::Delete);
+    case NamedKey::Left:
+      return action(KeyAction::Left);
+    case NamedKey::Right:
+      return action(KeyAction::Right);
+    case NamedKey::Up:
+      return action(KeyAction::Up);
+    case NamedKey::Down:
+      return action(KeyAction::Down);
+    case NamedKey::Home:
+      return action(KeyAction::Home);
+    case NamedKey::End:
+      return action(KeyAction::End);
+    case NamedKey::WordLeft:
+      return action(KeyAction::WordLeft);
+    case NamedKey::WordRight:
+      return action(KeyAction::WordRight);
+    case NamedKey::Other:
+      return std::nullopt;
   }
   return std::nullopt;
 }
@@ -35,13 +48,20 @@ std::optional<Key> fromNamed(NamedKey named) {
 // The key a cursor-key final byte names, in both CSI and SS3 form.
 std::optional<Key> fromFinal(char32_t final) {
   switch (final) {
-    case U'A': return action(KeyAction::Up);
-    case U'B': return action(KeyAction::Down);
-    case U'C': return action(KeyAction::Right);
-    case U'D': return action(KeyAction::Left);
-    case U'H': return action(KeyAction::Home);
-    case U'F': return action(KeyAction::End);
-    default: return std::nullopt;
+    case U'A':
+      return action(KeyAction::Up);
+    case U'B':
+      return action(KeyAction::Down);
+    case U'C':
+      return action(KeyAction::Right);
+    case U'D':
+      return action(KeyAction::Left);
+    case U'H':
+      return action(KeyAction::Home);
+    case U'F':
+      return action(KeyAction::End);
+    default:
+      return std::nullopt;
   }
 }
 
@@ -128,18 +148,29 @@ void KeyDecoder::reset() {
 
 std::optional<Key> KeyDecoder::ground(char32_t c) {
   switch (c) {
-    case kEscape: state_ = State::Escape; return std::nullopt;
+    case kEscape:
+      state_ = State::Escape;
+      return std::nullopt;
     case U'\r':
-    case U'\n': return action(KeyAction::Enter);
-    case U'\t': return action(KeyAction::Tab);
+    case U'\n':
+      return action(KeyAction::Enter);
+    case U'\t':
+      return action(KeyAction::Tab);
     case 0x7F:
-    case 0x08: return action(KeyAction::Backspace);
-    case 0x01: return action(KeyAction::Home);                // Ctrl-A
-    case 0x05: return action(KeyAction::End);                 // Ctrl-E
-    case 0x0B: return action(KeyAction::KillToEnd);           // Ctrl-K
-    case 0x15: return action(KeyAction::ClearField);          // Ctrl-U
-    case 0x17: return action(KeyAction::DeleteWordBackward);  // Ctrl-W
-    default: break;
+    case 0x08:
+      return action(KeyAction::Backspace);
+    case 0x01:
+      return action(KeyAction::Home);  // Ctrl-A
+    case 0x05:
+      return action(KeyAction::End);  // Ctrl-E
+    case 0x0B:
+      return action(KeyAction::KillToEnd);  // Ctrl-K
+    case 0x15:
+      return action(KeyAction::ClearField);  // Ctrl-U
+    case 0x17:
+      return action(KeyAction::DeleteWordBackward);  // Ctrl-W
+    default:
+      break;
   }
   if (isControl(c)) return std::nullopt;
   return Key{KeyAction::Character, c, false};

@@ -37,7 +37,21 @@ struct Key {
 
 /// A key the terminal library already recognised from the terminal's
 /// description (terminfo), named without the library's codes.
-enum class NamedKey { Enter, BackTab, Backspace, Delete, Left, Right, Up, Down, Home, End, WordLeft, WordRight, Other };
+enum class NamedKey {
+  Enter,
+  BackTab,
+  Backspace,
+  Delete,
+  Left,
+  Right,
+  Up,
+  Down,
+  Home,
+  End,
+  WordLeft,
+  WordRight,
+  Other
+};
 
 /// One unit of input: a code point as read, or a key the library named.
 struct KeyInput {
@@ -85,9 +99,9 @@ class KeyDecoder {
   std::optional<Key> finishCsi(char32_t final);
 
   State state_ = State::Ground;
-  std::string parameters_;      // CSI parameter and intermediate bytes read so far
-  std::size_t pastedCount_ = 0; // code points of the current paste
-  std::string pasteEscape_;     // bytes of a possible end marker inside a paste
+  std::string parameters_;       // CSI parameter and intermediate bytes read so far
+  std::size_t pastedCount_ = 0;  // code points of the current paste
+  std::string pasteEscape_;      // bytes of a possible end marker inside a paste
 };
 
 }  // namespace zeph

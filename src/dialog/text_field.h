@@ -32,8 +32,8 @@ class TextField {
 
   /// Inserts one code point; control characters are refused.
   void insert(char32_t codePoint);
-  void backspace();           // the character before the cursor
-  void deleteForward();       // the character after the cursor
+  void backspace();      // the character before the cursor
+  void deleteForward();  // the character after the cursor
   void moveLeft();
   void moveRight();
   void moveToStart();         // Home, Ctrl-A
@@ -51,8 +51,8 @@ class TextField {
 
  private:
   std::u32string text_;
-  std::size_t cursor_ = 0;     // on a character boundary, ≤ text_.size()
-  std::size_t firstShown_ = 0; // where the last view began; a boundary ≤ text_.size()
+  std::size_t cursor_ = 0;      // on a character boundary, ≤ text_.size()
+  std::size_t firstShown_ = 0;  // where the last view began; a boundary ≤ text_.size()
 };
 
 }  // namespace zeph

@@ -15,8 +15,8 @@ std::string waitStatusText(const std::string& what, std::chrono::steady_clock::d
   return text;
 }
 
-WaitStatus::WaitStatus(std::string what, std::string hint)
-    : what_(std::move(what)), hint_(std::move(hint)), began_(std::chrono::steady_clock::now()) {
+WaitStatus::WaitStatus(std::string what, WaitKind kind)
+    : what_(std::move(what)), kind_(kind), began_(std::chrono::steady_clock::now()) {
   show();
 }
 
@@ -31,10 +31,16 @@ void WaitStatus::rename(std::string what) {
 }
 
 void WaitStatus::show() {
-  std::string text = waitStatusText(what_, std::chrono::steady_clock::now() - began_, hint_);
+  const bool skippable = kind_ == WaitKind::skippable;
+  std::string text =
+      waitStatusText(what_, std::chrono::steady_clock::now() - began_, skippable ? "Esc to skip" : "");
   if (text == shown_) return;
   shown_ = std::move(text);
-  dialogBackend().showStatus(shown_);
+  if (skippable) {
+    dialogBackend().showCancellableStatus(shown_);
+  } else {
+    dialogBackend().showStatus(shown_);
+  }
 }
 
 }  // namespace zeph

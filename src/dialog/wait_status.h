@@ -15,11 +15,16 @@ inline constexpr std::chrono::seconds kWaitSecondsShownAfter{2};
 std::string waitStatusText(const std::string& what, std::chrono::steady_clock::duration waited,
                            const std::string& hint);
 
+/// Whether the user may call a wait off: a lookup may be skipped, an install
+/// must finish.
+enum class WaitKind { mustFinish, skippable };
+
 /// A status that explains a wait on the process's dialog backend: shown when
-/// made, redrawn as its seconds change.
+/// made, redrawn as its seconds change. A skippable one is a cancellable
+/// status ending in "Esc to skip" (Esc, or the Mac's Cancel button).
 class WaitStatus {
  public:
-  WaitStatus(std::string what, std::string hint);
+  WaitStatus(std::string what, WaitKind kind);
 
   /// Redraws the status when its text changed, then asks the backend whether
   /// to go on waiting (false once the user pressed Esc).
@@ -32,7 +37,7 @@ class WaitStatus {
   void show();
 
   std::string what_;
-  std::string hint_;
+  WaitKind kind_;
   std::chrono::steady_clock::time_point began_;
   std::string shown_;  // the text last drawn
 };

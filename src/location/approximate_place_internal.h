@@ -2,7 +2,6 @@
 #define ZEPH_LOCATION_APPROXIMATE_PLACE_INTERNAL_H_
 
 #include <nlohmann/json.hpp>
-
 #include <optional>
 #include <string>
 

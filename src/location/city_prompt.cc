@@ -2,9 +2,9 @@
 
 #include <string>
 
+#include "dialog/dialog.h"
 #include "location/lookup_status.h"
 #include "location/saver_preferences.h"
-#include "dialog/dialog.h"
 #include "text/unicode_trim.h"
 
 namespace zeph {
@@ -57,7 +57,8 @@ bool askForCity(const std::string& prefill, const GeocodeFunction& geocode) {
       return storeLocationOrReport(place.lat, place.lon, place.name);
     }
     if (lookup.cancelled) continue;  // back to the prompt, the text kept
-    Alert failed = lookup.result.failure == LookupFailure::NoSuchPlace ? notFoundAlert(city) : noAnswerAlert();
+    Alert failed =
+        lookup.result.failure == LookupFailure::NoSuchPlace ? notFoundAlert(city) : noAnswerAlert();
     if (dialogBackend().runModal(failed).response != kFirstButtonResponse) return false;
   }
 }

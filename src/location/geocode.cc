@@ -3,8 +3,8 @@
 #include <utility>
 #include <vector>
 
-#include "net/fetch_json.h"
 #include "location/geocode_internal.h"
+#include "net/fetch_json.h"
 #include "text/number_rule.h"
 #include "text/percent_encoding.h"
 #include "text/unicode_trim.h"

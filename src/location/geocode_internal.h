@@ -2,7 +2,6 @@
 #define ZEPH_LOCATION_GEOCODE_INTERNAL_H_
 
 #include <nlohmann/json.hpp>
-
 #include <optional>
 #include <string>
 #include <string_view>

@@ -3,10 +3,10 @@
 #include <chrono>
 #include <thread>
 
-#include "location/lookup_status.h"
-#include "location/saver_preferences.h"
 #include "dialog/dialog.h"
 #include "dialog/wait_status.h"
+#include "location/lookup_status.h"
+#include "location/saver_preferences.h"
 
 namespace zeph {
 
@@ -29,9 +29,10 @@ constexpr std::chrono::milliseconds kNoteSlice{50};
 // Says on the status that the location could not be guessed, long enough to
 // be read; Esc goes on at once.
 void sayTheGuessFailed() {
-  WaitStatus note("Couldn't guess your location \u2014 type a city", "");
+  WaitStatus note("Couldn't guess your location \u2014 type a city", WaitKind::mustFinish);
   const auto end = std::chrono::steady_clock::now() + kNoteTime;
-  while (std::chrono::steady_clock::now() < end && note.keepWaiting()) std::this_thread::sleep_for(kNoteSlice);
+  while (std::chrono::steady_clock::now() < end && note.keepWaiting())
+    std::this_thread::sleep_for(kNoteSlice);
 }
 
 // The name the prompt stored, for the completion alert.

@@ -17,11 +17,11 @@ struct LookupOutcome {
 };
 
 /// Runs `lookup` (a web lookup that never throws) with `what` on the status,
-/// counting the seconds and saying that Esc skips, so a hanging network shows
+/// counting the seconds and offering to skip it (Esc; Cancel on the Mac), so a hanging network shows
 /// what the run waits for. Esc during the wait makes the lookup fail at once.
 template <typename Lookup>
 auto lookUpShowingStatus(const std::string& what, Lookup&& lookup) {
-  WaitStatus status(what, "Esc to skip");
+  WaitStatus status(what, WaitKind::skippable);
   bool cancelled = false;
   ScopedFetchWaitCheck check([&] {
     cancelled = cancelled || !status.keepWaiting();

@@ -13,9 +13,9 @@ namespace zeph {
 namespace {
 
 // The saver's cached reading, removed whenever the place changes, in this order.
-constexpr const char* kCachedReadingKeys[] = {"cachedTempRaw",   "cachedTempIsFahrenheit",
+constexpr const char* kCachedReadingKeys[] = {"cachedTempRaw",         "cachedTempIsFahrenheit",
                                               "cachedTempIsFeelsLike", "cachedTempTime",
-                                              "cachedLatitude",  "cachedLongitude"};
+                                              "cachedLatitude",        "cachedLongitude"};
 
 // How the platform's boolean lookup reads a stored value: booleans as they
 // are, numbers when not zero, text like NSString's boolValue ("YES", "true",

@@ -88,9 +88,9 @@ void waitForWorkersAtExit() {
 struct Exchange {
   std::mutex mutex;
   std::condition_variable done;
-  bool finished = false;  // the worker has stored its result
-  JsonReply result;       // set once, by the worker
-  std::atomic<bool> abandoned{false};    // the caller stopped waiting
+  bool finished = false;               // the worker has stored its result
+  JsonReply result;                    // set once, by the worker
+  std::atomic<bool> abandoned{false};  // the caller stopped waiting
 };
 
 struct Transfer {
@@ -158,8 +158,8 @@ bool configure(const CurlLibrary& lib, CURL* h, const std::string& url, curl_sli
 }
 
 // Runs the GET; no value on any failure. Never throws.
-JsonReply perform(const CurlLibrary& lib, const std::string& url, const std::string& userAgent, long timeoutMs,
-                  const Exchange& exchange) noexcept {
+JsonReply perform(const CurlLibrary& lib, const std::string& url, const std::string& userAgent,
+                  long timeoutMs, const Exchange& exchange) noexcept {
   try {
     CurlEasy curl(lib.easyInit(), CurlEasyDeleter{&lib});
     if (!curl) return {};
@@ -289,8 +289,8 @@ JsonReply fetchReplyWithin(const std::string& url, double transferSeconds, doubl
 
 namespace detail {
 
-std::optional<nlohmann::json> fetchJSONWithin(const std::string& url, double transferSeconds, double waitSeconds,
-                                              const CurlLibrary& curl) {
+std::optional<nlohmann::json> fetchJSONWithin(const std::string& url, double transferSeconds,
+                                              double waitSeconds, const CurlLibrary& curl) {
   return fetchReplyWithin(url, transferSeconds, waitSeconds, curl).value;
 }
 

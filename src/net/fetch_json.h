@@ -1,9 +1,8 @@
 #ifndef ZEPH_NET_FETCH_JSON_H_
 #define ZEPH_NET_FETCH_JSON_H_
 
-#include <nlohmann/json.hpp>
-
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 

@@ -1,10 +1,9 @@
 #ifndef ZEPH_NET_FETCH_JSON_INTERNAL_H_
 #define ZEPH_NET_FETCH_JSON_INTERNAL_H_
 
-#include <nlohmann/json.hpp>
-
 #include <chrono>
 #include <cstddef>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 
@@ -26,8 +25,8 @@ std::optional<nlohmann::json> fetchJSONWithin(const std::string& url, double tra
 /// fetchJSONWithin through `curl` instead of the loaded libcurl, so that tests
 /// can stand in for a libcurl that refuses options. `curl` must outlive every
 /// worker (a static), as an abandoned worker goes on using it.
-std::optional<nlohmann::json> fetchJSONWithin(const std::string& url, double transferSeconds, double waitSeconds,
-                                              const CurlLibrary& curl);
+std::optional<nlohmann::json> fetchJSONWithin(const std::string& url, double transferSeconds,
+                                              double waitSeconds, const CurlLibrary& curl);
 
 /// fetchJSONWithin with the reply's HTTP status (fetchJSONReply's bounds apart).
 JsonReply fetchJSONReplyWithin(const std::string& url, double transferSeconds, double waitSeconds);

@@ -63,7 +63,8 @@ pid_t spawn(const std::string& path, const std::vector<std::string>& args, Outpu
       // instead. Streams going elsewhere (a log file, a pipe) stay as they are.
       for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
         if (fd == STDOUT_FILENO && output == Output::Captured) continue;
-        if (isDialogScreen(fd, *screen)) ::posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", O_WRONLY, 0);
+        if (isDialogScreen(fd, *screen))
+          ::posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", O_WRONLY, 0);
       }
     }
   }

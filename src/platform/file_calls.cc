@@ -1,6 +1,7 @@
 #include "platform/file_calls.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,8 +20,9 @@ namespace zeph::file_calls {
 namespace {
 
 #ifdef ZEPH_FAULT_INJECTION
-constexpr const char* kCalls[] = {"open", "write", "fsync", "rename", "renamex", "link", "mkdir"};
-constexpr int kCallKinds = 7;
+constexpr const char* kCalls[] = {"open", "write", "fsync", "rename", "renamex",
+                                  "link", "mkdir", "flock", "read",   "opendir"};
+constexpr int kCallKinds = 10;
 
 struct Fault {
   int call = -1;  // index into kCalls
@@ -32,10 +34,12 @@ int errnoNamed(const std::string& name) {
   static const struct {
     const char* name;
     int value;
-  } kKnown[] = {{"ENOSPC", ENOSPC}, {"EIO", EIO},       {"EACCES", EACCES}, {"EPERM", EPERM},
-                {"EDQUOT", EDQUOT}, {"EROFS", EROFS},   {"EINVAL", EINVAL}, {"ENOTSUP", ENOTSUP},
-                {"EEXIST", EEXIST}, {"ENOENT", ENOENT}, {"EXDEV", EXDEV},   {"EMLINK", EMLINK},
-                {"EINTR", EINTR},   {"ENOMEM", ENOMEM}};
+  } kKnown[] = {{"ENOSPC", ENOSPC},         {"EIO", EIO},         {"EACCES", EACCES},
+                {"EPERM", EPERM},           {"EDQUOT", EDQUOT},   {"EROFS", EROFS},
+                {"EINVAL", EINVAL},         {"ENOTSUP", ENOTSUP}, {"EEXIST", EEXIST},
+                {"ENOENT", ENOENT},         {"EXDEV", EXDEV},     {"EMLINK", EMLINK},
+                {"EINTR", EINTR},           {"ENOMEM", ENOMEM},   {"ENOLCK", ENOLCK},
+                {"EOPNOTSUPP", EOPNOTSUPP}, {"EISDIR", EISDIR},   {"EWOULDBLOCK", EWOULDBLOCK}};
   for (const auto& known : kKnown) {
     if (name == known.name) return known.value;
   }
@@ -161,6 +165,21 @@ int link(const char* from, const char* to) {
 int mkdir(const char* path, mode_t mode) {
   if (injected("mkdir")) return -1;
   return ::mkdir(path, mode);
+}
+
+int flock(int fd, int operation) {
+  if (injected("flock")) return -1;
+  return ::flock(fd, operation);
+}
+
+ssize_t read(int fd, void* bytes, std::size_t size) {
+  if (injected("read")) return -1;
+  return ::read(fd, bytes, size);
+}
+
+DIR* opendir(const char* path) {
+  if (injected("opendir")) return nullptr;
+  return ::opendir(path);
 }
 
 bool faultInjectionBuilt() {

@@ -1,6 +1,7 @@
 #ifndef ZEPH_PLATFORM_FILE_CALLS_H_
 #define ZEPH_PLATFORM_FILE_CALLS_H_
 
+#include <dirent.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -14,8 +15,9 @@ namespace zeph::file_calls {
 // every call), makes the n-th call of that kind in the process fail with that
 // errno, and notes each injected failure on standard error as
 // "zeph fault: <call> #<n> fails with <text>". The calls are open, write,
-// fsync, rename, renamex (the renames that refuse to replace or swap), link
-// and mkdir. Without
+// fsync, rename, renamex (the renames that refuse to replace or swap), link,
+// mkdir and flock, and on the reading side read (of a whole file) and opendir.
+// Without
 // ZEPH_FAULT_INJECTION they are the plain calls and nothing reads the variable.
 
 int open(const char* path, int flags, mode_t mode = 0);
@@ -30,6 +32,9 @@ int renameNoReplace(const char* from, const char* to);
 int renameExchange(const char* from, const char* to);
 int link(const char* from, const char* to);
 int mkdir(const char* path, mode_t mode);
+int flock(int fd, int operation);
+ssize_t read(int fd, void* bytes, std::size_t size);
+DIR* opendir(const char* path);
 
 /// Whether this build carries the fault seam.
 bool faultInjectionBuilt();

@@ -287,7 +287,7 @@ std::vector<std::uint8_t> readFile(const std::string& path, std::uint64_t maxByt
         }
         bytes.resize(std::min<std::uint64_t>(maxBytes, bytes.size() + 65536));
       }
-      ssize_t n = ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
+      ssize_t n = file_calls::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
       if (n < 0) {
         if (errno == EINTR) continue;
         throwErrno("read", path);
@@ -303,7 +303,7 @@ std::vector<std::uint8_t> readFile(const std::string& path, std::uint64_t maxByt
 }
 
 std::vector<std::string> folderEntries(const std::string& path) {
-  std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(path.c_str()), ::closedir);
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(file_calls::opendir(path.c_str()), ::closedir);
   if (!dir) throwErrno("opendir", path);
   std::vector<std::string> names;
   for (;;) {
@@ -317,6 +317,19 @@ std::vector<std::string> folderEntries(const std::string& path) {
     if (name != "." && name != "..") names.push_back(std::move(name));
   }
   return names;
+}
+
+FileStamp fileStamp(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) throwErrno("stat", path);
+#if defined(__APPLE__)
+  const struct timespec& modified = st.st_mtimespec;
+#else
+  const struct timespec& modified = st.st_mtim;
+#endif
+  return FileStamp{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+                   static_cast<std::uint64_t>(st.st_size), static_cast<std::int64_t>(modified.tv_sec),
+                   static_cast<std::int64_t>(modified.tv_nsec)};
 }
 
 unsigned filePermissions(const std::string& path) {
@@ -369,7 +382,7 @@ void createFolders(const std::string& folder) {
   while (end != std::string::npos) {
     end = path.find('/', end + 1);
     std::string prefix = path.substr(0, end);
-    if (prefix.empty() || prefix.back() == '/') continue;  // the root, or a doubled slash
+    if (prefix.empty() || prefix.back() == '/') continue;                   // the root, or a doubled slash
     if (::stat(prefix.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) continue;  // made only where missing
     if (file_calls::mkdir(prefix.c_str(), 0777) == 0) continue;
     int error = errno;
@@ -441,7 +454,9 @@ void commitReplacement(const PreparedReplacement& prepared) {
   cleanup.release();
 }
 
-void discardReplacement(const PreparedReplacement& prepared) noexcept { ::unlink(prepared.temporary.c_str()); }
+void discardReplacement(const PreparedReplacement& prepared) noexcept {
+  ::unlink(prepared.temporary.c_str());
+}
 
 void replaceFile(const std::string& path, std::span<const std::uint8_t> bytes) {
   PreparedReplacement prepared = prepareReplacement(path, bytes);
@@ -470,6 +485,16 @@ void removeStaleTemporaries(const std::string& folder, const std::string& finalP
     // Only files: a folder of that name is not ours.
     if (::lstat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) ::unlink(path.c_str());
   }
+}
+
+void removeStaleReplacements(const std::string& path) {
+  std::string target;
+  try {
+    target = resolveFinalLink(path);
+  } catch (const std::exception&) {
+    return;  // a broken link: nothing was written through it
+  }
+  removeStaleTemporaries(folderOf(target), nameOf(target));
 }
 
 std::optional<std::string> swapIntoPlace(const std::string& fresh, const std::string& dest,

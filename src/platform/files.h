@@ -41,6 +41,20 @@ bool pathExists(const std::string& path);
 /// regular file.
 bool regularFileExists(const std::string& path);
 
+/// What stat() says of a file that changes when anyone writes it: which
+/// file it is, its size and when its content last changed.
+struct FileStamp {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::uint64_t size = 0;
+  std::int64_t modifiedSeconds = 0;
+  std::int64_t modifiedNanoseconds = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
+/// The stamp of what `path` leads to (links followed). Throws as stat() fails.
+FileStamp fileStamp(const std::string& path);
+
 /// The names in the folder at `path`, without "." and "..", in no order.
 std::vector<std::string> folderEntries(const std::string& path);
 
@@ -100,6 +114,12 @@ bool isTemporaryName(const std::string& name, const std::string& finalPrefix);
 /// Call it only while no other writer can be at work there. Best effort:
 /// never throws.
 void removeStaleTemporaries(const std::string& folder, const std::string& finalPrefix);
+
+/// Removes the temporary files that replaceFile() and prepareReplacement()
+/// of `path`, stopped before they finished, left where they make them: in the
+/// folder of the file a link at `path` finally points to. Call it only while
+/// no other writer of `path` can be at work. Best effort: never throws.
+void removeStaleReplacements(const std::string& path);
 
 /// Puts the item at `fresh` at `dest` in one rename, whatever is at `dest`.
 /// What was at `dest` is moved to `aside` (which must not exist) and its path

@@ -63,7 +63,8 @@ plist::Value valueFrom(CFPropertyListRef ref) {
 Owned makeValue(const plist::Value& value) {
   if (const std::string* text = value.asString()) return makeString(*text);
   if (const bool* flag = value.asBoolean()) return Owned(CFRetain(*flag ? kCFBooleanTrue : kCFBooleanFalse));
-  if (const double* real = value.asReal()) return Owned(CFNumberCreate(kCFAllocatorDefault, kCFNumberDoubleType, real));
+  if (const double* real = value.asReal())
+    return Owned(CFNumberCreate(kCFAllocatorDefault, kCFNumberDoubleType, real));
   if (std::optional<plist::Integer> integer = value.asInteger(); integer && !integer->needsSixteenBytes()) {
     auto bits = static_cast<std::int64_t>(integer->bits);
     return Owned(CFNumberCreate(kCFAllocatorDefault, kCFNumberSInt64Type, &bits));
@@ -106,7 +107,8 @@ void applyPreferenceChange(const std::string& suite, const PreferenceChange& cha
   // One call for the whole change, so that the saver never reads a new
   // latitude beside an old longitude.
   auto domain = static_cast<CFStringRef>(suiteName.get());
-  CFPreferencesSetMultiple(setDictionary, removeArray, domain, kCFPreferencesCurrentUser, kCFPreferencesAnyHost);
+  CFPreferencesSetMultiple(setDictionary, removeArray, domain, kCFPreferencesCurrentUser,
+                           kCFPreferencesAnyHost);
   // The one report CFPreferences gives that the values did not reach the disk.
   if (!CFPreferencesAppSynchronize(domain)) throw std::runtime_error(failure);
 }

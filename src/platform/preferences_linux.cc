@@ -1,5 +1,3 @@
-#include "platform/preferences.h"
-
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/file.h>
@@ -7,12 +5,13 @@
 
 #include <cerrno>
 #include <string>
+#include <system_error>
 #include <utility>
 #include <vector>
-#include <system_error>
 
 #include "base/process_values.h"
 #include "platform/files.h"
+#include "platform/preferences.h"
 #include "platform/unique_fd.h"
 #include "plist/format.h"
 #include "text/calendar_time.h"

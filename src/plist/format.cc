@@ -1,8 +1,8 @@
 #include "plist/format.h"
 
+#include "plist/error.h"
 #include "plist/internal/binary_reader.h"
 #include "plist/internal/binary_writer.h"
-#include "plist/error.h"
 #include "plist/internal/openstep_reader.h"
 #include "plist/internal/xml_reader.h"
 #include "plist/internal/xml_writer.h"
@@ -34,7 +34,8 @@ Value read(std::span<const std::uint8_t> bytes, Format* detected) {
   // As on the platform, text that fails as XML is tried as old-style text;
   // the XML error is the one worth reporting when the text looked like XML.
   // (Encodings with a byte-order mark or NUL bytes are XML's to decide.)
-  bool xmlLike = startsWithTag(bytes) || bytes[0] == 0 || bytes[0] >= 0x80 || (bytes.size() > 1 && bytes[1] == 0);
+  bool xmlLike =
+      startsWithTag(bytes) || bytes[0] == 0 || bytes[0] >= 0x80 || (bytes.size() > 1 && bytes[1] == 0);
   if (xmlLike) {
     try {
       Value v = readXml(bytes);
@@ -53,6 +54,18 @@ Value read(std::span<const std::uint8_t> bytes, Format* detected) {
   Value v = readOpenStep(bytes);
   found(Format::OpenStep);
   return v;
+}
+
+Value readAs(std::span<const std::uint8_t> bytes, Format format) {
+  switch (format) {
+    case Format::Binary:
+      return readBinary(bytes);
+    case Format::Xml:
+      return readXml(bytes);
+    case Format::OpenStep:
+      break;
+  }
+  return readOpenStep(bytes);
 }
 
 std::vector<std::uint8_t> write(const Value& root, Format format) {

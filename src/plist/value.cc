@@ -92,15 +92,14 @@ Dictionary Dictionary::fromMembers(std::vector<Member> members, DuplicateKeys du
 }
 
 const Value* Dictionary::find(std::string_view key) const {
-  const Member* it = std::lower_bound(begin(), end(), key,
-                                      [](const Member& m, std::string_view k) { return m.first < k; });
+  const Member* it =
+      std::lower_bound(begin(), end(), key, [](const Member& m, std::string_view k) { return m.first < k; });
   return it != end() && it->first == key ? &it->second : nullptr;
 }
 
 void Dictionary::set(std::string key, Value value) {
-  const Member* found = std::lower_bound(begin(), end(), key, [](const Member& m, const std::string& k) {
-    return m.first < k;
-  });
+  const Member* found = std::lower_bound(begin(), end(), key,
+                                         [](const Member& m, const std::string& k) { return m.first < k; });
   const auto at = static_cast<std::size_t>(found - begin());
   if (at < size_ && members_[at].first == key) {
     members_[at].second = std::move(value);
@@ -173,9 +172,12 @@ const detail::Node* Value::dictionaryNode(Dictionary::Member* members, std::size
   return new (block) DictionaryBox(Dictionary(held, n), arena);
 }
 
-Value::Value(Dictionary d) : kind_(Kind::Dictionary) { p_.node = dictionaryNode(d.members_, d.size_, nullptr); }
+Value::Value(Dictionary d) : kind_(Kind::Dictionary) {
+  p_.node = dictionaryNode(d.members_, d.size_, nullptr);
+}
 
-Value Value::fromMembers(std::span<Dictionary::Member> members, DuplicateKeys duplicates, detail::Arena* arena) {
+Value Value::fromMembers(std::span<Dictionary::Member> members, DuplicateKeys duplicates,
+                         detail::Arena* arena) {
   Member* last = sortAndMerge(members.data(), members.data() + members.size(), duplicates);
   return Value(Kind::Dictionary,
                dictionaryNode(members.data(), static_cast<std::size_t>(last - members.data()), arena));

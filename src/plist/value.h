@@ -22,9 +22,7 @@ struct Integer {
   std::uint64_t bits = 0;  // two's complement when `negative`
   bool negative = false;   // true exactly when the value is below zero
 
-  static constexpr Integer of(std::int64_t v) {
-    return {static_cast<std::uint64_t>(v), v < 0};
-  }
+  static constexpr Integer of(std::int64_t v) { return {static_cast<std::uint64_t>(v), v < 0}; }
   static constexpr Integer ofUnsigned(std::uint64_t v) { return {v, false}; }
   /// True for 2^63 and above, which only the 16-byte form can carry.
   constexpr bool needsSixteenBytes() const { return !negative && bits > 0x7FFF'FFFF'FFFF'FFFFull; }

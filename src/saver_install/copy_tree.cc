@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <string>
 #include <system_error>
-
 #include <vector>
 
 #include "platform/file_calls.h"

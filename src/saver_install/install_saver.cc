@@ -3,8 +3,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <optional>
 #include <stdexcept>
@@ -50,6 +52,14 @@ void removeQuietly(const std::string& path) {
   }
 }
 
+// The pid of a work name "<prefix><role>-<pid>", or 0 when `name` is not one.
+long workPid(const std::string& name, const std::string& role) {
+  const std::string start = kWorkPrefix + role + "-";
+  if (name.rfind(start, 0) != 0 || name.size() == start.size()) return 0;
+  if (name.find_first_not_of("0123456789", start.size()) != std::string::npos) return 0;
+  return std::strtol(name.c_str() + start.size(), nullptr, 10);
+}
+
 // Copies and swaps left behind by runs that were stopped half-way.
 void removeLeftovers() {
   std::vector<std::string> names;
@@ -66,6 +76,42 @@ void removeLeftovers() {
 }  // namespace
 
 std::string screenSaversFolder() { return folderOf(saverDest); }
+
+std::optional<std::string> interruptedSaverCopy() {
+  struct stat item {};
+  if (::lstat(saverDest.c_str(), &item) == 0 || errno != ENOENT) return std::nullopt;
+  std::vector<std::string> names;
+  try {
+    names = folderEntries(screenSaversFolder());
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+  std::sort(names.begin(), names.end());
+  // A swap of two renames moves the installed bundle aside to ".old-<pid>"
+  // only once ".new-<pid>" is copied and flushed, file by file and folder by
+  // folder: where both are there, the new copy is whole. An ".old-<pid>"
+  // alone is a bundle whose swap failed and could not be put back.
+  std::optional<std::string> old;
+  for (const std::string& name : names) {
+    long pid = workPid(name, "old");
+    if (pid == 0) continue;
+    const std::string fresh = kWorkPrefix + std::string("new-") + std::to_string(pid);
+    if (std::binary_search(names.begin(), names.end(), fresh)) return screenSaversFolder() + "/" + fresh;
+    if (!old) old = screenSaversFolder() + "/" + name;
+  }
+  return old;
+}
+
+void restoreInterruptedSaver() {
+  std::optional<std::string> copy = interruptedSaverCopy();
+  if (!copy) return;
+  if (file_calls::renameNoReplace(copy->c_str(), saverDest.c_str()) != 0) {
+    if (errno != ENOTSUP || file_calls::rename(copy->c_str(), saverDest.c_str()) != 0) {
+      throw std::system_error(errno, std::generic_category(), "rename(" + *copy + ")");
+    }
+  }
+  syncFolder(screenSaversFolder());
+}
 
 std::string carriedSaver() {
   std::optional<std::string> source = bundledSaverPath();
@@ -103,14 +149,15 @@ void installSaver() {
 
 bool removeSaver() {
   removeLeftovers();
-  struct stat item{};
+  struct stat item {};
   if (::lstat(saverDest.c_str(), &item) != 0) {
     if (errno == ENOENT) return false;
     throw std::system_error(errno, std::generic_category(), "lstat(" + saverDest + ")");
   }
   // Out of System Settings' list in one step; a removal stopped half-way then
-  // leaves only a hidden work folder, which the next run clears.
-  const std::string aside = workPath("old");
+  // leaves only a hidden work folder, which the next run clears. Not named
+  // "old": that is the swap's, which the next run puts back.
+  const std::string aside = workPath("gone");
   if (file_calls::rename(saverDest.c_str(), aside.c_str()) != 0) {
     throw std::system_error(errno, std::generic_category(), "rename(" + saverDest + ")");
   }
@@ -119,16 +166,23 @@ bool removeSaver() {
   return true;
 }
 
-void selectLegacyModule() {
-  const std::vector<std::string> args{"-currentHost", "write", "com.apple.screensaver", "moduleDict", "-dict",
-                                      "moduleName",   "zeph",  "path",                  saverDest,    "type",
-                                      "0"};
+bool saverInstalled() {
+  struct stat item {};
+  return ::stat(saverDest.c_str(), &item) == 0 && S_ISDIR(item.st_mode);
+}
+
+bool selectLegacyModule() {
+  const std::vector<std::string> args{"-currentHost", "write", "com.apple.screensaver",
+                                      "moduleDict",   "-dict", "moduleName",
+                                      "zeph",         "path",  saverDest,
+                                      "type",         "0"};
   if (installedTool != nullptr) {
     (*installedTool)(ZEPH_DEFAULTS_PROGRAM, args);
-    return;
+    return true;
   }
-  // The tool's status is of no interest: the store rewrite selects the saver anyway.
-  run(ZEPH_DEFAULTS_PROGRAM, args);
+  // Where a store is kept its rewrite selects the saver anyway; without one
+  // this is the only selection there is.
+  return run(ZEPH_DEFAULTS_PROGRAM, args) == 0;
 }
 
 ScopedLegacyModuleTool::ScopedLegacyModuleTool(Runner runner)

@@ -2,6 +2,7 @@
 #define ZEPH_SAVER_INSTALL_INSTALL_SAVER_H_
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,19 @@ namespace zeph {
 /// The folder the saver is installed in: saverDest's parent, the user's
 /// "Screen Savers" folder.
 std::string screenSaversFolder();
+
+/// What a run stopped in the middle of a swap of two renames (on a file
+/// system that cannot exchange two names in one step) left instead of the
+/// installed bundle: nothing at saverDest, and beside it the complete new copy
+/// (".zeph.saver.new-<pid>" with ".zeph.saver.old-<pid>") or, failing that,
+/// the old one. Its path, or none when saverDest is there or no copy is.
+/// Never throws.
+std::optional<std::string> interruptedSaverCopy();
+
+/// Puts interruptedSaverCopy() at saverDest, when there is one; what else
+/// was left is for installSaver() and removeSaver() to clear. Call it only
+/// while holding the home's lock. Throws std::system_error.
+void restoreInterruptedSaver();
 
 /// The path of the saver bundle this installer carries. Throws
 /// InstallerError (code 1) when it is missing.
@@ -31,10 +45,14 @@ void installSaver();
 /// lock. Throws std::system_error when it cannot be taken out of the list.
 bool removeSaver();
 
+/// Whether a saver bundle (a folder) is installed at saverDest.
+bool saverInstalled();
+
 /// Names the installed bundle as the legacy screen-saver module through the
 /// build's defaults tool (/usr/bin/defaults unless a test build names a
-/// stand-in). Never fails.
-void selectLegacyModule();
+/// stand-in). Never throws; returns whether the tool reported success (a
+/// runner installed by ScopedLegacyModuleTool always does).
+bool selectLegacyModule();
 
 /// Makes selectLegacyModule() hand the tool's path and arguments to `runner`
 /// instead of starting it, for the lifetime of this object, so that a test
@@ -48,7 +66,9 @@ class ScopedLegacyModuleTool {
   ScopedLegacyModuleTool(const ScopedLegacyModuleTool&) = delete;
   ScopedLegacyModuleTool& operator=(const ScopedLegacyModuleTool&) = delete;
 
-  void operator()(const std::string& program, const std::vector<std::string>& args) const { runner_(program, args); }
+  void operator()(const std::string& program, const std::vector<std::string>& args) const {
+    runner_(program, args);
+  }
 
  private:
   Runner runner_;                     // never empty

@@ -13,10 +13,43 @@ namespace zeph {
 /// host's com.apple.screensaver preferences) from before zeph, kept so that
 /// --uninstall can put it back.
 
+/// The current host's selection as the system has it: on a Mac through
+/// CFPreferences for the user running this process, or from the file the
+/// system keeps it in when realHome is another user's (root asking about a
+/// user); elsewhere through the build's defaults tool. None when nothing is
+/// selected or it cannot be read. Never throws.
+std::optional<plist::Value> currentLegacySelection();
+
+/// Makes currentLegacySelection() answer `selection` for the lifetime of this
+/// object, so that a test reads a selection of its choosing without the
+/// machine's own. Scopes nest; the innermost one wins.
+class ScopedLegacySelection {
+ public:
+  explicit ScopedLegacySelection(std::optional<plist::Value> selection);
+  ~ScopedLegacySelection();
+  ScopedLegacySelection(const ScopedLegacySelection&) = delete;
+  ScopedLegacySelection& operator=(const ScopedLegacySelection&) = delete;
+
+  const std::optional<plist::Value>& selection() const { return selection_; }
+
+ private:
+  std::optional<plist::Value> selection_;
+  ScopedLegacySelection* previous_;  // restored on destruction; may be null
+};
+
+/// Where the system keeps no wallpaper store (macOS 13) the legacy selection
+/// alone chooses the screen saver. `line` says whether it names the installed
+/// saver and whether the bundle is there; `compliant` is true when both hold.
+struct LegacyStatus {
+  std::string line;
+  bool compliant = false;
+};
+LegacyStatus legacyStatus();
+
 /// Where the earlier selection is kept: an XML property list in backupFolder().
 std::string savedLegacySelectionPath();
 
-/// Keeps the current selection, read through /usr/bin/defaults, unless one
+/// Keeps the current selection (currentLegacySelection()) unless one
 /// is kept already or it names saverDest (an earlier install's own). Nothing
 /// is kept when there is no selection or the tool cannot be run. Never throws:
 /// a selection that cannot be kept must not stop an install.

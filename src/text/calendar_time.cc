@@ -71,12 +71,13 @@ std::optional<CalendarTime> calendarFromSeconds(double seconds) {
 
 std::string formatCalendarTime(const CalendarTime& t) {
   char buf[48];
-  int n = std::snprintf(buf, sizeof buf, "%04lld-%02d-%02dT%02d:%02d:%02dZ",
-                        static_cast<long long>(t.year), t.month, t.day, t.hour, t.minute, t.second);
+  int n = std::snprintf(buf, sizeof buf, "%04lld-%02d-%02dT%02d:%02d:%02dZ", static_cast<long long>(t.year),
+                        t.month, t.day, t.hour, t.minute, t.second);
   return std::string(buf, static_cast<std::size_t>(n));
 }
 
-std::optional<std::string> formatIsoTimestamp(double secondsSince2001, std::int64_t minYear, std::int64_t maxYear) {
+std::optional<std::string> formatIsoTimestamp(double secondsSince2001, std::int64_t minYear,
+                                              std::int64_t maxYear) {
   std::optional<CalendarTime> t = calendarFromSeconds(secondsSince2001);
   if (!t || t->year < minYear || t->year > maxYear) return std::nullopt;
   return formatCalendarTime(*t);

@@ -46,7 +46,8 @@ std::string formatCalendarTime(const CalendarTime& t);
 /// its year lies within [minYear, maxYear]; nullopt when it does not or the
 /// value is not finite. Property lists take any year the platform keeps;
 /// reports to people keep to years 1 to 9999.
-std::optional<std::string> formatIsoTimestamp(double secondsSince2001, std::int64_t minYear = -kMaxCalendarYear,
+std::optional<std::string> formatIsoTimestamp(double secondsSince2001,
+                                              std::int64_t minYear = -kMaxCalendarYear,
                                               std::int64_t maxYear = kMaxCalendarYear);
 
 /// The system clock now, in seconds since 2001.

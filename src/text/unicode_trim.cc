@@ -19,8 +19,8 @@ char32_t decodeFirst(std::string_view s, std::size_t& length) {
 }  // namespace
 
 bool isWhitespaceCodePoint(char32_t c) {
-  return c == 0x09 || c == 0x20 || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) ||
-         c == 0x202F || c == 0x205F || c == 0x3000;
+  return c == 0x09 || c == 0x20 || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x202F ||
+         c == 0x205F || c == 0x3000;
 }
 
 bool isWhitespaceOrNewlineCodePoint(char32_t c) {
@@ -36,8 +36,7 @@ std::string_view trimUnicode(std::string_view text, TrimmedSet set) {
   while (!text.empty()) {
     // The last sequence starts at most three continuation bytes back.
     std::size_t start = text.size() - 1;
-    while (start > 0 && text.size() - start < 4 &&
-           (static_cast<std::uint8_t>(text[start]) & 0xC0) == 0x80) {
+    while (start > 0 && text.size() - start < 4 && (static_cast<std::uint8_t>(text[start]) & 0xC0) == 0x80) {
       --start;
     }
     std::string_view last = text.substr(start);

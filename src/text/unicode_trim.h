@@ -22,7 +22,9 @@ enum class TrimmedSet { Whitespaces, WhitespacesAndNewlines };
 std::string_view trimUnicode(std::string_view text, TrimmedSet set);
 
 /// trimUnicode(text, TrimmedSet::Whitespaces).
-inline std::string_view trimWhitespaces(std::string_view text) { return trimUnicode(text, TrimmedSet::Whitespaces); }
+inline std::string_view trimWhitespaces(std::string_view text) {
+  return trimUnicode(text, TrimmedSet::Whitespaces);
+}
 
 }  // namespace zeph
 

@@ -34,12 +34,13 @@ inline Utf8Sequence decodeUtf8(std::string_view text, std::size_t at,
   if (lead >= 0xC2 && lead <= 0xDF && continues(1)) return {((lead & 0x1F) << 6) | (byte(1) & 0x3Fu), 2};
   if (lead >= 0xE0 && lead <= 0xEF && continues(1) && continues(2)) {
     char32_t c = ((lead & 0x0F) << 12) | ((byte(1) & 0x3Fu) << 6) | (byte(2) & 0x3Fu);
-    if (c < 0x800) return {};                                                          // overlong
+    if (c < 0x800) return {};                                                        // overlong
     if (c >= 0xD800 && c <= 0xDFFF && policy == SurrogatePolicy::Refuse) return {};  // surrogate
     return {c, 3};
   }
   if (lead >= 0xF0 && lead <= 0xF4 && continues(1) && continues(2) && continues(3)) {
-    char32_t c = ((lead & 0x07) << 18) | ((byte(1) & 0x3Fu) << 12) | ((byte(2) & 0x3Fu) << 6) | (byte(3) & 0x3Fu);
+    char32_t c =
+        ((lead & 0x07) << 18) | ((byte(1) & 0x3Fu) << 12) | ((byte(2) & 0x3Fu) << 6) | (byte(3) & 0x3Fu);
     if (c < 0x10000 || c > 0x10FFFF) return {};  // overlong, or past Unicode
     return {c, 4};
   }

@@ -15,9 +15,37 @@ plist::Dictionary dictionaryOf(std::vector<plist::Dictionary::Member> members) {
   return plist::Dictionary::fromMembers(std::move(members), plist::DuplicateKeys::KeepFirst);
 }
 
+// The entry's "Content" → "Choices" when every element is a dictionary; an
+// entry holding anything else there is no saver's, whatever else it holds.
+const plist::Array* choicesOf(const plist::Dictionary* entry) {
+  const plist::Dictionary* content = entry ? plist::dictionaryMember(*entry, "Content") : nullptr;
+  const plist::Value* choicesValue = content ? content->find("Choices") : nullptr;
+  const plist::Array* choices = choicesValue ? choicesValue->asArray() : nullptr;
+  if (!choices) return nullptr;
+  for (const plist::Value& choice : *choices) {
+    if (!choice.asDictionary()) return nullptr;
+  }
+  return choices;
+}
+
+// The module URL of each choice in turn, until `matches` accepts one.
+template <typename Match>
+bool someChoiceUrl(const plist::Dictionary* entry, Match matches) {
+  const plist::Array* choices = choicesOf(entry);
+  if (!choices) return false;
+  for (const plist::Value& choice : *choices) {
+    const plist::Value* configuration = choice.asDictionary()->find("Configuration");
+    std::optional<std::string> url = configuration ? moduleUrl(*configuration) : std::nullopt;
+    if (url && matches(*url)) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
-std::string fileUrl(const std::string& path) { return "file://" + percentEncode(path, KeptCharacters::UrlPath); }
+std::string fileUrl(const std::string& path) {
+  return "file://" + percentEncode(path, KeptCharacters::UrlPath);
+}
 
 std::vector<std::uint8_t> moduleConfiguration(const std::string& url) {
   plist::Value module(dictionaryOf({{"relative", plist::Value(url)}}));
@@ -81,36 +109,15 @@ std::optional<std::string> filePathOfUrl(std::string_view url) {
 }
 
 bool selectsInstalledSaver(const plist::Value& idleEntry) {
-  const plist::Dictionary* entry = idleEntry.asDictionary();
-  const plist::Dictionary* content = entry ? plist::dictionaryMember(*entry, "Content") : nullptr;
-  const plist::Value* choicesValue = content ? content->find("Choices") : nullptr;
-  const plist::Array* choices = choicesValue ? choicesValue->asArray() : nullptr;
-  if (!choices) return false;
-  for (const plist::Value& choice : *choices) {
-    const plist::Value* configuration = choice.asDictionary() ? choice.asDictionary()->find("Configuration") : nullptr;
-    std::optional<std::string> url = configuration ? moduleUrl(*configuration) : std::nullopt;
-    std::optional<std::string> path = url ? filePathOfUrl(*url) : std::nullopt;
-    if (path && *path == saverDest) return true;
-  }
-  return false;
+  return someChoiceUrl(idleEntry.asDictionary(), [](const std::string& url) {
+    std::optional<std::string> path = filePathOfUrl(url);
+    return path && *path == saverDest;
+  });
 }
 
 bool isZeph(const plist::Dictionary* entry) {
-  if (!entry) return false;
-  const plist::Dictionary* content = plist::dictionaryMember(*entry, "Content");
-  const plist::Value* choicesValue = content ? content->find("Choices") : nullptr;
-  const plist::Array* choices = choicesValue ? choicesValue->asArray() : nullptr;
-  if (!choices) return false;
-  for (const plist::Value& choice : *choices) {
-    if (!choice.asDictionary()) return false;
-  }
-  for (const plist::Value& choice : *choices) {
-    const plist::Value* configuration = choice.asDictionary()->find("Configuration");
-    if (!configuration) continue;
-    std::optional<std::string> url = moduleUrl(*configuration);
-    if (url && url->find("zeph.saver") != std::string::npos) return true;
-  }
-  return false;
+  return someChoiceUrl(entry,
+                       [](const std::string& url) { return url.find("zeph.saver") != std::string::npos; });
 }
 
 }  // namespace zeph

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <exception>
 #include <optional>
 #include <system_error>
 #include <utility>
@@ -10,6 +11,7 @@
 #include "base/process_values.h"
 #include "platform/files.h"
 #include "wallpaper_store/store_document.h"
+#include "wallpaper_store/store_slots.h"
 #include "wallpaper_store/store_time.h"
 
 namespace zeph {
@@ -27,8 +29,8 @@ std::optional<std::pair<std::string, long>> backupOrder(const std::string& name,
     return std::nullopt;
   }
   std::string stamp = name.substr(prefix.size(), kStampSize);
-  std::string rest = name.substr(prefix.size() + kStampSize,
-                                 name.size() - prefix.size() - kStampSize - extension.size());
+  std::string rest =
+      name.substr(prefix.size() + kStampSize, name.size() - prefix.size() - kStampSize - extension.size());
   if (rest.empty()) return std::make_pair(stamp, 1L);
   if (rest.size() < 2 || rest[0] != '-' || rest.find_first_not_of("0123456789", 1) != std::string::npos) {
     return std::nullopt;
@@ -39,13 +41,23 @@ std::optional<std::pair<std::string, long>> backupOrder(const std::string& name,
 // Whether the newest backup of `store` holds exactly `bytes`: then a re-run
 // adds nothing, and a disk filled by backups cannot stop it.
 bool newestBackupHolds(const StoreFile& store, std::span<const std::uint8_t> bytes) {
-  std::vector<StoreBackup> backups = storeBackups(store);
-  if (backups.empty()) return false;
   try {
+    std::vector<StoreBackup> backups = storeBackups(store);
+    if (backups.empty()) return false;
     std::vector<std::uint8_t> newest = readFile(backups.back().path);
     return std::equal(newest.begin(), newest.end(), bytes.begin(), bytes.end());
   } catch (const std::exception&) {
     return false;  // an unreadable backup is no backup: write a new one
+  }
+}
+
+// Whether nothing is at the backup folder's path (no dangling link either):
+// no backups, as opposed to a folder that cannot be looked at.
+bool noBackupFolder() {
+  try {
+    return !regularFileExists(backupFolder());
+  } catch (const std::exception&) {
+    return false;  // a folder, or what keeps it from view
   }
 }
 
@@ -55,18 +67,33 @@ std::string backupFolder() { return realHome + "/Library/Application Support/zep
 
 StoreFile firstStore() { return {storePath, "wallpaper-store-backup-"}; }
 
-StoreFile secondStore() { return {storePath2, "wallpaper-store2-backup-"}; }
+StoreFile secondStore() { return {storePath2, "wallpaper-store2-backup-", true}; }
+
+std::string problemWith(const std::string& path, const std::exception& e) {
+  std::string message = e.what();
+  if (message.rfind(path + ": ", 0) == 0) return message;
+  if (message.rfind(path + " ", 0) == 0) return path + ": " + message.substr(path.size() + 1);
+  // "call(<path>): cause", as the file layer says it.
+  const std::string named = "(" + path + "): ";
+  const std::size_t at = message.find(named);
+  if (at != std::string::npos && message.find_first_of(" /") > at) {
+    return path + ": " + message.substr(at + named.size());
+  }
+  return path + ": " + message;
+}
 
 std::vector<StoreBackup> storeBackups(const StoreFile& store) {
   std::vector<std::string> names;
   try {
     names = folderEntries(backupFolder());
   } catch (const std::system_error&) {
-    return {};  // no backup folder yet
+    if (noBackupFolder()) return {};
+    throw;
   }
   std::vector<std::pair<std::pair<std::string, long>, std::string>> ordered;
   for (std::string& name : names) {
-    if (auto order = backupOrder(name, store.backupPrefix)) ordered.emplace_back(std::move(*order), std::move(name));
+    if (auto order = backupOrder(name, store.backupPrefix))
+      ordered.emplace_back(std::move(*order), std::move(name));
   }
   std::sort(ordered.begin(), ordered.end());
   std::vector<StoreBackup> backups;
@@ -80,18 +107,49 @@ std::vector<StoreBackup> storeBackups(const StoreFile& store) {
 void backUpStore(const StoreFile& store, std::span<const std::uint8_t> bytes) {
   if (newestBackupHolds(store, bytes)) return;
   createFolders(backupFolder());
-  writeNewFile(backupFolder(), store.backupPrefix + isoTimestamp(currentDate()), kBackupExtension, bytes,
-               filePermissions(store.path));
+  try {
+    writeNewFile(backupFolder(), store.backupPrefix + isoTimestamp(currentDate()), kBackupExtension, bytes,
+                 filePermissions(store.path));
+  } catch (const std::system_error& e) {
+    throwWriteError(e, "back up " + store.path + " in " + backupFolder());
+  }
 }
 
 StoreToChange loadForChange(const StoreFile& store) {
+  // Index2.plist is best effort: what keeps it from use leaves it as it is.
+  auto unusable = [&store](const std::exception& e) {
+    if (store.bestEffort) throw UnreadableStore(problemWith(store.path, e));
+  };
   StoreToChange change;
-  change.loaded = loadStore(store.path);
+  try {
+    change.loaded = readStoreForChange(store.path);
+  } catch (const std::exception& e) {
+    unusable(e);
+    throw;
+  }
   // The backup holds the bytes as loaded and is on the disk before the
-  // store is touched; it is no more readable than the store.
-  backUpStore(store, change.loaded);
-  change.document = parseStore(change.loaded, store.path);
+  // store is touched; it is no more readable than the store. A store over
+  // the slot limit gets none: each later look at the backups would meet it.
+  std::exception_ptr unparsed;
+  try {
+    change.document = parseStore(change.loaded.bytes, store.path);
+  } catch (const TooManySlots& e) {
+    unusable(e);
+    throw;
+  } catch (...) {
+    unparsed = std::current_exception();
+  }
+  backUpStore(store, change.loaded.bytes);
+  if (unparsed) {
+    try {
+      std::rethrow_exception(unparsed);
+    } catch (const std::exception& e) {
+      unusable(e);
+      throw;
+    }
+  }
   if (!change.document.asDictionary()) {
+    unusable(std::runtime_error("the top level is not a dictionary"));
     throw InstallerError(2, "Couldn't read the macOS screensaver settings file.");
   }
   return change;
@@ -99,7 +157,7 @@ StoreToChange loadForChange(const StoreFile& store) {
 
 void removeStaleStoreTemporaries() {
   for (const StoreFile& store : {firstStore(), secondStore()}) {
-    removeStaleTemporaries(folderOf(store.path), nameOf(store.path));
+    removeStaleReplacements(store.path);
     removeStaleTemporaries(backupFolder(), store.backupPrefix);
   }
 }

@@ -3,10 +3,12 @@
 
 #include <cstdint>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "plist/value.h"
+#include "wallpaper_store/store_document.h"
 
 namespace zeph {
 
@@ -18,7 +20,21 @@ std::string backupFolder();
 struct StoreFile {
   std::string path;          // storePath or storePath2
   std::string backupPrefix;  // "wallpaper-store-backup-" or "wallpaper-store2-backup-"
+  /// Index2.plist: one that cannot be read or parsed, or whose top level is
+  /// not a dictionary, is left as it is and the run goes on without it.
+  bool bestEffort = false;
 };
+
+/// What loadForChange() throws for a best-effort store it cannot use:
+/// "<path>: <reason>".
+class UnreadableStore : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+/// "<path>: <cause>" for an error `e` about `path`, the path said once: the
+/// file layer's "open(<path>): Permission denied" reads "<path>: Permission denied".
+std::string problemWith(const std::string& path, const std::exception& e);
 
 /// Index.plist, the store the result line counts.
 StoreFile firstStore();
@@ -35,29 +51,34 @@ struct StoreBackup {
 
 /// The backups of `store` in backupFolder(), oldest first: by time, then by
 /// sequence (so "-10" comes after "-9"). Other names are not its backups.
-/// Never throws.
+/// None when there is no backup folder; throws std::system_error naming the
+/// folder when it cannot be listed.
 std::vector<StoreBackup> storeBackups(const StoreFile& store);
 
 /// Writes `bytes`, `store` as loaded, as a new backup with the store's
 /// permission bits, unless its newest backup holds exactly these bytes.
-/// Throws std::system_error naming the path.
+/// Throws std::system_error: "couldn't back up <store> in <folder>: <cause>"
+/// (throwWriteError()), or naming the folder it could not make or write in.
 void backUpStore(const StoreFile& store, std::span<const std::uint8_t> bytes);
 
 /// A store about to be changed: its bytes as loaded and its document.
 struct StoreToChange {
-  std::vector<std::uint8_t> loaded;
+  StoreRead loaded;
   plist::Value document;  // a dictionary at the top
   const plist::Dictionary& root() const { return *document.asDictionary(); }
 };
 
 /// Loads `store`, backs it up (backUpStore()) and parses it: how every
 /// change to a store starts. Throws InstallerError (code 2) when its top
-/// level is not a dictionary, and as loadStore(), backUpStore() and
-/// parseStore() do.
+/// level is not a dictionary, and as readStoreForChange(), backUpStore() and
+/// parseStore() do; for a best-effort store, UnreadableStore in place of
+/// all but backUpStore()'s errors. A store over the slot limit (TooManySlots)
+/// is refused before its backup is written.
 StoreToChange loadForChange(const StoreFile& store);
 
 /// Removes what killed runs left in the store and backup folders: temporary
-/// files under the names the file layer gives them. Call it only while
+/// files under the names the file layer gives them, beside the file a
+/// symbolically linked store points to. Call it only while
 /// holding the home's lock. Never throws.
 void removeStaleStoreTemporaries();
 

@@ -176,7 +176,13 @@ nlohmann::json jsonSlot(const Slot& slot, const std::string& file) {
 }  // namespace
 
 std::string storeReportJson(const std::vector<ReportedStore>& stores) {
-  nlohmann::json slots = nlohmann::json::array();
+  // Store text need not be valid UTF-8; a report must still come out.
+  const auto text = [](const nlohmann::json& value) {
+    return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  };
+  // Each slot is written out as it is met: a tree of a million slots would
+  // take gigabytes. The members come in key order, as the library orders them.
+  std::string slots;
   nlohmann::json files = nlohmann::json::array();
   std::int64_t zephSlots = 0;
   std::int64_t saverSlots = 0;
@@ -185,20 +191,16 @@ std::string storeReportJson(const std::vector<ReportedStore>& stores) {
     const plist::Dictionary* root = store.document.asDictionary();
     if (!root) continue;
     forEachSlot(*root, [&](const Slot& slot) {
-      slots.push_back(jsonSlot(slot, store.path));
+      slots += slots.empty() ? "" : ",";
+      slots += text(jsonSlot(slot, store.path));
       if (slot.readsIdle()) ++saverSlots;
       if (holdsZeph(slot)) ++zephSlots;
     });
   }
-  nlohmann::json report = nlohmann::json::object();
-  report["schema"] = 1;
-  report["store"] = stores.empty() ? nlohmann::json(nullptr) : files[0];
-  report["stores"] = std::move(files);
-  report["total"] = saverSlots;
-  report["slots"] = std::move(slots);
-  report["zeph"] = zephSlots;
-  // Store text need not be valid UTF-8; a report must still come out.
-  return report.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+  return "{\"schema\":1,\"slots\":[" + slots +
+         "],\"store\":" + text(stores.empty() ? nlohmann::json(nullptr) : files[0]) +
+         ",\"stores\":" + text(files) + ",\"total\":" + std::to_string(saverSlots) +
+         ",\"zeph\":" + std::to_string(zephSlots) + "}\n";
 }
 
 std::string storeReport(const plist::Dictionary& root) {

@@ -35,8 +35,9 @@ struct ReportedStore {
 /// object (schema 1) for management tools, written on one line:
 ///
 ///   {"schema": 1,
-///    "store": the first store's path (Index.plist's when there is one),
-///    "stores": [path, ...],
+///    "store": the first store's path (Index.plist's when there is one);
+///             null when there is no store,
+///    "stores": [path, ...],                (empty when there is no store)
 ///    "slots": [{"file": the path of the store the slot is in,
 ///               "place": "system default" | "all spaces and displays" |
 ///                        "top-level display" | "space default" | "display",

@@ -1,10 +1,12 @@
 #include "wallpaper_store/store_restore.h"
 
-#include <initializer_list>
+#include <algorithm>
 #include <exception>
+#include <initializer_list>
 #include <map>
 #include <optional>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -43,10 +45,22 @@ struct EarlierRecords {
   std::optional<EarlierEntry> systemDefault;  // the oldest system-default screen saver not the saver
 };
 
-EarlierRecords findEarlierRecords(const StoreFile& store, const std::set<SlotKey>& wanted,
-                                  std::vector<std::string>& skipped) {
+// Stops the removal: a backup it may need cannot be used. Without it the
+// slots would lose what they had before zeph, for good.
+[[noreturn]] void throwUnusableBackup(const std::string& problem) {
+  throw std::runtime_error(problem +
+                           "; nothing was changed (move that backup out of the folder to go on without it)");
+}
+
+// The records from before zeph of the `wanted` slots, from the backups of
+// `store`, oldest first; every backup read until all are found must be whole.
+EarlierRecords findEarlierRecords(const StoreFile& store, const std::set<SlotKey>& wanted) {
   EarlierRecords found;
-  found.backups = storeBackups(store);
+  try {
+    found.backups = storeBackups(store);
+  } catch (const std::exception& e) {
+    throw std::runtime_error(problemWith(backupFolder(), e) + "; nothing was changed");
+  }
   for (std::size_t index = 0; index < found.backups.size(); ++index) {
     if (found.bySlot.size() == wanted.size() && found.systemDefault) break;
     const std::string& path = found.backups[index].path;
@@ -54,14 +68,10 @@ EarlierRecords findEarlierRecords(const StoreFile& store, const std::set<SlotKey
     try {
       document = parseStore(readFile(path), path);
     } catch (const std::exception& e) {
-      skipped.push_back(e.what());
-      continue;
+      throwUnusableBackup(problemWith(path, e));
     }
     const plist::Dictionary* root = document.asDictionary();
-    if (!root) {
-      skipped.push_back(path + ": the top level is not a dictionary");
-      continue;
-    }
+    if (!root) throwUnusableBackup(path + ": the top level is not a dictionary");
     forEachSlot(*root, [&](const Slot& slot) {
       // A record of a shape the rewrite leaves alone was never the rewrite's doing.
       if (slotSelectsSaver(slot) || slot.shape() == RecordShape::Unknown) return;
@@ -143,7 +153,7 @@ StoreChange restoreInMemory(const StoreFile& store, bool keepLoaded, StoreRestor
   });
   if (wanted.empty()) return result;
 
-  EarlierRecords earlier = findEarlierRecords(store, wanted, report.skipped);
+  EarlierRecords earlier = findEarlierRecords(store, wanted);
   std::set<std::size_t> used;
   plist::Value restored(replaceSlotRecords(root, [&](const Slot& slot) {
     if (!slotSelectsSaver(slot)) return *slot.record;
@@ -157,9 +167,17 @@ StoreChange restoreInMemory(const StoreFile& store, bool keepLoaded, StoreRestor
     }
     return putBack(*slot.record, record, earlier.systemDefault);
   }));
-  for (std::size_t index : used) report.backupsUsed.push_back(earlier.backups[index].path);
-  if (!keepLoaded) loaded.loaded.clear();
-  result.update = StoreUpdate{store.path, plist::write(restored, plist::Format::Binary), std::move(loaded.loaded)};
+  for (std::size_t index : used) {
+    const std::string& path = earlier.backups[index].path;
+    // A store made again after an outside write can name the same backups.
+    if (std::find(report.backupsUsed.begin(), report.backupsUsed.end(), path) == report.backupsUsed.end()) {
+      report.backupsUsed.push_back(path);
+    }
+  }
+  if (!keepLoaded && !loaded.loaded.bytesNeededToCompare())
+    std::vector<std::uint8_t>().swap(loaded.loaded.bytes);
+  result.update =
+      StoreUpdate{store.path, plist::write(restored, plist::Format::Binary), std::move(loaded.loaded)};
   return result;
 }
 
@@ -167,10 +185,12 @@ StoreChange restoreInMemory(const StoreFile& store, bool keepLoaded, StoreRestor
 
 StoreRestore restoreWallpaperStores() {
   StoreRestore report;
-  const StoreSlotCounts restored = changeStores(
-      [&report](const StoreFile& store, bool keepLoaded) { return restoreInMemory(store, keepLoaded, report); });
+  const StoreSlotCounts restored = changeStores([&report](const StoreFile& store, bool keepLoaded) {
+    return restoreInMemory(store, keepLoaded, report);
+  });
   report.slots = restored.index;
   report.slots2 = restored.index2;
+  report.lateFailure = restored.lateFailure;
   return report;
 }
 

@@ -12,7 +12,7 @@ struct StoreRestore {
   std::int64_t slots = 0;                // Index.plist's slots that selected the saver and were put back
   std::int64_t slots2 = 0;               // the same in Index2.plist
   std::vector<std::string> backupsUsed;  // the backups entries came from, oldest first, per store
-  std::vector<std::string> skipped;      // "<path>: <reason>" for backups that could not be read
+  std::string lateFailure;               // what failed once the stores were in place (StoreSlotCounts)
 };
 
 /// Undoes the rewrite in the store at storePath and in the second store at
@@ -29,9 +29,14 @@ struct StoreRestore {
 ///  - any other gets back its earlier "Idle", or none when it had none.
 /// A slot no backup holds gets the oldest pre-zeph system-default entry, or
 /// loses its "Idle" when there is none. Slots that do not select the saver,
-/// and every other key, stay as they are now. Backups that cannot be read or
-/// parsed (truncated by earlier versions) are skipped. Writes only a store in
-/// which a slot changes, both with replaceStores(). Returns 0 slots for a
+/// and every other key, stay as they are now. Nothing is changed unless every
+/// backup it needs could be read: a backup folder that cannot be listed, or
+/// a backup read on the way (oldest first, until every slot is found) that
+/// cannot be read or parsed or holds no dictionary, throws "<path>: <cause>;
+/// nothing was changed" (for a backup: move it aside to go on); only no
+/// backup folder, or none in it, means no earlier entry. Writes only a store
+/// in which a slot changes, both with replaceStores(); an Index2.plist that
+/// cannot be used is left as it is (changeStores()). Returns 0 slots for a
 /// store that is absent. Throws as rewriteWallpaperStores() does.
 StoreRestore restoreWallpaperStores();
 

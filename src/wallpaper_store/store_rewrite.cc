@@ -1,5 +1,6 @@
 #include "wallpaper_store/store_rewrite.h"
 
+#include <cstdio>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -13,8 +14,6 @@
 
 namespace zeph {
 namespace {
-
-constexpr std::int64_t kMaxSlots = 1'000'000;
 
 // What the walk does to one record to put the saver where its type reads it.
 plist::Dictionary withSaver(const Slot& slot, const plist::Value& chosen, std::int64_t& written) {
@@ -51,22 +50,12 @@ StoreChange rewriteInMemory(const StoreFile& store, bool keepLoaded) {
   StoreUpdate& update = result.update.emplace();
   update.path = store.path;
   StoreToChange loaded = loadForChange(store);
-  const std::uint64_t storeSize = loaded.loaded.size();
-  if (keepLoaded) {
-    update.loaded = std::move(loaded.loaded);
-  } else {
-    std::vector<std::uint8_t>().swap(loaded.loaded);  // before the new bytes are made
+  const std::uint64_t storeSize = loaded.loaded.bytes.size();
+  if (!keepLoaded && !loaded.loaded.bytesNeededToCompare()) {
+    std::vector<std::uint8_t>().swap(loaded.loaded.bytes);  // before the new bytes are made
   }
+  update.loaded = std::move(loaded.loaded);
   const plist::Dictionary& root = loaded.root();
-
-  // Containers the file shares between many places are spelled out once per
-  // place when rewritten: count first, so a small file cannot become a huge one.
-  std::int64_t slots = 0;
-  forEachSlot(root, [&slots](const Slot&) { ++slots; });
-  if (slots > kMaxSlots) {
-    throw std::runtime_error(store.path + ": " + std::to_string(slots) + " screensaver slots, more than the " +
-                             std::to_string(kMaxSlots) + " a store can sensibly have; it was left as it was");
-  }
 
   // A saver entry already in the system default is kept, dates and all, so a
   // re-run changes nothing the agent would notice; an entry selecting any
@@ -84,8 +73,8 @@ StoreChange rewriteInMemory(const StoreFile& store, bool keepLoaded) {
   update.bytes = plist::write(rewritten, plist::Format::Binary);
   const std::uint64_t limit = 64 * storeSize + (std::uint64_t{64} << 20);
   if (update.bytes.size() > limit) {
-    throw std::runtime_error(store.path + ": rewritten, the store would grow from " + std::to_string(storeSize) +
-                             " to " + std::to_string(update.bytes.size()) +
+    throw std::runtime_error(store.path + ": rewritten, the store would grow from " +
+                             std::to_string(storeSize) + " to " + std::to_string(update.bytes.size()) +
                              " bytes; it was left as it was");
   }
   return result;
@@ -93,16 +82,43 @@ StoreChange rewriteInMemory(const StoreFile& store, bool keepLoaded) {
 
 }  // namespace
 
-StoreSlotCounts changeStores(const std::function<StoreChange(const StoreFile& store, bool keepLoaded)>& change) {
+StoreSlotCounts changeStores(
+    const std::function<StoreChange(const StoreFile& store, bool keepLoaded)>& change) {
   const StoreFile first = firstStore();
   const StoreFile second = secondStore();
   const bool hasFirst = storeExists(first.path);
+  // Index2.plist never stops what Index.plist needs: one that cannot be used is left as it is.
+  auto changeSecond = [&]() -> StoreChange {
+    try {
+      return change(second, hasFirst);
+    } catch (const UnreadableStore& e) {
+      std::fprintf(stderr, "warning: %s; left unchanged\n", e.what());
+      return {};
+    }
+  };
   StoreChange secondChange;
-  if (storeExists(second.path)) secondChange = change(second, hasFirst);
+  bool hasSecond = false;
+  try {
+    hasSecond = storeExists(second.path);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "warning: %s; left unchanged\n", problemWith(second.path, e).c_str());
+  }
+  if (hasSecond) secondChange = changeSecond();
   StoreChange firstChange;
   if (hasFirst) firstChange = change(first, false);
-  if (secondChange.update || firstChange.update) replaceStores(secondChange.update, firstChange.update);
-  return {firstChange.slots, secondChange.slots};
+  StoreSlotCounts counts;
+  if (secondChange.update || firstChange.update) {
+    // A store written by someone else meanwhile is changed again from its new bytes.
+    auto remake = [&](const std::string& path) {
+      StoreChange& remade = path == second.path ? secondChange : firstChange;
+      remade = path == second.path ? changeSecond() : change(first, false);
+      return std::move(remade.update);
+    };
+    counts.lateFailure = replaceStores(std::move(secondChange.update), std::move(firstChange.update), remake);
+  }
+  counts.index = firstChange.slots;
+  counts.index2 = secondChange.slots;
+  return counts;
 }
 
 StoreSlotCounts rewriteWallpaperStores() { return changeStores(rewriteInMemory); }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 
 #include "wallpaper_store/store_backups.h"
 #include "wallpaper_store/store_document.h"
@@ -15,6 +16,9 @@ namespace zeph {
 struct StoreSlotCounts {
   std::int64_t index = 0;
   std::int64_t index2 = 0;
+  /// What failed once the stores were renamed into place (a folder flush);
+  /// empty when nothing did. The stores are changed either way.
+  std::string lateFailure;
 };
 
 /// One store's part in a change of both: its new bytes (none when nothing in
@@ -26,11 +30,16 @@ struct StoreChange {
 
 /// Changes the stores that are there as one: `change` makes Index2.plist's new
 /// bytes, then Index.plist's, so that a store that cannot be changed leaves
-/// the other as it was too; then replaceStores() puts them in place.
-/// `keepLoaded` tells `change` whether the bytes as loaded must be kept, to
-/// put that store back. Returns the slots each changed; throws what `change`,
-/// storeExists() and replaceStores() throw.
-StoreSlotCounts changeStores(const std::function<StoreChange(const StoreFile& store, bool keepLoaded)>& change);
+/// the other as it was too; then replaceStores() puts them in place, calling
+/// `change` again for a store someone wrote meanwhile. `keepLoaded` tells
+/// `change` whether the bytes as loaded must be kept, to put that store
+/// back. An Index2.plist that cannot be used (UnreadableStore, or
+/// storeExists() failing on it) is left as it is, with
+/// "warning: <path>: <reason>; left unchanged" on standard error. Returns the
+/// slots each changed; throws what `change`, storeExists() and
+/// replaceStores() throw.
+StoreSlotCounts changeStores(
+    const std::function<StoreChange(const StoreFile& store, bool keepLoaded)>& change);
 
 /// Rewrites the store at storePath and, when there is one, the second store at
 /// storePath2, in one go. Each is backed up, byte for byte, in its own series
@@ -41,11 +50,10 @@ StoreSlotCounts changeStores(const std::function<StoreChange(const StoreFile& st
 /// "individual"; any other record is left alone and not counted. The system
 /// default's entry is reused only when it selects the installed saver. The
 /// two are written with replaceStores(). A store that is absent counts 0.
-/// Refuses a store of more than 1,000,000 slots, or one whose rewritten form
-/// would pass 64 times its size plus 64 MiB (shared containers spelled out),
-/// before writing anything. Throws InstallerError (code 2: root is not a
-/// dictionary), plist::Error, std::system_error or std::runtime_error, every
-/// message naming the store.
+/// Refuses a store of more than 1,000,000 slots (TooManySlots, before its
+/// backup), or one whose rewritten form would pass 64 times its size plus
+/// 64 MiB (shared containers spelled out), before writing anything. Throws InstallerError (code 2: root is
+/// not a dictionary), plist::Error, std::system_error or std::runtime_error, every message naming the store.
 StoreSlotCounts rewriteWallpaperStores();
 
 /// rewriteWallpaperStores(), for callers that want only the count of Index.plist.

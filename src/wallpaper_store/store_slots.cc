@@ -1,5 +1,6 @@
 #include "wallpaper_store/store_slots.h"
 
+#include <string>
 #include <utility>
 
 #include "wallpaper_store/idle_entry.h"
@@ -35,7 +36,28 @@ bool slotSelectsSaver(const Slot& slot) {
   return slot.readsIdle() && slot.idle && selectsInstalledSaver(*slot.idle);
 }
 
+TooManySlots::TooManySlots(const std::string& where)
+    : std::runtime_error((where.empty() ? "" : where + ": ") + "more than " + std::to_string(kMaxStoreSlots) +
+                         " screensaver slots, more than a store can sensibly have") {}
+
 namespace {
+
+// Counts what a walk looks at and stops it past the limit. Shared
+// containers are looked at once per place they are referenced from, which is
+// what a walk costs and what a rewrite spells out.
+class WalkBudget {
+ public:
+  void place() {
+    if (++places_ > 2 * kMaxStoreSlots) throw TooManySlots();
+  }
+  void slot() {
+    if (++slots_ > kMaxStoreSlots) throw TooManySlots();
+  }
+
+ private:
+  std::int64_t places_ = 0;  // members of "Spaces" and of each "Displays" looked at
+  std::int64_t slots_ = 0;   // records visited
+};
 
 // The one definition of where the slots are. `onSlot` meets every record in
 // order; when rebuilding, what it returns replaces the record, each changed
@@ -43,8 +65,11 @@ namespace {
 // new tree. Only what lies on the way to a record is copied.
 template <bool kRebuild, typename OnSlot>
 void walkSlots(const plist::Dictionary& root, OnSlot&& onSlot, plist::Dictionary* changedRoot) {
-  auto visit = [&onSlot](const plist::Dictionary& record, SlotKind kind, std::string_view space,
-                         std::string_view display, plist::Dictionary* parent, const std::string& key) {
+  WalkBudget budget;
+  auto visit = [&onSlot, &budget](const plist::Dictionary& record, SlotKind kind, std::string_view space,
+                                  std::string_view display, plist::Dictionary* parent,
+                                  const std::string& key) {
+    budget.slot();
     Slot slot{kind, space, display, &record, record.find("Idle")};
     if constexpr (kRebuild) {
       parent->set(key, plist::Value(onSlot(slot)));
@@ -54,13 +79,14 @@ void walkSlots(const plist::Dictionary& root, OnSlot&& onSlot, plist::Dictionary
     }
   };
   // The records under `holder` → "Displays" (the root's, or a space's).
-  auto visitDisplays = [&visit](const plist::Dictionary& holder, SlotKind kind, std::string_view space,
-                                plist::Dictionary* changedHolder) {
+  auto visitDisplays = [&visit, &budget](const plist::Dictionary& holder, SlotKind kind,
+                                         std::string_view space, plist::Dictionary* changedHolder) {
     const plist::Dictionary* displays = plist::dictionaryMember(holder, "Displays");
     if (!displays) return;
     plist::Dictionary changedDisplays;
     if constexpr (kRebuild) changedDisplays = *displays;
     for (const auto& [displayId, displayValue] : *displays) {
+      budget.place();
       if (const plist::Dictionary* display = displayValue.asDictionary()) {
         visit(*display, kind, space, displayId, &changedDisplays, displayId);
       }
@@ -85,6 +111,7 @@ void walkSlots(const plist::Dictionary& root, OnSlot&& onSlot, plist::Dictionary
   plist::Dictionary changedSpaces;
   if constexpr (kRebuild) changedSpaces = *spaces;
   for (const auto& [spaceId, spaceValue] : *spaces) {
+    budget.place();
     const plist::Dictionary* space = spaceValue.asDictionary();
     if (!space) continue;
     plist::Dictionary changedSpace;
@@ -99,6 +126,11 @@ void walkSlots(const plist::Dictionary& root, OnSlot&& onSlot, plist::Dictionary
 }
 
 }  // namespace
+
+void requireSlotsWithinLimit(const plist::Dictionary& root) {
+  walkSlots<false>(
+      root, [](const Slot&) {}, nullptr);
+}
 
 void forEachSlot(const plist::Dictionary& root, const std::function<void(const Slot&)>& visit) {
   walkSlots<false>(root, visit, nullptr);

@@ -11,17 +11,18 @@
 
 #include <algorithm>
 #include <chrono>
-#include <thread>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/process_values.h"
+#include "platform/file_calls.h"
+#include "plist/format.h"
 #include "support/installer_runner.h"
 #include "support/private_namespace.h"
 #include "support/sandbox.h"
 #include "support/store_builders.h"
-#include "plist/format.h"
 #include "wallpaper_store/idle_entry.h"
 #include "wallpaper_store/slot_count.h"
 #include "wallpaper_store/store_slots.h"
@@ -81,11 +82,15 @@ class ApplySequence : public ::testing::Test {
   // `mode` empty: no agent runs.
   RunResult runInNamespace(const std::string& mode, const std::vector<std::string>& installerArgs,
                            const char* stdoutPath = nullptr, int stdoutFd = -1) {
-    std::vector<std::string> args{(box_.path() / "agent-ready").string(), ZEPH_FAKE_AGENT_PATH, mode,
+    std::vector<std::string> args{(box_.path() / "agent-ready").string(),
+                                  ZEPH_FAKE_AGENT_PATH,
+                                  mode,
                                   agentStore_.empty() ? storeFile(home_).string() : agentStore_.string(),
-                                  log_.string(), ZEPH_INSTALLER_PATH};
+                                  log_.string(),
+                                  ZEPH_INSTALLER_PATH};
     args.insert(args.end(), installerArgs.begin(), installerArgs.end());
-    return testing::runProgram(testing::inPrivateNamespace(kWithAgent, args), home_.string(), stdoutPath, stdoutFd);
+    return testing::runProgram(testing::inPrivateNamespace(kWithAgent, args), home_.string(), stdoutPath,
+                               stdoutFd);
   }
   RunResult applyWithAgent(const std::string& mode) { return runInNamespace(mode, {"--apply"}); }
   Sandbox box_;
@@ -158,7 +163,7 @@ TEST_F(ApplySequence, AnAgentRevertingTheSecondStoreGetsTheSecondPass) {
 
 TEST_F(ApplySequence, FlagCountsAnywhereAndARepeatedRunIsSafe) {
   fs::remove(storeFile(home_));
-  RunResult first = runInNamespace("", {"first", "--apply", "--verbose"});
+  RunResult first = runInNamespace("", {"first", "--apply", "-psn_0_42"});
   EXPECT_EQ(first.status, 0) << first.err;
   EXPECT_EQ(first.out, resultLine(home_, 0));  // no store: nothing to set
   // killall, finding no agent, says so on the shared standard error; the installer adds nothing.
@@ -196,7 +201,8 @@ TEST_F(ApplySequence, TwoRunsAtOnceTakeTurns) {
     }
     EXPECT_EQ(zephSlotCount(), kRealisticStoreSlots);
     EXPECT_EQ(readBytes(saverFolder(home_) / "Contents/Info.plist"), readBytes(bundleSource));
-    EXPECT_EQ(namesIn(saverFolder(home_).parent_path()), std::vector<std::string>{"zeph.saver"});
+    EXPECT_EQ(namesIn(saverFolder(home_).parent_path()),
+              (std::vector<std::string>{".zeph.lock", "zeph.saver"}));
     EXPECT_EQ(namesIn(storeFile(home_).parent_path()), std::vector<std::string>{"Index.plist"});
   }
   // The user's store, then the rewritten one: each backed up once, whole.
@@ -229,7 +235,8 @@ TEST_F(ApplySequence, ResultLineThatCannotBeWrittenIsAFailure) {
     SCOPED_TRACE(c.cause);
     RunResult r = runInNamespace("keep", {"--apply"}, c.stdoutPath, c.stdoutFd);
     EXPECT_EQ(r.status, 1) << "128 + 13 is the run killed by SIGPIPE";
-    EXPECT_NE(r.err.find(std::string("error: couldn't print the result: ") + c.cause + "\n"), std::string::npos)
+    EXPECT_NE(r.err.find(std::string("error: couldn't print the result: ") + c.cause + "\n"),
+              std::string::npos)
         << r.err;
     EXPECT_EQ(zephSlotCount(), kRealisticStoreSlots);
   }
@@ -248,7 +255,8 @@ class UninstallSequence : public ApplySequence {
   plist::Value storeNow() const { return plist::read(readBytes(storeFile(home_))); }
   void putStore(const plist::Value& root) const { putPlist(storeFile(home_), root); }
   bool saverGone() const {
-    return !fs::exists(fs::symlink_status(saverFolder(home_))) && namesIn(saverFolder(home_).parent_path()).empty();
+    return !fs::exists(fs::symlink_status(saverFolder(home_))) &&
+           namesIn(saverFolder(home_).parent_path()) == std::vector<std::string>{".zeph.lock"};
   }
 };
 
@@ -313,8 +321,9 @@ TEST_F(UninstallSequence, PutsBothStoresOfAMacos26HomeBack) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, resultFor(3));  // Index.plist's, as --apply counts
   EXPECT_NE(r.err.find(secondFile.string() + ": 8 screensaver slots restored\n"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("restored from " + testing::backupFolder(home_).string() + "/wallpaper-store2-backup-"),
-            std::string::npos)
+  EXPECT_NE(
+      r.err.find("restored from " + testing::backupFolder(home_).string() + "/wallpaper-store2-backup-"),
+      std::string::npos)
       << r.err;
   EXPECT_EQ(storeNow(), first);
   EXPECT_EQ(plist::read(readBytes(secondFile)), second);  // linked again, every record
@@ -343,6 +352,52 @@ TEST_F(UninstallSequence, TwiceOrWithoutTheSaverChangesNothingMore) {
   EXPECT_EQ(noStore.status, 0) << noStore.err;
   EXPECT_EQ(noStore.out, resultFor(0));
   EXPECT_TRUE(saverGone());
+}
+
+// Where the file system refuses flock (network homes: ENOLCK, EOPNOTSUPP,
+// EISDIR), an apply and an uninstall started together take turns through the
+// lock file and leave a consistent home: installed with every slot on the
+// saver, or removed with none; the lock file goes with the run.
+TEST_F(UninstallSequence, WhereFlockIsRefusedTheLockFileKeepsAnApplyAndAnUninstallApart) {
+  if (!file_calls::faultInjectionBuilt()) GTEST_SKIP() << "built without ZEPH_FAULT_INJECTION";
+  for (const char* error : {"ENOLCK", "EOPNOTSUPP", "EISDIR", "EINVAL"}) {
+    SCOPED_TRACE(error);
+    putUserStore(testing::realisticStore());
+    ASSERT_EQ(apply().status, 0);
+    const std::string fault = std::string("flock:*:") + error;
+    ::setenv("ZEPH_FAULT", fault.c_str(), 1);  // the harness passes the tests' environment on
+    RunResult results[2];
+    std::thread other([&] { results[1] = uninstall(); });
+    results[0] = apply();
+    other.join();
+    ::unsetenv("ZEPH_FAULT");
+    for (const RunResult& r : results) {
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_NE(r.err.find("zeph fault: flock #1 fails"), std::string::npos) << r.err;
+    }
+    const bool installed = fs::exists(saverFolder(home_) / "Contents/Info.plist");
+    EXPECT_EQ(zephSlotCount(), installed ? kRealisticStoreSlots : 0);
+    const std::vector<std::string> left = installed ? std::vector<std::string>{".zeph.lock", "zeph.saver"}
+                                                    : std::vector<std::string>{".zeph.lock"};
+    EXPECT_EQ(namesIn(saverFolder(home_).parent_path()), left);
+  }
+}
+
+// A run stopped between the two renames of the bundle swap, on a file system
+// without the exchange rename, left no bundle: the next run puts the complete
+// new copy back before anything else, so that even a run that then fails
+// leaves a bundle.
+TEST_F(ApplySequence, PutsBackTheBundleAnInterruptedSwapLeftAside) {
+  const fs::path folder = saverFolder(home_).parent_path();
+  testing::writeBytes(folder / ".zeph.saver.new-4242/Contents/Info.plist", {'n', 'e', 'w'});
+  testing::writeBytes(folder / ".zeph.saver.old-4242/Contents/Info.plist", {'o', 'l', 'd'});
+  testing::writeBytes(storeFile(home_),
+                      {'b', 'p', 'l', 'i', 's', 't', '0', '0'});  // the run fails at the store
+  RunResult r = runInNamespace("", {"--apply"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(readText(saverFolder(home_) / "Contents/Info.plist").substr(0, 5),
+            "<?xml");  // then installed anew
+  EXPECT_EQ(namesIn(folder), (std::vector<std::string>{".zeph.lock", "zeph.saver"}));
 }
 
 }  // namespace

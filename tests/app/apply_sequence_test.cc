@@ -7,12 +7,14 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "app/apply.h"
 #include "base/installer_error.h"
 #include "base/process_values.h"
+#include "platform/system_version.h"
 #include "saver_install/install_saver.h"
 #include "support/sandbox.h"
 #include "support/store_builders.h"
@@ -41,9 +43,8 @@ class ObservedApply : public ::testing::Test {
   }
 
   std::int64_t apply(std::vector<std::function<void()>> agentActions) {
-    ScopedLegacyModuleTool tool([this](const std::string&, const std::vector<std::string>&) {
-      events_.push_back("select");
-    });
+    ScopedLegacyModuleTool tool(
+        [this](const std::string&, const std::vector<std::string>&) { events_.push_back("select"); });
     ScopedAgentRestart agent([&, this] {
       events_.push_back("restart");
       if (restarts_ < agentActions.size()) agentActions[restarts_]();
@@ -91,9 +92,15 @@ TEST_F(ObservedApply, RewritesOnceMoreOnlyWhenTheAgentRevertsTheStore) {
     for (const std::string& name : backupNames(home_)) {
       EXPECT_EQ(readBytes(testing::backupFolder(home_) / name), original_) << name;
     }
-    if (c.end == End::OnSaver) { EXPECT_EQ(zephSlotCount(), kRealisticStoreSlots); }
-    if (c.end == End::AsTheUserHadIt) { EXPECT_EQ(readBytes(storeFile(home_)), original_); }
-    if (c.end == End::Gone) { EXPECT_FALSE(fs::exists(storeFile(home_))); }
+    if (c.end == End::OnSaver) {
+      EXPECT_EQ(zephSlotCount(), kRealisticStoreSlots);
+    }
+    if (c.end == End::AsTheUserHadIt) {
+      EXPECT_EQ(readBytes(storeFile(home_)), original_);
+    }
+    if (c.end == End::Gone) {
+      EXPECT_FALSE(fs::exists(storeFile(home_)));
+    }
   }
 }
 
@@ -106,6 +113,56 @@ TEST_F(ObservedApply, LeavesTheAppliedMarkerOnlyWhenASlotWasSet) {
   writeBytes(storeFile(home_), original_);
   EXPECT_EQ(apply({}), kRealisticStoreSlots);
   EXPECT_TRUE(fs::is_regular_file(marker));
+}
+
+// macOS 13 keeps no store: a run that installed and selected the bundle has
+// done its job, leaves the marker and never looks at a store or the agent;
+// where a store is kept the marker still waits for a slot set.
+TEST_F(ObservedApply, WhereNoStoreIsKeptTheSelectionCompletesTheRun) {
+  const fs::path marker = testing::backupFolder(home_) / "applied";
+  struct Case {
+    const char* name;
+    bool keepsStore;
+    bool storeThere;
+    std::int64_t count;
+    bool marked;
+  };
+  const Case cases[] = {
+      {"macOS 13", false, false, 0, true},
+      {"macOS 13, a store file left from elsewhere", false, true, 0, true},
+      {"macOS 14 before the agent wrote its store", true, false, 0, false},
+      {"macOS 14", true, true, kRealisticStoreSlots, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(home_);
+    SetUp();
+    if (!c.storeThere) fs::remove(storeFile(home_));
+    restarts_ = 0;
+    events_.clear();
+    ScopedSystemKeepsWallpaperStore rule(c.keepsStore);
+    EXPECT_EQ(apply({}), c.count);
+    EXPECT_EQ(fs::is_regular_file(marker), c.marked);
+    EXPECT_TRUE(fs::is_directory(testing::saverFolder(home_)));
+    if (!c.keepsStore) {
+      EXPECT_EQ(events_, std::vector<std::string>{"select"});
+      EXPECT_TRUE(backupNames(home_).empty());
+      if (c.storeThere) {
+        EXPECT_EQ(readBytes(storeFile(home_)), original_);
+      }
+    }
+  }
+}
+
+// Without a store the selection is all there is: a preferences tool that
+// fails fails the run, and without the marker the login agent tries again.
+TEST_F(ObservedApply, WhereNoStoreIsKeptAFailedSelectionFailsTheRun) {
+  if (fs::exists("/usr/bin/defaults")) GTEST_SKIP() << "a defaults tool is installed here";
+  ScopedSystemKeepsWallpaperStore rule(false);
+  ScopedAgentRestart agent([this] { events_.push_back("restart"); });
+  EXPECT_THROW(applyEverything(), std::runtime_error);
+  EXPECT_FALSE(fs::exists(testing::backupFolder(home_) / "applied"));
+  EXPECT_TRUE(events_.empty());
 }
 
 TEST_F(ObservedApply, StoreThatCannotBeReadStopsBeforeAnyRestart) {

@@ -1,3 +1,5 @@
+#include "app/fatal_exit.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -6,9 +8,8 @@
 #include <cstdio>
 #include <string>
 
-#include "app/fatal_exit.h"
-#include "support/sandbox.h"
 #include "base/process_values.h"
+#include "support/sandbox.h"
 
 namespace zeph {
 namespace {

@@ -19,8 +19,10 @@
 #include "support/installer_runner.h"
 #include "support/sandbox.h"
 #include "support/store_builders.h"
+#include "wallpaper_store/idle_entry.h"
 #include "wallpaper_store/slot_count.h"
 #include "wallpaper_store/store_backups.h"
+#include "wallpaper_store/store_slots.h"
 
 namespace zeph {
 namespace {
@@ -40,7 +42,7 @@ using testing::storeFile;
 // run to `check` with whether the fault was hit, until a run no longer meets it.
 template <typename Make, typename Check>
 void walkFaults(const std::string& prefix, const std::string& call, const std::string& error, Make make,
-                Check check) {
+                Check check, const char* mode = "--apply") {
   for (int n = 1; n < 200; ++n) {
     const std::string fault = prefix + call + ":" + std::to_string(n) + ":" + error;
     SCOPED_TRACE(fault);
@@ -48,7 +50,7 @@ void walkFaults(const std::string& prefix, const std::string& call, const std::s
     const fs::path home = box.path() / "home";
     make(home);
     ::setenv("ZEPH_FAULT", fault.c_str(), 1);  // the harness passes the tests' environment on
-    RunResult r = testing::runInstaller({"--apply"}, home.string());
+    RunResult r = testing::runInstaller({mode}, home.string());
     ::unsetenv("ZEPH_FAULT");
     const bool hit = r.err.find("zeph fault: " + call + " #" + std::to_string(n) + " ") != std::string::npos;
     setProcessValues(home.string(), true);
@@ -73,6 +75,15 @@ struct Outcomes {
   std::vector<std::string> fatal;
   std::vector<std::string> bestEffort;
 };
+
+void printSummary(const std::map<std::string, Outcomes>& summary) {
+  for (const auto& [name, outcome] : summary) {
+    std::string fatal, bestEffort;
+    for (const std::string& n : outcome.fatal) fatal += " " + n;
+    for (const std::string& n : outcome.bestEffort) bestEffort += " " + n;
+    std::printf("%-46s fatal:%s  best effort:%s\n", name.c_str(), fatal.c_str(), bestEffort.c_str());
+  }
+}
 
 TEST(FaultWalk, EveryFileCallOfAnApplyFailsCleanly) {
   if (!file_calls::faultInjectionBuilt()) GTEST_SKIP() << "built without ZEPH_FAULT_INJECTION";
@@ -111,53 +122,133 @@ TEST(FaultWalk, EveryFileCallOfAnApplyFailsCleanly) {
   };
   for (const Row& row : rows) {
     const std::string rowName = std::string(row.prefix) + row.call + ":" + row.error;
-    walkFaults(row.prefix, row.call, row.error, make, [&](const fs::path& home, const RunResult& r, int n, bool hit) {
-      // The store is as it was, or wholly rewritten.
-      const std::vector<std::uint8_t> after = readBytes(storeFile(home));
-      const bool storeRewritten = after != store;
-      if (storeRewritten) {
-        EXPECT_EQ(zephSlotCount(), kRealisticStoreSlots);
-      }
-      // The bundle is the old one or the new one, whole.
-      const std::vector<std::uint8_t> info = readBytes(saverFolder(home) / "Contents/Info.plist");
-      if (info == oldInfo) {
-        EXPECT_TRUE(fs::exists(saverFolder(home) / "Contents/old-only"));
-      } else {
-        EXPECT_EQ(info, newInfo);
-        EXPECT_FALSE(fs::exists(saverFolder(home) / "Contents/old-only"));
-      }
-      // Every backup is complete, and nothing half-made is left anywhere.
-      for (const std::string& name : namesIn(backupFolder(home))) {
-        if (name == "applied") continue;  // the marker of a run that set slots
-        EXPECT_TRUE(std::regex_match(name, backupName)) << name;
-        EXPECT_EQ(readBytes(backupFolder(home) / name), store) << name;
-      }
-      EXPECT_EQ(namesIn(storeFile(home).parent_path()), std::vector<std::string>{"Index.plist"});
-      EXPECT_EQ(namesIn(saverFolder(home).parent_path()), std::vector<std::string>{"zeph.saver"});
+    walkFaults(row.prefix, row.call, row.error, make,
+               [&](const fs::path& home, const RunResult& r, int n, bool hit) {
+                 // The store is as it was, or wholly rewritten.
+                 const std::vector<std::uint8_t> after = readBytes(storeFile(home));
+                 const bool storeRewritten = after != store;
+                 if (storeRewritten) {
+                   EXPECT_EQ(zephSlotCount(), kRealisticStoreSlots);
+                 }
+                 // The bundle is the old one or the new one, whole.
+                 const std::vector<std::uint8_t> info = readBytes(saverFolder(home) / "Contents/Info.plist");
+                 if (info == oldInfo) {
+                   EXPECT_TRUE(fs::exists(saverFolder(home) / "Contents/old-only"));
+                 } else {
+                   EXPECT_EQ(info, newInfo);
+                   EXPECT_FALSE(fs::exists(saverFolder(home) / "Contents/old-only"));
+                 }
+                 // Every backup is complete, and nothing half-made is left anywhere.
+                 for (const std::string& name : namesIn(backupFolder(home))) {
+                   if (name == "applied") continue;  // the marker of a run that set slots
+                   EXPECT_TRUE(std::regex_match(name, backupName)) << name;
+                   EXPECT_EQ(readBytes(backupFolder(home) / name), store) << name;
+                 }
+                 EXPECT_EQ(namesIn(storeFile(home).parent_path()), std::vector<std::string>{"Index.plist"});
+                 // The lock file is made on first use: a run whose open of it fails makes none.
+                 std::vector<std::string> saverNames = namesIn(saverFolder(home).parent_path());
+                 std::erase(saverNames, std::string(".zeph.lock"));
+                 EXPECT_EQ(saverNames, std::vector<std::string>{"zeph.saver"});
 
-      if (r.status == 0) {
-        EXPECT_TRUE(storeRewritten);
-        EXPECT_EQ(info, newInfo);
-        EXPECT_EQ(testing::backupNames(home).size(), 1u);
-        EXPECT_TRUE(errorLines(r.err).empty()) << r.err;
-        if (hit) summary[rowName].bestEffort.push_back(std::to_string(n));
-      } else {
-        // Fatal: one error line naming the path and the cause.
-        EXPECT_EQ(r.status, 1) << r.err;
-        std::vector<std::string> lines = errorLines(r.err);
-        ASSERT_EQ(lines.size(), 1u) << r.err;
-        EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(error: [^/]*/.*: [A-Z][a-z].*)"))) << lines[0];
-        EXPECT_TRUE(hit) << r.err;
-        summary[rowName].fatal.push_back(std::to_string(n));
-      }
-    });
+                 if (r.status == 0) {
+                   EXPECT_TRUE(storeRewritten);
+                   EXPECT_EQ(info, newInfo);
+                   EXPECT_EQ(testing::backupNames(home).size(), 1u);
+                   EXPECT_TRUE(errorLines(r.err).empty()) << r.err;
+                   if (hit) summary[rowName].bestEffort.push_back(std::to_string(n));
+                 } else {
+                   // Fatal: one error line naming the path and the cause.
+                   EXPECT_EQ(r.status, 1) << r.err;
+                   std::vector<std::string> lines = errorLines(r.err);
+                   ASSERT_EQ(lines.size(), 1u) << r.err;
+                   EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(error: [^/]*/.*: [A-Z][a-z].*)")))
+                       << lines[0];
+                   EXPECT_TRUE(hit) << r.err;
+                   // Write errors name the store, not the hidden file being written.
+                   EXPECT_EQ(lines[0].find("/.Index"), std::string::npos) << lines[0];
+                   EXPECT_EQ(lines[0].find("/.wallpaper-store"), std::string::npos) << lines[0];
+                   // A store already in place: the steps after it ran all the same, and the error says so.
+                   if (storeRewritten) {
+                     EXPECT_NE(lines[0].find("; the stores were already changed"), std::string::npos)
+                         << lines[0];
+                     EXPECT_TRUE(fs::exists(backupFolder(home) / "applied"));
+                   }
+                   summary[rowName].fatal.push_back(std::to_string(n));
+                 }
+               });
   }
-  for (const auto& [name, outcome] : summary) {
-    std::string fatal, bestEffort;
-    for (const std::string& n : outcome.fatal) fatal += " " + n;
-    for (const std::string& n : outcome.bestEffort) bestEffort += " " + n;
-    std::printf("%-46s fatal:%s  best effort:%s\n", name.c_str(), fatal.c_str(), bestEffort.c_str());
+  printSummary(summary);
+}
+
+// The removal, with every file call failing in turn, the reading of the
+// backups and the listing of their folder included: the store is as it was
+// or wholly restored, and a run that says it restored did. A backup it could
+// not read never leaves the slots stripped.
+TEST(FaultWalk, EveryFileCallOfAnUninstallFailsCleanly) {
+  if (!file_calls::faultInjectionBuilt()) GTEST_SKIP() << "built without ZEPH_FAULT_INJECTION";
+  const plist::Value original = testing::realisticStore();
+  const std::vector<std::uint8_t> originalBytes = plist::write(original, plist::Format::Binary);
+  const std::vector<std::uint8_t> newInfo =
+      readBytes(fs::path(ZEPH_BINARY_DIR) / "share/zeph/zeph.saver/Contents/Info.plist");
+  std::vector<std::uint8_t> onZeph;  // the store as --apply left it, for the home of the moment
+  struct Row {
+    const char* call;
+    const char* error;
+  };
+  const Row rows[] = {
+      {"open", "EACCES"}, {"write", "ENOSPC"}, {"fsync", "EIO"}, {"rename", "EIO"},
+      {"renamex", "EIO"}, {"mkdir", "ENOSPC"}, {"read", "EIO"},  {"opendir", "EACCES"},
+  };
+  std::map<std::string, Outcomes> summary;
+  const auto make = [&](const fs::path& home) {
+    setProcessValues(home.string(), true);
+    const plist::Value saver(zephIdleNode());
+    onZeph = plist::write(testing::withSlotIdles(original, [&saver](const Slot&) { return saver; }),
+                          plist::Format::Binary);
+    testing::writeBytes(storeFile(home), onZeph);
+    testing::writeBytes(backupFolder(home) / "wallpaper-store-backup-2026-01-01T00:00:00Z.plist",
+                        originalBytes);
+    testing::writeBytes(saverFolder(home) / "Contents/Info.plist", newInfo);
+  };
+  for (const Row& row : rows) {
+    const std::string rowName = std::string("uninstall ") + row.call + ":" + row.error;
+    walkFaults(
+        "", row.call, row.error, make,
+        [&](const fs::path& home, const RunResult& r, int n, bool hit) {
+          const std::vector<std::uint8_t> after = readBytes(storeFile(home));
+          const bool restored = after != onZeph;
+          if (restored) {
+            EXPECT_EQ(plist::read(after), original);
+          }
+          for (const std::string& name : namesIn(backupFolder(home))) {
+            const std::vector<std::uint8_t> backup = readBytes(backupFolder(home) / name);
+            EXPECT_TRUE(backup == originalBytes || backup == onZeph) << name;
+          }
+          EXPECT_EQ(namesIn(storeFile(home).parent_path()), std::vector<std::string>{"Index.plist"});
+          if (r.status == 0) {
+            EXPECT_TRUE(restored) << r.out;
+            EXPECT_EQ(r.out, "uninstalled; " + std::to_string(kRealisticStoreSlots) +
+                                 " screensaver slots restored\n");
+            EXPECT_FALSE(fs::exists(saverFolder(home)));
+            EXPECT_TRUE(errorLines(r.err).empty()) << r.err;
+            if (hit) summary[rowName].bestEffort.push_back(std::to_string(n));
+            return;
+          }
+          EXPECT_EQ(r.status, 1) << r.err;
+          EXPECT_TRUE(hit) << r.err;
+          std::vector<std::string> lines = errorLines(r.err);
+          ASSERT_EQ(lines.size(), 1u) << r.err;
+          EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(error: [^/]*/.*: [A-Z][a-z].*)"))) << lines[0];
+          if (!restored) {
+            EXPECT_TRUE(
+                fs::exists(saverFolder(home) / "Contents/Info.plist"));  // nothing undone before the store
+          }
+          summary[rowName].fatal.push_back(std::to_string(n) + (restored ? "+" : ""));
+        },
+        "--uninstall");
   }
+  std::printf("(+: the store was restored before the failure)\n");
+  printSummary(summary);
 }
 
 // Index.plist and Index2.plist change together or not at all: whichever
@@ -184,8 +275,10 @@ TEST(FaultWalk, APairOfStoresChangesTogetherOrNotAtAll) {
         EXPECT_EQ(zephSlotCount(), 3);
         EXPECT_EQ(zephSlotCountIn(storePath2), 8);
       }
-      EXPECT_EQ(namesIn(storeFile(home).parent_path()), (std::vector<std::string>{"Index.plist", "Index2.plist"}));
-      if (r.status != 0 && r.err.find("rename(" + storePath + ")") != std::string::npos) secondRenameFailed = true;
+      EXPECT_EQ(namesIn(storeFile(home).parent_path()),
+                (std::vector<std::string>{"Index.plist", "Index2.plist"}));
+      if (r.status != 0 && r.err.find("rename(" + storePath + ")") != std::string::npos)
+        secondRenameFailed = true;
     });
   }
   EXPECT_TRUE(secondRenameFailed) << "no fault reached the rename of Index.plist";

@@ -24,8 +24,8 @@ namespace {
 namespace fs = std::filesystem;
 using testing::backupFolder;
 using testing::readBytes;
-using testing::RunResult;
 using testing::runInstaller;
+using testing::RunResult;
 using testing::Sandbox;
 using testing::saverFolder;
 using testing::storeFile;
@@ -58,7 +58,8 @@ TEST(HeadlessRun, StopsWithOneErrorLineAndTheStoreAsItWas) {
   const std::string store = "error: HOME/Library/Application Support/com.apple.wallpaper/Store/Index.plist";
   const Case cases[] = {
       {"no bundle beside the installer", kRealisticStore,
-       "error: The screensaver is missing from this installer. Please download zeph again from zeph.app.\n", false},
+       "error: The screensaver is missing from this installer. Please download zeph again from zeph.app.\n",
+       false},
       {"store not a dictionary", [](const fs::path& home) { writeBytes(storeFile(home), kArrayRootStore); },
        kNotADictionaryLine, true, true},
       {"Screen Savers a file",
@@ -83,18 +84,24 @@ TEST(HeadlessRun, StopsWithOneErrorLineAndTheStoreAsItWas) {
     fs::create_directories(storeFile(home).parent_path());
     c.make(home);
     const bool regular = fs::is_regular_file(fs::symlink_status(storeFile(home)));
-    const std::vector<std::uint8_t> before = regular ? readBytes(storeFile(home)) : std::vector<std::uint8_t>{};
+    const std::vector<std::uint8_t> before =
+        regular ? readBytes(storeFile(home)) : std::vector<std::uint8_t>{};
     const bool noBundle = c.error.find("missing from this installer") != std::string::npos;
-    RunResult r = runInstaller({"--apply"}, home.string(),
-                               noBundle ? testing::installerCopy(box.path() / "prefix") : ZEPH_INSTALLER_PATH);
+    RunResult r =
+        runInstaller({"--apply"}, home.string(),
+                     noBundle ? testing::installerCopy(box.path() / "prefix") : ZEPH_INSTALLER_PATH);
     std::string error = c.error;
     for (std::size_t at; (at = error.find("HOME")) != std::string::npos;) error.replace(at, 4, home.string());
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_TRUE(isOneErrorLine(r.err)) << r.err;
     EXPECT_EQ(r.err.rfind(error, 0), 0u) << r.err;
-    if (regular) { EXPECT_EQ(readBytes(storeFile(home)), before); }
-    if (c.saverInstalled) { EXPECT_EQ(fs::is_directory(saverFolder(home).parent_path()), *c.saverInstalled); }
+    if (regular) {
+      EXPECT_EQ(readBytes(storeFile(home)), before);
+    }
+    if (c.saverInstalled) {
+      EXPECT_EQ(fs::is_directory(saverFolder(home).parent_path()), *c.saverInstalled);
+    }
     EXPECT_EQ(fs::exists(backupFolder(home)), c.backedUp);
     if (noBundle) {
       EXPECT_EQ(testing::namesIn(home / "Library"), std::vector<std::string>{"Application Support"});
@@ -169,13 +176,37 @@ TEST(Entry, HomeThatCannotBeFoundStopsBeforeAnythingIsTouched) {
   std::string installer = testing::installerCopy(box.path() / "prefix");
   const std::vector<std::string> argv = testing::asUser(kUnknownUser, {installer, "--apply"});
   const std::string line =
-      "error: Couldn't find your home folder. Set HOME to its full path (starting with \"/\") and try again.\n";
-  for (const std::optional<std::string>& home : {std::optional<std::string>(), std::optional<std::string>("rel")}) {
+      "error: Couldn't find your home folder. Set HOME to its full path (starting with \"/\") and try "
+      "again.\n";
+  for (const std::optional<std::string>& home :
+       {std::optional<std::string>(), std::optional<std::string>("rel")}) {
     RunResult r = testing::runProgram(argv, home);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, line);
   }
+}
+
+// --refresh-bundle swaps an installed bundle for the carried one and touches
+// nothing else; with none installed it changes nothing and says so.
+TEST(HeadlessRun, RefreshReplacesOnlyAnInstalledBundle) {
+  Sandbox box;
+  fs::path home = box.path() / "home";
+  const std::vector<std::uint8_t> store = testing::putPlist(storeFile(home), testing::realisticStore());
+  const fs::path saver = saverFolder(home);
+  RunResult none = runInstaller({"--refresh-bundle"}, home.string());
+  EXPECT_EQ(none.status, 0) << none.err;
+  EXPECT_EQ(none.out, "no zeph.saver is installed at " + saver.string() + "; nothing changed\n");
+  EXPECT_FALSE(fs::exists(saver.parent_path()));
+
+  writeBytes(saver / "Contents/Old.txt", {'o'});
+  RunResult refreshed = runInstaller({"--refresh-bundle"}, home.string());
+  EXPECT_EQ(refreshed.status, 0) << refreshed.err;
+  EXPECT_EQ(refreshed.out, "refreshed " + saver.string() + "\n");
+  EXPECT_FALSE(fs::exists(saver / "Contents/Old.txt"));
+  EXPECT_TRUE(fs::is_regular_file(saver / "Contents/Info.plist"));
+  EXPECT_EQ(readBytes(storeFile(home)), store);
+  EXPECT_FALSE(fs::exists(backupFolder(home)));  // no backup, no kept selection, no marker
 }
 
 // Arguments that make no headless run: a usage error, or the interactive run,
@@ -184,20 +215,62 @@ TEST(Entry, OnlyTheExactFlagWithoutUninstallSelectsTheHeadlessRun) {
   Sandbox box;
   fs::path home = box.path() / "home";
   const std::vector<std::uint8_t> store = testing::putPlist(storeFile(home), testing::realisticStore());
-  const char* const together = "error: --apply and --uninstall cannot be used together\n";
-  const std::vector<std::string> cases[] = {{"--apply", "--uninstall"}, {"--uninstall", "x", "--apply"},
-                                            {"--APPLY"}, {"--apply=1"}, {"-apply"}, {"apply"}, {"--apply "}};
-  for (const std::vector<std::string>& args : cases) {
-    SCOPED_TRACE(args.back());
-    RunResult r = runInstaller(args, home.string());
-    EXPECT_EQ(r.status, 1);
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+  };
+  const Case cases[] = {{{"--apply", "--uninstall"}, 2},
+                        {{"--uninstall", "x", "--apply"}, 2},
+                        {{"--refresh-bundle", "--apply"}, 2},
+                        {{"--uninstall", "--refresh-bundle"}, 2},
+                        {{"--APPLY"}, 2},
+                        {{"--apply=1"}, 2},
+                        {{"-apply"}, 2},
+                        {{"--apply "}, 2},
+                        {{"apply"}, 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.back());
+    RunResult r = runInstaller(c.args, home.string());
+    EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(r.out, "");
-    if (args.size() > 1) {
-      EXPECT_EQ(r.err, together);
-    }
   }
   EXPECT_EQ(readBytes(storeFile(home)), store);
   EXPECT_EQ(testing::namesIn(home / "Library"), std::vector<std::string>{"Application Support"});
+}
+
+// Runs one after the other on a home whose store is damaged: each error says
+// what the run had done by then, that the store is as it was, and where the
+// backups are; only a run that took a backup says so.
+TEST(HeadlessRun, DamagedStoreErrorSaysWhatWasDoneAndWhereTheBackupsAre) {
+  struct Run {
+    std::vector<std::string> args;
+    std::string ending;  // "FOLDER" stands for the backup folder
+  };
+  const std::string tail = "; the store is unchanged; backups are in FOLDER\n";
+  const std::vector<std::vector<Run>> series{
+      {{{"--apply"}, "; zeph.saver was already installed and selected, and the store backed up" + tail},
+       {{"--apply"}, "; zeph.saver was already installed and selected" + tail}},
+      {{{"--uninstall"}, "; a backup of the store was taken" + tail}, {{"--uninstall"}, tail}},
+  };
+  for (const std::vector<Run>& runs : series) {
+    Sandbox box;
+    const fs::path home = box.path() / "Zoë Smith";
+    const std::vector<std::uint8_t> damaged{'b', 'p', 'l', 'i', 's', 't', '0', '0', 0x08, 0x09};
+    writeBytes(storeFile(home), damaged);
+    for (const Run& run : runs) {
+      SCOPED_TRACE(run.args[0] + run.ending);
+      RunResult r = runInstaller(run.args, home.string());
+      std::string ending = run.ending;
+      ending.replace(ending.find("FOLDER"), 6, backupFolder(home).string());
+      EXPECT_EQ(r.status, 1);
+      EXPECT_TRUE(isOneErrorLine(r.err)) << r.err;
+      EXPECT_EQ(r.err.rfind("error: " + storeFile(home).string() + ": ", 0), 0u) << r.err;
+      ASSERT_GE(r.err.size(), ending.size()) << r.err;
+      EXPECT_EQ(r.err.substr(r.err.size() - ending.size()), ending);
+      EXPECT_EQ(readBytes(storeFile(home)), damaged);
+    }
+    EXPECT_EQ(testing::backupNames(home).size(), 1u);
+  }
 }
 
 }  // namespace

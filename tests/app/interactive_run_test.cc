@@ -1,13 +1,14 @@
 // The interactive run and the failure alert, answered by a scripted dialog,
 // with the steps between the alerts replaced by counters.
 
+#include "app/interactive_run.h"
+
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "app/interactive_run.h"
 #include "app/interactive_run_internal.h"
 #include "base/installer_error.h"
 #include "base/process_values.h"
@@ -35,12 +36,11 @@ struct CountingSteps {
   bool applyFails = false;
 
   InteractiveSteps steps() {
-    return {.applyEverything =
-                [this]() -> std::int64_t {
-                  ++applied;
-                  if (applyFails) throw InstallerError(2, "Couldn't read the macOS screensaver settings file.");
-                  return 3;
-                },
+    return {.applyEverything = [this]() -> std::int64_t {
+              ++applied;
+              if (applyFails) throw InstallerError(2, "Couldn't read the macOS screensaver settings file.");
+              return 3;
+            },
             .runLocationSetup =
                 [this] {
                   ++locationSetups;
@@ -174,7 +174,10 @@ TEST(InteractiveRun, CityThatWasNotSavedIsNotNamedInTheCompletion) {
   CountingSteps counting;
   InteractiveSteps steps = counting.steps();
   steps.runLocationSetup = [] {
-    return runLocationSetup({.approximatePlace = [] { return std::optional<IpPlace>({52.52, 13.4, "Berlin", ""}); },
+    return runLocationSetup({.approximatePlace =
+                                 [] {
+                                   return std::optional<IpPlace>({52.52, 13.4, "Berlin", ""});
+                                 },
                              .geocode = [](const std::string&) { return GeocodeResult(); }});
   };
   ScriptedDialog dialog({press(0), press(0), press(1)});
@@ -209,8 +212,9 @@ TEST(InteractiveRun, SaysInstallingWhileTheApplySequenceRuns) {
     return 1;
   };
   EXPECT_EQ(runInteractive(steps), 0);
-  EXPECT_EQ(seenDuringApply, (std::vector<std::string>{"alert: Put zeph\u00B0 on every screen?",
-                                                       "status: Installing\u2026"}));
+  // Not one the user can call off: the installation is not cut short.
+  EXPECT_EQ(seenDuringApply,
+            (std::vector<std::string>{"alert: Put zeph\u00B0 on every screen?", "status: Installing\u2026"}));
   EXPECT_EQ(dialog.events().back(), "alert: zeph\u00B0 is ready");
   // The screen is put back once, at the end of the run.
   EXPECT_EQ(dialog.sessionsEnded(), 1);

@@ -5,10 +5,12 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "base/process_values.h"
+#include "platform/home.h"
 #include "plist/format.h"
 #include "support/installer_runner.h"
 #include "support/sandbox.h"
@@ -39,11 +41,11 @@ std::vector<std::uint8_t> storeWithSaverIn(const fs::path& home, int onSaver) {
   setProcessValues(home.string(), true);
   const plist::Value saver(zephIdleNode());
   int seen = 0;
-  plist::Value root = testing::withSlotIdles(testing::realisticStore(),
-                                             [&](const Slot& slot) -> std::optional<plist::Value> {
-                                               if (seen++ < onSaver) return saver;
-                                               return slot.idle ? std::optional(*slot.idle) : std::nullopt;
-                                             });
+  plist::Value root =
+      testing::withSlotIdles(testing::realisticStore(), [&](const Slot& slot) -> std::optional<plist::Value> {
+        if (seen++ < onSaver) return saver;
+        return slot.idle ? std::optional(*slot.idle) : std::nullopt;
+      });
   return plist::write(root, plist::Format::Binary);
 }
 
@@ -119,6 +121,99 @@ TEST_F(StoreTool, StatusIsOneWhenTheStoreCannotBeRead) {
   }
 }
 
+// A home without a store gets one answer from every command, and a home
+// that is not there is an error, not a user without a store.
+TEST_F(StoreTool, NoStoreAndNoHomeAnswerAlike) {
+  const std::string home = home_.string();
+  const std::string noHome = (box_.path() / "Zoe Smith").string();  // a typo of the home
+  const std::string aFile = (box_.path() / "file").string();
+  writeBytes(aFile, {'x'});
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string out;
+    std::string err;
+  };
+  std::vector<Case> cases{
+      {{"show", "--home", home}, 3, "no wallpaper store at " + storeFile(home_).string() + "\n", ""},
+      {{"show", "--json", "--home", home},
+       0,
+       R"({"schema":1,"slots":[],"store":null,"stores":[],"total":0,"zeph":0})"
+       "\n",
+       ""},
+      {{"status", "--home", home}, 3, "no wallpaper store\n", ""},
+      {{"backups", "--home", home}, 0, "", "no backups in " + testing::backupFolder(home_).string() + "\n"},
+  };
+  for (const char* command : {"show", "status", "backups"}) {
+    cases.push_back({{command, "--home", noHome}, 1, "", "error: no home folder at " + noHome + "\n"});
+    cases.push_back({{command, "--home", aFile + "/"}, 1, "", "error: no home folder at " + aFile + "\n"});
+  }
+  // The user database may name a home that was never made (Debian's "nobody").
+  if (std::optional<std::string> nobody = userHome("nobody"); nobody && !fs::exists(*nobody)) {
+    cases.push_back({{"status", "--user", "nobody"}, 1, "", "error: no home folder at " + *nobody + "\n"});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args.back());
+    RunResult r = storeTool(c.args);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, c.err);
+  }
+  EXPECT_FALSE(fs::exists(noHome));
+}
+
+// A crafted store of 2,000 spaces sharing one space of 2,000 displays that
+// share one record: four million slots in a small file. Every command
+// refuses it after a walk bounded by the limit, the installer before taking a
+// backup of it; a backup of it reads as damaged.
+TEST_F(StoreTool, EveryCommandRefusesAStoreOfSharedSlotsPastTheLimit) {
+  const std::vector<std::uint8_t> crafted =
+      plist::write(testing::sharedSlotsStore(2000, 2000), plist::Format::Binary);
+  writeBytes(storeFile(home_), crafted);
+  const std::string refusal = "error: " + storeFile(home_).string() +
+                              ": more than 1000000 screensaver slots, more than a store can sensibly have\n";
+  for (std::vector<std::string> args : {std::vector<std::string>{"status"}, {"show"}, {"show", "--json"}}) {
+    SCOPED_TRACE(args.back());
+    args.insert(args.end(), {"--home", home_.string()});
+    RunResult r = storeTool(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, refusal);
+  }
+  // The installer's runs end before they restart any agent.
+  for (const char* mode : {"--apply", "--uninstall"}) {
+    SCOPED_TRACE(mode);
+    RunResult r = testing::runInstaller({mode}, home_.string());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(refusal), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(testing::readBytes(storeFile(home_)), crafted);
+  EXPECT_TRUE(testing::backupNames(home_).empty());
+
+  writeBytes(testing::backupFolder(home_) / "wallpaper-store-backup-2026-12-06T21:21:43Z.plist", crafted);
+  RunResult backups = storeTool({"backups", "--home", home_.string()});
+  EXPECT_EQ(backups.status, 0);
+  EXPECT_EQ(backups.out,
+            (testing::backupFolder(home_) / "wallpaper-store-backup-2026-12-06T21:21:43Z.plist").string() +
+                "\t2026-12-06T21:21:43Z\t" + std::to_string(crafted.size()) + "\tdamaged\n");
+}
+
+// A run stopped between the two renames of the bundle swap left no bundle:
+// status says so, and where the copy the next run puts back is.
+TEST_F(StoreTool, StatusNamesTheCopyAnInterruptedSwapLeft) {
+  writeBytes(storeFile(home_), storeWithSaverIn(home_, 100));
+  const fs::path folder = testing::saverFolder(home_).parent_path();
+  fs::create_directories(folder / ".zeph.saver.new-4242/Contents");
+  fs::create_directories(folder / ".zeph.saver.old-4242/Contents");
+  RunResult r = status();
+  EXPECT_EQ(r.status, 3);
+  EXPECT_EQ(r.out, "zeph on " + std::to_string(testing::kRealisticStoreSlots) + " of " +
+                       std::to_string(testing::kRealisticStoreSlots) +
+                       " screensaver slots; the saver is missing from " +
+                       testing::saverFolder(home_).string() + " (an interrupted run left a copy at " +
+                       (folder / ".zeph.saver.new-4242").string() + ", which the next run puts back)\n");
+}
+
 TEST_F(StoreTool, BackupsComeOldestFirstWithTheirSlotsOnTheSaver) {
   EXPECT_EQ(storeTool({"backups", "--home", home_.string()}).out, "");
   const fs::path folder = testing::backupFolder(home_);
@@ -185,7 +280,8 @@ TEST_F(StoreTool, ReportsTheSecondStoreToo) {
 
   writeBytes(second, linked);  // the agent of macOS 26 took its store back
   RunResult reverted = status();
-  EXPECT_EQ(reverted.out, "zeph on 3 of 3 screensaver slots; Index2.plist: zeph on 0 of 0 screensaver slots\n");
+  EXPECT_EQ(reverted.out,
+            "zeph on 3 of 3 screensaver slots; Index2.plist: zeph on 0 of 0 screensaver slots\n");
   EXPECT_EQ(reverted.status, 3);
 
   fs::remove(first);
@@ -194,6 +290,41 @@ TEST_F(StoreTool, ReportsTheSecondStoreToo) {
   EXPECT_EQ(onlySecond.status, 0) << onlySecond.err;
   EXPECT_EQ(occurrences(onlySecond.out, linkedType), 8u) << onlySecond.out;
   EXPECT_EQ(onlySecond.out.find(":\n"), std::string::npos) << onlySecond.out;
+}
+
+// An Index2.plist that cannot be read does not hide Index.plist's count, and
+// is no compliance: status names it and ends with 1.
+TEST_F(StoreTool, StatusSaysWhenTheSecondStoreCannotBeRead) {
+  putPlist(storeFile(home_), testing::macos26FirstStore());
+  const fs::path second = testing::secondStoreFile(home_);
+  setProcessValues(home_.string(), true);
+  rewriteWallpaperStores();
+  installBundle();
+  struct Case {
+    const char* name;
+    std::vector<std::uint8_t> bytes;  // none: a folder
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"an array", plist::write(testing::array({}), plist::Format::Binary),
+       "the top level is not a dictionary"},
+      {"garbage", {'{', '{', 0xFF}, "old-style plist: "},
+      {"a folder", {}, "Is a directory"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(second);
+    if (c.bytes.empty()) {
+      fs::create_directories(second);
+    } else {
+      writeBytes(second, c.bytes);
+    }
+    RunResult r = status();
+    EXPECT_EQ(r.out, "zeph on 3 of 3 screensaver slots; Index2.plist: unreadable\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("error: " + second.string() + ": ", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
+  }
 }
 
 // Python's json module reads the report and rebuilds the text of `show` from it.

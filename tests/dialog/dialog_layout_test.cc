@@ -9,23 +9,26 @@
 #include <string>
 #include <vector>
 
-#include "support/utf8_locale.h"
 #include "dialog/grapheme.h"
+#include "support/utf8_locale.h"
 
 namespace zeph {
 namespace {
 
 DialogTexts confirmation() {
-  return {.title = U"Put zeph\u00B0 on every screen?",
-          .body = U"This installs the zeph screensaver and turns it on for all of your monitors and desktops.",
-          .buttons = {U"< Install >", U"[ Quit ]"},
-          .hasField = false,
-          .hints = {U"Tab move \u00B7 Enter choose \u00B7 Esc Quit", U"Esc Quit"}};
+  return {
+      .title = U"Put zeph\u00B0 on every screen?",
+      .body = U"This installs the zeph screensaver and turns it on for all of your monitors and desktops.",
+      .buttons = {U"< Install >", U"[ Quit ]"},
+      .hasField = false,
+      .hints = {U"Tab move \u00B7 Enter choose \u00B7 Esc Quit", U"Esc Quit"}};
 }
 
 DialogTexts cityPrompt() {
   return {.title = U"Which city's weather should zeph show?",
-          .body = U"Type a city \u2014 \u201CPortland, Maine\u201D or \u201COslo\u201D. You can change it later in zeph's settings.",
+          .body =
+              U"Type a city \u2014 \u201CPortland, Maine\u201D or \u201COslo\u201D. You can change it later "
+              U"in zeph's settings.",
           .buttons = {U"< Use this city >", U"[ Skip ]"},
           .hasField = true,
           .hints = {U"Tab move \u00B7 Enter choose \u00B7 Esc Skip", U"Esc Skip"}};
@@ -33,9 +36,10 @@ DialogTexts cityPrompt() {
 
 DialogTexts completion() {
   return {.title = U"zeph\u00B0 is ready",
-          .body = U"zeph is now your screensaver on every screen. It starts when your Mac has been idle.\n\n"
-                  U"You haven't set a city yet, so zeph will show the clock until you do \u2014 open System "
-                  U"Settings \u2192 Screen Saver \u2192 zeph\u00B0 \u2192 Options to add one.",
+          .body =
+              U"zeph is now your screensaver on every screen. It starts when your Mac has been idle.\n\n"
+              U"You haven't set a city yet, so zeph will show the clock until you do \u2014 open System "
+              U"Settings \u2192 Screen Saver \u2192 zeph\u00B0 \u2192 Options to add one.",
           .buttons = {U"< Open Screen Saver Settings >", U"[ Done ]"},
           .hasField = false,
           .hints = {U"Tab move \u00B7 Enter choose \u00B7 Esc Done", U"Esc Done"}};
@@ -92,9 +96,11 @@ TEST_F(DialogLayoutTest, RoomyScreenShowsEverythingInOrder) {
   expectInside(layout, 80, 24);
   EXPECT_EQ(layout.width, kMaxBoxWidth);
   EXPECT_EQ(layout.left, 4);
-  EXPECT_EQ(linesOf(layout, LineStyle::Title), (std::vector<std::u32string>{U"Which city's weather should zeph show?"}));
+  EXPECT_EQ(linesOf(layout, LineStyle::Title),
+            (std::vector<std::u32string>{U"Which city's weather should zeph show?"}));
   EXPECT_EQ(linesOf(layout, LineStyle::Body).size(), 2u);
-  EXPECT_EQ(linesOf(layout, LineStyle::Hint), (std::vector<std::u32string>{U"Tab move \u00B7 Enter choose \u00B7 Esc Skip"}));
+  EXPECT_EQ(linesOf(layout, LineStyle::Hint),
+            (std::vector<std::u32string>{U"Tab move \u00B7 Enter choose \u00B7 Esc Skip"}));
   ASSERT_TRUE(layout.field);
   EXPECT_EQ(layout.field->width, kMaxBoxWidth - 4);
   // Title, blank, two body lines, blank, field, blank, buttons side by side, hint.
@@ -168,8 +174,10 @@ TEST_F(DialogLayoutTest, LongButtonLabelsAreShortenedInsideTheirBrackets) {
 TEST_F(DialogLayoutTest, HintShortensThenGoesBeforeTheButtonsWould) {
   DialogTexts texts = cityPrompt();
   DialogLayout narrow = layOutDialog(texts, 40, 20);
-  EXPECT_EQ(linesOf(narrow, LineStyle::Hint), (std::vector<std::u32string>{U"Tab move \u00B7 Enter choose \u00B7 Esc Skip"}));
-  texts.hints = {U"Tab move \u00B7 Enter choose \u00B7 Esc Pick a different city", U"Esc Pick a different city"};
+  EXPECT_EQ(linesOf(narrow, LineStyle::Hint),
+            (std::vector<std::u32string>{U"Tab move \u00B7 Enter choose \u00B7 Esc Skip"}));
+  texts.hints = {U"Tab move \u00B7 Enter choose \u00B7 Esc Pick a different city",
+                 U"Esc Pick a different city"};
   EXPECT_EQ(linesOf(layOutDialog(texts, 40, 20), LineStyle::Hint),
             (std::vector<std::u32string>{U"Esc Pick a different city"}));
 }
@@ -197,7 +205,8 @@ TEST_F(DialogLayoutTest, BelowTheMinimumOnlyTheRequestToEnlargeShows) {
 }
 
 TEST_F(DialogLayoutTest, StatusLineIsShortenedToItsBox) {
-  DialogLayout status = layOutStatus(U"Looking up \u201C" + std::u32string(300, U'O') + U"\u201D\u2026", 80, 24);
+  DialogLayout status =
+      layOutStatus(U"Looking up \u201C" + std::u32string(300, U'O') + U"\u201D\u2026", 80, 24);
   ASSERT_EQ(status.lines.size(), 1u);
   EXPECT_EQ(status.width, kMaxBoxWidth);
   EXPECT_EQ(columnWidth(status.lines[0].text), kMaxBoxWidth - 4);
@@ -217,7 +226,8 @@ TEST(WrapText, BreaksBetweenWordsAndCutsOnlyOverlongOnes) {
   EXPECT_EQ(wrapText(U"a\n\nb", 7), (std::vector<std::u32string>{U"a", U"", U"b"}));
   EXPECT_EQ(wrapText(U"abcdefgh", 3), (std::vector<std::u32string>{U"abc", U"def", U"gh"}));
   // Two-column characters never split across the edge.
-  EXPECT_EQ(wrapText(U"\u6771\u4EAC\u90FD", 3), (std::vector<std::u32string>{U"\u6771", U"\u4EAC", U"\u90FD"}));
+  EXPECT_EQ(wrapText(U"\u6771\u4EAC\u90FD", 3),
+            (std::vector<std::u32string>{U"\u6771", U"\u4EAC", U"\u90FD"}));
   EXPECT_EQ(shortenToColumns(U"Portland, Maine", 9), U"Portland\u2026");
   EXPECT_EQ(shortenToColumns(U"Oslo", 4), U"Oslo");
 }

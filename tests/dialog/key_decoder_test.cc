@@ -16,12 +16,13 @@ namespace {
 std::vector<std::string> decode(KeyDecoder& decoder, std::u32string_view input, bool thenQuiet = true) {
   std::vector<std::string> keys;
   auto name = [&](const Key& key) {
-    static const char* kNames[] = {"char", "Enter", "Tab", "BackTab", "Esc", "Backspace", "Delete", "Left",
-                                   "Right", "Up", "Down", "Home", "End", "WordLeft", "WordRight",
-                                   "KillToEnd", "DeleteWord", "Clear"};
+    static const char* kNames[] = {"char",   "Enter",    "Tab",       "BackTab",   "Esc",        "Backspace",
+                                   "Delete", "Left",     "Right",     "Up",        "Down",       "Home",
+                                   "End",    "WordLeft", "WordRight", "KillToEnd", "DeleteWord", "Clear"};
     std::string text = kNames[static_cast<int>(key.action)];
     if (key.action == KeyAction::Character) {
-      text = (key.pasted ? "paste:" : "") + std::string(1, key.codePoint < 0x80 ? static_cast<char>(key.codePoint) : '?');
+      text = (key.pasted ? "paste:" : "") +
+             std::string(1, key.codePoint < 0x80 ? static_cast<char>(key.codePoint) : '?');
     }
     keys.push_back(text);
   };
@@ -52,10 +53,15 @@ TEST(KeyDecoder, TerminalInputBecomesKeysOrNothing) {
       {U"\x1b[3~\x1b[Z", {"Delete", "BackTab"}},
       {U"\x1b[A\x1b[B\x1b[C\x1b[D\x1bOC", {"Up", "Down", "Right", "Left", "Right"}},
       // Arrows with Ctrl (5), Alt (3), Ctrl-Alt (7) move by word, with Shift (2) by character; Alt-b, Alt-f.
-      {U"\x1b[1;5D\x1b[1;5C\x1b[1;3D\x1b[1;7C\x1b[1;2D\x1b[1;2C\x1b[1;5A\x1b" U"b\x1b" U"f",
+      {U"\x1b[1;5D\x1b[1;5C\x1b[1;3D\x1b[1;7C\x1b[1;2D\x1b[1;2C\x1b[1;5A\x1b"
+       U"b\x1b"
+       U"f",
        {"WordLeft", "WordRight", "WordLeft", "WordRight", "Left", "Right", "Up", "WordLeft", "WordRight"}},
       // Regression: once typed "[1~", "[H", "b": F-keys, focus reports, mouse, other Alt keys.
-      {U"\x1b[15~\x1b[I\x1b[<0;3;4M\x1b[?1;2c\x1bOP\x1b" U"x" U"ok", {"o", "k"}},
+      {U"\x1b[15~\x1b[I\x1b[<0;3;4M\x1b[?1;2c\x1bOP\x1b"
+       U"x"
+       U"ok",
+       {"o", "k"}},
       // A sequence broken off by a control character: the character still counts.
       {U"\x1b[12\r", {"Enter"}},
       {U"\x1b[1", {}},  // cut short by silence: dropped whole
@@ -66,15 +72,18 @@ TEST(KeyDecoder, TerminalInputBecomesKeysOrNothing) {
       {U"\x1b\x1b", {"Esc", "Esc"}},
       // The control keys of a shell's line editor; other control characters do nothing.
       {U"\x01\x05\x0b\x17\x15\x7f\x08\t\r\n",
-       {"Home", "End", "KillToEnd", "DeleteWord", "Clear", "Backspace", "Backspace", "Tab", "Enter", "Enter"}},
+       {"Home", "End", "KillToEnd", "DeleteWord", "Clear", "Backspace", "Backspace", "Tab", "Enter",
+        "Enter"}},
       {U"\x02\x06\x0e\x1c\x9b", {}},
       // Pasted tabs and line breaks are spaces, not keys.
-      {U"\x1b[200~Os\tN\r\n\x1b[201~\r", {"paste:O", "paste:s", "paste: ", "paste:N", "paste: ", "paste: ", "Enter"}},
+      {U"\x1b[200~Os\tN\r\n\x1b[201~\r",
+       {"paste:O", "paste:s", "paste: ", "paste:N", "paste: ", "paste: ", "Enter"}},
       // Escape sequences inside a paste are neither text nor keys; a stray end marker is nothing.
       {U"\x1b[200~a\x1b[3~b\x1b[201~", {"paste:a", "paste:b"}},
       {U"\x1b[201~x", {"x"}},
   };
-  for (std::size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(decode(cases[i].input), cases[i].keys) << "case " << i;
+  for (std::size_t i = 0; i < std::size(cases); ++i)
+    EXPECT_EQ(decode(cases[i].input), cases[i].keys) << "case " << i;
 }
 
 TEST(KeyDecoder, LoneEscWaitsForSilence) {

@@ -489,7 +489,7 @@ def failures_leave_the_terminal_as_it_was_with_the_error_on_it():
     def held_lock(home):
         folder = os.path.join(home, "Library/Screen Savers")
         os.makedirs(folder)
-        held_lock.fd = os.open(folder, os.O_RDONLY)
+        held_lock.fd = os.open(os.path.join(folder, ".zeph.lock"), os.O_RDWR | os.O_CREAT, 0o644)
         fcntl.flock(held_lock.fd, fcntl.LOCK_EX)
 
     with Session("lock timeout", prepare=held_lock, stderr_to_terminal=True) as s:

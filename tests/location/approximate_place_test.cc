@@ -45,9 +45,9 @@ TEST(ApproximatePlace, ReplyMustBeAnObjectWithCoordinatesInRangeAndACity) {
     EXPECT_TRUE(placeFromReply(r)) << r;
   }
   const json refused[] = {
-      reply(90.0001, 0), reply(0, 180.0001), reply(std::numeric_limits<double>::infinity(), 0), reply("52.52", 13),
-      reply(52, "13"), reply(nullptr, 13), reply(true, 13), json{{"longitude", 13}, {"city", "Berlin"}},
-      json{{"latitude", 13}, {"city", "Berlin"}},
+      reply(90.0001, 0), reply(0, 180.0001), reply(std::numeric_limits<double>::infinity(), 0),
+      reply("52.52", 13), reply(52, "13"), reply(nullptr, 13), reply(true, 13),
+      json{{"longitude", 13}, {"city", "Berlin"}}, json{{"latitude", 13}, {"city", "Berlin"}},
       // The city must be a non-empty string.
       reply(1, 2, ""), reply(1, 2, 7), reply(1, 2, nullptr), json{{"latitude", 1}, {"longitude", 2}},
       // Only an object is read.

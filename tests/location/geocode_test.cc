@@ -37,17 +37,17 @@ TEST(CoordinateShortcut, TakesTypedCoordinatesWithoutARequest) {
   EXPECT_EQ(capeTown->name, "-33.9,18.4");
 
   // Unicode spaces, empty pieces, signs, bounds and hex floats.
-  EXPECT_TRUE(coordinateShortcut("\xE3\x80\x80" "90 ,\xC2\xA0-180\t"));
+  EXPECT_TRUE(
+      coordinateShortcut("\xE3\x80\x80"
+                         "90 ,\xC2\xA0-180\t"));
   EXPECT_TRUE(coordinateShortcut(",1,,2,"));
   EXPECT_TRUE(coordinateShortcut("+1e1, 0x10"));
   EXPECT_EQ(coordinateShortcut("\t1 , 2 ")->name, "\t1 , 2 ");
 }
 
 TEST(CoordinateShortcut, LeavesEverythingElseToTheSearch) {
-  const char* queries[] = {"95, 10",      "10, 181",        "1, 2, 3",  "Berlin, Germany",
-                           "1, , 2",      "52.52",          "1;2",      "1\n, 2",
-                           "nan, 1",      "inf, 1",         "1 2, 3",   "52,52, 13,405",
-                           ""};
+  const char* queries[] = {"95, 10", "10, 181", "1, 2, 3", "Berlin, Germany", "1, , 2",        "52.52", "1;2",
+                           "1\n, 2", "nan, 1",  "inf, 1",  "1 2, 3",          "52,52, 13,405", ""};
   for (const char* q : queries) EXPECT_FALSE(coordinateShortcut(q)) << q;
 }
 
@@ -64,9 +64,9 @@ TEST(GeocodeSearch, SendsTheQueryUnchangedAsTheFirstOfThreeItems) {
 }
 
 TEST(GeocodeSearch, ReadsTheFirstHitOfTheReply) {
-  testing::LoopbackHttpServer server(testing::jsonReply(
-      R"([{"lat":"48.1371079","lon":"11.5753822","name":"München",)"
-              R"("display_name":"München, Bayern, Deutschland"},{"lat":"0","lon":"0"}])"));
+  testing::LoopbackHttpServer server(
+      testing::jsonReply(R"([{"lat":"48.1371079","lon":"11.5753822","name":"München",)"
+                         R"("display_name":"München, Bayern, Deutschland"},{"lat":"0","lon":"0"}])"));
   std::optional<Place> place = detail::geocodeWith(server.origin() + "/search", "Munich").place;
   ASSERT_TRUE(place);
   EXPECT_EQ(place->lat, 48.1371079);
@@ -79,30 +79,41 @@ TEST(GeocodeSearch, ReplyMustBeANonEmptyArrayOfObjectsWithCoordinateTextsInRange
   mixed.push_back(3);
   json second = hit("1", "2");
   second.push_back(json::object());  // an object without members is still an object
-  for (const json& r : {hit("90", "-180"), hit("-90.0", "+180"), second}) EXPECT_TRUE(placeFromSearchReply(r, "q")) << r;
-  const json refused[] = {
-      json::array(), json{{"lat", "1"}, {"lon", "2"}}, mixed, hit("90.0001", "0"), hit("0", "180.0001"),
-      hit(52.52, "13.4"), hit("52.52", 13.4),  // a JSON number does not count
-      hit(" 52.52", "13.4"), hit("52.52 ", "13.4"), hit("", "13.4"), hit("nan", "0"), hit("0", "-inf"),
-      json::array({json{{"lon", "1"}}}), json::array({json{{"lat", "1"}}})};
+  for (const json& r : {hit("90", "-180"), hit("-90.0", "+180"), second})
+    EXPECT_TRUE(placeFromSearchReply(r, "q")) << r;
+  const json refused[] = {json::array(),
+                          json{{"lat", "1"}, {"lon", "2"}},
+                          mixed,
+                          hit("90.0001", "0"),
+                          hit("0", "180.0001"),
+                          hit(52.52, "13.4"),
+                          hit("52.52", 13.4),  // a JSON number does not count
+                          hit(" 52.52", "13.4"),
+                          hit("52.52 ", "13.4"),
+                          hit("", "13.4"),
+                          hit("nan", "0"),
+                          hit("0", "-inf"),
+                          json::array({json{{"lon", "1"}}}),
+                          json::array({json{{"lat", "1"}}})};
   for (const json& r : refused) EXPECT_FALSE(placeFromSearchReply(r, "q")) << r;
 }
 
 TEST(GeocodeSearch, NameIsQualifiedByTheSecondToLastAddressPart) {
-  auto name = [](std::optional<std::string> n, std::optional<std::string> d, const std::string& query = "typed") {
+  auto name = [](std::optional<std::string> n, std::optional<std::string> d,
+                 const std::string& query = "typed") {
     return placeFromSearchReply(hitNamed(std::move(n), std::move(d)), query)->name;
   };
   EXPECT_EQ(name("P1", "P1, P2, P3, P4"), "P1, P3");
-  EXPECT_EQ(name("Paris", "Paris, France"), "Paris");                       // two parts
-  EXPECT_EQ(name("P3", "P1, P2, P3, P4"), "P3");                            // equal to the name
+  EXPECT_EQ(name("Paris", "Paris, France"), "Paris");  // two parts
+  EXPECT_EQ(name("P3", "P1, P2, P3, P4"), "P3");       // equal to the name
   EXPECT_EQ(name(std::nullopt, "P1, P2, P3, P4", "Springfield"), "Springfield, P3");
   EXPECT_EQ(name(std::nullopt, std::nullopt, "Springfield"), "Springfield");
-  EXPECT_EQ(name("", "A, B, C", "Springfield"), "Springfield, B");          // an empty name takes the query
+  EXPECT_EQ(name("", "A, B, C", "Springfield"), "Springfield, B");  // an empty name takes the query
   EXPECT_EQ(name("", std::nullopt, "Springfield"), "Springfield");
-  EXPECT_EQ(name("A", "A, , C"), "A, ");                                    // empty parts are kept
-  EXPECT_EQ(name("A", "A,B,C"), "A");                                       // only ", " separates
+  EXPECT_EQ(name("A", "A, , C"), "A, ");  // empty parts are kept
+  EXPECT_EQ(name("A", "A,B,C"), "A");     // only ", " separates
   EXPECT_EQ(name("A", "X, A, Y"), "A");
-  EXPECT_EQ(name("A", "X, a, Y"), "A, a");                                  // compared exactly
+  EXPECT_EQ(name("A", "X, a, Y"), "A, a");  // compared exactly
 
   // A "name" or "display_name" of another kind is as good as absent.
   json h = hitNamed(std::nullopt, std::nullopt);

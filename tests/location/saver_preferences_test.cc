@@ -30,8 +30,9 @@ namespace {
 namespace fs = std::filesystem;
 using plist::Value;
 
-constexpr const char* kCachedReadingKeys[] = {"cachedTempRaw", "cachedTempIsFahrenheit", "cachedTempIsFeelsLike",
-                                              "cachedTempTime", "cachedLatitude", "cachedLongitude"};
+constexpr const char* kCachedReadingKeys[] = {"cachedTempRaw",         "cachedTempIsFahrenheit",
+                                              "cachedTempIsFeelsLike", "cachedTempTime",
+                                              "cachedLatitude",        "cachedLongitude"};
 
 // Points the home at a fresh folder for each test and removes it afterwards.
 class SaverPreferences : public ::testing::Test {
@@ -64,7 +65,8 @@ class SaverPreferences : public ::testing::Test {
   }
   std::vector<std::string> filesBesideSuite() const {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder())) names.push_back(entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(folder()))
+      names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
   }
@@ -91,10 +93,12 @@ TEST_F(SaverPreferences, ReadsWhetherALocationIsSetFromWhateverTheSuiteHolds) {
   struct Case {
     Value value;
     bool configured;
-  } cases[] = {{Value::boolean(true), true},  {Value::boolean(false), false}, {Value::integer(1), true},
-               {Value::integer(0), false},    {Value::real(0.5), true},      {Value("YES"), true},
-               {Value("true"), true},         {Value(" 1"), true},           {Value("NO"), false},
-               {Value("0"), false},           {Value(""), false},            {Value(plist::Array{}), false},
+  } cases[] = {{Value::boolean(true), true}, {Value::boolean(false), false},
+               {Value::integer(1), true},    {Value::integer(0), false},
+               {Value::real(0.5), true},     {Value("YES"), true},
+               {Value("true"), true},        {Value(" 1"), true},
+               {Value("NO"), false},         {Value("0"), false},
+               {Value(""), false},           {Value(plist::Array{}), false},
                {Value("+1"), true}};
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     writeSuite(dict({{"useIpLocationFallback", cases[i].value}}));
@@ -139,7 +143,8 @@ TEST_F(SaverPreferences, StoreLocationStartsAMissingSuiteInBinaryForm) {
   EXPECT_EQ(*after.find("manualLocationName"), Value(""));
   EXPECT_EQ(storedLocationName(), "");
   // Only the suite and its lock file remain: no temporary left behind.
-  EXPECT_EQ(filesBesideSuite(), (std::vector<std::string>{"app.zeph.zeph.plist", "app.zeph.zeph.plist.lock"}));
+  EXPECT_EQ(filesBesideSuite(),
+            (std::vector<std::string>{"app.zeph.zeph.plist", "app.zeph.zeph.plist.lock"}));
 }
 
 TEST_F(SaverPreferences, ReadsADocumentInTheTextFormat) {
@@ -241,7 +246,8 @@ TEST_F(SaverPreferences, ChangesFromTwoProcessesAreBothKept) {
   // Each change is one locked read-modify-write, so neither process loses the other's keys.
   auto addKeys = [](const std::string& prefix) {
     for (int i = 0; i < 40; ++i) {
-      applyPreferenceChange(prefsSuite, {.set = {{prefix + std::to_string(i), Value::integer(i)}}, .remove = {}});
+      applyPreferenceChange(prefsSuite,
+                            {.set = {{prefix + std::to_string(i), Value::integer(i)}}, .remove = {}});
     }
   };
   pid_t child = ::fork();

@@ -7,12 +7,12 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <chrono>
 #include <set>
 #include <string>
 #include <thread>
@@ -25,11 +25,11 @@
 namespace zeph {
 namespace {
 
-using testing::LoopbackHttpServer;
-using testing::ScriptedReply;
 using testing::delayedReply;
 using testing::jsonReply;
+using testing::LoopbackHttpServer;
 using testing::neverAnswering;
+using testing::ScriptedReply;
 using testing::trickledReply;
 using namespace std::chrono_literals;
 
@@ -42,7 +42,8 @@ std::optional<nlohmann::json> fetchFrom(const LoopbackHttpServer& server, double
 
 TEST(FetchJson, ResultIsAWholeObjectOrArrayBodyInTimeWhateverTheStatus) {
   using nlohmann::json;
-  const std::string fits(detail::kMaxJsonBody - 4, 'x');  // with its quotes and brackets, just under the limit
+  const std::string fits(detail::kMaxJsonBody - 4,
+                         'x');  // with its quotes and brackets, just under the limit
   struct Case {
     const char* what;
     ScriptedReply reply;
@@ -50,16 +51,20 @@ TEST(FetchJson, ResultIsAWholeObjectOrArrayBodyInTimeWhateverTheStatus) {
     double timeout = 5;
   };
   const Case cases[] = {
-      {"error status, JSON body", jsonReply(R"({"error":"no such thing"})", 404), json{{"error", "no such thing"}}},
-      {"server error, JSON body", jsonReply(R"({"error":"no such thing"})", 500), json{{"error", "no such thing"}}},
+      {"error status, JSON body", jsonReply(R"({"error":"no such thing"})", 404),
+       json{{"error", "no such thing"}}},
+      {"server error, JSON body", jsonReply(R"({"error":"no such thing"})", 500),
+       json{{"error", "no such thing"}}},
       {"array", jsonReply(R"([{"lat":"1"},2,null])"), json::array({json{{"lat", "1"}}, 2, nullptr})},
       {"trickled within the time", trickledReply(R"({"city":"Oslo"})", 3, 10ms), json{{"city", "Oslo"}}},
       {"just under the size limit", jsonReply("[\"" + fits + "\"]"), json::array({fits})},
-      {"past the size limit", jsonReply("[\"" + std::string(detail::kMaxJsonBody, 'x') + "\"]"), std::nullopt},
+      {"past the size limit", jsonReply("[\"" + std::string(detail::kMaxJsonBody, 'x') + "\"]"),
+       std::nullopt},
       {"never answers", neverAnswering(), std::nullopt, kShortTimeout},
       {"reply after the timeout", delayedReply(R"({"late":true})", 1500ms), std::nullopt, kShortTimeout},
       // A body trickling on past the timeout is not waited for either.
-      {"trickling past the timeout", trickledReply(std::string(200, ' ') + "{}", 1, 50ms), std::nullopt, kShortTimeout},
+      {"trickling past the timeout", trickledReply(std::string(200, ' ') + "{}", 1, 50ms), std::nullopt,
+       kShortTimeout},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -68,8 +73,10 @@ TEST(FetchJson, ResultIsAWholeObjectOrArrayBodyInTimeWhateverTheStatus) {
     EXPECT_EQ(server.requests().size(), 1u);
   }
   // Bodies that are not an object or array.
-  for (const char* body : {"", "\"just a string\"", "42", "true", "null", "{\"open\": ", "<html></html>",
-                           "{} trailing", "\xEF\xBB\xBF" "{\"bad utf8\": \"\xFF\"}"}) {
+  for (const char* body :
+       {"", "\"just a string\"", "42", "true", "null", "{\"open\": ", "<html></html>", "{} trailing",
+        "\xEF\xBB\xBF"
+        "{\"bad utf8\": \"\xFF\"}"}) {
     LoopbackHttpServer server(jsonReply(body));
     EXPECT_FALSE(fetchFrom(server)) << body;
   }
@@ -119,7 +126,9 @@ TEST(FetchJsonDeathTest, ProcessEndWaitsForAWorkerStillInsideLibcurl) {
 // A JSON document on disk, readable through file:// only when the protocol limit did not take.
 class JsonFile {
  public:
-  JsonFile() : path_(std::filesystem::temp_directory_path() / ("zeph-fetch-" + std::to_string(::getpid()) + ".json")) {
+  JsonFile()
+      : path_(std::filesystem::temp_directory_path() /
+              ("zeph-fetch-" + std::to_string(::getpid()) + ".json")) {
     std::ofstream(path_) << R"({"from":"disk"})";
   }
   ~JsonFile() { std::filesystem::remove(path_); }
@@ -140,8 +149,9 @@ TEST(FetchJson, NothingListeningOrNoHttpUrlGivesNone) {
   ASSERT_EQ(::bind(socketFd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
   ASSERT_EQ(::getsockname(socketFd, reinterpret_cast<sockaddr*>(&address), &length), 0);
   JsonFile file;  // file URLs are refused even for JSON
-  for (const std::string& url : {"http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/",
-                                 std::string("not a url"), std::string("ftp://127.0.0.1/x.json"), file.url()}) {
+  for (const std::string& url :
+       {"http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/", std::string("not a url"),
+        std::string("ftp://127.0.0.1/x.json"), file.url()}) {
     EXPECT_FALSE(fetchJSON(url, kShortTimeout)) << url;
   }
   ::close(socketFd);
@@ -232,7 +242,8 @@ TEST(FetchJsonOptions, RefusedOptionMeansNoRequestAtAll) {
     EXPECT_TRUE(server.requests().empty()) << *refused.begin();
   }
   JsonFile file;
-  const CurlLibrary& unlimited = RefusingCurl::refusing({CURLOPT_PROTOCOLS_STR, RefusingCurl::kProtocolsMask});
+  const CurlLibrary& unlimited =
+      RefusingCurl::refusing({CURLOPT_PROTOCOLS_STR, RefusingCurl::kProtocolsMask});
   EXPECT_FALSE(detail::fetchJSONWithin(file.url(), kShortTimeout, kShortTimeout + 2, unlimited));
 }
 

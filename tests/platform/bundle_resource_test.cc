@@ -36,7 +36,8 @@ TEST(SaverBundle, AppBundleLayoutComesFirstThenTheInstalledOne) {
   const fs::path prefix = box.path() / "usr/local";
   layout(prefix / "bin/zeph-installer", {prefix / "share/zeph/zeph.saver"});
   writeBytes(prefix / "Resources/zeph.saver", {'x'});  // a plain file of that name is no bundle
-  EXPECT_EQ(saverBundleBeside((prefix / "bin/zeph-installer").string()), real(prefix / "share/zeph/zeph.saver"));
+  EXPECT_EQ(saverBundleBeside((prefix / "bin/zeph-installer").string()),
+            real(prefix / "share/zeph/zeph.saver"));
 }
 
 TEST(SaverBundle, SymlinkedExecutableSearchesBesideTheRealFile) {
@@ -48,10 +49,12 @@ TEST(SaverBundle, SymlinkedExecutableSearchesBesideTheRealFile) {
   const fs::path farm = box.path() / "prefix";
   fs::create_directories(farm / "bin");
   fs::create_symlink("../../Cellar/zeph/1.2/bin/zeph-installer", farm / "bin/zeph-installer");
-  EXPECT_EQ(saverBundleBeside((farm / "bin/zeph-installer").string()), real(cellar / "share/zeph/zeph.saver"));
+  EXPECT_EQ(saverBundleBeside((farm / "bin/zeph-installer").string()),
+            real(cellar / "share/zeph/zeph.saver"));
 
   fs::create_directories(farm / "share/zeph/zeph.saver");
-  EXPECT_EQ(saverBundleBeside((farm / "bin/zeph-installer").string()), real(cellar / "share/zeph/zeph.saver"));
+  EXPECT_EQ(saverBundleBeside((farm / "bin/zeph-installer").string()),
+            real(cellar / "share/zeph/zeph.saver"));
 
   // A linked folder on the way counts the same.
   fs::create_directory_symlink(cellar / "bin", box.path() / "linked-bin");

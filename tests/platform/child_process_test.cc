@@ -1,6 +1,8 @@
+#include "platform/child_process.h"
+
 #include <fcntl.h>
-#include <signal.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -10,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/child_process.h"
 #include "support/sandbox.h"
 
 namespace zeph {
@@ -47,8 +48,12 @@ TEST(Run, ReturnsTheChildsExitStatusOrMinusOneWhenTheProgramCannotStart) {
   const struct {
     std::string program, command;
     int status;
-  } cases[] = {{"/nonexistent/zeph-no-such-program", "", -1}, {"/tmp", "", -1}, {script, "", -1},
-               {"sh", "exit 0", -1}, {"/bin/sh", "exit 0", 0}, {"/bin/sh", "exit 42", 42},
+  } cases[] = {{"/nonexistent/zeph-no-such-program", "", -1},
+               {"/tmp", "", -1},
+               {script, "", -1},
+               {"sh", "exit 0", -1},
+               {"/bin/sh", "exit 0", 0},
+               {"/bin/sh", "exit 42", 42},
                {"/bin/sh", "kill -TERM $$", 128 + SIGTERM}};  // death by a signal must not read as success
   for (const auto& c : cases) {
     std::vector<std::string> args;
@@ -60,8 +65,8 @@ TEST(Run, ReturnsTheChildsExitStatusOrMinusOneWhenTheProgramCannotStart) {
 TEST(Run, PassesEachArgumentUnchangedWithoutAShell) {
   Sandbox box;
   std::string out = (box.path() / "args").string();
-  int status = run("/bin/sh", {"-c", "printf '%s\\n' \"$@\" > \"$0\"", out, "/Users/Zoë Smith/Library/Screen Savers",
-                               "$HOME;echo hi", "", "*", "a\nb"});
+  int status = run("/bin/sh", {"-c", "printf '%s\\n' \"$@\" > \"$0\"", out,
+                               "/Users/Zoë Smith/Library/Screen Savers", "$HOME;echo hi", "", "*", "a\nb"});
   EXPECT_EQ(status, 0);
   EXPECT_EQ(readText(out), "/Users/Zoë Smith/Library/Screen Savers\n$HOME;echo hi\n\n*\na\nb\n");
 }
@@ -107,7 +112,8 @@ TEST(Run, ChildStartsWithNoSignalBlockedOrIgnored) {
 #endif
   Sandbox box;
   std::string out = (box.path() / "masks").string();
-  struct sigaction ignore {}, previous {};
+  struct sigaction ignore {
+  }, previous{};
   ignore.sa_handler = SIG_IGN;
   ::sigaction(SIGPIPE, &ignore, &previous);
   sigset_t term, oldMask;

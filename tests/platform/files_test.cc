@@ -4,19 +4,17 @@
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
-#include <chrono>
 #include <optional>
 #include <system_error>
 
-#include "platform/folder_lock.h"
 #include "support/sandbox.h"
 
 namespace zeph {
 namespace {
 
+using testing::HomeSandbox;
 using testing::namesIn;
 using testing::readBytes;
-using testing::HomeSandbox;
 using testing::writeBytes;
 
 std::vector<std::uint8_t> bytesOf(const std::string& s) { return {s.begin(), s.end()}; }
@@ -92,10 +90,14 @@ TEST(Files, ReplaceFileKeepsModeAndAttributesAndLeavesNothingElse) {
 #ifdef __APPLE__
   // Darwin's calls also take a position in the value and options.
   bool attributes = ::setxattr(path.c_str(), "user.zeph.test", "value", 5, 0, 0) == 0;
-  auto get = [&](char* value, std::size_t size) { return ::getxattr(path.c_str(), "user.zeph.test", value, size, 0, 0); };
+  auto get = [&](char* value, std::size_t size) {
+    return ::getxattr(path.c_str(), "user.zeph.test", value, size, 0, 0);
+  };
 #else
   bool attributes = ::setxattr(path.c_str(), "user.zeph.test", "value", 5, 0) == 0;
-  auto get = [&](char* value, std::size_t size) { return ::getxattr(path.c_str(), "user.zeph.test", value, size); };
+  auto get = [&](char* value, std::size_t size) {
+    return ::getxattr(path.c_str(), "user.zeph.test", value, size);
+  };
 #endif
   replaceFile(path, bytesOf("new"));
   EXPECT_EQ(readBytes(path), bytesOf("new"));
@@ -146,9 +148,8 @@ TEST(Files, FailedReplaceLeavesFileAndFolderAsTheyWere) {
   ::chmod(folder.c_str(), 0555);
   // The message names the folder to look at, not the hidden temporary file.
   std::string expected = "create a file in " + folder + ": Permission denied";
-  int rc = testing::runUnprivileged([&] {
-    return errorOf([&] { replaceFile(path, bytesOf("new")); }) == expected ? 0 : 1;
-  });
+  int rc = testing::runUnprivileged(
+      [&] { return errorOf([&] { replaceFile(path, bytesOf("new")); }) == expected ? 0 : 1; });
   EXPECT_EQ(rc, 0);
   EXPECT_EQ(readBytes(path), bytesOf("old"));
   EXPECT_EQ(namesIn(folder), std::vector<std::string>{"Index.plist"});
@@ -201,7 +202,8 @@ TEST(Files, ExistenceFollowsLinksAndRegularFileExistsTellsNothingFromWhatCannotB
   };
   const Case cases[] = {
       {h + "/dangling", h + "/dangling is a dangling link to nowhere: No such file or directory"},
-      {h + "/dangling/Store/Index.plist", h + "/dangling is a dangling link to nowhere: No such file or directory"},
+      {h + "/dangling/Store/Index.plist",
+       h + "/dangling is a dangling link to nowhere: No such file or directory"},
       {h + "/loop", "stat(" + h + "/loop): Too many levels of symbolic links"},
       {h + "/loop/Index.plist", "stat(" + h + "/loop/Index.plist): Too many levels of symbolic links"},
       {h + "/file/Index.plist", "stat(" + h + "/file/Index.plist): Not a directory"},
@@ -231,8 +233,9 @@ TEST(Files, StaleTemporariesAreRecognisedAndRemovedAlone) {
   removeStaleTemporaries(h, "Index.plist");
   removeStaleTemporaries(h, "wallpaper-store-backup-");
   removeStaleTemporaries(h + "/missing", "Index.plist");
-  EXPECT_EQ(namesIn(h), (std::vector<std::string>{".Index.plist", ".Index.plist.5.tmp", ".Other.plist.1.0.a.tmp",
-                                                  "Index.plist", "Index.plist.tmp"}));
+  EXPECT_EQ(namesIn(h),
+            (std::vector<std::string>{".Index.plist", ".Index.plist.5.tmp", ".Other.plist.1.0.a.tmp",
+                                      "Index.plist", "Index.plist.tmp"}));
 }
 
 TEST(Files, SwapIntoPlaceExchangesOrMovesIn) {
@@ -252,29 +255,6 @@ TEST(Files, SwapIntoPlaceExchangesOrMovesIn) {
   EXPECT_NE(anyErrorOf([&] { swapIntoPlace(h + "/gone", h + "/dest", h + "/aside"); }).find("rename("),
             std::string::npos);
   EXPECT_EQ(readBytes(h + "/dest/a"), bytesOf("newer"));
-}
-
-TEST(FolderLock, OneHolderAtATimeAndFreeAgainWhenItGoes) {
-  HomeSandbox box;
-  std::optional<ScopedFolderLock> first;
-  first.emplace(realHome, std::chrono::milliseconds(0));
-  EXPECT_TRUE(first->held());
-  // A second taker, in this process or another, waits and gives up.
-  auto start = std::chrono::steady_clock::now();
-  EXPECT_THROW(ScopedFolderLock(realHome, std::chrono::milliseconds(200)), FolderBusy);
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
-  EXPECT_EQ(testing::runUnprivileged([] {
-              try {
-                ScopedFolderLock(realHome, std::chrono::milliseconds(100));
-              } catch (const FolderBusy&) {
-                return 0;
-              }
-              return 1;
-            }),
-            0);
-  first.reset();
-  EXPECT_TRUE(ScopedFolderLock(realHome, std::chrono::milliseconds(0)).held());
-  EXPECT_THROW(ScopedFolderLock(realHome + "/missing", std::chrono::milliseconds(0)), std::system_error);
 }
 
 }  // namespace

@@ -100,7 +100,7 @@ TEST(BinaryReader, ReadsScalarsOfEveryWidth) {
   } cases[] = {
       {"10 FF", Value::integer(255)},
       {"11 FF FF", Value::integer(65535)},
-      {"12 FF FF FF FF", Value::integer(0xFFFF'FFFFll)},  // 1, 2 and 4 bytes are unsigned
+      {"12 FF FF FF FF", Value::integer(0xFFFF'FFFFll)},   // 1, 2 and 4 bytes are unsigned
       {"13 FF FF FF FF FF FF FF FF", Value::integer(-1)},  // 8 bytes are signed
       {"13 80 00 00 00 00 00 00 00", Value::integer(INT64_MIN)},
       {"13 00 00 00 00 00 00 00 01", Value::integer(1)},  // wider than needed is fine
@@ -133,7 +133,8 @@ TEST(BinaryReader, ConvertsStringsToUtf8) {
       {"62 00 E9 26 03", Value("\u00e9\u2603")},
       {"62 D8 34 DD 1E", Value("\U0001D11E")},
       // Lone surrogates are kept as their 3-byte forms.
-      {"62 D8 00 00 41", Value("\xED\xA0\x80" "A")},
+      {"62 D8 00 00 41", Value("\xED\xA0\x80"
+                               "A")},
       {"62 DC 00 D8 00", Value("\xED\xB0\x80\xED\xA0\x80")},
       // Length escape: 15 and more units take an integer object, even a needlessly wide one.
       {"5F 10 0F 61 62 63 64 65 66 67 68 69 6A 6B 6C 6D 6E 6F", Value("abcdefghijklmno")},
@@ -261,7 +262,8 @@ TEST(BinaryReader, LimitsNestingTo512Levels) {
   putBe(top, 1, chainStart, 2);
   putBe(top, 3, 1, 2);
   shared.objects.push_back(top);
-  for (std::size_t i = 1; i <= 20; ++i) shared.objects.push_back(withRef(0xA1, i == 20 ? chainStart : i + 1, 2));
+  for (std::size_t i = 1; i <= 20; ++i)
+    shared.objects.push_back(withRef(0xA1, i == 20 ? chainStart : i + 1, 2));
   for (std::size_t i = 0; i < 500; ++i) shared.objects.push_back(withRef(0xA1, chainStart + i + 1, 2));
   shared.objects.push_back(hexBytes("10 2A"));
   EXPECT_TRUE(failsWith(shared, "nested deeper than 512 levels"));
@@ -291,7 +293,9 @@ TEST(BinaryReader, RejectsMalformedDocuments) {
     return b;
   };
   auto single = [](const char* object) { return Doc{{hexBytes(object)}}.build(); };
-  auto pair = [](const char* top, const char* second) { return Doc{{hexBytes(top), hexBytes(second)}}.build(); };
+  auto pair = [](const char* top, const char* second) {
+    return Doc{{hexBytes(top), hexBytes(second)}}.build();
+  };
   Bytes slack = valid;
   slack.insert(slack.end() - 32, 0x00);
   Doc manyObjects;
@@ -299,7 +303,7 @@ TEST(BinaryReader, RejectsMalformedDocuments) {
   for (int i = 0; i < 256; ++i) manyObjects.objects.push_back(hexBytes("09"));
   Bytes refTooNarrow = manyObjects.build();
   Doc farTable;
-  farTable.objects = {hexBytes("4F 11 01 00") };
+  farTable.objects = {hexBytes("4F 11 01 00")};
   farTable.objects[0].resize(260);
   Bytes offsetTooNarrow = farTable.build();
   Bytes badMagic = valid;
@@ -319,8 +323,10 @@ TEST(BinaryReader, RejectsMalformedDocuments) {
       {"too short", Bytes(valid.begin(), valid.begin() + 40), "40 bytes is too short"},
       {"truncated", Bytes(valid.begin(), valid.end() - 1), "trailer:"},
       {"no objects", patched(kNumObjectsAt, 0), "trailer: no objects"},
-      {"huge object count", patched(kNumObjectsAt, 1ull << 63), "object count 0x8000000000000000 is too large"},
-      {"huge table offset", patched(kTableAt, 1ull << 63), "offset table offset 0x8000000000000000 is too large"},
+      {"huge object count", patched(kNumObjectsAt, 1ull << 63),
+       "object count 0x8000000000000000 is too large"},
+      {"huge table offset", patched(kTableAt, 1ull << 63),
+       "offset table offset 0x8000000000000000 is too large"},
       {"top out of range", patched(kTopAt, 2), "top object 2 >= 2 objects"},
       {"table in header", patched(kTableAt, 8), "offset table at 0x8 is outside the file"},
       {"table in trailer", patched(kTableAt, valid.size() - 32), "is outside the file"},
@@ -334,12 +340,16 @@ TEST(BinaryReader, RejectsMalformedDocuments) {
       {"offset at table", badOffset, "object 1 at offset 0xb: offset is outside the objects"},
       {"ref out of range", single("A1 07"), "ref 7 >= 1 objects"},
       {"count past end", single("AF 10 40 00"), "array of 64 refs runs past the objects"},
-      {"huge string length", single("5F 13 FF FF FF FF FF FF FF FF"), "length 0xffffffffffffffff is too large"},
-      {"long string length", single("5F 13 7F FF FF FF FF FF FF FF"), "string of 9223372036854775807 bytes runs past"},
-      {"long UTF-16 length", single("6F 12 40 00 00 00 00 41"), "string of 1073741824 UTF-16 units runs past"},
+      {"huge string length", single("5F 13 FF FF FF FF FF FF FF FF"),
+       "length 0xffffffffffffffff is too large"},
+      {"long string length", single("5F 13 7F FF FF FF FF FF FF FF"),
+       "string of 9223372036854775807 bytes runs past"},
+      {"long UTF-16 length", single("6F 12 40 00 00 00 00 41"),
+       "string of 1073741824 UTF-16 units runs past"},
       {"long data length", single("4F 11 FF F5 00 00"), "data of 65525 bytes runs past"},
       {"long dict length", single("DF 12 10 00 00 00 00 00"), "dictionary of 268435456 members runs past"},
-      {"length not an integer", single("5F 23 00 00 00 00 00 00 00 01"), "length is not an integer (marker 0x23)"},
+      {"length not an integer", single("5F 23 00 00 00 00 00 00 00 01"),
+       "length is not an integer (marker 0x23)"},
       {"length integer past end", single("5F 13 00 01"), "length of 8 bytes runs past"},
       {"truncated integer", single("13 00 01"), "integer of 8 bytes runs past"},
       {"truncated real", single("23 00 01"), "real of 8 bytes runs past"},

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "plist/internal/binary_reader.h"
 #include "plist/error.h"
+#include "plist/internal/binary_reader.h"
 
 namespace zeph::plist {
 namespace {
@@ -134,18 +134,44 @@ TEST(BinaryWriter, MatchesGoldenFilesByteForByte) {
 TEST(BinaryWriter, RoundTripsEveryKindAndExtreme) {
   const double inf = std::numeric_limits<double>::infinity();
   Array values = {
-      Value::integer(INT64_MIN), Value::integer(-1), Value::integer(0), Value::integer(255),
-      Value::integer(256), Value::integer(65535), Value::integer(65536), Value::integer(0xFFFF'FFFFll),
-      Value::integer(0x1'0000'0000ll), Value::integer(INT64_MAX), Value(Integer::ofUnsigned(1ull << 63)),
+      Value::integer(INT64_MIN),
+      Value::integer(-1),
+      Value::integer(0),
+      Value::integer(255),
+      Value::integer(256),
+      Value::integer(65535),
+      Value::integer(65536),
+      Value::integer(0xFFFF'FFFFll),
+      Value::integer(0x1'0000'0000ll),
+      Value::integer(INT64_MAX),
+      Value(Integer::ofUnsigned(1ull << 63)),
       Value(Integer::ofUnsigned(UINT64_MAX)),
-      Value::real(0.0), Value::real(-0.0), Value::real(std::nan("")), Value::real(-std::nan("")),
-      Value::real(inf), Value::real(-inf), Value::real(std::numeric_limits<double>::denorm_min()),
-      Value::real(std::numeric_limits<double>::max()), Value::real(1.0),
-      Value(Date{-63113904000.0}), Value(Date{1e12}), Value(Date{0.0}), Value(Date{-0.0}),
-      str(""), str("plain"), str("\U0001D11E"), str("caf\u00e9 \u2603"), str("\xED\xA0\x80"),
-      Value(Data{}), Value(Data{0, 0xFF}),
-      Value::boolean(true), Value::boolean(false), Value(Uid{0}), Value(Uid{0xFFFF'FFFFu}),
-      Value(Array{}), Value(Dictionary{}),
+      Value::real(0.0),
+      Value::real(-0.0),
+      Value::real(std::nan("")),
+      Value::real(-std::nan("")),
+      Value::real(inf),
+      Value::real(-inf),
+      Value::real(std::numeric_limits<double>::denorm_min()),
+      Value::real(std::numeric_limits<double>::max()),
+      Value::real(1.0),
+      Value(Date{-63113904000.0}),
+      Value(Date{1e12}),
+      Value(Date{0.0}),
+      Value(Date{-0.0}),
+      str(""),
+      str("plain"),
+      str("\U0001D11E"),
+      str("caf\u00e9 \u2603"),
+      str("\xED\xA0\x80"),
+      Value(Data{}),
+      Value(Data{0, 0xFF}),
+      Value::boolean(true),
+      Value::boolean(false),
+      Value(Uid{0}),
+      Value(Uid{0xFFFF'FFFFu}),
+      Value(Array{}),
+      Value(Dictionary{}),
   };
   for (const Value& v : values) {
     Value back = readBinary(writeBinary(v));
@@ -184,9 +210,9 @@ TEST(BinaryWriter, StoresEqualScalarsOnce) {
   // Keys and values share strings; distinct kinds and bits do not merge.
   Dictionary d;
   d.set("a", str("a"));
-  d.set("b", Value(Array{str("a"), Value::integer(1), Value::real(1.0), Value::integer(1),
-                         Value::real(0.0), Value::real(-0.0), Value::boolean(true), Value::boolean(true),
-                         Value(Data{0x61}), Value(Data{0x61})}));
+  d.set("b", Value(Array{str("a"), Value::integer(1), Value::real(1.0), Value::integer(1), Value::real(0.0),
+                         Value::real(-0.0), Value::boolean(true), Value::boolean(true), Value(Data{0x61}),
+                         Value(Data{0x61})}));
   Bytes doc = writeBinary(Value(d));
   // dict, "a", "b", array, 1, 1.0, 0.0, -0.0, true, data
   EXPECT_EQ(layoutOf(doc).numObjects, 10u);
@@ -229,7 +255,8 @@ TEST(BinaryWriter, OutputDependsOnlyOnTheValue) {
 TEST(BinaryWriter, KeepsLoneSurrogatesUnitForUnit) {
   // Read from UTF-16 "D800 0041 DC00" and written back to the same units.
   Bytes doc = {'b', 'p', 'l', 'i', 's', 't', '0', '0', 0x63, 0xD8, 0x00, 0x00, 0x41, 0xDC, 0x00, 0x08,
-               0, 0, 0, 0, 0, 0, 1, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 15};
+               0,   0,   0,   0,   0,   0,   1,   1,   0,    0,    0,    0,    0,    0,    0,    1,
+               0,   0,   0,   0,   0,   0,   0,   0,   0,    0,    0,    0,    0,    0,    0,    15};
   ASSERT_TRUE(looksBinary(doc));
   EXPECT_EQ(writeBinary(readBinary(doc)), doc);
 }

@@ -65,8 +65,9 @@ TEST(Format, DetectsBinaryThenXmlThenOldStyleWhenXmlFails) {
 }
 
 TEST(Format, ReportsTheXmlErrorForBrokenXml) {
-  EXPECT_NE(errorOf("<plist><dict><key>a</key></dict></plist>").find("XML plist: line 1: key \"a\" has no value"),
-            std::string::npos);
+  EXPECT_NE(
+      errorOf("<plist><dict><key>a</key></dict></plist>").find("XML plist: line 1: key \"a\" has no value"),
+      std::string::npos);
   EXPECT_NE(errorOf("<?xml version=\"1.0\"?>\n<plist>\n<foo/>").find("XML plist: line 3: unknown tag <foo>"),
             std::string::npos);
   // Text that never looked like XML gets the old-style reader's error.

@@ -64,7 +64,8 @@ TEST(OpenStepReader, ReadsTopLevelForms) {
             dict({{"a", Value(Array{Value("x")})}, {"b", dict({{"c", Value("d")}})}}));
   // A byte-order mark, and UTF-16 text.
   EXPECT_EQ(parse("\xEF\xBB\xBF{a=b;}"), dict({{"a", Value("b")}}));
-  EXPECT_EQ(parse(std::string_view("\xFF\xFE{\0k\0=\0\"\0\xE9\0\"\0;\0}\0", 18)), dict({{"k", Value("\xC3\xA9")}}));
+  EXPECT_EQ(parse(std::string_view("\xFF\xFE{\0k\0=\0\"\0\xE9\0\"\0;\0}\0", 18)),
+            dict({{"k", Value("\xC3\xA9")}}));
 }
 
 TEST(OpenStepReader, LastDuplicateKeyWins) {
@@ -79,7 +80,10 @@ TEST(OpenStepReader, DecodesEscapes) {
   EXPECT_EQ(str("\"line\\\nbreak\""), "line\nbreak");
   EXPECT_EQ(str("\"raw\r\nline\""), "raw\r\nline");
   EXPECT_EQ(str("\"\\\xC3\xA9\""), "\xC3\xA9");  // an escaped multibyte character stands for itself
-  EXPECT_EQ(str(R"("\U00e9\U20AC\U41x\Ug")"), std::string("\xC3\xA9\xE2\x82\xAC" "Ax" "\0g", 9));
+  EXPECT_EQ(str(R"("\U00e9\U20AC\U41x\Ug")"), std::string("\xC3\xA9\xE2\x82\xAC"
+                                                          "Ax"
+                                                          "\0g",
+                                                          9));
   EXPECT_EQ(str(R"("\U41")"), "A");
   EXPECT_EQ(str(R"("\UD83D\UDE00")"), "\xF0\x9F\x98\x80");  // a surrogate pair joins
   // A lone surrogate keeps its 3-byte form, as the binary codec keeps it.
@@ -129,7 +133,8 @@ TEST(OpenStepReader, RejectsMalformedText) {
 
 TEST(OpenStepReader, LimitsNestingTo512) {
   EXPECT_NO_THROW(parse(std::string(512, '(') + std::string(512, ')')));
-  EXPECT_NE(errorOf(std::string(513, '(') + std::string(513, ')')).find("too many nested"), std::string::npos);
+  EXPECT_NE(errorOf(std::string(513, '(') + std::string(513, ')')).find("too many nested"),
+            std::string::npos);
   EXPECT_NE(errorOf(std::string(100'000, '(')).find("too many nested"), std::string::npos);
   // The strings-file dictionary counts as one level.
   std::string body = "a = " + std::string(511, '(') + std::string(511, ')') + ";";

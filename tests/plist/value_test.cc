@@ -6,8 +6,8 @@
 #include <cmath>
 #include <thread>
 
-#include "plist/internal/binary_writer.h"
 #include "plist/format.h"
+#include "plist/internal/binary_writer.h"
 #include "plist/internal/xml_writer.h"
 
 namespace zeph::plist {

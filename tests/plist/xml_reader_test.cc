@@ -71,7 +71,8 @@ void expectErrors(std::initializer_list<BadCase> cases) {
 TEST(XmlReader, ReadsEveryKind) {
   Value v = parse(
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-      "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+      "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+      "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
       "<plist version=\"1.0\">\n<dict>\n"
       "\t<key>s</key><string>text</string>\n"
       "\t<key>i</key><integer>-42</integer>\n"
@@ -192,12 +193,22 @@ TEST(XmlReader, ParsesReals) {
   const Value inf = Value::real(std::numeric_limits<double>::infinity());
   const Value minusInf = Value::real(-std::numeric_limits<double>::infinity());
   expectElements("real")({
-      {"1", Value::real(1.0)},     {"-2.5e3", Value::real(-2500.0)}, {".5", Value::real(0.5)},
-      {"5.", Value::real(5.0)},    {"+1E-2", Value::real(0.01)},     {" \t7", Value::real(7.0)},
-      {"0.1", Value::real(0.1)},   {"-0", Value::real(-0.0)},        {"1e400", inf},
+      {"1", Value::real(1.0)},
+      {"-2.5e3", Value::real(-2500.0)},
+      {".5", Value::real(0.5)},
+      {"5.", Value::real(5.0)},
+      {"+1E-2", Value::real(0.01)},
+      {" \t7", Value::real(7.0)},
+      {"0.1", Value::real(0.1)},
+      {"-0", Value::real(-0.0)},
+      {"1e400", inf},
       {"4.9e-324", Value::real(4.9e-324)},
-      {"inf", inf},                {"+Inf", inf},                    {"-INF", minusInf},
-      {"Infinity", inf},           {"+infinity", inf},               {"-Infinity", minusInf},
+      {"inf", inf},
+      {"+Inf", inf},
+      {"-INF", minusInf},
+      {"Infinity", inf},
+      {"+infinity", inf},
+      {"-Infinity", minusInf},
   });
   EXPECT_TRUE(std::isnan(*parseBody("<real>NaN</real>").asReal()));
 }
@@ -321,14 +332,15 @@ TEST(XmlReader, RejectsMalformedDocuments) {
       {"<!DOCTYPE plist", "unterminated DOCTYPE"},
       {"<!DOCTYPE plist [<!ENTITY x \"y\">]><plist><string>&x;</string></plist>",
        "DOCTYPE internal subsets are not supported"},
-      {"<plist>\n<dict>\n\t<key>a</key>\n\t<foo/>\n</dict>\n</plist>", "XML plist: line 4: unknown tag <foo>"},
+      {"<plist>\n<dict>\n\t<key>a</key>\n\t<foo/>\n</dict>\n</plist>",
+       "XML plist: line 4: unknown tag <foo>"},
   });
 }
 
 TEST(XmlReader, RejectsInvalidUtf8InText) {
   expectErrors({
       {"<string>\xFF</string>", "line 1: text is not valid UTF-8"},
-      {"<string>\xED\xA0\x80</string>", "not valid UTF-8"},      // a surrogate
+      {"<string>\xED\xA0\x80</string>", "not valid UTF-8"},  // a surrogate
       {"<dict><key>\x80</key><true/></dict>", "not valid UTF-8"},
       {"<string><![CDATA[\xFE]]></string>", "not valid UTF-8"},
   });
@@ -377,7 +389,7 @@ TEST(XmlReader, ConvertsUtf16AndUtf32Documents) {
             Value("\xF0\x9F\x98\x80\xC3\xA9"));
   expectErrors({
       {std::string_view("\xFE\xFF\0<\xD8\x00", 6), "byte 4: text is not valid UTF-16"},  // lone surrogate
-      {std::string_view("\xFE\xFF\0<\0", 5), "byte 4: text is not valid UTF-16"},       // odd length
+      {std::string_view("\xFE\xFF\0<\0", 5), "byte 4: text is not valid UTF-16"},        // odd length
   });
 }
 
@@ -394,7 +406,8 @@ TEST(XmlReader, HonoursTheDeclaredEncoding) {
       {"<?xml version=\"1.0\" encoding=\"us-ascii\"?><string>\xC3\xA9</string>", "not US-ASCII"},
   });
   // A byte-order mark decides over the declaration, as on the platform.
-  EXPECT_EQ(parse(wide("<?xml version=\"1.0\" encoding=\"UTF-16\"?><true/>", 2, true, true)), Value::boolean(true));
+  EXPECT_EQ(parse(wide("<?xml version=\"1.0\" encoding=\"UTF-16\"?><true/>", 2, true, true)),
+            Value::boolean(true));
 }
 
 }  // namespace

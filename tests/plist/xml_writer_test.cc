@@ -15,7 +15,8 @@ namespace {
 
 constexpr std::string_view kHeader =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-    "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+    "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+    "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
     "<plist version=\"1.0\">\n";
 
 std::string written(const Value& v) {
@@ -90,7 +91,8 @@ TEST(XmlWriter, WritesThePlatformLayout) {
 
 TEST(XmlWriter, WritesControlCharactersAndLineEndsRaw) {
   EXPECT_EQ(body(Value("a\r\nb\t'\"\x01")), "<string>a\r\nb\t'\"\x01</string>\n");
-  EXPECT_EQ(body(dict({{"k<&>", Value::boolean(true)}})), "<dict>\n\t<key>k&lt;&amp;&gt;</key>\n\t<true/>\n</dict>\n");
+  EXPECT_EQ(body(dict({{"k<&>", Value::boolean(true)}})),
+            "<dict>\n\t<key>k&lt;&amp;&gt;</key>\n\t<true/>\n</dict>\n");
 }
 
 TEST(XmlWriter, WrapsDataByIndent) {
@@ -126,7 +128,8 @@ TEST(XmlWriter, WrapsDataByIndent) {
 TEST(XmlWriter, WritesNumbersInThePlatformSpelling) {
   auto integer = [](Integer i) { return body(Value(i)); };
   EXPECT_EQ(integer(Integer::of(-1)), "<integer>-1</integer>\n");
-  EXPECT_EQ(integer(Integer::of(std::numeric_limits<std::int64_t>::min())), "<integer>-9223372036854775808</integer>\n");
+  EXPECT_EQ(integer(Integer::of(std::numeric_limits<std::int64_t>::min())),
+            "<integer>-9223372036854775808</integer>\n");
   EXPECT_EQ(integer(Integer::ofUnsigned(~0ull)), "<integer>18446744073709551615</integer>\n");
   auto real = [](double r) {
     std::string s = body(Value::real(r));
@@ -155,7 +158,7 @@ TEST(XmlWriter, WritesDatesFlooredToSeconds) {
   EXPECT_EQ(date(-978307200.0), "1970-01-01T00:00:00Z");
   EXPECT_EQ(date(730902896.0), "2024-02-29T12:34:56Z");
   EXPECT_EQ(date(-63114076800.0), "0000-12-30T00:00:00Z");  // the platform's distant past
-  EXPECT_EQ(date(-63177062400.0), "-001-01-01T00:00:00Z");    // "%04d" of −1
+  EXPECT_EQ(date(-63177062400.0), "-001-01-01T00:00:00Z");  // "%04d" of −1
   EXPECT_EQ(date(252423993600.0), "10000-01-01T00:00:00Z");
   EXPECT_NE(errorOf(Value(Date{std::nan("")})).find("has no calendar form"), std::string::npos);
   EXPECT_NE(errorOf(Value(Date{1e300})).find("has no calendar form"), std::string::npos);

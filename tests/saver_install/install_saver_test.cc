@@ -5,15 +5,17 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
 
-#include "support/sandbox.h"
 #include "base/process_values.h"
 #include "saver_install/copy_tree.h"
 #include "saver_install/legacy_selection.h"
+#include "support/sandbox.h"
 
 namespace zeph {
 namespace {
@@ -68,9 +70,10 @@ TEST_F(InstallSaver, LegacySelectionPassesThePathAsOneArgument) {
   }
   ASSERT_EQ(calls.size(), 1u);
   EXPECT_EQ(program.front(), '/');
-  const std::vector<std::string> expected{"-currentHost", "write", "com.apple.screensaver", "moduleDict",
-                                          "-dict",        "moduleName", "zeph", "path",
-                                          saverDest,      "type",       "0"};
+  const std::vector<std::string> expected{"-currentHost", "write", "com.apple.screensaver",
+                                          "moduleDict",   "-dict", "moduleName",
+                                          "zeph",         "path",  saverDest,
+                                          "type",         "0"};
   EXPECT_EQ(calls[0], expected);
 }
 
@@ -134,6 +137,48 @@ TEST_F(InstallSaver, ClearsWhatInterruptedRunsLeftAndRepairsAMissingBundle) {
   EXPECT_EQ(testing::namesIn(folder), (std::vector<std::string>{"Other.saver", "zeph.saver"}));
 }
 
+// A run stopped between the two renames of a swap (where the file system
+// cannot exchange two names) leaves no bundle, the new copy and the old one:
+// the complete new copy goes back in place, the old one where it is alone.
+TEST_F(InstallSaver, PutsBackTheCopyAnInterruptedSwapLeftAside) {
+  const fs::path folder = home_ / "Library/Screen Savers";
+  const struct {
+    const char* name;
+    std::vector<const char*> left;  // work folders, each holding Contents/Info.plist with its own name
+    bool installed;                 // a bundle at zeph.saver too
+    const char* restored;           // what comes back; nullptr: nothing
+  } cases[] = {
+      {"between the two renames", {".zeph.saver.new-77", ".zeph.saver.old-77"}, false, ".zeph.saver.new-77"},
+      {"a swap that could not be undone", {".zeph.saver.old-77"}, false, ".zeph.saver.old-77"},
+      {"another run's half copy beside it",
+       {".zeph.saver.new-12", ".zeph.saver.old-77"},
+       false,
+       ".zeph.saver.old-77"},
+      {"a copy never swapped in", {".zeph.saver.new-77"}, false, nullptr},
+      {"a removal under way", {".zeph.saver.gone-77"}, false, nullptr},
+      {"a bundle in place", {".zeph.saver.new-77", ".zeph.saver.old-77"}, true, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(folder);
+    for (const char* name : c.left)
+      writeBytes(folder / name / "Contents/Info.plist", {name, name + std::strlen(name)});
+    if (c.installed) writeBytes(fs::path(saverDest) / "Contents/Info.plist", {'i'});
+    std::optional<std::string> copy = interruptedSaverCopy();
+    EXPECT_EQ(copy, c.restored ? std::optional((folder / c.restored).string()) : std::nullopt);
+    restoreInterruptedSaver();
+    if (c.restored) {
+      EXPECT_EQ(readText(fs::path(saverDest) / "Contents/Info.plist"), c.restored);
+    } else {
+      EXPECT_EQ(fs::exists(saverDest), c.installed);
+    }
+    EXPECT_EQ(interruptedSaverCopy(), std::nullopt);
+    installSaver();  // clears whatever else was left
+    expectFreshCopy();
+    EXPECT_EQ(testing::namesIn(folder), std::vector<std::string>{"zeph.saver"});
+  }
+}
+
 TEST_F(InstallSaver, RemovesTheBundleAndWhatInterruptedRunsLeft) {
   EXPECT_FALSE(removeSaver());  // nothing installed, nothing made
   EXPECT_FALSE(fs::exists(home_ / "Library"));
@@ -168,8 +213,9 @@ TEST(LegacySelection, ReadsModuleDictFromAnExport) {
   EXPECT_EQ(*plist::member(*selection, "moduleName")->asString(), "Flurry");
   EXPECT_FALSE(namesInstalledSaver(*selection));
 
-  for (const char* nothing : {"", "not a plist <", "<plist version=\"1.0\"><dict/></plist>",
-                              "<plist version=\"1.0\"><dict><key>moduleDict</key><string>x</string></dict></plist>"}) {
+  for (const char* nothing :
+       {"", "not a plist <", "<plist version=\"1.0\"><dict/></plist>",
+        "<plist version=\"1.0\"><dict><key>moduleDict</key><string>x</string></dict></plist>"}) {
     EXPECT_FALSE(moduleDictOf(nothing)) << nothing;
   }
 
@@ -178,6 +224,42 @@ TEST(LegacySelection, ReadsModuleDictFromAnExport) {
   EXPECT_TRUE(namesInstalledSaver(plist::Value(ours)));
   ours.set("path", plist::Value("/Users/other/Library/Screen Savers/zeph.saver"));
   EXPECT_FALSE(namesInstalledSaver(plist::Value(ours)));
+}
+
+// macOS 13 keeps no store: the selection and the bundle are the whole status.
+TEST_F(InstallSaver, LegacyStatusComesFromTheSelectionAndTheBundle) {
+  plist::Dictionary ours;
+  ours.set("moduleName", plist::Value("zeph"));
+  ours.set("path", plist::Value(saverDest));
+  plist::Dictionary flurry;
+  flurry.set("path", plist::Value("/System/Library/Screen Savers/Flurry.saver"));
+  const std::string tail = " the screen saver (macOS 13: no wallpaper store)";
+  const std::string missing = "; the saver is missing from " + saverDest;
+  struct Case {
+    const char* name;
+    std::optional<plist::Value> selection;
+    bool installed;
+    std::string line;
+    bool compliant;
+  };
+  const Case cases[] = {
+      {"zeph selected and installed", plist::Value(ours), true, "zeph is" + tail, true},
+      {"zeph selected, the bundle gone", plist::Value(ours), false, "zeph is" + tail + missing, false},
+      {"another saver selected", plist::Value(flurry), true, "zeph is not" + tail, false},
+      {"nothing selected, nothing installed", std::nullopt, false, "zeph is not" + tail + missing, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.installed) {
+      installSaver();
+    } else {
+      removeSaver();
+    }
+    ScopedLegacySelection selection(c.selection);
+    const LegacyStatus status = legacyStatus();
+    EXPECT_EQ(status.line, c.line);
+    EXPECT_EQ(status.compliant, c.compliant);
+  }
 }
 
 // Here no /usr/bin/defaults answers: nothing is kept and nothing fails.
@@ -209,7 +291,8 @@ TEST(CopyTree, KeepsFoldersFilesLinksAndPermissionBits) {
   EXPECT_EQ(fs::status(to / "Contents/MacOS/zeph").permissions(), static_cast<fs::perms>(0751));
   EXPECT_EQ(fs::status(to / "Contents/Resources/ReadOnly").permissions(), static_cast<fs::perms>(0555));
   EXPECT_EQ(readText(to / "Contents/Resources/ReadOnly/inside.txt"), "i");
-  EXPECT_EQ(fs::status(to / "Contents/Resources/ReadOnly/inside.txt").permissions(), static_cast<fs::perms>(0444));
+  EXPECT_EQ(fs::status(to / "Contents/Resources/ReadOnly/inside.txt").permissions(),
+            static_cast<fs::perms>(0444));
   EXPECT_TRUE(fs::is_directory(to / "Empty"));
   ASSERT_TRUE(fs::is_symlink(to / "Info link"));
   EXPECT_EQ(fs::read_symlink(to / "Info link"), "Contents/Info.plist");

@@ -203,10 +203,13 @@ class LoopbackHttpServer {
     }
     if (reply.neverAnswer) return pause(std::chrono::hours(1));
     if (!pause(reply.delay)) return false;
-    sendAll(client, "HTTP/1.1 " + std::to_string(reply.status) + " Scripted\r\n"
-                    "Content-Type: application/json\r\n"
-                    "Content-Length: " + std::to_string(reply.body.size()) + "\r\n"
-                    "Connection: close\r\n\r\n");
+    sendAll(client, "HTTP/1.1 " + std::to_string(reply.status) +
+                        " Scripted\r\n"
+                        "Content-Type: application/json\r\n"
+                        "Content-Length: " +
+                        std::to_string(reply.body.size()) +
+                        "\r\n"
+                        "Connection: close\r\n\r\n");
     if (reply.trickleBytes == 0) {
       sendAll(client, reply.body);
     } else {

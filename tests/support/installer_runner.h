@@ -57,7 +57,8 @@ inline RunResult runProgram(const std::vector<std::string>& argv, const std::opt
     int in = ::open("/dev/null", O_RDONLY);
     int out = stdoutPath == nullptr && stdoutFd != -1
                   ? stdoutFd
-                  : ::open(stdoutPath != nullptr ? stdoutPath : outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+                  : ::open(stdoutPath != nullptr ? stdoutPath : outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                           0644);
     int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ::dup2(in, 0);
     ::dup2(out, 1);

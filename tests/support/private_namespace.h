@@ -40,7 +40,8 @@ inline std::optional<std::string> privateNamespaceUnavailable() {
 
 /// The argv that runs `script` with /bin/sh in a fresh private namespace,
 /// with `args` as $1, $2, ...
-inline std::vector<std::string> inPrivateNamespace(const std::string& script, const std::vector<std::string>& args) {
+inline std::vector<std::string> inPrivateNamespace(const std::string& script,
+                                                   const std::vector<std::string>& args) {
   std::vector<std::string> argv{kUnshare, "--pid", "--fork", "--mount-proc", "/bin/sh", "-c", script, "sh"};
   argv.insert(argv.end(), args.begin(), args.end());
   return argv;

@@ -64,7 +64,8 @@ inline std::vector<std::uint8_t> fixture(const std::string& name) {
 inline std::vector<std::string> namesIn(const fs::path& folder) {
   std::vector<std::string> names;
   std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(folder, ec)) names.push_back(entry.path().filename().string());
+  for (const auto& entry : fs::directory_iterator(folder, ec))
+    names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -72,7 +73,9 @@ inline std::vector<std::string> namesIn(const fs::path& folder) {
 inline fs::path storeFile(const fs::path& home) {
   return home / "Library/Application Support/com.apple.wallpaper/Store/Index.plist";
 }
-inline fs::path secondStoreFile(const fs::path& home) { return storeFile(home).parent_path() / "Index2.plist"; }
+inline fs::path secondStoreFile(const fs::path& home) {
+  return storeFile(home).parent_path() / "Index2.plist";
+}
 inline fs::path saverFolder(const fs::path& home) { return home / "Library/Screen Savers/zeph.saver"; }
 inline fs::path backupFolder(const fs::path& home) { return home / "Library/Application Support/zeph"; }
 
@@ -102,8 +105,8 @@ class Sandbox {
   ~Sandbox() {
     std::error_code ec;
     fs::permissions(path_, fs::perms::all, ec);
-    for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec)) {
+    for (auto it = fs::recursive_directory_iterator(path_, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
       if (it->is_directory(ec) && !it->is_symlink(ec)) fs::permissions(it->path(), fs::perms::owner_all, ec);
     }
     fs::remove_all(path_, ec);
@@ -127,7 +130,9 @@ class HomeSandbox : public Sandbox {
   std::string backupFolder() const { return testing::backupFolder(realHome).string(); }
   std::vector<std::string> backups() const { return namesIn(backupFolder()); }
   void putStore(const std::vector<std::uint8_t>& bytes) const { writeBytes(storePath, bytes); }
-  void putStore(const plist::Value& root, plist::Format format) const { putStore(plist::write(root, format)); }
+  void putStore(const plist::Value& root, plist::Format format) const {
+    putStore(plist::write(root, format));
+  }
   plist::Value readStore() const { return plist::read(readBytes(storePath)); }
 };
 
@@ -181,7 +186,8 @@ inline std::string errorUnprivileged(const std::function<void()>& step) {
   ::close(fds[1]);
   std::string message;
   char buffer[512];
-  for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) message.append(buffer, static_cast<std::size_t>(n));
+  for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;)
+    message.append(buffer, static_cast<std::size_t>(n));
   ::close(fds[0]);
   return rc == 0 ? message : "(child failed: " + std::to_string(rc) + ")";
 }

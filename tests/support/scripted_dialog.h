@@ -62,6 +62,10 @@ class ScriptedDialog final : public DialogBackend {
     statuses_.push_back(text);
     events_.push_back("status: " + text);
   }
+  void showCancellableStatus(const std::string& text) override {
+    statuses_.push_back(text);
+    events_.push_back("cancellable status: " + text);
+  }
   bool keepWaiting() override {
     ++waitChecks_;
     return !escDuringWaits_;
@@ -79,7 +83,8 @@ class ScriptedDialog final : public DialogBackend {
 
   const std::vector<Alert>& shown() const { return shown_; }
   const std::vector<std::string>& statuses() const { return statuses_; }
-  /// Alerts ("alert: " + message) and statuses ("status: " + text) in the order shown.
+  /// Alerts ("alert: " + message) and statuses ("status: " + text, or
+  /// "cancellable status: " + text for a wait the user may call off) in the order shown.
   const std::vector<std::string>& events() const { return events_; }
   int waitChecks() const { return waitChecks_; }
   int sessionsEnded() const { return sessionsEnded_; }

@@ -20,7 +20,9 @@ namespace zeph::testing {
 inline plist::Value dict(std::vector<plist::Dictionary::Member> members) {
   return plist::Value(plist::Dictionary::fromMembers(std::move(members), plist::DuplicateKeys::KeepFirst));
 }
-inline plist::Value array(std::vector<plist::Value> items) { return plist::Value(plist::Array(std::move(items))); }
+inline plist::Value array(std::vector<plist::Value> items) {
+  return plist::Value(plist::Array(std::move(items)));
+}
 inline plist::Value str(const char* s) { return plist::Value(s); }
 
 // A slot as real stores carry it: some other provider chosen, "$null" strings.
@@ -124,12 +126,13 @@ inline plist::Value allSpacesStore() {
 /// Some records "individual", some "linked", one "desktop", one "idle", and
 /// an "individual" without "Idle"; "AllSpacesAndDisplays" is "$null". 7 slots.
 inline plist::Value mixedStore() {
-  return dict({{"SystemDefault", record(true)},
-               {"AllSpacesAndDisplays", str("$null")},
-               {"Displays", dict({{kDisplayA, typedRecord("idle", "Idle")}})},
-               {"Spaces", dict({{"", space(linkedRecord(1), {{"Main", record(true)},
-                                                             {kDisplayA, typedRecord("desktop", "Desktop")}})},
-                                {kSpaceB, space(linkedRecord(2), {{kDisplayA, record(false)}})}})}});
+  return dict(
+      {{"SystemDefault", record(true)},
+       {"AllSpacesAndDisplays", str("$null")},
+       {"Displays", dict({{kDisplayA, typedRecord("idle", "Idle")}})},
+       {"Spaces", dict({{"", space(linkedRecord(1),
+                                   {{"Main", record(true)}, {kDisplayA, typedRecord("desktop", "Desktop")}})},
+                        {kSpaceB, space(linkedRecord(2), {{kDisplayA, record(false)}})}})}});
 }
 
 /// macOS 26.6: Index.plist with 3 records ("AllSpacesAndDisplays" linked, the
@@ -144,13 +147,14 @@ inline plist::Value macos26FirstStore() {
 /// ...beside Index2.plist with 8, all linked: the system default, the first
 /// space's default, three displays in it and three top-level displays.
 inline plist::Value macos26SecondStore() {
-  return dict({{"SystemDefault", linkedRecord(11)},
-               {"AllSpacesAndDisplays", str("$null")},
-               {"Displays", dict({{kDisplayA, linkedRecord(12)}, {kDisplayB, linkedRecord(13)},
-                                  {kDisplayC, linkedRecord(14)}})},
-               {"Spaces", dict({{"", space(linkedRecord(15), {{kDisplayA, linkedRecord(16)},
-                                                              {kDisplayB, linkedRecord(17)},
-                                                              {kDisplayC, linkedRecord(18)}})}})}});
+  return dict(
+      {{"SystemDefault", linkedRecord(11)},
+       {"AllSpacesAndDisplays", str("$null")},
+       {"Displays",
+        dict({{kDisplayA, linkedRecord(12)}, {kDisplayB, linkedRecord(13)}, {kDisplayC, linkedRecord(14)}})},
+       {"Spaces", dict({{"", space(linkedRecord(15), {{kDisplayA, linkedRecord(16)},
+                                                      {kDisplayB, linkedRecord(17)},
+                                                      {kDisplayC, linkedRecord(18)}})}})}});
 }
 
 /// Records of shapes nobody reported, beside one ordinary system default: a
@@ -159,19 +163,36 @@ inline plist::Value macos26SecondStore() {
 inline plist::Value unknownTypeStore() {
   plist::Dictionary numbered = *record(true).asDictionary();
   numbered.set("Type", plist::Value::integer(2));
-  return dict({{"SystemDefault", record(true)},
-               {"Spaces", dict({{"", space(typedRecord("slideshow", "Idle"),
-                                           {{kDisplayA, plist::Value(std::move(numbered))},
-                                            {kDisplayB, dict({{"Type", str("linked")},
-                                                              {"Linked", str("$null")}})}})}})}});
+  return dict(
+      {{"SystemDefault", record(true)},
+       {"Spaces",
+        dict({{"", space(typedRecord("slideshow", "Idle"),
+                         {{kDisplayA, plist::Value(std::move(numbered))},
+                          {kDisplayB, dict({{"Type", str("linked")}, {"Linked", str("$null")}})}})}})}});
 }
 
 /// `root` with the member at `path` (keys from the top) set to `value`.
+// A store whose `spaces` space keys all share one space, whose `displays`
+// display keys all share one value: `record` (an idle record) or, for a walk
+// that meets no record at all, a string. Written as a binary property list
+// each shared container is stored once: spaces * displays slots in a few
+// bytes per key, as a crafted file holds them.
+inline plist::Value sharedSlotsStore(int spaces, int displays, bool records = true) {
+  const plist::Value shared = records ? record(true) : plist::Value("not a record");
+  std::vector<plist::Dictionary::Member> displayMembers;
+  for (int d = 0; d < displays; ++d) displayMembers.emplace_back("D" + std::to_string(d), shared);
+  const plist::Value space = dict({{"Displays", dict(std::move(displayMembers))}});
+  std::vector<plist::Dictionary::Member> spaceMembers;
+  for (int s = 0; s < spaces; ++s) spaceMembers.emplace_back("S" + std::to_string(s), space);
+  return dict({{"Spaces", dict(std::move(spaceMembers))}});
+}
+
 inline plist::Value withMember(const plist::Value& root, std::vector<std::string> path, plist::Value value) {
   plist::Dictionary out = *root.asDictionary();
   std::string key = path.front();
   path.erase(path.begin());
-  out.set(key, path.empty() ? std::move(value) : withMember(*out.find(key), std::move(path), std::move(value)));
+  out.set(key,
+          path.empty() ? std::move(value) : withMember(*out.find(key), std::move(path), std::move(value)));
   return plist::Value(std::move(out));
 }
 

@@ -27,10 +27,10 @@ class ThrowAwaySuite {
   ~ThrowAwaySuite() {
 #ifdef __APPLE__
     PreferenceChange removeAll;
-    removeAll.remove = {"manualLatitude",   "manualLongitude",        "manualLocationName",
-                        "locationSetupAsked", "useIpLocationFallback", "cachedTempRaw",
+    removeAll.remove = {"manualLatitude",         "manualLongitude",       "manualLocationName",
+                        "locationSetupAsked",     "useIpLocationFallback", "cachedTempRaw",
                         "cachedTempIsFahrenheit", "cachedTempIsFeelsLike", "cachedTempTime",
-                        "cachedLatitude",   "cachedLongitude"};
+                        "cachedLatitude",         "cachedLongitude"};
     applyPreferenceChange(prefsSuite, removeAll);
 #endif
     setPrefsSuite(previous_);

@@ -117,7 +117,8 @@ TEST(RealText, MatchesToCharsWithSeventeenDigits) {
 
 TEST(CLocaleNumber, IgnoresADecimalCommaLocaleAndLeavesItInPlace) {
   DecimalCommaLocale comma;
-  if (!comma.active()) GTEST_SKIP() << "no decimal-comma locale installed (scripts/install-deps.sh makes de_DE.UTF-8)";
+  if (!comma.active())
+    GTEST_SKIP() << "no decimal-comma locale installed (scripts/install-deps.sh makes de_DE.UTF-8)";
   char shown[16];
   std::snprintf(shown, sizeof shown, "%g", 0.5);
   ASSERT_STREQ(shown, "0,5");  // the locale is in force
@@ -137,7 +138,10 @@ TEST(CLocaleNumber, ReadsOnlyWholeTexts) {
   for (std::string_view text : {"", " ", "1 ", "1x", "1,5", ".", "e5", "--1"}) {
     EXPECT_FALSE(wholeNumberInCLocale(text)) << '"' << text << '"';
   }
-  EXPECT_FALSE(wholeNumberInCLocale(std::string_view("1\0" "2", 3)));
+  EXPECT_FALSE(
+      wholeNumberInCLocale(std::string_view("1\0"
+                                            "2",
+                                            3)));
   // Only the view's characters count, not what follows them in memory.
   std::string_view prefix = std::string_view("12345").substr(0, 2);
   EXPECT_EQ(wholeNumberInCLocale(prefix), 12);

@@ -15,9 +15,8 @@ TEST(NumberRule, AcceptsWhatStrtodReadsWhole) {
   struct Case {
     const char* text;
     double value;
-  } cases[] = {{"52.52", 52.52}, {"-33.9", -33.9}, {"+18.4", 18.4}, {".5", 0.5},
-               {"5.", 5},        {"1e1", 10},      {"-1.5E-1", -0.15}, {"0x1p3", 8},
-               {"0X10", 16},     {"00090", 90}};
+  } cases[] = {{"52.52", 52.52}, {"-33.9", -33.9},   {"+18.4", 18.4}, {".5", 0.5},  {"5.", 5},
+               {"1e1", 10},      {"-1.5E-1", -0.15}, {"0x1p3", 8},    {"0X10", 16}, {"00090", 90}};
   for (const Case& c : cases) {
     std::optional<double> n = numberFromText(c.text);
     ASSERT_TRUE(n) << c.text;
@@ -31,8 +30,20 @@ TEST(NumberRule, AcceptsWhatStrtodReadsWhole) {
 }
 
 TEST(NumberRule, RejectsPartialAndPaddedText) {
-  const char* texts[] = {"", " 1", "\t1", "\n1", "1 ", "1,5", "1e", "0x", "abc", "1.2.3", "--1", "52,52",
-                         ("\xC2\xA0" "1")};
+  const char* texts[] = {"",
+                         " 1",
+                         "\t1",
+                         "\n1",
+                         "1 ",
+                         "1,5",
+                         "1e",
+                         "0x",
+                         "abc",
+                         "1.2.3",
+                         "--1",
+                         "52,52",
+                         ("\xC2\xA0"
+                          "1")};
   for (const char* text : texts) EXPECT_FALSE(numberFromText(text)) << text;
   EXPECT_FALSE(numberFromText(std::string_view("1\0002", 3)));
 }
@@ -63,10 +74,15 @@ TEST(NumberRule, RangeIncludesTheBoundsAndRejectsNan) {
 TEST(UnicodeTrim, TrimsTabAndSpaceSeparatorsOnly) {
   EXPECT_EQ(trimWhitespaces(" \t52.52 \t"), "52.52");
   // U+00A0, U+1680, U+2000, U+200A, U+202F, U+205F, U+3000 around the text.
-  EXPECT_EQ(trimWhitespaces("\xC2\xA0\xE1\x9A\x80\xE2\x80\x80 x \xE2\x80\x8A\xE2\x80\xAF\xE2\x81\x9F\xE3\x80\x80"), "x");
+  EXPECT_EQ(
+      trimWhitespaces("\xC2\xA0\xE1\x9A\x80\xE2\x80\x80 x \xE2\x80\x8A\xE2\x80\xAF\xE2\x81\x9F\xE3\x80\x80"),
+      "x");
   // Line breaks and the zero-width space (U+200B) are not whitespace here.
   EXPECT_EQ(trimWhitespaces("\n1\r"), "\n1\r");
-  EXPECT_EQ(trimWhitespaces("\xE2\x80\x8B" "1"), "\xE2\x80\x8B" "1");
+  EXPECT_EQ(trimWhitespaces("\xE2\x80\x8B"
+                            "1"),
+            "\xE2\x80\x8B"
+            "1");
   EXPECT_EQ(trimWhitespaces("  "), "");
   EXPECT_EQ(trimWhitespaces(""), "");
   // Inner spaces stay.
@@ -84,7 +100,9 @@ TEST(UnicodeTrim, KeepsMalformedUtf8) {
 
 TEST(UnicodeTrim, TheNewlinesSetAlsoTakesLineBreaks) {
   // LF, CR, VT, FF, U+0085, U+2028, U+2029 around the text, beside a space.
-  EXPECT_EQ(trimUnicode("\n\r\v\f \xC2\x85Oslo\xE2\x80\xA8\xE2\x80\xA9\t", TrimmedSet::WhitespacesAndNewlines), "Oslo");
+  EXPECT_EQ(
+      trimUnicode("\n\r\v\f \xC2\x85Oslo\xE2\x80\xA8\xE2\x80\xA9\t", TrimmedSet::WhitespacesAndNewlines),
+      "Oslo");
   EXPECT_EQ(trimUnicode("\nOslo\n", TrimmedSet::Whitespaces), "\nOslo\n");
   EXPECT_EQ(trimUnicode("\n\xFF\n", TrimmedSet::WhitespacesAndNewlines), "\xFF");
   EXPECT_EQ(trimUnicode("\xE2\x80\x8BOslo", TrimmedSet::WhitespacesAndNewlines), "\xE2\x80\x8BOslo");

@@ -17,7 +17,8 @@ TEST(PercentEncoding, QueryValuesKeepOnlyUnreservedCharacters) {
 TEST(PercentEncoding, UrlPathsKeepPathCharacters) {
   EXPECT_EQ(percentEncode("/Users/Zoë Smith/Library/Screen Savers/zeph.saver", KeptCharacters::UrlPath),
             "/Users/Zo%C3%AB%20Smith/Library/Screen%20Savers/zeph.saver");
-  EXPECT_EQ(percentEncode("/a:b@c!$&'()*+,;=d?e#f%g", KeptCharacters::UrlPath), "/a:b@c!$&'()*+,;=d%3Fe%23f%25g");
+  EXPECT_EQ(percentEncode("/a:b@c!$&'()*+,;=d?e#f%g", KeptCharacters::UrlPath),
+            "/a:b@c!$&'()*+,;=d%3Fe%23f%25g");
 }
 
 TEST(PercentEncoding, DecodingUndoesEncodingAndRefusesBrokenEscapes) {

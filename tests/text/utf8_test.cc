@@ -49,7 +49,9 @@ TEST(Utf8, FindsTheFirstBadByteAfterLongAsciiRuns) {
 }
 
 TEST(Utf8, LossyDecodingReplacesEachBadByte) {
-  EXPECT_EQ(decodeUtf8Lossy("a\xFF" "b"), U"a\uFFFDb");
+  EXPECT_EQ(decodeUtf8Lossy("a\xFF"
+                            "b"),
+            U"a\uFFFDb");
   EXPECT_EQ(decodeUtf8Lossy("\xE2\x82"), U"\uFFFD\uFFFD");
   EXPECT_EQ(decodeUtf8Lossy("Z\xC3\xAB \xE2\x86\x92 \xF0\x9F\x8C\xA1"), U"Z\u00EB \u2192 \U0001F321");
   EXPECT_EQ(encodeUtf8(U"Z\u00EB \u2192 \U0001F321"), "Z\xC3\xAB \xE2\x86\x92 \xF0\x9F\x8C\xA1");

@@ -151,7 +151,7 @@ TEST(SelectsInstalledSaver, AcceptsEverySpellingOfTheInstalledBundlesFileUrl) {
     SCOPED_TRACE(url);
     EXPECT_TRUE(selectsWithChoices({choiceWith(configurationFor(str(url)))}));
     // Any choice may be the one; others that do not decode are passed over.
-    EXPECT_TRUE(selectsWithChoices({str("stray"), choiceWith(plist::Value(plist::Data{'n'})),
+    EXPECT_TRUE(selectsWithChoices({choiceWith(plist::Value(plist::Data{'n'})),
                                     choiceWith(configurationFor(str(url), plist::Format::Xml))}));
   }
   EXPECT_TRUE(selectsInstalledSaver(plist::Value(zephIdleNode())));
@@ -189,7 +189,14 @@ TEST(SelectsInstalledSaver, RejectsEveryOtherBundleHomeOrKindOfUrl) {
   plist::Value good = choiceWith(configurationFor(str(("file://" + dest).c_str())));
   EXPECT_FALSE(selectsInstalledSaver(dict({{"Content", dict({{"Choices", good}})}})));
   EXPECT_FALSE(selectsInstalledSaver(dict({{"Content", array({good})}})));
-  EXPECT_FALSE(selectsWithChoices({choiceWith(plist::read(*configurationFor(str(("file://" + dest).c_str())).asData()))}));
+  // A choice list with anything but dictionaries in it is no saver's, in any place.
+  for (const plist::Value& stray :
+       {str("stray"), plist::Value(plist::Array{}), plist::Value(plist::Date{0})}) {
+    EXPECT_FALSE(selectsWithChoices({stray, good}));
+    EXPECT_FALSE(selectsWithChoices({good, stray}));
+  }
+  EXPECT_FALSE(selectsWithChoices(
+      {choiceWith(plist::read(*configurationFor(str(("file://" + dest).c_str())).asData()))}));
 }
 
 }  // namespace

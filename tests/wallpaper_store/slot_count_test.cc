@@ -4,9 +4,9 @@
 
 #include "base/process_values.h"
 #include "platform/files.h"
-#include "wallpaper_store/idle_entry.h"
 #include "support/sandbox.h"
 #include "support/store_builders.h"
+#include "wallpaper_store/idle_entry.h"
 
 namespace zeph {
 namespace {
@@ -57,8 +57,9 @@ TEST(ZephSlotCount, CountsRecognisedEntriesInTheSlotsOnly) {
        0},
       {"all spaces and top-level displays",
        dict({{"AllSpacesAndDisplays", dict({{"Idle", saver}})},
-             {"Displays", dict({{"A", dict({{"Idle", saver}})},
-                                {"B", dict({{"Type", str("linked")}, {"Linked", saver}, {"Idle", saver}})}})}}),
+             {"Displays",
+              dict({{"A", dict({{"Idle", saver}})},
+                    {"B", dict({{"Type", str("linked")}, {"Linked", saver}, {"Idle", saver}})}})}}),
        2},
       {"outside the slots",
        dict({{"Other", dict({{"A", dict({{"Idle", saver}})}})},

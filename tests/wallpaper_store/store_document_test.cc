@@ -43,9 +43,8 @@ TEST(ForEachSlot, VisitsExactlyTheSlotsOfTheTree) {
                  })},
   });
   std::vector<std::string> expected = {
-      "system [] [] entry",       "all [] [] absent",       "top [] [TOP] entry",
-      "default [] [] other",    "display [] [D2] entry",
-      "display [] [Main] absent", "display [B] [D3] entry", "default [C] [] absent",
+      "system [] [] entry",    "all [] [] absent",         "top [] [TOP] entry",     "default [] [] other",
+      "display [] [D2] entry", "display [] [Main] absent", "display [B] [D3] entry", "default [C] [] absent",
   };
   EXPECT_EQ(walk(root), expected);
 }

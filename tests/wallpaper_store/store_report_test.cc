@@ -1,4 +1,3 @@
-#include "wallpaper_store/store_backups.h"
 #include "wallpaper_store/store_report.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +8,7 @@
 #include "support/sandbox.h"
 #include "support/store_builders.h"
 #include "wallpaper_store/idle_entry.h"
+#include "wallpaper_store/store_backups.h"
 
 namespace zeph {
 namespace {
@@ -66,7 +66,8 @@ TEST(StoreReportJson, SameFactsAsTheTextWithNullsForWhatIsMissing) {
        dict({{"ABC", dict({{"Default", dict({})}, {"Displays", dict({{"XYZ", dict({{"Idle", odd}})}})}})}})},
   });
   // A second store, as macOS 26 keeps: a linked record shows its one entry.
-  plist::Value secondStore = dict({{"AllSpacesAndDisplays", dict({{"Type", str("linked")}, {"Linked", saver}})}});
+  plist::Value secondStore =
+      dict({{"AllSpacesAndDisplays", dict({{"Type", str("linked")}, {"Linked", saver}})}});
   std::string text = storeReportJson({{"/s/Index.plist", root}, {"/s/Index2.plist", secondStore}});
   ASSERT_EQ(text.find('\n'), text.size() - 1);
   nlohmann::json report = nlohmann::json::parse(text);
@@ -76,23 +77,25 @@ TEST(StoreReportJson, SameFactsAsTheTextWithNullsForWhatIsMissing) {
   EXPECT_EQ(report["zeph"], 1);  // a linked record's "Idle" is not read
   EXPECT_EQ(report["total"], 3);
   // Every fact of every slot.
-  const nlohmann::json saverChoice = nlohmann::json::parse(R"([{"provider": "com.apple.wallpaper.choice.screen-saver",
+  const nlohmann::json saverChoice =
+      nlohmann::json::parse(R"([{"provider": "com.apple.wallpaper.choice.screen-saver",
       "url": "file:///Users/a/Library/Screen%20Savers/zeph.saver"}])");
-  const nlohmann::json oddChoice = {{{"provider", "bad \xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"}, {"url", nullptr}}};
+  const nlohmann::json oddChoice = {
+      {{"provider", "bad \xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"}, {"url", nullptr}}};
   const auto slot = [](const char* file, const char* place, nlohmann::json space, nlohmann::json display,
                        nlohmann::json type, const char* shape, nlohmann::json selection, nlohmann::json set,
                        bool zeph) {
-    return nlohmann::json{{"file", file},     {"place", place}, {"space", space}, {"display", display},
-                          {"type", type},     {"shape", shape}, {"selection", selection}, {"set", set},
-                          {"used", nullptr},  {"zeph", zeph}};
+    return nlohmann::json{{"file", file},    {"place", place}, {"space", space},         {"display", display},
+                          {"type", type},    {"shape", shape}, {"selection", selection}, {"set", set},
+                          {"used", nullptr}, {"zeph", zeph}};
   };
   const std::string set = "2026-12-06T21:21:43Z";
-  EXPECT_EQ(report["slots"][0], slot("/s/Index.plist", "system default", nullptr, nullptr, nullptr, "reads idle",
-                                     saverChoice, set, true));
+  EXPECT_EQ(report["slots"][0], slot("/s/Index.plist", "system default", nullptr, nullptr, nullptr,
+                                     "reads idle", saverChoice, set, true));
   EXPECT_EQ(report["slots"][1], slot("/s/Index.plist", "space default", "ABC", nullptr, nullptr, "reads idle",
                                      nlohmann::json::array(), nullptr, false));
-  EXPECT_EQ(report["slots"][2], slot("/s/Index.plist", "display", "ABC", "XYZ", nullptr, "reads idle", oddChoice,
-                                     nullptr, false));
+  EXPECT_EQ(report["slots"][2], slot("/s/Index.plist", "display", "ABC", "XYZ", nullptr, "reads idle",
+                                     oddChoice, nullptr, false));
   EXPECT_EQ(report["slots"][3], slot("/s/Index2.plist", "all spaces and displays", nullptr, nullptr, "linked",
                                      "linked", saverChoice, set, false));
   EXPECT_EQ(report["slots"].size(), 4u);

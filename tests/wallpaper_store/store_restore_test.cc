@@ -1,10 +1,11 @@
-#include "wallpaper_store/store_backups.h"
 #include "wallpaper_store/store_restore.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "support/sandbox.h"
 #include "support/store_builders.h"
 #include "wallpaper_store/idle_entry.h"
+#include "wallpaper_store/store_backups.h"
 #include "wallpaper_store/store_rewrite.h"
 #include "wallpaper_store/store_slots.h"
 
@@ -58,7 +60,8 @@ TEST(StoreRestore, PutsEveryShapeBackAfterARewrite) {
   };
   const Case cases[] = {
       {"realistic", realisticStore(), std::nullopt, plist::Format::Xml},
-      {"realistic fixture", plist::read(testing::fixture("realistic_store.bplist")), std::nullopt, plist::Format::Xml},
+      {"realistic fixture", plist::read(testing::fixture("realistic_store.bplist")), std::nullopt,
+       plist::Format::Xml},
       {"system default only", dict({{"SystemDefault", testing::record(true)}})},
       {"no system default", dict({{"Spaces", dict({{"S", dict({{"Default", testing::record(false)}})}})}})},
       {"Sonoma, all linked", testing::sonomaLinkedStore()},
@@ -78,7 +81,7 @@ TEST(StoreRestore, PutsEveryShapeBackAfterARewrite) {
     StoreRestore restore = restoreWallpaperStores();
     EXPECT_EQ(restore.slots, set.index);
     EXPECT_EQ(restore.slots2, set.index2);
-    EXPECT_TRUE(restore.skipped.empty());
+    EXPECT_TRUE(restore.lateFailure.empty());
     ASSERT_EQ(restore.backupsUsed.size(), c.second ? 2u : 1u);
     EXPECT_EQ(readBytes(restore.backupsUsed.back()), plist::write(c.first, c.format));
     EXPECT_EQ(box.readStore(), c.first);
@@ -158,23 +161,58 @@ TEST(StoreRestore, TakesEachSlotFromTheOldestBackupThatHoldsItWithoutTheSaver) {
       nullptr);
 }
 
-TEST(StoreRestore, SkipsBackupsThatDoNotParse) {
-  HomeSandbox box;
+// A backup the removal may need that cannot be used stops it before any
+// change: without it, every slot would lose what it had before zeph for good.
+// One newer than those it needs is never read.
+TEST(StoreRestore, StopsBeforeAnyChangeOnABackupItCannotUse) {
   const plist::Value original = realisticStore();
-  std::vector<std::uint8_t> whole = plist::write(allOnZeph(original), plist::Format::Binary);
-  whole.resize(whole.size() / 2);  // as earlier versions could leave it
-  const std::string truncated = putBackup("wallpaper-store-backup-2026-01-01T00:00:00Z.plist", whole);
-  const std::string notADictionary =
-      putBackup("wallpaper-store-backup-2026-01-01T00:00:01Z.plist", plist::Value(plist::Array{}));
-  const std::string good = putBackup("wallpaper-store-backup-2026-01-02T00:00:00Z.plist", original);
-  box.putStore(allOnZeph(original), plist::Format::Binary);
+  std::vector<std::uint8_t> truncated = plist::write(allOnZeph(original), plist::Format::Binary);
+  truncated.resize(truncated.size() / 2);  // as earlier versions could leave it
+  struct Case {
+    const char* name;
+    std::function<void(const fs::path&)> put;  // makes the backup at the path
+    std::string cause;
+  };
+  const Case cases[] = {
+      {"truncated", [&](const fs::path& at) { writeBytes(at, truncated); },
+       ": a damaged binary property list ("},
+      {"empty", [](const fs::path& at) { writeBytes(at, {}); }, ": property list: the document is empty"},
+      {"not a dictionary",
+       [](const fs::path& at) {
+         writeBytes(at, plist::write(plist::Value(plist::Array{}), plist::Format::Binary));
+       },
+       ": the top level is not a dictionary"},
+      {"a folder", [](const fs::path& at) { fs::create_directories(at); }, ": Is a directory"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    HomeSandbox box;
+    const fs::path bad =
+        testing::backupFolder(realHome) / "wallpaper-store-backup-2026-01-01T00:00:00Z.plist";
+    c.put(bad);
+    putBackup("wallpaper-store-backup-2026-01-02T00:00:00Z.plist", original);
+    box.putStore(allOnZeph(original), plist::Format::Binary);
+    const std::vector<std::uint8_t> before = readBytes(storePath);
+    try {
+      restoreWallpaperStores();
+      ADD_FAILURE() << "no error";
+    } catch (const std::runtime_error& e) {
+      const std::string message = e.what();
+      const std::string end =
+          "; nothing was changed (move that backup out of the folder to go on without it)";
+      EXPECT_EQ(message.rfind(bad.string() + c.cause, 0), 0u) << message;
+      EXPECT_TRUE(message.size() > end.size() && message.substr(message.size() - end.size()) == end)
+          << message;
+    }
+    EXPECT_EQ(readBytes(storePath), before);
 
-  StoreRestore restore = restoreWallpaperStores();
-  ASSERT_EQ(restore.skipped.size(), 2u);
-  EXPECT_EQ(restore.skipped[0].rfind(truncated + ": ", 0), 0u) << restore.skipped[0];
-  EXPECT_EQ(restore.skipped[1].rfind(notADictionary + ": ", 0), 0u) << restore.skipped[1];
-  EXPECT_EQ(restore.backupsUsed, std::vector<std::string>{good});
-  EXPECT_EQ(box.readStore(), original);
+    // Newer than every backup the removal needs: never read.
+    fs::remove_all(bad);
+    putBackup("wallpaper-store-backup-2026-01-01T00:00:00Z.plist", original);
+    c.put(testing::backupFolder(realHome) / "wallpaper-store-backup-2026-01-03T00:00:00Z.plist");
+    EXPECT_EQ(restoreWallpaperStores().slots, testing::kRealisticStoreSlots);
+    EXPECT_EQ(box.readStore(), original);
+  }
 }
 
 TEST(StoreRestore, ChangesNothingWhereNoSlotSelectsTheSaver) {

@@ -1,26 +1,28 @@
-#include "wallpaper_store/store_backups.h"
 #include "wallpaper_store/store_rewrite.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-
-#include <cstdlib>
-#include <fstream>
-#include <regex>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
-#include <utility>
+#include <regex>
+#include <stdexcept>
 #include <system_error>
+#include <utility>
 
 #include "base/installer_error.h"
 #include "platform/files.h"
-#include "wallpaper_store/idle_entry.h"
 #include "plist/error.h"
-#include "wallpaper_store/slot_count.h"
 #include "support/sandbox.h"
 #include "support/store_builders.h"
+#include "wallpaper_store/idle_entry.h"
+#include "wallpaper_store/slot_count.h"
+#include "wallpaper_store/store_backups.h"
+#include "wallpaper_store/store_document.h"
 #include "wallpaper_store/store_slots.h"
 #include "wallpaper_store/store_time.h"
 
@@ -31,9 +33,9 @@ using testing::anyErrorOf;
 using testing::array;
 using testing::dict;
 using testing::fixture;
+using testing::HomeSandbox;
 using testing::namesIn;
 using testing::readBytes;
-using testing::HomeSandbox;
 using testing::str;
 
 const std::string kUnreadable = "Couldn't read the macOS screensaver settings file.";
@@ -189,18 +191,21 @@ TEST(RewriteWallpaperStore, SetsEverySlotAndCountsIt) {
 // of the URL. An entry for another zeph.saver (a migrated account, another
 // host; SelectsInstalledSaver has every other URL) or an image selects
 // nothing installed, and a space's entry is not the system default's: every
-// slot gets a fresh entry then.
+// slot gets a fresh entry then. So it does when the system default's choices
+// hold anything but dictionaries beside the saver's.
 TEST(RewriteWallpaperStore, SpreadsOnlyTheSystemDefaultsEntryForTheInstalledSaver) {
   struct Case {
     std::string systemUrl;  // "" an image; "DEST" the installed saver's URL, "PATH" its path
     std::string spaceUrl;
     bool kept;
+    bool strayChoice = false;  // a string before the system default's saver choice
   };
   const Case cases[] = {
       {"file://localhost/PATH/", "", true},
       {"", "DEST", false},
       {"file:///Users/olduser/Library/Screen%20Savers/zeph.saver", "", false},
       {"file://otherhost/PATH", "", false},
+      {"DEST", "", false, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.systemUrl + " " + c.spaceUrl);
@@ -212,12 +217,21 @@ TEST(RewriteWallpaperStore, SpreadsOnlyTheSystemDefaultsEntryForTheInstalledSave
       if (auto at = url.find("PATH"); at != std::string::npos) url.replace(at, 4, dest.substr(8));
       return savedEntry(url.c_str(), 600000000);
     };
-    const plist::Value systemEntry = entryFor(c.systemUrl);
+    plist::Value systemEntry = entryFor(c.systemUrl);
+    if (c.strayChoice) {
+      plist::Array choices = *testing::memberAt(systemEntry, {"Content", "Choices"}).asArray();
+      choices.insert(choices.begin(), str("stray"));
+      systemEntry =
+          testing::withMember(systemEntry, {"Content", "Choices"}, plist::Value(std::move(choices)));
+    }
     plist::Value root = dict({{"SystemDefault", dict({{"Idle", systemEntry}})},
                               {"Spaces", dict({{"", dict({{"Default", dict({{"Idle", entryFor(c.spaceUrl)}})},
                                                           {"Displays", dict({{"Main", dict({})}})}})}})}});
     box.putStore(root, plist::Format::Binary);
     const double before = currentDate().secondsSince2001;
+    if (c.strayChoice) {
+      EXPECT_EQ(zephSlotCount(), 0);  // the status agrees: not the saver
+    }
     EXPECT_EQ(rewriteWallpaperStore(), 3);
     const plist::Value entry = expectRewritten(root, 3);
     if (c.kept) {
@@ -295,7 +309,8 @@ TEST(RewriteWallpaperStore, ReplacesTheFileBehindALinkAndKeepsItsMode) {
 // store folder and backup folder.
 std::string withPaths(std::string text, const HomeSandbox& box) {
   for (const auto& [mark, path] : {std::pair<std::string, std::string>{"STORE", storePath},
-                                   {"FOLDER", box.storeFolder()}, {"BACKUPS", box.backupFolder()}}) {
+                                   {"FOLDER", box.storeFolder()},
+                                   {"BACKUPS", box.backupFolder()}}) {
     if (auto at = text.find(mark); at != std::string::npos) text.replace(at, mark.size(), path);
   }
   return text;
@@ -315,7 +330,11 @@ TEST(RewriteWallpaperStore, AFailureLeavesTheStoreAsItWas) {
     std::size_t backups;
   };
   const Case cases[] = {
-      {"a folder where the store is", [](const HomeSandbox&) { ::unlink(storePath.c_str()); createFolders(storePath); },
+      {"a folder where the store is",
+       [](const HomeSandbox&) {
+         ::unlink(storePath.c_str());
+         createFolders(storePath);
+       },
        false, "read(STORE): Is a directory", true, 0},
       {"a store it may not read",
        [](const HomeSandbox&) {
@@ -323,8 +342,9 @@ TEST(RewriteWallpaperStore, AFailureLeavesTheStoreAsItWas) {
          testing::openUp(storePath, false);
        },
        true, "open(STORE): Permission denied", true, 0},
-      {"a file where the backup folder is", [](const HomeSandbox& b) { testing::writeBytes(b.backupFolder(), {'x'}); },
-       false, "mkdir(BACKUPS): File exists", false, 0},
+      {"a file where the backup folder is",
+       [](const HomeSandbox& b) { testing::writeBytes(b.backupFolder(), {'x'}); }, false,
+       "mkdir(BACKUPS): File exists", false, 0},
       {"a backup folder it may not write",
        [](const HomeSandbox& b) {
          createFolders(b.backupFolder());
@@ -358,10 +378,103 @@ TEST(RewriteWallpaperStore, AFailureLeavesTheStoreAsItWas) {
   }
 }
 
+// Another program writes a store between zeph's read of it and the rename of
+// the new one: the change is made again from the bytes it wrote, which are
+// backed up like any store; a store that keeps changing is left as the other
+// program last wrote it, and so is its pair. An in-place write that keeps the
+// size and the time (as a coarse clock would) is told by the bytes.
+TEST(ChangeStores, KeepsAWriteMadeBetweenReadAndRename) {
+  struct Case {
+    const char* name;
+    bool pair;
+    bool toSecond;  // the writes go to Index2.plist, else to Index.plist
+    int writes;     // one per read of that store; 99: at every read
+    bool sameSizeAndTime = false;
+  };
+  const Case cases[] = {
+      {"Index.plist, once", false, false, 1},
+      {"Index.plist, once, same size and time", false, false, 1, true},
+      {"Index.plist, three times", false, false, 3},
+      {"Index.plist, at every read", false, false, 99},
+      {"Index2.plist of a pair, once", true, true, 1},
+      {"Index.plist of a pair, after Index2.plist was renamed", true, false, 2},
+      {"Index.plist of a pair, at every read", true, false, 99},
+      {"Index2.plist of a pair, at every read", true, true, 99},
+  };
+  // Each version has the same size: only the digit differs.
+  auto version = [](int n) {
+    return plist::write(dict({{"SystemDefault", dict({})}, {"Version", str(std::to_string(n).c_str())}}),
+                        plist::Format::Binary);
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    HomeSandbox box;
+    box.putStore(version(0));
+    if (c.pair) testing::writeBytes(storePath2, version(0));
+    if (!c.sameSizeAndTime) {
+      // Stores untouched for a while: their stamps alone tell a write.
+      for (const std::string& path : {storePath, storePath2}) {
+        if (std::filesystem::exists(path)) {
+          std::filesystem::last_write_time(path,
+                                           std::filesystem::last_write_time(path) - std::chrono::hours(1));
+        }
+      }
+    }
+    const std::string written = c.toSecond ? storePath2 : storePath;
+    const std::string other = c.toSecond ? storePath : storePath2;
+    int writes = 0;
+    const auto change = [&](const StoreFile& store, bool) {
+      StoreToChange loaded = loadForChange(store);
+      plist::Dictionary root = loaded.root();
+      root.set("Changed", plist::Value("by zeph"));
+      StoreChange result;
+      result.slots = 1;
+      result.update = StoreUpdate{store.path, plist::write(plist::Value(root), plist::Format::Binary),
+                                  std::move(loaded.loaded)};
+      if (store.path == written && writes < c.writes) {
+        const auto time = std::filesystem::last_write_time(written);
+        testing::writeBytes(written, version(++writes));
+        if (c.sameSizeAndTime) std::filesystem::last_write_time(written, time);
+      }
+      return result;
+    };
+    if (c.writes == 99) {
+      EXPECT_EQ(anyErrorOf<std::runtime_error>([&] { changeStores(change); }),
+                written + " keeps changing while zeph writes it; nothing was changed");
+      EXPECT_EQ(writes, 4);
+      EXPECT_EQ(readBytes(written), version(writes));
+      if (c.pair) {
+        EXPECT_EQ(readBytes(other), version(0));
+      }
+      continue;
+    }
+    const StoreSlotCounts counts = changeStores(change);
+    EXPECT_EQ(counts.index, 1);
+    EXPECT_EQ(counts.lateFailure, "");
+    EXPECT_EQ(writes, c.writes);
+    for (const std::string& path : {written, other}) {
+      if (!c.pair && path == storePath2) continue;
+      const plist::Value after = plist::read(readBytes(path));
+      EXPECT_EQ(*plist::member(after, "Changed"), plist::Value("by zeph"));
+      EXPECT_EQ(*plist::member(after, "Version"),
+                plist::Value(path == written ? std::to_string(writes) : "0"));
+    }
+    // Every version the change was made from is in the written store's series.
+    const StoreFile series = c.toSecond ? secondStore() : firstStore();
+    std::vector<std::vector<std::uint8_t>> backedUp;
+    for (const StoreBackup& backup : storeBackups(series)) backedUp.push_back(readBytes(backup.path));
+    std::vector<std::vector<std::uint8_t>> expected;
+    for (int n = 0; n <= writes; ++n) expected.push_back(version(n));
+    EXPECT_EQ(backedUp, expected);
+    EXPECT_EQ(namesIn(box.storeFolder()).size(), c.pair ? 2u : 1u);
+  }
+}
+
 // Bytes that are no store are backed up all the same, and left as they were;
 // the error names the store, or says it cannot be read.
 TEST(RewriteWallpaperStore, KeepsTheBackupOfAStoreItCannotRead) {
-  std::vector<std::uint8_t> truncated = plist::write(dict({{"SystemDefault", dict({})}}), plist::Format::Binary);
+  std::vector<std::uint8_t> truncated =
+      plist::write(dict({{"SystemDefault", dict({})}}), plist::Format::Binary);
   truncated.resize(truncated.size() / 2);
   struct Case {
     const char* name;
@@ -373,6 +486,9 @@ TEST(RewriteWallpaperStore, KeepsTheBackupOfAStoreItCannotRead) {
       {"empty", {}, ": "},
       {"unfinished XML", {'<', 'p', 'l', 'i', 's', 't', '>'}, ": "},
       {"truncated binary", truncated, ": a damaged binary property list ("},
+      {"magic then bytes no text reader takes",
+       {'b', 'p', 'l', 'i', 's', 't', '0', '0', 0xFF, 0xFE},
+       ": a damaged binary property list ("},
       {"XML array", plist::write(array({dict({})}), plist::Format::Xml), ""},
       {"binary string", plist::write(str("SystemDefault"), plist::Format::Binary), ""},
   };
@@ -391,6 +507,11 @@ TEST(RewriteWallpaperStore, KeepsTheBackupOfAStoreItCannotRead) {
     } else {
       std::string message = anyErrorOf<plist::Error>(rewriteWallpaperStore);
       EXPECT_EQ(message.rfind(storePath + c.error, 0), 0u) << message;
+      // A damaged binary store is told by the binary reader alone.
+      if (c.error != ": ") {
+        EXPECT_EQ(message.find("old-style"), std::string::npos) << message;
+        EXPECT_EQ(message.find("XML"), std::string::npos) << message;
+      }
     }
     ASSERT_EQ(box.backups().size(), 1u);
     EXPECT_EQ(readBytes(box.backupFolder() + "/" + box.backups()[0]), c.bytes);
@@ -413,24 +534,43 @@ TEST(RewriteWallpaperStore, OnlyNothingThereIsNoStore) {
     std::string error;  // with "STORE" and "FOLDER" standing for the paths
   };
   const Case cases[] = {
-      {"dangling link", [](const HomeSandbox& b) { createFolders(b.storeFolder());
-         ::symlink("Gone.plist", storePath.c_str()); },
+      {"dangling link",
+       [](const HomeSandbox& b) {
+         createFolders(b.storeFolder());
+         ::symlink("Gone.plist", storePath.c_str());
+       },
        "STORE is a dangling link to Gone.plist: No such file or directory"},
-      {"dangling store folder", [](const HomeSandbox& b) { createFolders(b.storeFolder().substr(0, b.storeFolder().rfind('/')));
-         ::symlink("/nonexistent/Store", b.storeFolder().c_str()); },
+      {"dangling store folder",
+       [](const HomeSandbox& b) {
+         createFolders(b.storeFolder().substr(0, b.storeFolder().rfind('/')));
+         ::symlink("/nonexistent/Store", b.storeFolder().c_str());
+       },
        "FOLDER is a dangling link to /nonexistent/Store: No such file or directory"},
-      {"loop", [](const HomeSandbox& b) { createFolders(b.storeFolder());
-         ::symlink("Index.plist", storePath.c_str()); },
+      {"loop",
+       [](const HomeSandbox& b) {
+         createFolders(b.storeFolder());
+         ::symlink("Index.plist", storePath.c_str());
+       },
        "stat(STORE): Too many levels of symbolic links"},
-      {"FIFO", [](const HomeSandbox& b) { createFolders(b.storeFolder()); ::mkfifo(storePath.c_str(), 0600); },
+      {"FIFO",
+       [](const HomeSandbox& b) {
+         createFolders(b.storeFolder());
+         ::mkfifo(storePath.c_str(), 0600);
+       },
        "STORE: not a regular file (a FIFO)"},
-      {"endless device", [](const HomeSandbox& b) { createFolders(b.storeFolder());
-         ::symlink("/dev/zero", storePath.c_str()); },
+      {"endless device",
+       [](const HomeSandbox& b) {
+         createFolders(b.storeFolder());
+         ::symlink("/dev/zero", storePath.c_str());
+       },
        "STORE: not a regular file (a character device)"},
       {"file as folder", [](const HomeSandbox& b) { testing::writeBytes(b.storeFolder(), {'x'}); },
        "stat(STORE): Not a directory"},
-      {"over 256 MiB", [](const HomeSandbox& b) { b.putStore({'x'});
-         ASSERT_EQ(::truncate(storePath.c_str(), (off_t{256} << 20) + 1), 0); },
+      {"over 256 MiB",
+       [](const HomeSandbox& b) {
+         b.putStore({'x'});
+         ASSERT_EQ(::truncate(storePath.c_str(), (off_t{256} << 20) + 1), 0);
+       },
        "STORE is too large to read (256.0 MiB; the limit is 256.0 MiB)"},
   };
   for (const Case& c : cases) {
@@ -442,22 +582,65 @@ TEST(RewriteWallpaperStore, OnlyNothingThereIsNoStore) {
   }
 }
 
-// 1,001 spaces share one dictionary of 1,000 displays: a few kilobytes that
-// would be spelled out as a million slots.
-TEST(RewriteWallpaperStore, RefusesAStoreThatWouldExplode) {
+// Spaces sharing one dictionary of displays: a few kilobytes that would be
+// spelled out as millions of slots. Every walk stops at the limit, having
+// visited no more than it, and the rewrite refuses before the backup.
+TEST(RewriteWallpaperStore, RefusesAStoreThatWouldExplodeBeforeItsBackup) {
+  const std::string tooMany = "more than 1000000 screensaver slots, more than a store can sensibly have";
+  const struct {
+    const char* name;
+    plist::Value root;
+  } cases[] = {
+      {"one slot over", testing::sharedSlotsStore(1001, 1000)},
+      {"3,000 spaces of 3,000 displays", testing::sharedSlotsStore(3000, 3000)},
+      {"nine million places holding no record", testing::sharedSlotsStore(3000, 3000, false)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::int64_t visited = 0;
+    EXPECT_THROW(forEachSlot(*c.root.asDictionary(), [&visited](const Slot&) { ++visited; }), TooManySlots);
+    EXPECT_LE(visited, kMaxStoreSlots);
+    visited = 0;
+    EXPECT_THROW(replaceSlotRecords(*c.root.asDictionary(),
+                                    [&visited](const Slot& slot) {
+                                      ++visited;
+                                      return *slot.record;
+                                    }),
+                 TooManySlots);
+    EXPECT_LE(visited, kMaxStoreSlots);
+
+    HomeSandbox box;
+    box.putStore(c.root, plist::Format::Binary);
+    std::vector<std::uint8_t> original = readBytes(storePath);
+    ASSERT_LT(original.size(), 100000u);
+    EXPECT_EQ(anyErrorOf(rewriteWallpaperStore), storePath + ": " + tooMany);
+    EXPECT_EQ(anyErrorOf([] { parseStore(loadStore(storePath), storePath); }), storePath + ": " + tooMany);
+    EXPECT_EQ(zephSlotCount(), 0);
+    EXPECT_EQ(readBytes(storePath), original);
+    EXPECT_FALSE(pathExists(box.backupFolder()));
+  }
+  // At the limit, a walk goes through.
+  std::int64_t visited = 0;
+  forEachSlot(*testing::sharedSlotsStore(1000, 1000).asDictionary(), [&visited](const Slot&) { ++visited; });
+  EXPECT_EQ(visited, kMaxStoreSlots);
+}
+
+// A store behind a symbolic link is written beside the file it points to, so
+// a run killed while writing leaves its temporary there; the next run's sweep
+// looks there.
+TEST(RewriteWallpaperStore, SweepsTemporariesBesideALinkedStoresTarget) {
   HomeSandbox box;
-  plist::Dictionary displays;
-  for (int d = 0; d < 1000; ++d) displays.set("D" + std::to_string(d), dict({}));
-  plist::Value space = dict({{"Displays", plist::Value(std::move(displays))}});
-  plist::Dictionary spaces;
-  for (int s = 0; s < 1001; ++s) spaces.set("S" + std::to_string(s), space);
-  box.putStore(dict({{"Spaces", plist::Value(std::move(spaces))}}), plist::Format::Binary);
-  std::vector<std::uint8_t> original = readBytes(storePath);
-  ASSERT_LT(original.size(), 100000u);
-  EXPECT_EQ(anyErrorOf(rewriteWallpaperStore),
-            storePath + ": 1001000 screensaver slots, more than the 1000000 a store can sensibly have; it was "
-                        "left as it was");
-  EXPECT_EQ(readBytes(storePath), original);
+  createFolders(box.storeFolder());
+  const std::string elsewhere = realHome + "/elsewhere";
+  createFolders(elsewhere);
+  testing::writeBytes(elsewhere + "/real.plist", plist::write(dict({}), plist::Format::Binary));
+  ASSERT_EQ(::symlink((elsewhere + "/real.plist").c_str(), storePath.c_str()), 0);
+  for (const char* name : {".real.plist.123.0.abc.tmp", ".Index.plist.9.0.f.tmp", ".other.plist.1.0.a.tmp"}) {
+    testing::writeBytes(elsewhere + "/" + name, {'x'});
+  }
+  removeStaleStoreTemporaries();
+  EXPECT_EQ(namesIn(elsewhere),
+            (std::vector<std::string>{".Index.plist.9.0.f.tmp", ".other.plist.1.0.a.tmp", "real.plist"}));
 }
 
 TEST(RewriteWallpaperStore, BacksUpOnlyWhatIsNotBackedUpAlreadyWithTheStoresMode) {
@@ -494,7 +677,7 @@ TEST(RewriteWallpaperStore, RemovesOnlyWhatKilledRunsLeft) {
   createFolders(box.backupFolder());
   testing::writeBytes(box.storeFolder() + "/.Index.plist.77.0.1a.tmp", {'p'});
   testing::writeBytes(box.backupFolder() + "/.wallpaper-store-backup-2026-12-06T21:21:43Z.plist.77.1.2.tmp",
-                            {'p'});
+                      {'p'});
   testing::writeBytes(box.backupFolder() + "/wallpaper-store-backup-2026-12-06T21:21:43Z.plist", {'b'});
   removeStaleStoreTemporaries();
   EXPECT_EQ(namesIn(box.storeFolder()), std::vector<std::string>{"Index.plist"});

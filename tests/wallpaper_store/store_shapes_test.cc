@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,7 @@
 #include "support/store_builders.h"
 #include "wallpaper_store/idle_entry.h"
 #include "wallpaper_store/slot_count.h"
+#include "wallpaper_store/store_restore.h"
 #include "wallpaper_store/store_rewrite.h"
 #include "wallpaper_store/store_slots.h"
 
@@ -51,8 +54,10 @@ plist::Value emptiedAt(const plist::Value& at, const std::vector<std::string>& p
 // `root` with every record emptied, found by the store's layout rather than by
 // the walk under test.
 plist::Value outsideTheRecords(plist::Value root) {
-  for (const std::vector<std::string>& place : {std::vector<std::string>{"SystemDefault"}, {"AllSpacesAndDisplays"},
-                                                {"Displays", "*"}, {"Spaces", "*", "Default"},
+  for (const std::vector<std::string>& place : {std::vector<std::string>{"SystemDefault"},
+                                                {"AllSpacesAndDisplays"},
+                                                {"Displays", "*"},
+                                                {"Spaces", "*", "Default"},
                                                 {"Spaces", "*", "Displays", "*"}}) {
     root = emptiedAt(root, place);
   }
@@ -83,10 +88,11 @@ std::int64_t expectSaverWhereRead(const plist::Value& before, const plist::Value
       EXPECT_EQ(member(now[i], "Desktop"), member(old[i], "Linked"));  // content and dates, exactly
     } else {
       EXPECT_EQ(member(now[i], "Desktop"), member(old[i], "Desktop"));
-      EXPECT_EQ(member(now[i], "Type"), shape == RecordShape::DesktopOnly ? str("individual") : member(old[i], "Type"));
+      EXPECT_EQ(member(now[i], "Type"),
+                shape == RecordShape::DesktopOnly ? str("individual") : member(old[i], "Type"));
     }
     EXPECT_EQ(now[i].asDictionary()->size(), 3u - (now[i].asDictionary()->find("Desktop") ? 0u : 1u) -
-                                                  (now[i].asDictionary()->find("Type") ? 0u : 1u));
+                                                 (now[i].asDictionary()->find("Type") ? 0u : 1u));
   }
   return set;
 }
@@ -164,7 +170,8 @@ TEST(StoreShapes, EachStoreIsRewrittenWithItsOwnBackups) {
     HomeSandbox box;
     const plist::Value first = testing::macos26FirstStore();
     const plist::Value second = testing::macos26SecondStore();
-    const std::vector<std::uint8_t> firstBytes = withFirst ? testing::putPlist(storePath, first) : std::vector<std::uint8_t>();
+    const std::vector<std::uint8_t> firstBytes =
+        withFirst ? testing::putPlist(storePath, first) : std::vector<std::uint8_t>();
     const std::vector<std::uint8_t> secondBytes = testing::putPlist(storePath2, second);
 
     StoreSlotCounts counts = rewriteWallpaperStores();
@@ -176,8 +183,9 @@ TEST(StoreShapes, EachStoreIsRewrittenWithItsOwnBackups) {
     EXPECT_EQ(expectSaverWhereRead(second, plist::read(readBytes(storePath2))), 8);
     EXPECT_EQ(zephSlotCountIn(storePath2), 8);
     EXPECT_EQ(zephSlotCount(), withFirst ? 3 : 0);
-    EXPECT_EQ(testing::namesIn(box.storeFolder()), withFirst ? (std::vector<std::string>{"Index.plist", "Index2.plist"})
-                                                             : std::vector<std::string>{"Index2.plist"});
+    EXPECT_EQ(testing::namesIn(box.storeFolder()),
+              withFirst ? (std::vector<std::string>{"Index.plist", "Index2.plist"})
+                        : std::vector<std::string>{"Index2.plist"});
 
     std::vector<std::string> firstSeries = backupsIn(box, "wallpaper-store-backup-");
     std::vector<std::string> secondSeries = backupsIn(box, "wallpaper-store2-backup-");
@@ -202,21 +210,86 @@ TEST(StoreShapes, EachBackupSeriesKeepsOneCopyOfEachStore) {
   EXPECT_EQ(backupsIn(box, "wallpaper-store2-backup-").size(), 2u);
 }
 
-// Both stores are read and made before either is put in place: one the
-// installer cannot rewrite leaves the other as it was.
-TEST(StoreShapes, AStoreThatCannotBeRewrittenLeavesBoth) {
-  for (bool secondBroken : {true, false}) {
-    SCOPED_TRACE(secondBroken ? "Index2.plist broken" : "Index.plist broken");
+// Index.plist keeps every rule: one the installer cannot rewrite stops the
+// run, with Index2.plist left as it was. Index2.plist is best effort: one that
+// cannot be read or parsed, or is no dictionary, is backed up when it is a
+// file, left exactly as it is, and named in a warning; Index.plist is
+// rewritten, and restored, all the same.
+TEST(StoreShapes, AStorePairWithOneThatCannotBeUsed) {
+  std::vector<std::uint8_t> truncated = plist::write(testing::macos26SecondStore(), plist::Format::Binary);
+  truncated.resize(truncated.size() / 2);
+  struct Case {
+    const char* name;
+    std::function<void(const std::string&)> put;  // puts the damaged store at the path
+    std::string reason;                           // "" the first store is the damaged one
+    bool backedUp = true;
+  };
+  const Case cases[] = {
+      {"Index.plist an array",
+       [](const std::string& at) { testing::putPlist(at, testing::array({str("not a store")})); }, ""},
+      {"Index2.plist an array",
+       [](const std::string& at) { testing::putPlist(at, testing::array({str("not a store")})); },
+       "the top level is not a dictionary"},
+      {"Index2.plist garbage",
+       [](const std::string& at) {
+         testing::writeBytes(at, {'{', '{', 0xFF});
+       },
+       "old-style plist: "},
+      {"Index2.plist truncated", [&](const std::string& at) { testing::writeBytes(at, truncated); },
+       "a damaged binary property list ("},
+      {"Index2.plist a folder", [](const std::string& at) { std::filesystem::create_directories(at); },
+       "Is a directory", false},
+      {"Index2.plist a dangling link",
+       [](const std::string& at) { std::filesystem::create_symlink("nowhere.plist", at); },
+       ": is a dangling link to nowhere.plist", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     HomeSandbox box;
-    plist::Value broken = testing::array({str("not a store")});
-    box.putStore(secondBroken ? testing::macos26FirstStore() : broken, plist::Format::Binary);
-    testing::putPlist(storePath2, secondBroken ? broken : testing::macos26SecondStore());
-    std::vector<std::uint8_t> firstBytes = readBytes(storePath);
-    std::vector<std::uint8_t> secondBytes = readBytes(storePath2);
-    EXPECT_THROW(rewriteWallpaperStores(), InstallerError);
-    EXPECT_EQ(readBytes(storePath), firstBytes);
-    EXPECT_EQ(readBytes(storePath2), secondBytes);
-    EXPECT_EQ(testing::namesIn(box.storeFolder()), (std::vector<std::string>{"Index.plist", "Index2.plist"}));
+    const bool secondBroken = !c.reason.empty();
+    box.putStore(testing::macos26FirstStore(), plist::Format::Binary);
+    testing::putPlist(storePath2, testing::macos26SecondStore());
+    const std::string broken = secondBroken ? storePath2 : storePath;
+    std::filesystem::remove(broken);
+    c.put(broken);
+    const std::vector<std::uint8_t> firstBytes = readBytes(storePath);
+    const bool brokenIsFile = std::filesystem::is_regular_file(std::filesystem::symlink_status(broken));
+    const std::vector<std::uint8_t> brokenBytes =
+        brokenIsFile ? readBytes(broken) : std::vector<std::uint8_t>();
+
+    ::testing::internal::CaptureStderr();
+    if (!secondBroken) {
+      EXPECT_THROW(rewriteWallpaperStores(), InstallerError);
+      ::testing::internal::GetCapturedStderr();
+      EXPECT_EQ(readBytes(storePath2), plist::write(testing::macos26SecondStore(), plist::Format::Binary));
+      EXPECT_EQ(readBytes(storePath), firstBytes);
+      continue;
+    }
+    const StoreSlotCounts counts = rewriteWallpaperStores();
+    const std::string warning = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(counts.index, 3);
+    EXPECT_EQ(counts.index2, 0);
+    EXPECT_EQ(zephSlotCount(), 3);
+    const std::string start = "warning: " + storePath2 + ": ";
+    EXPECT_EQ(warning.rfind(start, 0), 0u) << warning;
+    EXPECT_NE(warning.find(c.reason), std::string::npos) << warning;
+    EXPECT_EQ(warning.substr(warning.size() - 17), "; left unchanged\n") << warning;
+    EXPECT_EQ(warning.find('\n'), warning.size() - 1) << warning;  // one line, the path said once
+    EXPECT_EQ(warning.find(storePath2, start.size()), std::string::npos) << warning;
+    if (brokenIsFile) {
+      EXPECT_EQ(readBytes(broken), brokenBytes);
+    }
+    EXPECT_EQ(backupsIn(box, "wallpaper-store2-backup-").size(), c.backedUp ? 1u : 0u);
+
+    // The removal goes on the same way.
+    ::testing::internal::CaptureStderr();
+    const StoreRestore restore = restoreWallpaperStores();
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), warning);
+    EXPECT_EQ(restore.slots, 3);
+    EXPECT_EQ(box.readStore(), testing::macos26FirstStore());
+    if (brokenIsFile) {
+      EXPECT_EQ(readBytes(broken), brokenBytes);
+    }
   }
 }
 

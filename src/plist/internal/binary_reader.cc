@@ -100,8 +100,8 @@ std::optional<std::string> checkTrailer(std::span<const std::uint8_t> bytes, Tra
   }
   if (t.numObjects < 1) return "trailer: no objects";
   if (t.topObject >= t.numObjects) {
-    return "trailer: top object " + std::to_string(t.topObject) + " >= " +
-           std::to_string(t.numObjects) + " objects";
+    return "trailer: top object " + std::to_string(t.topObject) + " >= " + std::to_string(t.numObjects) +
+           " objects";
   }
   if (t.offsetTableOffset < kHeaderSize + 1 || t.offsetTableOffset >= size - kTrailerSize) {
     return "trailer: offset table at " + hex(t.offsetTableOffset) + " is outside the file";
@@ -120,11 +120,11 @@ std::optional<std::string> checkTrailer(std::span<const std::uint8_t> bytes, Tra
            std::to_string(t.numObjects) + " objects";
   }
   if (tooNarrow(t.offsetIntSize, t.offsetTableOffset)) {
-    return "trailer: offset size " + std::to_string(t.offsetIntSize) +
-           " cannot hold the table offset " + hex(t.offsetTableOffset);
+    return "trailer: offset size " + std::to_string(t.offsetIntSize) + " cannot hold the table offset " +
+           hex(t.offsetTableOffset);
   }
-  std::uint64_t top = readSized(bytes.data() + t.offsetTableOffset + t.topObject * t.offsetIntSize,
-                                t.offsetIntSize);
+  std::uint64_t top =
+      readSized(bytes.data() + t.offsetTableOffset + t.topObject * t.offsetIntSize, t.offsetIntSize);
   if (top < kHeaderSize || top >= t.offsetTableOffset) {
     return "trailer: top object at " + hex(top) + " is outside the objects";
   }
@@ -183,7 +183,7 @@ class Reader {
   // them all instead of one per dictionary.
   std::vector<Dictionary::Member> pending_;
   detail::Arena::Handle arena_ = detail::Arena::open();  // where the document's objects go
-  std::size_t current_ = 0;               // slot being parsed, for messages
+  std::size_t current_ = 0;                              // slot being parsed, for messages
   // Dictionaries hold their keys by value, so a long key shared by many
   // dictionaries is copied into each; past this many bytes the file is refused.
   std::uint64_t keyBudget_ = 0;

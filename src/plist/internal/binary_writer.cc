@@ -26,7 +26,6 @@
 namespace zeph::plist {
 namespace {
 
-
 // The smallest of 1, 2, 4 and 8 bytes that holds `n`.
 std::size_t byteCount(std::uint64_t n) {
   if (n <= 0xFF) return 1;
@@ -395,8 +394,8 @@ void Writer::encodeString(const std::string& s) {
   }
   std::size_t bad = utf16FromUtf8(s, units_);
   if (bad != std::string::npos) {
-    throw Error("binary plist: string is not UTF-8 (byte " + std::to_string(bytes[bad]) +
-                " at index " + std::to_string(bad) + ")");
+    throw Error("binary plist: string is not UTF-8 (byte " + std::to_string(bytes[bad]) + " at index " +
+                std::to_string(bad) + ")");
   }
   appendMarkerAndCount(out_, 0x60, units_.size());
   for (char16_t u : units_) {

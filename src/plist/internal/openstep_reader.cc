@@ -41,8 +41,8 @@ constexpr char16_t kNextStepHigh[128] = {
 };
 
 bool isBareChar(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
-         c == '$' || c == '/' || c == ':' || c == '.' || c == '-';
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '$' ||
+         c == '/' || c == ':' || c == '.' || c == '-';
 }
 
 int hexValue(char c) {
@@ -229,7 +229,8 @@ class OpenStepReader {
     const char stops[] = {quote, '\\', '\0'};
     for (;;) {
       std::size_t stop = text_.find_first_of(stops, pos_);
-      if (stop == kNone || (stop + 1 == text_.size() && text_[stop] == '\\')) failAt(start, "unterminated string");
+      if (stop == kNone || (stop + 1 == text_.size() && text_[stop] == '\\'))
+        failAt(start, "unterminated string");
       out.append(text_.substr(pos_, stop - pos_));
       pos_ = stop + 1;
       if (text_[stop] == quote) return out;
@@ -293,7 +294,9 @@ class OpenStepReader {
     }
     // Any other escaped character stands for itself, whole if it is multibyte.
     std::size_t len = 1;
-    while (pos_ - 1 + len < text_.size() && (static_cast<unsigned char>(text_[pos_ - 1 + len]) & 0xC0) == 0x80) ++len;
+    while (pos_ - 1 + len < text_.size() &&
+           (static_cast<unsigned char>(text_[pos_ - 1 + len]) & 0xC0) == 0x80)
+      ++len;
     out.append(text_.substr(pos_ - 1, len));
     pos_ += len - 1;
   }
@@ -322,11 +325,15 @@ Value readOpenStep(std::span<const std::uint8_t> bytes) {
   std::string_view text(reinterpret_cast<const char*>(body.data()), body.size());
   if (mark.encoding != TextEncoding::Utf8) {
     std::size_t bad = convertToUtf8(body, mark.encoding, converted);
-    if (bad != kNone) throw Error("old-style plist: byte " + std::to_string(bad + mark.markLength) + ": text is not valid UTF-16 or UTF-32");
+    if (bad != kNone)
+      throw Error("old-style plist: byte " + std::to_string(bad + mark.markLength) +
+                  ": text is not valid UTF-16 or UTF-32");
     text = converted;
   }
   std::size_t bad = findInvalidUtf8(text);
-  if (bad != kNone) throw Error("old-style plist: byte " + std::to_string(bad + mark.markLength) + ": text is not valid UTF-8");
+  if (bad != kNone)
+    throw Error("old-style plist: byte " + std::to_string(bad + mark.markLength) +
+                ": text is not valid UTF-8");
   return OpenStepReader(text).readDocument();
 }
 

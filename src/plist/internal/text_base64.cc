@@ -46,8 +46,8 @@ std::size_t decodeBase64(std::string_view text, std::vector<std::uint8_t>& out) 
   return std::string_view::npos;
 }
 
-void appendBase64Lines(const std::vector<std::uint8_t>& data, std::size_t lineLength,
-                       std::size_t indent, std::vector<std::uint8_t>& out) {
+void appendBase64Lines(const std::vector<std::uint8_t>& data, std::size_t lineLength, std::size_t indent,
+                       std::vector<std::uint8_t>& out) {
   std::size_t groupsPerLine = lineLength / 4;
   std::size_t groups = (data.size() + 2) / 3;
   std::size_t lines = (groups + groupsPerLine - 1) / groupsPerLine;

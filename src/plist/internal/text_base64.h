@@ -21,8 +21,8 @@ std::size_t decodeBase64(std::string_view text, std::vector<std::uint8_t>& out);
 /// Appends `data` in base64 with '=' padding, in lines of `lineLength`
 /// characters (a multiple of 4), each line preceded by `indent` tabs and
 /// followed by "\n".
-void appendBase64Lines(const std::vector<std::uint8_t>& data, std::size_t lineLength,
-                       std::size_t indent, std::vector<std::uint8_t>& out);
+void appendBase64Lines(const std::vector<std::uint8_t>& data, std::size_t lineLength, std::size_t indent,
+                       std::vector<std::uint8_t>& out);
 
 }  // namespace zeph::plist
 

@@ -66,8 +66,7 @@ EncodingMark detectEncoding(std::span<const std::uint8_t> b) {
   return {};
 }
 
-std::size_t convertToUtf8(std::span<const std::uint8_t> bytes, TextEncoding encoding,
-                          std::string& out) {
+std::size_t convertToUtf8(std::span<const std::uint8_t> bytes, TextEncoding encoding, std::string& out) {
   out.clear();
   if (encoding == TextEncoding::Utf8) {
     out.assign(bytes.begin(), bytes.end());

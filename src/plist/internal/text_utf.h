@@ -40,8 +40,7 @@ EncodingMark detectEncoding(std::span<const std::uint8_t> bytes);
 /// Converts UTF-16 or UTF-32 `bytes` (mark already removed) to UTF-8 in `out`.
 /// Returns npos, or the offset of the first unit that has no code point (an
 /// unpaired surrogate, a value above U+10FFFF, a truncated unit).
-std::size_t convertToUtf8(std::span<const std::uint8_t> bytes, TextEncoding encoding,
-                          std::string& out);
+std::size_t convertToUtf8(std::span<const std::uint8_t> bytes, TextEncoding encoding, std::string& out);
 
 }  // namespace zeph::plist
 

@@ -31,15 +31,15 @@ constexpr std::size_t kNone = std::string_view::npos;
 enum class Tag { Plist, Array, Dict, Key, String, Data, Date, Real, Integer, True, False };
 
 constexpr std::pair<std::string_view, Tag> kTags[] = {
-    {"plist", Tag::Plist},   {"array", Tag::Array}, {"dict", Tag::Dict},       {"key", Tag::Key},
-    {"string", Tag::String}, {"data", Tag::Data},   {"date", Tag::Date},       {"real", Tag::Real},
-    {"integer", Tag::Integer}, {"true", Tag::True}, {"false", Tag::False},
+    {"plist", Tag::Plist},     {"array", Tag::Array}, {"dict", Tag::Dict},   {"key", Tag::Key},
+    {"string", Tag::String},   {"data", Tag::Data},   {"date", Tag::Date},   {"real", Tag::Real},
+    {"integer", Tag::Integer}, {"true", Tag::True},   {"false", Tag::False},
 };
 
 struct OpenTag {
   Tag tag;
   std::string_view name;
-  bool empty;        // written as <name/>
+  bool empty;         // written as <name/>
   std::size_t start;  // offset of its '<'
 };
 
@@ -67,7 +67,8 @@ std::size_t skipNumberSpace(std::string_view s, std::size_t i) {
     unsigned b = byte(i);
     if (b < 0x21 || (b >= 0x7F && b <= 0xA0)) {
       ++i;
-    } else if (b == 0xE2 && byte(i + 1) == 0x80 && ((byte(i + 2) >= 0x80 && byte(i + 2) <= 0x8B) || byte(i + 2) == 0xAF)) {
+    } else if (b == 0xE2 && byte(i + 1) == 0x80 &&
+               ((byte(i + 2) >= 0x80 && byte(i + 2) <= 0x8B) || byte(i + 2) == 0xAF)) {
       i += 3;
     } else if (b == 0xE2 && byte(i + 1) == 0x81 && byte(i + 2) == 0x9F) {
       i += 3;
@@ -92,7 +93,8 @@ std::optional<double> parseRealText(std::string_view text) {
     if (lower == "-inf" || lower == "-infinity") return -kInf;
   }
   std::string_view number = text.substr(skipNumberSpace(text, 0));
-  if (number.empty() || number.find_first_not_of("0123456789+-.eE") != std::string_view::npos) return std::nullopt;
+  if (number.empty() || number.find_first_not_of("0123456789+-.eE") != std::string_view::npos)
+    return std::nullopt;
   return wholeNumberInCLocale(number);
 }
 
@@ -117,7 +119,8 @@ class XmlReader {
  private:
   // Messages are put together here, out of line, so that the recursive
   // functions keep small stack frames (deep documents, sanitizer builds).
-  [[noreturn, gnu::noinline]] void failAt(std::size_t at, std::initializer_list<std::string_view> what) const {
+  [[noreturn, gnu::noinline]] void failAt(std::size_t at,
+                                          std::initializer_list<std::string_view> what) const {
     at = std::min(at, text_.size());
     auto line = 1 + std::count(text_.begin(), text_.begin() + static_cast<std::ptrdiff_t>(at), '\n');
     std::string message = "XML plist: line " + std::to_string(line) + ": ";
@@ -188,12 +191,14 @@ class XmlReader {
     if (startsWith("<!")) fail({"unexpected <! markup"});
     std::size_t start = pos_;
     std::size_t nameEnd = pos_ + 1;
-    while (nameEnd < text_.size() && !isSpace(text_[nameEnd]) && text_[nameEnd] != '/' && text_[nameEnd] != '>')
+    while (nameEnd < text_.size() && !isSpace(text_[nameEnd]) && text_[nameEnd] != '/' &&
+           text_[nameEnd] != '>')
       ++nameEnd;
     std::string_view name = text_.substr(pos_ + 1, nameEnd - pos_ - 1);
     std::size_t close = text_.find('>', nameEnd);
     if (close == kNone) fail({"unterminated tag <", cut(name)});
-    auto it = std::find_if(std::begin(kTags), std::end(kTags), [&](const auto& t) { return t.first == name; });
+    auto it =
+        std::find_if(std::begin(kTags), std::end(kTags), [&](const auto& t) { return t.first == name; });
     if (it == std::end(kTags)) fail({"unknown tag <", cut(name), ">"});
     pos_ = close + 1;
     return {it->second, name, close > nameEnd && text_[close - 1] == '/', start};
@@ -292,7 +297,8 @@ class XmlReader {
       if (keyTag.tag != Tag::Key) failAt(keyTag.start, {"expected <key>, found <", keyTag.name, ">"});
       std::string key = keyTag.empty ? std::string() : readText(keyTag.name);
       skipMisc();
-      if (atEnd() || startsWith("</")) failAt(keyTag.start, {"key \"", cut(key), endQuote(key), " has no value"});
+      if (atEnd() || startsWith("</"))
+        failAt(keyTag.start, {"key \"", cut(key), endQuote(key), " has no value"});
       Value value = readObject(readOpenTag());
       pendingMembers_.emplace_back(std::move(key), std::move(value));
     }
@@ -491,7 +497,9 @@ std::string_view documentText(std::span<const std::uint8_t> bytes, std::string& 
   auto body = bytes.subspan(mark.markLength);
   if (mark.encoding != TextEncoding::Utf8) {
     std::size_t bad = convertToUtf8(body, mark.encoding, converted);
-    if (bad != kNone) throw Error("XML plist: byte " + std::to_string(bad + mark.markLength) + ": text is not valid UTF-16 or UTF-32");
+    if (bad != kNone)
+      throw Error("XML plist: byte " + std::to_string(bad + mark.markLength) +
+                  ": text is not valid UTF-16 or UTF-32");
     return converted;
   }
   std::string_view text(reinterpret_cast<const char*>(body.data()), body.size());
@@ -509,8 +517,10 @@ std::string_view documentText(std::span<const std::uint8_t> bytes, std::string& 
   std::transform(name.begin(), name.end(), name.begin(), asciiLower);
   if (name == "utf-8" || name == "utf8") return text;
   if (name == "us-ascii" || name == "ascii") {
-    auto high = std::find_if(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
-    if (high != text.end()) throw Error("XML plist: byte " + std::to_string(high - text.begin()) + ": not US-ASCII");
+    auto high =
+        std::find_if(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+    if (high != text.end())
+      throw Error("XML plist: byte " + std::to_string(high - text.begin()) + ": not US-ASCII");
     return text;
   }
   if (name == "iso-8859-1" || name == "latin1" || name == "iso_8859-1" || name == "l1") {

@@ -21,7 +21,6 @@
 namespace zeph::plist {
 namespace {
 
-
 constexpr std::string_view kHeader =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
     "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
@@ -32,7 +31,8 @@ constexpr std::string_view kHeader =
 // only code points from U+E000 up (lead bytes 0xEE and above) sort otherwise.
 bool needsUtf16Sort(const Dictionary& d) {
   return std::any_of(d.begin(), d.end(), [](const Dictionary::Member& m) {
-    return std::any_of(m.first.begin(), m.first.end(), [](char c) { return static_cast<unsigned char>(c) >= 0xEE; });
+    return std::any_of(m.first.begin(), m.first.end(),
+                       [](char c) { return static_cast<unsigned char>(c) >= 0xEE; });
   });
 }
 
@@ -41,8 +41,12 @@ bool needsUtf16Sort(const Dictionary& d) {
 class Output {
  public:
   [[gnu::noinline]] void append(std::string_view s) { bytes_.insert(bytes_.end(), s.begin(), s.end()); }
-  void append(const char* first, const char* last) { append(std::string_view(first, static_cast<std::size_t>(last - first))); }
-  [[gnu::noinline]] void append(std::size_t count, char c) { bytes_.insert(bytes_.end(), count, static_cast<std::uint8_t>(c)); }
+  void append(const char* first, const char* last) {
+    append(std::string_view(first, static_cast<std::size_t>(last - first)));
+  }
+  [[gnu::noinline]] void append(std::size_t count, char c) {
+    bytes_.insert(bytes_.end(), count, static_cast<std::uint8_t>(c));
+  }
   std::vector<std::uint8_t>& bytes() { return bytes_; }
 
  private:
@@ -75,7 +79,8 @@ bool estimateSize(const Value& v, std::size_t indent, std::size_t& total) {
     total += indent + 18 + s->size();
   } else if (const Data* data = v.asData()) {
     std::size_t chars = (data->size() + 2) / 3 * 4;
-    total += 2 * indent + 16 + chars + (chars / (76 - 8 * std::min<std::size_t>(indent, 8)) + 1) * (indent + 1);
+    total +=
+        2 * indent + 16 + chars + (chars / (76 - 8 * std::min<std::size_t>(indent, 8)) + 1) * (indent + 1);
   } else {
     total += 3 * indent + 64;  // numbers, dates, booleans, references
   }
@@ -189,7 +194,8 @@ class XmlWriter {
       checkText(m.first);  // the order needs well-formed keys
       sorted.push_back(&m);
     }
-    std::sort(sorted.begin(), sorted.end(), [](const auto* a, const auto* b) { return lessInUtf16Order(a->first, b->first); });
+    std::sort(sorted.begin(), sorted.end(),
+              [](const auto* a, const auto* b) { return lessInUtf16Order(a->first, b->first); });
     return sorted;
   }
 
@@ -233,7 +239,8 @@ class XmlWriter {
 
   [[noreturn, gnu::noinline]] static void refuseText(std::string_view s, std::size_t bad) {
     if (findEncodedSurrogate(s) == bad) {
-      throw Error("XML plist: string \"" + std::string(s.substr(0, bad)) + "…\" holds a lone UTF-16 surrogate, which XML cannot carry");
+      throw Error("XML plist: string \"" + std::string(s.substr(0, bad)) +
+                  "…\" holds a lone UTF-16 surrogate, which XML cannot carry");
     }
     throw Error("XML plist: string at byte " + std::to_string(bad) + " is not valid UTF-8");
   }

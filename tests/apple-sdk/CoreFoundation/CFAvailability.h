@@ -31,6 +31,23 @@
 #define __CF_ANON_ENUM(_type) enum __CF_ENUM_ATTRIBUTES : _type
 #define CF_ENUM(...) __CF_ENUM_GET_MACRO(__VA_ARGS__, __CF_NAMED_ENUM, __CF_ANON_ENUM, )(__VA_ARGS__)
 
+// Option sets: in C++ the type is the integer itself, so that options can be
+// combined with |; the constants are an anonymous enum of that type.
+#if __has_attribute(flag_enum)
+#define __CF_OPTIONS_ATTRIBUTES __attribute__((flag_enum, enum_extensibility(open)))
+#else
+#define __CF_OPTIONS_ATTRIBUTES
+#endif
+#ifdef __cplusplus
+#define CF_OPTIONS(_type, _name) \
+  _type _name;                   \
+  enum __CF_OPTIONS_ATTRIBUTES : _type
+#else
+#define CF_OPTIONS(_type, _name)                    \
+  enum __CF_OPTIONS_ATTRIBUTES _name : _type _name; \
+  enum _name : _type
+#endif
+
 #define CF_ASSUME_NONNULL_BEGIN _Pragma("clang assume_nonnull begin")
 #define CF_ASSUME_NONNULL_END _Pragma("clang assume_nonnull end")
 

@@ -22,6 +22,7 @@ typedef unsigned char Boolean;
 typedef uint8_t UInt8;
 typedef uint32_t UInt32;
 typedef signed long CFIndex;
+typedef unsigned long CFOptionFlags;
 typedef unsigned long CFTypeID;
 typedef const void* CFTypeRef;
 typedef const void* CFPropertyListRef;

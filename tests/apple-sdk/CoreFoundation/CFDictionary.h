@@ -21,6 +21,7 @@ CFMutableDictionaryRef CFDictionaryCreateMutable(CFAllocatorRef allocator, CFInd
                                                  const CFDictionaryKeyCallBacks* keyCallBacks,
                                                  const CFDictionaryValueCallBacks* valueCallBacks)
     CF_RETURNS_RETAINED;
+CFTypeID CFDictionaryGetTypeID(void);
 const void* CFDictionaryGetValue(CFDictionaryRef theDict, const void* key);
 void CFDictionarySetValue(CFMutableDictionaryRef theDict, const void* key, const void* value);
 

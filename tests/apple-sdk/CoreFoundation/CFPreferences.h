@@ -16,9 +16,14 @@ extern "C" {
 
 extern const CFStringRef kCFPreferencesCurrentUser;
 extern const CFStringRef kCFPreferencesAnyHost;
+extern const CFStringRef kCFPreferencesCurrentHost;
 
 CFPropertyListRef _Nullable CFPreferencesCopyAppValue(CFStringRef key, CFStringRef applicationID)
     CF_RETURNS_RETAINED;
+// The value of the key in one user's and host's domain, without the
+// fallbacks CFPreferencesCopyAppValue searches.
+CFPropertyListRef _Nullable CFPreferencesCopyValue(CFStringRef key, CFStringRef applicationID, CFStringRef userName,
+                                                   CFStringRef hostName) CF_RETURNS_RETAINED;
 void CFPreferencesSetMultiple(CFDictionaryRef _Nullable keysToSet, CFArrayRef _Nullable keysToRemove,
                               CFStringRef applicationID, CFStringRef userName, CFStringRef hostName);
 Boolean CFPreferencesAppSynchronize(CFStringRef applicationID);

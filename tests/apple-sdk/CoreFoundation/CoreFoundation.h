@@ -5,9 +5,12 @@
 
 #include <CoreFoundation/CFArray.h>
 #include <CoreFoundation/CFBase.h>
+#include <CoreFoundation/CFData.h>
 #include <CoreFoundation/CFDictionary.h>
+#include <CoreFoundation/CFError.h>
 #include <CoreFoundation/CFNumber.h>
 #include <CoreFoundation/CFPreferences.h>
+#include <CoreFoundation/CFPropertyList.h>
 #include <CoreFoundation/CFString.h>
 
 #endif  // ZEPH_APPLE_SDK_COREFOUNDATION_H_

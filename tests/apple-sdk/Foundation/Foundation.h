@@ -1,11 +1,20 @@
-// Foundation, as far as the installer calls it: NSObject, NSString, NSURL
-// and the geometry the AppKit calls take.
+// Foundation, as far as the installer calls it: NSObject, NSString, NSURL,
+// NSDate and the run loop's default mode, and the geometry the AppKit calls take.
 #ifndef ZEPH_APPLE_SDK_FOUNDATION_H_
 #define ZEPH_APPLE_SDK_FOUNDATION_H_
 
 #include <CoreFoundation/CoreFoundation.h>
+#include <limits.h>
 
 #define NS_ENUM(...) CF_ENUM(__VA_ARGS__)
+#define NS_OPTIONS(_type, _name) CF_OPTIONS(_type, _name)
+// String constants that name one of a set of values (run loop modes).
+#define NS_TYPED_EXTENSIBLE_ENUM __attribute__((swift_wrapper(struct)))
+#ifdef __cplusplus
+#define FOUNDATION_EXPORT extern "C"
+#else
+#define FOUNDATION_EXPORT extern
+#endif
 #define NS_ASSUME_NONNULL_BEGIN _Pragma("clang assume_nonnull begin")
 #define NS_ASSUME_NONNULL_END _Pragma("clang assume_nonnull end")
 
@@ -31,6 +40,7 @@ typedef signed char BOOL;
 
 typedef long NSInteger;
 typedef unsigned long NSUInteger;
+#define NSUIntegerMax ULONG_MAX
 typedef double CGFloat;
 
 struct CGPoint {
@@ -80,6 +90,13 @@ NS_ENUM(NSStringEncoding) {
 @interface NSURL : NSObject
 + (nullable instancetype)URLWithString:(NSString*)URLString API_AVAILABLE(macos(10.0));
 @end
+
+@interface NSDate : NSObject
+@property(class, readonly, copy) NSDate* distantPast;
+@end
+
+typedef NSString* NSRunLoopMode NS_TYPED_EXTENSIBLE_ENUM;
+FOUNDATION_EXPORT NSRunLoopMode const NSDefaultRunLoopMode;
 
 NS_ASSUME_NONNULL_END
 
