@@ -81,18 +81,18 @@ void printResult(const std::string& line) {
 }
 
 int runUninstall() {
-  zeph::StoreRestore restore = zeph::uninstallEverything();
+  zeph::StoreChangeReport restore = zeph::uninstallEverything();
   for (const std::string& path : restore.backupsUsed)
     std::fprintf(stderr, "restored from %s\n", path.c_str());
-  if (restore.slots + restore.slots2 > 0 && restore.backupsUsed.empty()) {
+  if (restore.slots.both() > 0 && restore.backupsUsed.empty()) {
     std::fputs("no backup holds an earlier entry: the restored slots have none\n", stderr);
   }
   // The result line counts Index.plist alone, as --apply's does.
-  if (restore.slots2 > 0) {
+  if (restore.slots.index2 > 0) {
     std::fprintf(stderr, "%s: %lld screensaver slots restored\n", zeph::storePath2.c_str(),
-                 static_cast<long long>(restore.slots2));
+                 static_cast<long long>(restore.slots.index2));
   }
-  printResult("uninstalled; " + std::to_string(restore.slots) + " screensaver slots restored\n");
+  printResult("uninstalled; " + std::to_string(restore.slots.index) + " screensaver slots restored\n");
   return 0;
 }
 

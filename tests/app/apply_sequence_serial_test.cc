@@ -158,7 +158,7 @@ TEST_F(ApplySequence, AnAgentRevertingTheSecondStoreGetsTheSecondPass) {
   EXPECT_EQ(r.out, resultLine(home_, 3));
   EXPECT_EQ(restarts(log_), 2);
   EXPECT_EQ(zephSlotCount(), 3);
-  EXPECT_EQ(zephSlotCountIn(storePath2), 8);
+  EXPECT_EQ(zephSlotCount(storePath2), 8);
 }
 
 TEST_F(ApplySequence, FlagCountsAnywhereAndARepeatedRunIsSafe) {

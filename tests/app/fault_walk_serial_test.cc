@@ -273,7 +273,7 @@ TEST(FaultWalk, APairOfStoresChangesTogetherOrNotAtAll) {
       }
       if (firstChanged) {
         EXPECT_EQ(zephSlotCount(), 3);
-        EXPECT_EQ(zephSlotCountIn(storePath2), 8);
+        EXPECT_EQ(zephSlotCount(storePath2), 8);
       }
       EXPECT_EQ(namesIn(storeFile(home).parent_path()),
                 (std::vector<std::string>{"Index.plist", "Index2.plist"}));

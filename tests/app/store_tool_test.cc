@@ -264,7 +264,7 @@ TEST_F(StoreTool, ReportsTheSecondStoreToo) {
   }
 
   setProcessValues(home_.string(), true);
-  rewriteWallpaperStores();
+  rewriteWallpaperStore();
   installBundle();
   RunResult both = status();
   EXPECT_EQ(both.out, "zeph on 3 of 3 screensaver slots; Index2.plist: zeph on 8 of 8 screensaver slots\n");
@@ -298,7 +298,7 @@ TEST_F(StoreTool, StatusSaysWhenTheSecondStoreCannotBeRead) {
   putPlist(storeFile(home_), testing::macos26FirstStore());
   const fs::path second = testing::secondStoreFile(home_);
   setProcessValues(home_.string(), true);
-  rewriteWallpaperStores();
+  rewriteWallpaperStore();
   installBundle();
   struct Case {
     const char* name;

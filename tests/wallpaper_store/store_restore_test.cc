@@ -75,12 +75,12 @@ TEST(StoreRestore, PutsEveryShapeBackAfterARewrite) {
     HomeSandbox box;
     box.putStore(c.first, c.format);
     if (c.second) testing::putPlist(storePath2, *c.second);
-    const StoreSlotCounts set = rewriteWallpaperStores();
-    ASSERT_GT(set.index, 0);
+    const StoreChangeReport set = rewriteWallpaperStore();
+    ASSERT_GT(set.slots.index, 0);
 
-    StoreRestore restore = restoreWallpaperStores();
-    EXPECT_EQ(restore.slots, set.index);
-    EXPECT_EQ(restore.slots2, set.index2);
+    StoreChangeReport restore = restoreWallpaperStore();
+    EXPECT_EQ(restore.slots.index, set.slots.index);
+    EXPECT_EQ(restore.slots.index2, set.slots.index2);
     EXPECT_TRUE(restore.lateFailure.empty());
     ASSERT_EQ(restore.backupsUsed.size(), c.second ? 2u : 1u);
     EXPECT_EQ(readBytes(restore.backupsUsed.back()), plist::write(c.first, c.format));
@@ -107,8 +107,8 @@ TEST(StoreRestore, KeepsWhatTheUserChangedMeanwhile) {
   box.putStore(withMember(withMember(box.readStore(), desktop, newDesktop), idle, newIdle),
                plist::Format::Binary);
 
-  StoreRestore restore = restoreWallpaperStores();
-  EXPECT_EQ(restore.slots, testing::kRealisticStoreSlots - 1);
+  StoreChangeReport restore = restoreWallpaperStore();
+  EXPECT_EQ(restore.slots.index, testing::kRealisticStoreSlots - 1);
   const plist::Value expected = withMember(withMember(original, desktop, newDesktop), idle, newIdle);
   EXPECT_EQ(box.readStore(), expected);
 }
@@ -116,8 +116,8 @@ TEST(StoreRestore, KeepsWhatTheUserChangedMeanwhile) {
 TEST(StoreRestore, WithoutAnyBackupTheSlotsLoseTheirEntry) {
   HomeSandbox box;
   box.putStore(allOnZeph(realisticStore()), plist::Format::Binary);
-  StoreRestore restore = restoreWallpaperStores();
-  EXPECT_EQ(restore.slots, testing::kRealisticStoreSlots);
+  StoreChangeReport restore = restoreWallpaperStore();
+  EXPECT_EQ(restore.slots.index, testing::kRealisticStoreSlots);
   EXPECT_TRUE(restore.backupsUsed.empty());
   forEachSlot(*box.readStore().asDictionary(), [](const Slot& slot) { EXPECT_EQ(slot.idle, nullptr); });
   EXPECT_EQ(storeBackups(firstStore()).size(), 1u);  // the store as it was before the restore
@@ -143,8 +143,8 @@ TEST(StoreRestore, TakesEachSlotFromTheOldestBackupThatHoldsItWithoutTheSaver) {
       allOnZeph(withMember(original, {"Spaces", "NEW"}, memberAt(original, {"Spaces", kSpace})));
   box.putStore(current, plist::Format::Binary);
 
-  StoreRestore restore = restoreWallpaperStores();
-  EXPECT_EQ(restore.slots, testing::kRealisticStoreSlots + 3);
+  StoreChangeReport restore = restoreWallpaperStore();
+  EXPECT_EQ(restore.slots.index, testing::kRealisticStoreSlots + 3);
   ASSERT_EQ(restore.backupsUsed.size(), 2u);
   EXPECT_NE(restore.backupsUsed[0].find("00:00:00Z.plist"), std::string::npos);
   EXPECT_NE(restore.backupsUsed[1].find("00:00:00Z-2.plist"), std::string::npos);
@@ -194,7 +194,7 @@ TEST(StoreRestore, StopsBeforeAnyChangeOnABackupItCannotUse) {
     box.putStore(allOnZeph(original), plist::Format::Binary);
     const std::vector<std::uint8_t> before = readBytes(storePath);
     try {
-      restoreWallpaperStores();
+      restoreWallpaperStore();
       ADD_FAILURE() << "no error";
     } catch (const std::runtime_error& e) {
       const std::string message = e.what();
@@ -210,14 +210,14 @@ TEST(StoreRestore, StopsBeforeAnyChangeOnABackupItCannotUse) {
     fs::remove_all(bad);
     putBackup("wallpaper-store-backup-2026-01-01T00:00:00Z.plist", original);
     c.put(testing::backupFolder(realHome) / "wallpaper-store-backup-2026-01-03T00:00:00Z.plist");
-    EXPECT_EQ(restoreWallpaperStores().slots, testing::kRealisticStoreSlots);
+    EXPECT_EQ(restoreWallpaperStore().slots.index, testing::kRealisticStoreSlots);
     EXPECT_EQ(box.readStore(), original);
   }
 }
 
 TEST(StoreRestore, ChangesNothingWhereNoSlotSelectsTheSaver) {
   HomeSandbox box;
-  EXPECT_EQ(restoreWallpaperStores().slots, 0);  // no store
+  EXPECT_EQ(restoreWallpaperStore().slots.index, 0);  // no store
   EXPECT_FALSE(fs::exists(box.backupFolder()));
 
   // Another home's saver is not the installed one.
@@ -226,15 +226,15 @@ TEST(StoreRestore, ChangesNothingWhereNoSlotSelectsTheSaver) {
   setProcessValues((box.path() / "Zoë Smith").string(), true);
   const std::vector<std::uint8_t> bytes = plist::write(migrated, plist::Format::Binary);
   box.putStore(bytes);
-  EXPECT_EQ(restoreWallpaperStores().slots, 0);
+  EXPECT_EQ(restoreWallpaperStore().slots.index, 0);
   EXPECT_EQ(readBytes(storePath), bytes);
 
   // A second restore after a first finds nothing more to do.
   box.putStore(realisticStore(), plist::Format::Binary);
   rewriteWallpaperStore();
-  EXPECT_EQ(restoreWallpaperStores().slots, testing::kRealisticStoreSlots);
+  EXPECT_EQ(restoreWallpaperStore().slots.index, testing::kRealisticStoreSlots);
   const std::vector<std::uint8_t> restored = readBytes(storePath);
-  EXPECT_EQ(restoreWallpaperStores().slots, 0);
+  EXPECT_EQ(restoreWallpaperStore().slots.index, 0);
   EXPECT_EQ(readBytes(storePath), restored);
 }
 
@@ -249,7 +249,7 @@ TEST(StoreRestore, AConvertedRecordWithANewDesktopKeepsIt) {
   const plist::Value newDesktop = otherSlot("com.apple.wallpaper.choice.solid-color");
   box.putStore(withMember(box.readStore(), desktop, newDesktop), plist::Format::Binary);
 
-  EXPECT_EQ(restoreWallpaperStores().slots, 6);
+  EXPECT_EQ(restoreWallpaperStore().slots.index, 6);
   const plist::Value restored = box.readStore();
   const plist::Value& record = memberAt(restored, {"AllSpacesAndDisplays"});
   EXPECT_EQ(memberAt(record, {"Type"}), plist::Value("individual"));

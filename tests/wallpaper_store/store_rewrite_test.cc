@@ -22,6 +22,7 @@
 #include "wallpaper_store/idle_entry.h"
 #include "wallpaper_store/slot_count.h"
 #include "wallpaper_store/store_backups.h"
+#include "wallpaper_store/store_change.h"
 #include "wallpaper_store/store_document.h"
 #include "wallpaper_store/store_slots.h"
 #include "wallpaper_store/store_time.h"
@@ -66,7 +67,7 @@ plist::Value expectRewritten(const plist::Value& before, std::int64_t count) {
   EXPECT_EQ(static_cast<std::int64_t>(idles.size()), count);
   for (const plist::Value& idle : idles) {
     EXPECT_EQ(idle, idles.front());
-    EXPECT_TRUE(selectsInstalledSaver(idle));
+    EXPECT_TRUE(selectsInstalledSaver(idle.asDictionary()));
   }
   EXPECT_EQ(zephSlotCount(), count);
   return idles.empty() ? plist::Value() : idles.front();
@@ -90,7 +91,7 @@ plist::Value imageEntry() {
 
 TEST(RewriteWallpaperStore, WithoutAStoreCreatesNothing) {
   HomeSandbox box;
-  EXPECT_EQ(rewriteWallpaperStore(), 0);
+  EXPECT_EQ(rewriteWallpaperStore().slots.index, 0);
   EXPECT_TRUE(namesIn(realHome).empty());
 }
 
@@ -104,7 +105,7 @@ TEST(RewriteWallpaperStore, RealisticStoreInEitherFormat) {
     box.putStore(original);
     plist::Value before = plist::read(original);
 
-    EXPECT_EQ(rewriteWallpaperStore(), 7);
+    EXPECT_EQ(rewriteWallpaperStore().slots.index, 7);
     plist::Value entry = expectRewritten(before, 7);
     EXPECT_EQ(entry.asDictionary()->find("LastSet")->kind(), plist::Kind::Date);
 
@@ -177,7 +178,7 @@ TEST(RewriteWallpaperStore, SetsEverySlotAndCountsIt) {
       SCOPED_TRACE(std::string(c.name) + (format == plist::Format::Xml ? " (XML)" : " (binary)"));
       HomeSandbox box;
       box.putStore(c.root, format);
-      EXPECT_EQ(rewriteWallpaperStore(), c.count);
+      EXPECT_EQ(rewriteWallpaperStore().slots.index, c.count);
       expectRewritten(c.root, c.count);
       if (c.count == 0) {
         EXPECT_EQ(box.readStore(), c.root);
@@ -232,7 +233,7 @@ TEST(RewriteWallpaperStore, SpreadsOnlyTheSystemDefaultsEntryForTheInstalledSave
     if (c.strayChoice) {
       EXPECT_EQ(zephSlotCount(), 0);  // the status agrees: not the saver
     }
-    EXPECT_EQ(rewriteWallpaperStore(), 3);
+    EXPECT_EQ(rewriteWallpaperStore().slots.index, 3);
     const plist::Value entry = expectRewritten(root, 3);
     if (c.kept) {
       EXPECT_EQ(entry, systemEntry);
@@ -260,10 +261,10 @@ TEST(RewriteWallpaperStore, EachCallLeavesItsOwnBackup) {
                         isoTimestamp(plist::Date{currentDate().secondsSince2001 + s}) + ".plist";
     std::ofstream(taken) << "taken";
   }
-  EXPECT_EQ(rewriteWallpaperStore(), 1);
+  EXPECT_EQ(rewriteWallpaperStore().slots.index, 1);
   std::vector<std::uint8_t> afterFirst = readBytes(storePath);
   plist::Value entry = expectRewritten(root, 1);
-  EXPECT_EQ(rewriteWallpaperStore(), 1);
+  EXPECT_EQ(rewriteWallpaperStore().slots.index, 1);
   EXPECT_EQ(expectRewritten(root, 1), entry);  // the second call keeps the first one's entry
 
   std::vector<std::string> suffixed;
@@ -294,7 +295,7 @@ TEST(RewriteWallpaperStore, ReplacesTheFileBehindALinkAndKeepsItsMode) {
   ::symlink("../../../../Dotfiles/wallpaper/Index.plist", (box.storeFolder() + "/Linked.plist").c_str());
   ::symlink("Linked.plist", storePath.c_str());
 
-  EXPECT_EQ(rewriteWallpaperStore(), 1);
+  EXPECT_EQ(rewriteWallpaperStore().slots.index, 1);
   struct stat st {};
   ASSERT_EQ(::lstat(storePath.c_str(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode));
@@ -423,14 +424,11 @@ TEST(ChangeStores, KeepsAWriteMadeBetweenReadAndRename) {
     const std::string written = c.toSecond ? storePath2 : storePath;
     const std::string other = c.toSecond ? storePath : storePath2;
     int writes = 0;
-    const auto change = [&](const StoreFile& store, bool) {
-      StoreToChange loaded = loadForChange(store);
-      plist::Dictionary root = loaded.root();
-      root.set("Changed", plist::Value("by zeph"));
-      StoreChange result;
+    const StoreEditor change = [&](const StoreFile& store, const plist::Dictionary& old) {
+      StoreEdit result;
+      result.document = old;
+      result.document->set("Changed", plist::Value("by zeph"));
       result.slots = 1;
-      result.update = StoreUpdate{store.path, plist::write(plist::Value(root), plist::Format::Binary),
-                                  std::move(loaded.loaded)};
       if (store.path == written && writes < c.writes) {
         const auto time = std::filesystem::last_write_time(written);
         testing::writeBytes(written, version(++writes));
@@ -439,7 +437,7 @@ TEST(ChangeStores, KeepsAWriteMadeBetweenReadAndRename) {
       return result;
     };
     if (c.writes == 99) {
-      EXPECT_EQ(anyErrorOf<std::runtime_error>([&] { changeStores(change); }),
+      EXPECT_EQ(anyErrorOf<std::runtime_error>([&] { changeStores("changed", change); }),
                 written + " keeps changing while zeph writes it; nothing was changed");
       EXPECT_EQ(writes, 4);
       EXPECT_EQ(readBytes(written), version(writes));
@@ -448,8 +446,8 @@ TEST(ChangeStores, KeepsAWriteMadeBetweenReadAndRename) {
       }
       continue;
     }
-    const StoreSlotCounts counts = changeStores(change);
-    EXPECT_EQ(counts.index, 1);
+    const StoreChangeReport counts = changeStores("changed", change);
+    EXPECT_EQ(counts.slots.index, 1);
     EXPECT_EQ(counts.lateFailure, "");
     EXPECT_EQ(writes, c.writes);
     for (const std::string& path : {written, other}) {
@@ -526,7 +524,7 @@ TEST(RewriteWallpaperStore, OnlyNothingThereIsNoStore) {
   {
     HomeSandbox box;
     createFolders(realHome + "/Library");  // macOS 13: no store folder yet
-    EXPECT_EQ(rewriteWallpaperStore(), 0);
+    EXPECT_EQ(rewriteWallpaperStore().slots.index, 0);
   }
   struct Case {
     const char* name;
@@ -650,7 +648,7 @@ TEST(RewriteWallpaperStore, BacksUpOnlyWhatIsNotBackedUpAlreadyWithTheStoresMode
   ::chmod(storePath.c_str(), 0600);
   std::vector<std::uint8_t> original = readBytes(storePath);
 
-  EXPECT_EQ(rewriteWallpaperStore(), 1);
+  EXPECT_EQ(rewriteWallpaperStore().slots.index, 1);
   ASSERT_EQ(box.backups().size(), 1u);
   struct stat st {};
   ASSERT_EQ(::stat((box.backupFolder() + "/" + box.backups()[0]).c_str(), &st), 0);
@@ -658,12 +656,12 @@ TEST(RewriteWallpaperStore, BacksUpOnlyWhatIsNotBackedUpAlreadyWithTheStoresMode
 
   // The same bytes again (an agent that put them back): the backup holds them already.
   testing::writeBytes(storePath, original);
-  EXPECT_EQ(rewriteWallpaperStore(), 1);
+  EXPECT_EQ(rewriteWallpaperStore().slots.index, 1);
   EXPECT_EQ(box.backups().size(), 1u);
   // A re-run on the rewritten store backs that one up, once.
   std::vector<std::uint8_t> rewritten = readBytes(storePath);
-  EXPECT_EQ(rewriteWallpaperStore(), 1);
-  EXPECT_EQ(rewriteWallpaperStore(), 1);
+  EXPECT_EQ(rewriteWallpaperStore().slots.index, 1);
+  EXPECT_EQ(rewriteWallpaperStore().slots.index, 1);
   ASSERT_EQ(box.backups().size(), 2u);
   for (const std::string& name : box.backups()) {
     std::vector<std::uint8_t> bytes = readBytes(box.backupFolder() + "/" + name);

@@ -81,7 +81,7 @@ std::int64_t expectSaverWhereRead(const plist::Value& before, const plist::Value
       continue;
     }
     ++set;
-    EXPECT_TRUE(selectsInstalledSaver(member(now[i], "Idle")));
+    EXPECT_TRUE(selectsInstalledSaver(member(now[i], "Idle").asDictionary()));
     EXPECT_EQ(now[i].asDictionary()->find("Linked"), nullptr);
     if (shape == RecordShape::Linked) {
       EXPECT_EQ(member(now[i], "Type"), str("individual"));
@@ -124,15 +124,15 @@ TEST(StoreShapes, EachReportedShapeGetsTheSaverWhereItsTypeReadsIt) {
     HomeSandbox box;
     box.putStore(c.store, plist::Format::Binary);
     EXPECT_EQ(zephSlotCount(), 0);
-    StoreSlotCounts counts = rewriteWallpaperStores();
-    EXPECT_EQ(counts.index, c.slots);
-    EXPECT_EQ(counts.index2, 0);
+    StoreChangeReport counts = rewriteWallpaperStore();
+    EXPECT_EQ(counts.slots.index, c.slots);
+    EXPECT_EQ(counts.slots.index2, 0);
     EXPECT_EQ(expectSaverWhereRead(c.store, box.readStore()), c.slots);
     EXPECT_EQ(zephSlotCount(), c.slots);
 
     // A second run finds every slot set and converts nothing more.
     plist::Value once = box.readStore();
-    EXPECT_EQ(rewriteWallpaperStore(), c.slots);
+    EXPECT_EQ(rewriteWallpaperStore().slots.index, c.slots);
     EXPECT_EQ(box.readStore(), once);
   }
 }
@@ -157,7 +157,7 @@ TEST(StoreShapes, CountsOnlyWhereTheTypeReadsIdle) {
   box.putStore(root, plist::Format::Binary);
   EXPECT_EQ(zephSlotCount(), 2);
   // The linked record's Idle is not the system default's reading: a fresh entry is built.
-  EXPECT_EQ(rewriteWallpaperStore(), 4);
+  EXPECT_EQ(rewriteWallpaperStore().slots.index, 4);
   EXPECT_EQ(zephSlotCount(), 4);
   EXPECT_EQ(member(member(box.readStore(), "Displays"), "A"), member(member(root, "Displays"), "A"));
 }
@@ -174,14 +174,14 @@ TEST(StoreShapes, EachStoreIsRewrittenWithItsOwnBackups) {
         withFirst ? testing::putPlist(storePath, first) : std::vector<std::uint8_t>();
     const std::vector<std::uint8_t> secondBytes = testing::putPlist(storePath2, second);
 
-    StoreSlotCounts counts = rewriteWallpaperStores();
-    EXPECT_EQ(counts.index, withFirst ? 3 : 0);
-    EXPECT_EQ(counts.index2, 8);
+    StoreChangeReport counts = rewriteWallpaperStore();
+    EXPECT_EQ(counts.slots.index, withFirst ? 3 : 0);
+    EXPECT_EQ(counts.slots.index2, 8);
     if (withFirst) {
       EXPECT_EQ(expectSaverWhereRead(first, box.readStore()), 3);
     }
     EXPECT_EQ(expectSaverWhereRead(second, plist::read(readBytes(storePath2))), 8);
-    EXPECT_EQ(zephSlotCountIn(storePath2), 8);
+    EXPECT_EQ(zephSlotCount(storePath2), 8);
     EXPECT_EQ(zephSlotCount(), withFirst ? 3 : 0);
     EXPECT_EQ(testing::namesIn(box.storeFolder()),
               withFirst ? (std::vector<std::string>{"Index.plist", "Index2.plist"})
@@ -205,7 +205,7 @@ TEST(StoreShapes, EachBackupSeriesKeepsOneCopyOfEachStore) {
   HomeSandbox box;
   testing::putPlist(storePath, testing::macos26FirstStore());
   testing::putPlist(storePath2, testing::macos26SecondStore());
-  for (int run = 0; run < 3; ++run) rewriteWallpaperStores();
+  for (int run = 0; run < 3; ++run) rewriteWallpaperStore();
   EXPECT_EQ(backupsIn(box, "wallpaper-store-backup-").size(), 2u);
   EXPECT_EQ(backupsIn(box, "wallpaper-store2-backup-").size(), 2u);
 }
@@ -259,16 +259,16 @@ TEST(StoreShapes, AStorePairWithOneThatCannotBeUsed) {
 
     ::testing::internal::CaptureStderr();
     if (!secondBroken) {
-      EXPECT_THROW(rewriteWallpaperStores(), InstallerError);
+      EXPECT_THROW(rewriteWallpaperStore(), InstallerError);
       ::testing::internal::GetCapturedStderr();
       EXPECT_EQ(readBytes(storePath2), plist::write(testing::macos26SecondStore(), plist::Format::Binary));
       EXPECT_EQ(readBytes(storePath), firstBytes);
       continue;
     }
-    const StoreSlotCounts counts = rewriteWallpaperStores();
+    const StoreChangeReport counts = rewriteWallpaperStore();
     const std::string warning = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(counts.index, 3);
-    EXPECT_EQ(counts.index2, 0);
+    EXPECT_EQ(counts.slots.index, 3);
+    EXPECT_EQ(counts.slots.index2, 0);
     EXPECT_EQ(zephSlotCount(), 3);
     const std::string start = "warning: " + storePath2 + ": ";
     EXPECT_EQ(warning.rfind(start, 0), 0u) << warning;
@@ -283,9 +283,9 @@ TEST(StoreShapes, AStorePairWithOneThatCannotBeUsed) {
 
     // The removal goes on the same way.
     ::testing::internal::CaptureStderr();
-    const StoreRestore restore = restoreWallpaperStores();
+    const StoreChangeReport restore = restoreWallpaperStore();
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), warning);
-    EXPECT_EQ(restore.slots, 3);
+    EXPECT_EQ(restore.slots.index, 3);
     EXPECT_EQ(box.readStore(), testing::macos26FirstStore());
     if (brokenIsFile) {
       EXPECT_EQ(readBytes(broken), brokenBytes);
