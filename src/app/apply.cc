@@ -181,7 +181,7 @@ ScopedRunLock lockHome() {
     }
     if (!status)
       status.emplace(kInstallingStatus + " \u2014 waiting for another zeph-installer run\u2026",
-                     WaitKind::mustFinish);
+                     WaitKind::MustFinish);
     (void)status->keepWaiting();  // Esc cannot call an install off
     dialogBackend().stopIfInterrupted();
     std::this_thread::sleep_for(kPauseSlice);

@@ -115,9 +115,9 @@ int runRefresh() {
 // Its errors go to standard error: no alert is shown for another user.
 std::optional<int> runForSomeoneElse(const zeph::InstallerCommand& command) {
   zeph::RunAs runAs = zeph::decideRunAs(command, ::geteuid() == 0, zeph::kPlatformRootRule);
-  if (runAs.kind == zeph::RunAs::Kind::kCaller) return std::nullopt;
+  if (runAs.kind == zeph::RunAs::Kind::Caller) return std::nullopt;
   zeph::setHeadlessOnly(true);
-  if (runAs.kind == zeph::RunAs::Kind::kRefused) zeph::finish(runAs.error);
+  if (runAs.kind == zeph::RunAs::Kind::Refused) zeph::finish(runAs.error);
   std::optional<std::string> installer = zeph::executablePath();
   if (!installer)
     zeph::finish("couldn't find the installer's own file to run it as \u201C" + runAs.userName + "\u201D");

@@ -39,27 +39,27 @@ const std::string kRootNeedsUser =
 // earlier, as usage errors (command_line_test.cc).
 TEST(RunAsDecision, RootWithoutUserIsRefusedOnlyWhereRootIsNeverTheUser) {
   for (std::string_view mode : {"--apply", ""}) {
-    RunAs mac = decideRunAs({mode, std::nullopt}, true, RootRule::kNeedsUser);
-    EXPECT_EQ(mac.kind, Kind::kRefused);
+    RunAs mac = decideRunAs({mode, std::nullopt}, true, RootRule::NeedsUser);
+    EXPECT_EQ(mac.kind, Kind::Refused);
     EXPECT_EQ(mac.error, kRootNeedsUser);
-    EXPECT_EQ(decideRunAs({mode, std::nullopt}, true, RootRule::kActsForItself).kind, Kind::kCaller);
+    EXPECT_EQ(decideRunAs({mode, std::nullopt}, true, RootRule::ActsForItself).kind, Kind::Caller);
   }
-  for (RootRule rule : {RootRule::kNeedsUser, RootRule::kActsForItself}) {
-    EXPECT_EQ(decideRunAs({"--apply", std::nullopt}, false, rule).kind, Kind::kCaller);
-    EXPECT_EQ(decideRunAs({}, false, rule).kind, Kind::kCaller);
+  for (RootRule rule : {RootRule::NeedsUser, RootRule::ActsForItself}) {
+    EXPECT_EQ(decideRunAs({"--apply", std::nullopt}, false, rule).kind, Kind::Caller);
+    EXPECT_EQ(decideRunAs({}, false, rule).kind, Kind::Caller);
   }
 }
 
 TEST(RunAsDecision, UserRunsAgainWithTheModeSpeltOutOnBothPlatforms) {
-  for (RootRule rule : {RootRule::kNeedsUser, RootRule::kActsForItself}) {
+  for (RootRule rule : {RootRule::NeedsUser, RootRule::ActsForItself}) {
     for (std::string_view mode : {"--apply", "--uninstall", "--refresh-bundle"}) {
       RunAs run = decideRunAs({mode, "zoe"}, true, rule);
-      EXPECT_EQ(run.kind, Kind::kUser);
+      EXPECT_EQ(run.kind, Kind::User);
       EXPECT_EQ(run.userName, "zoe");
       EXPECT_EQ(run.modeArgs, (Args{std::string(mode)}));
     }
     RunAs notRoot = decideRunAs({"--apply", "zoe"}, false, rule);
-    EXPECT_EQ(notRoot.kind, Kind::kRefused);
+    EXPECT_EQ(notRoot.kind, Kind::Refused);
     EXPECT_EQ(notRoot.error,
               "only root can act for another user; run zeph-installer --apply as that user instead");
   }
