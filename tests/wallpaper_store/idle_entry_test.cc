@@ -10,9 +10,9 @@
 namespace zeph {
 namespace {
 
-using testing::array;
-using testing::dict;
-using testing::str;
+using test_support::array;
+using test_support::dict;
+using test_support::str;
 
 // Percent-decoding, to check that a URL names its path exactly.
 std::string decodePath(const std::string& url) {

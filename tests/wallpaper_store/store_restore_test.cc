@@ -22,25 +22,25 @@ namespace zeph {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::dict;
-using testing::HomeSandbox;
-using testing::memberAt;
-using testing::otherSlot;
-using testing::readBytes;
-using testing::realisticStore;
-using testing::withMember;
-using testing::writeBytes;
+using test_support::dict;
+using test_support::HomeSandbox;
+using test_support::memberAt;
+using test_support::otherSlot;
+using test_support::readBytes;
+using test_support::realisticStore;
+using test_support::withMember;
+using test_support::writeBytes;
 
 const char* const kSpace = "4F1E8C6A-1B1D-4C8E-9E55-0F1C2D3E4A5B";
 
 // `root` with every idle slot set to the saver's entry, as the rewrite leaves it.
 plist::Value allOnZeph(const plist::Value& root) {
   plist::Value zeph(zephIdleNode());
-  return testing::withSlotIdles(root, [&zeph](const Slot&) { return zeph; });
+  return test_support::withSlotIdles(root, [&zeph](const Slot&) { return zeph; });
 }
 
 std::string putBackup(const std::string& name, const std::vector<std::uint8_t>& bytes) {
-  fs::path path = testing::backupFolder(realHome) / name;
+  fs::path path = test_support::backupFolder(realHome) / name;
   writeBytes(path, bytes);
   return path.string();
 }
@@ -60,21 +60,22 @@ TEST(StoreRestore, PutsEveryShapeBackAfterARewrite) {
   };
   const Case cases[] = {
       {"realistic", realisticStore(), std::nullopt, plist::Format::Xml},
-      {"realistic fixture", plist::read(testing::fixture("realistic_store.bplist")), std::nullopt,
+      {"realistic fixture", plist::read(test_support::fixture("realistic_store.bplist")), std::nullopt,
        plist::Format::Xml},
-      {"system default only", dict({{"SystemDefault", testing::record(true)}})},
-      {"no system default", dict({{"Spaces", dict({{"S", dict({{"Default", testing::record(false)}})}})}})},
-      {"Sonoma, all linked", testing::sonomaLinkedStore()},
-      {"all spaces", testing::allSpacesStore()},
-      {"mixed", testing::mixedStore()},
-      {"unknown types", testing::unknownTypeStore()},
-      {"macOS 26 pair", testing::macos26FirstStore(), testing::macos26SecondStore()},
+      {"system default only", dict({{"SystemDefault", test_support::record(true)}})},
+      {"no system default",
+       dict({{"Spaces", dict({{"S", dict({{"Default", test_support::record(false)}})}})}})},
+      {"Sonoma, all linked", test_support::sonomaLinkedStore()},
+      {"all spaces", test_support::allSpacesStore()},
+      {"mixed", test_support::mixedStore()},
+      {"unknown types", test_support::unknownTypeStore()},
+      {"macOS 26 pair", test_support::macos26FirstStore(), test_support::macos26SecondStore()},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     HomeSandbox box;
     box.putStore(c.first, c.format);
-    if (c.second) testing::putPlist(storePath2, *c.second);
+    if (c.second) test_support::putPlist(storePath2, *c.second);
     const StoreChangeReport set = rewriteWallpaperStore();
     ASSERT_GT(set.slots.index, 0);
 
@@ -108,7 +109,7 @@ TEST(StoreRestore, KeepsWhatTheUserChangedMeanwhile) {
                plist::Format::Binary);
 
   StoreChangeReport restore = restoreWallpaperStore();
-  EXPECT_EQ(restore.slots.index, testing::kRealisticStoreSlots - 1);
+  EXPECT_EQ(restore.slots.index, test_support::kRealisticStoreSlots - 1);
   const plist::Value expected = withMember(withMember(original, desktop, newDesktop), idle, newIdle);
   EXPECT_EQ(box.readStore(), expected);
 }
@@ -117,7 +118,7 @@ TEST(StoreRestore, WithoutAnyBackupTheSlotsLoseTheirEntry) {
   HomeSandbox box;
   box.putStore(allOnZeph(realisticStore()), plist::Format::Binary);
   StoreChangeReport restore = restoreWallpaperStore();
-  EXPECT_EQ(restore.slots.index, testing::kRealisticStoreSlots);
+  EXPECT_EQ(restore.slots.index, test_support::kRealisticStoreSlots);
   EXPECT_TRUE(restore.backupsUsed.empty());
   forEachSlot(*box.readStore().asDictionary(), [](const Slot& slot) { EXPECT_EQ(slot.idle, nullptr); });
   EXPECT_EQ(storeBackups(firstStore()).size(), 1u);  // the store as it was before the restore
@@ -144,7 +145,7 @@ TEST(StoreRestore, TakesEachSlotFromTheOldestBackupThatHoldsItWithoutTheSaver) {
   box.putStore(current, plist::Format::Binary);
 
   StoreChangeReport restore = restoreWallpaperStore();
-  EXPECT_EQ(restore.slots.index, testing::kRealisticStoreSlots + 3);
+  EXPECT_EQ(restore.slots.index, test_support::kRealisticStoreSlots + 3);
   ASSERT_EQ(restore.backupsUsed.size(), 2u);
   EXPECT_NE(restore.backupsUsed[0].find("00:00:00Z.plist"), std::string::npos);
   EXPECT_NE(restore.backupsUsed[1].find("00:00:00Z-2.plist"), std::string::npos);
@@ -188,7 +189,7 @@ TEST(StoreRestore, StopsBeforeAnyChangeOnABackupItCannotUse) {
     SCOPED_TRACE(c.name);
     HomeSandbox box;
     const fs::path bad =
-        testing::backupFolder(realHome) / "wallpaper-store-backup-2026-01-01T00:00:00Z.plist";
+        test_support::backupFolder(realHome) / "wallpaper-store-backup-2026-01-01T00:00:00Z.plist";
     c.put(bad);
     putBackup("wallpaper-store-backup-2026-01-02T00:00:00Z.plist", original);
     box.putStore(allOnZeph(original), plist::Format::Binary);
@@ -209,8 +210,8 @@ TEST(StoreRestore, StopsBeforeAnyChangeOnABackupItCannotUse) {
     // Newer than every backup the removal needs: never read.
     fs::remove_all(bad);
     putBackup("wallpaper-store-backup-2026-01-01T00:00:00Z.plist", original);
-    c.put(testing::backupFolder(realHome) / "wallpaper-store-backup-2026-01-03T00:00:00Z.plist");
-    EXPECT_EQ(restoreWallpaperStore().slots.index, testing::kRealisticStoreSlots);
+    c.put(test_support::backupFolder(realHome) / "wallpaper-store-backup-2026-01-03T00:00:00Z.plist");
+    EXPECT_EQ(restoreWallpaperStore().slots.index, test_support::kRealisticStoreSlots);
     EXPECT_EQ(box.readStore(), original);
   }
 }
@@ -232,7 +233,7 @@ TEST(StoreRestore, ChangesNothingWhereNoSlotSelectsTheSaver) {
   // A second restore after a first finds nothing more to do.
   box.putStore(realisticStore(), plist::Format::Binary);
   rewriteWallpaperStore();
-  EXPECT_EQ(restoreWallpaperStore().slots.index, testing::kRealisticStoreSlots);
+  EXPECT_EQ(restoreWallpaperStore().slots.index, test_support::kRealisticStoreSlots);
   const std::vector<std::uint8_t> restored = readBytes(storePath);
   EXPECT_EQ(restoreWallpaperStore().slots.index, 0);
   EXPECT_EQ(readBytes(storePath), restored);
@@ -242,7 +243,7 @@ TEST(StoreRestore, ChangesNothingWhereNoSlotSelectsTheSaver) {
 // what the linked record showed, and the record stays individual.
 TEST(StoreRestore, AConvertedRecordWithANewDesktopKeepsIt) {
   HomeSandbox box;
-  const plist::Value original = testing::sonomaLinkedStore();
+  const plist::Value original = test_support::sonomaLinkedStore();
   box.putStore(original, plist::Format::Binary);
   rewriteWallpaperStore();
   const std::vector<std::string> desktop{"AllSpacesAndDisplays", "Desktop"};

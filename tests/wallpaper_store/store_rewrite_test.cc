@@ -30,14 +30,14 @@
 namespace zeph {
 namespace {
 
-using testing::anyErrorOf;
-using testing::array;
-using testing::dict;
-using testing::fixture;
-using testing::HomeSandbox;
-using testing::namesIn;
-using testing::readBytes;
-using testing::str;
+using test_support::anyErrorOf;
+using test_support::array;
+using test_support::dict;
+using test_support::fixture;
+using test_support::HomeSandbox;
+using test_support::namesIn;
+using test_support::readBytes;
+using test_support::str;
 
 const std::string kUnreadable = "Couldn't read the macOS screensaver settings file.";
 
@@ -220,10 +220,10 @@ TEST(RewriteWallpaperStore, SpreadsOnlyTheSystemDefaultsEntryForTheInstalledSave
     };
     plist::Value systemEntry = entryFor(c.systemUrl);
     if (c.strayChoice) {
-      plist::Array choices = *testing::memberAt(systemEntry, {"Content", "Choices"}).asArray();
+      plist::Array choices = *test_support::memberAt(systemEntry, {"Content", "Choices"}).asArray();
       choices.insert(choices.begin(), str("stray"));
       systemEntry =
-          testing::withMember(systemEntry, {"Content", "Choices"}, plist::Value(std::move(choices)));
+          test_support::withMember(systemEntry, {"Content", "Choices"}, plist::Value(std::move(choices)));
     }
     plist::Value root = dict({{"SystemDefault", dict({{"Idle", systemEntry}})},
                               {"Spaces", dict({{"", dict({{"Default", dict({{"Idle", entryFor(c.spaceUrl)}})},
@@ -241,7 +241,7 @@ TEST(RewriteWallpaperStore, SpreadsOnlyTheSystemDefaultsEntryForTheInstalledSave
     }
     EXPECT_NE(entry, systemEntry);
     EXPECT_GE(entry.asDictionary()->find("LastSet")->asDate()->secondsSince2001, before);
-    const plist::Array* choices = testing::memberAt(entry, {"Content", "Choices"}).asArray();
+    const plist::Array* choices = test_support::memberAt(entry, {"Content", "Choices"}).asArray();
     ASSERT_TRUE(choices && choices->size() == 1);
     const plist::Value* configuration = plist::member(choices->front(), "Configuration");
     EXPECT_EQ(configuration ? moduleUrl(*configuration) : std::nullopt, dest);
@@ -289,7 +289,7 @@ TEST(RewriteWallpaperStore, ReplacesTheFileBehindALinkAndKeepsItsMode) {
   HomeSandbox box;
   plist::Value root = dict({{"SystemDefault", dict({})}});
   std::string real = realHome + "/Dotfiles/wallpaper/Index.plist";
-  testing::writeBytes(real, plist::write(root, plist::Format::Xml));
+  test_support::writeBytes(real, plist::write(root, plist::Format::Xml));
   ::chmod(real.c_str(), 0640);
   createFolders(box.storeFolder());
   ::symlink("../../../../Dotfiles/wallpaper/Index.plist", (box.storeFolder() + "/Linked.plist").c_str());
@@ -340,23 +340,23 @@ TEST(RewriteWallpaperStore, AFailureLeavesTheStoreAsItWas) {
       {"a store it may not read",
        [](const HomeSandbox&) {
          ::chmod(storePath.c_str(), 0600);
-         testing::openUp(storePath, false);
+         test_support::openUp(storePath, false);
        },
        true, "open(STORE): Permission denied", true, 0},
       {"a file where the backup folder is",
-       [](const HomeSandbox& b) { testing::writeBytes(b.backupFolder(), {'x'}); }, false,
+       [](const HomeSandbox& b) { test_support::writeBytes(b.backupFolder(), {'x'}); }, false,
        "mkdir(BACKUPS): File exists", false, 0},
       {"a backup folder it may not write",
        [](const HomeSandbox& b) {
          createFolders(b.backupFolder());
-         testing::openUp(b.backupFolder(), false);
+         test_support::openUp(b.backupFolder(), false);
          ::chmod(b.backupFolder().c_str(), 0555);
        },
        true, "create a file in BACKUPS: Permission denied", false, 0},
       {"a store folder it may not write",
        [](const HomeSandbox& b) {
          createFolders(b.backupFolder());
-         testing::openUp(b.backupFolder(), true);
+         test_support::openUp(b.backupFolder(), true);
          ::chmod(b.storeFolder().c_str(), 0555);
        },
        true, "create a file in FOLDER: Permission denied", false, 1},
@@ -368,8 +368,9 @@ TEST(RewriteWallpaperStore, AFailureLeavesTheStoreAsItWas) {
     const std::vector<std::uint8_t> original = readBytes(storePath);
     c.make(box);
     const auto rewrite = [] { rewriteWallpaperStore(); };
-    EXPECT_EQ(c.unprivileged ? testing::errorUnprivileged(rewrite) : anyErrorOf<std::system_error>(rewrite),
-              withPaths(c.error, box));
+    EXPECT_EQ(
+        c.unprivileged ? test_support::errorUnprivileged(rewrite) : anyErrorOf<std::system_error>(rewrite),
+        withPaths(c.error, box));
     if (!std::filesystem::is_directory(storePath)) {
       EXPECT_EQ(readBytes(storePath), original);
     }
@@ -411,7 +412,7 @@ TEST(ChangeStores, KeepsAWriteMadeBetweenReadAndRename) {
     SCOPED_TRACE(c.name);
     HomeSandbox box;
     box.putStore(version(0));
-    if (c.pair) testing::writeBytes(storePath2, version(0));
+    if (c.pair) test_support::writeBytes(storePath2, version(0));
     if (!c.sameSizeAndTime) {
       // Stores untouched for a while: their stamps alone tell a write.
       for (const std::string& path : {storePath, storePath2}) {
@@ -431,7 +432,7 @@ TEST(ChangeStores, KeepsAWriteMadeBetweenReadAndRename) {
       result.slots = 1;
       if (store.path == written && writes < c.writes) {
         const auto time = std::filesystem::last_write_time(written);
-        testing::writeBytes(written, version(++writes));
+        test_support::writeBytes(written, version(++writes));
         if (c.sameSizeAndTime) std::filesystem::last_write_time(written, time);
       }
       return result;
@@ -562,7 +563,7 @@ TEST(RewriteWallpaperStore, OnlyNothingThereIsNoStore) {
          ::symlink("/dev/zero", storePath.c_str());
        },
        "STORE: not a regular file (a character device)"},
-      {"file as folder", [](const HomeSandbox& b) { testing::writeBytes(b.storeFolder(), {'x'}); },
+      {"file as folder", [](const HomeSandbox& b) { test_support::writeBytes(b.storeFolder(), {'x'}); },
        "stat(STORE): Not a directory"},
       {"over 256 MiB",
        [](const HomeSandbox& b) {
@@ -589,9 +590,9 @@ TEST(RewriteWallpaperStore, RefusesAStoreThatWouldExplodeBeforeItsBackup) {
     const char* name;
     plist::Value root;
   } cases[] = {
-      {"one slot over", testing::sharedSlotsStore(1001, 1000)},
-      {"3,000 spaces of 3,000 displays", testing::sharedSlotsStore(3000, 3000)},
-      {"nine million places holding no record", testing::sharedSlotsStore(3000, 3000, false)},
+      {"one slot over", test_support::sharedSlotsStore(1001, 1000)},
+      {"3,000 spaces of 3,000 displays", test_support::sharedSlotsStore(3000, 3000)},
+      {"nine million places holding no record", test_support::sharedSlotsStore(3000, 3000, false)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -619,7 +620,8 @@ TEST(RewriteWallpaperStore, RefusesAStoreThatWouldExplodeBeforeItsBackup) {
   }
   // At the limit, a walk goes through.
   std::int64_t visited = 0;
-  forEachSlot(*testing::sharedSlotsStore(1000, 1000).asDictionary(), [&visited](const Slot&) { ++visited; });
+  forEachSlot(*test_support::sharedSlotsStore(1000, 1000).asDictionary(),
+              [&visited](const Slot&) { ++visited; });
   EXPECT_EQ(visited, kMaxStoreSlots);
 }
 
@@ -631,10 +633,10 @@ TEST(RewriteWallpaperStore, SweepsTemporariesBesideALinkedStoresTarget) {
   createFolders(box.storeFolder());
   const std::string elsewhere = realHome + "/elsewhere";
   createFolders(elsewhere);
-  testing::writeBytes(elsewhere + "/real.plist", plist::write(dict({}), plist::Format::Binary));
+  test_support::writeBytes(elsewhere + "/real.plist", plist::write(dict({}), plist::Format::Binary));
   ASSERT_EQ(::symlink((elsewhere + "/real.plist").c_str(), storePath.c_str()), 0);
   for (const char* name : {".real.plist.123.0.abc.tmp", ".Index.plist.9.0.f.tmp", ".other.plist.1.0.a.tmp"}) {
-    testing::writeBytes(elsewhere + "/" + name, {'x'});
+    test_support::writeBytes(elsewhere + "/" + name, {'x'});
   }
   removeStaleStoreTemporaries();
   EXPECT_EQ(namesIn(elsewhere),
@@ -655,7 +657,7 @@ TEST(RewriteWallpaperStore, BacksUpOnlyWhatIsNotBackedUpAlreadyWithTheStoresMode
   EXPECT_EQ(st.st_mode & 07777, 0600u);
 
   // The same bytes again (an agent that put them back): the backup holds them already.
-  testing::writeBytes(storePath, original);
+  test_support::writeBytes(storePath, original);
   EXPECT_EQ(rewriteWallpaperStore().slots.index, 1);
   EXPECT_EQ(box.backups().size(), 1u);
   // A re-run on the rewritten store backs that one up, once.
@@ -673,10 +675,10 @@ TEST(RewriteWallpaperStore, RemovesOnlyWhatKilledRunsLeft) {
   HomeSandbox box;
   box.putStore(dict({}), plist::Format::Binary);
   createFolders(box.backupFolder());
-  testing::writeBytes(box.storeFolder() + "/.Index.plist.77.0.1a.tmp", {'p'});
-  testing::writeBytes(box.backupFolder() + "/.wallpaper-store-backup-2026-12-06T21:21:43Z.plist.77.1.2.tmp",
-                      {'p'});
-  testing::writeBytes(box.backupFolder() + "/wallpaper-store-backup-2026-12-06T21:21:43Z.plist", {'b'});
+  test_support::writeBytes(box.storeFolder() + "/.Index.plist.77.0.1a.tmp", {'p'});
+  test_support::writeBytes(
+      box.backupFolder() + "/.wallpaper-store-backup-2026-12-06T21:21:43Z.plist.77.1.2.tmp", {'p'});
+  test_support::writeBytes(box.backupFolder() + "/wallpaper-store-backup-2026-12-06T21:21:43Z.plist", {'b'});
   removeStaleStoreTemporaries();
   EXPECT_EQ(namesIn(box.storeFolder()), std::vector<std::string>{"Index.plist"});
   EXPECT_EQ(box.backups(), std::vector<std::string>{"wallpaper-store-backup-2026-12-06T21:21:43Z.plist"});

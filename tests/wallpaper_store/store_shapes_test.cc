@@ -22,10 +22,10 @@
 namespace zeph {
 namespace {
 
-using testing::dict;
-using testing::HomeSandbox;
-using testing::readBytes;
-using testing::str;
+using test_support::dict;
+using test_support::HomeSandbox;
+using test_support::readBytes;
+using test_support::str;
 
 std::vector<plist::Value> records(const plist::Value& root) {
   std::vector<plist::Value> found;
@@ -112,12 +112,12 @@ TEST(StoreShapes, EachReportedShapeGetsTheSaverWhereItsTypeReadsIt) {
     std::int64_t slots;
   };
   const Case cases[] = {
-      {"Sonoma, all linked", testing::sonomaLinkedStore(), 6},
-      {"all spaces", testing::allSpacesStore(), 2},
-      {"mixed", testing::mixedStore(), 7},
-      {"macOS 26 Index.plist", testing::macos26FirstStore(), 3},
-      {"macOS 26 Index2.plist alone", testing::macos26SecondStore(), 8},
-      {"unknown types", testing::unknownTypeStore(), 1},
+      {"Sonoma, all linked", test_support::sonomaLinkedStore(), 6},
+      {"all spaces", test_support::allSpacesStore(), 2},
+      {"mixed", test_support::mixedStore(), 7},
+      {"macOS 26 Index.plist", test_support::macos26FirstStore(), 3},
+      {"macOS 26 Index2.plist alone", test_support::macos26SecondStore(), 8},
+      {"unknown types", test_support::unknownTypeStore(), 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -148,10 +148,10 @@ TEST(StoreShapes, CountsOnlyWhereTheTypeReadsIdle) {
     return plist::Value(std::move(d));
   };
   plist::Value root = dict({
-      {"SystemDefault", withIdle(testing::linkedRecord(1))},
-      {"AllSpacesAndDisplays", withIdle(testing::typedRecord("desktop", "Desktop"))},
-      {"Displays", dict({{"A", withIdle(testing::typedRecord("slideshow", "Desktop"))},
-                         {"B", withIdle(testing::typedRecord("idle", "Desktop"))},
+      {"SystemDefault", withIdle(test_support::linkedRecord(1))},
+      {"AllSpacesAndDisplays", withIdle(test_support::typedRecord("desktop", "Desktop"))},
+      {"Displays", dict({{"A", withIdle(test_support::typedRecord("slideshow", "Desktop"))},
+                         {"B", withIdle(test_support::typedRecord("idle", "Desktop"))},
                          {"C", withIdle(dict({}))}})},
   });
   box.putStore(root, plist::Format::Binary);
@@ -168,11 +168,11 @@ TEST(StoreShapes, EachStoreIsRewrittenWithItsOwnBackups) {
   for (bool withFirst : {true, false}) {
     SCOPED_TRACE(withFirst ? "both stores" : "only Index2.plist");
     HomeSandbox box;
-    const plist::Value first = testing::macos26FirstStore();
-    const plist::Value second = testing::macos26SecondStore();
+    const plist::Value first = test_support::macos26FirstStore();
+    const plist::Value second = test_support::macos26SecondStore();
     const std::vector<std::uint8_t> firstBytes =
-        withFirst ? testing::putPlist(storePath, first) : std::vector<std::uint8_t>();
-    const std::vector<std::uint8_t> secondBytes = testing::putPlist(storePath2, second);
+        withFirst ? test_support::putPlist(storePath, first) : std::vector<std::uint8_t>();
+    const std::vector<std::uint8_t> secondBytes = test_support::putPlist(storePath2, second);
 
     StoreChangeReport counts = rewriteWallpaperStore();
     EXPECT_EQ(counts.slots.index, withFirst ? 3 : 0);
@@ -183,7 +183,7 @@ TEST(StoreShapes, EachStoreIsRewrittenWithItsOwnBackups) {
     EXPECT_EQ(expectSaverWhereRead(second, plist::read(readBytes(storePath2))), 8);
     EXPECT_EQ(zephSlotCount(storePath2), 8);
     EXPECT_EQ(zephSlotCount(), withFirst ? 3 : 0);
-    EXPECT_EQ(testing::namesIn(box.storeFolder()),
+    EXPECT_EQ(test_support::namesIn(box.storeFolder()),
               withFirst ? (std::vector<std::string>{"Index.plist", "Index2.plist"})
                         : std::vector<std::string>{"Index2.plist"});
 
@@ -203,8 +203,8 @@ TEST(StoreShapes, EachStoreIsRewrittenWithItsOwnBackups) {
 // rewritten stores, the third finds them backed up already.
 TEST(StoreShapes, EachBackupSeriesKeepsOneCopyOfEachStore) {
   HomeSandbox box;
-  testing::putPlist(storePath, testing::macos26FirstStore());
-  testing::putPlist(storePath2, testing::macos26SecondStore());
+  test_support::putPlist(storePath, test_support::macos26FirstStore());
+  test_support::putPlist(storePath2, test_support::macos26SecondStore());
   for (int run = 0; run < 3; ++run) rewriteWallpaperStore();
   EXPECT_EQ(backupsIn(box, "wallpaper-store-backup-").size(), 2u);
   EXPECT_EQ(backupsIn(box, "wallpaper-store2-backup-").size(), 2u);
@@ -216,7 +216,8 @@ TEST(StoreShapes, EachBackupSeriesKeepsOneCopyOfEachStore) {
 // file, left exactly as it is, and named in a warning; Index.plist is
 // rewritten, and restored, all the same.
 TEST(StoreShapes, AStorePairWithOneThatCannotBeUsed) {
-  std::vector<std::uint8_t> truncated = plist::write(testing::macos26SecondStore(), plist::Format::Binary);
+  std::vector<std::uint8_t> truncated =
+      plist::write(test_support::macos26SecondStore(), plist::Format::Binary);
   truncated.resize(truncated.size() / 2);
   struct Case {
     const char* name;
@@ -226,16 +227,17 @@ TEST(StoreShapes, AStorePairWithOneThatCannotBeUsed) {
   };
   const Case cases[] = {
       {"Index.plist an array",
-       [](const std::string& at) { testing::putPlist(at, testing::array({str("not a store")})); }, ""},
+       [](const std::string& at) { test_support::putPlist(at, test_support::array({str("not a store")})); },
+       ""},
       {"Index2.plist an array",
-       [](const std::string& at) { testing::putPlist(at, testing::array({str("not a store")})); },
+       [](const std::string& at) { test_support::putPlist(at, test_support::array({str("not a store")})); },
        "the top level is not a dictionary"},
       {"Index2.plist garbage",
        [](const std::string& at) {
-         testing::writeBytes(at, {'{', '{', 0xFF});
+         test_support::writeBytes(at, {'{', '{', 0xFF});
        },
        "old-style plist: "},
-      {"Index2.plist truncated", [&](const std::string& at) { testing::writeBytes(at, truncated); },
+      {"Index2.plist truncated", [&](const std::string& at) { test_support::writeBytes(at, truncated); },
        "a damaged binary property list ("},
       {"Index2.plist a folder", [](const std::string& at) { std::filesystem::create_directories(at); },
        "Is a directory", false},
@@ -247,8 +249,8 @@ TEST(StoreShapes, AStorePairWithOneThatCannotBeUsed) {
     SCOPED_TRACE(c.name);
     HomeSandbox box;
     const bool secondBroken = !c.reason.empty();
-    box.putStore(testing::macos26FirstStore(), plist::Format::Binary);
-    testing::putPlist(storePath2, testing::macos26SecondStore());
+    box.putStore(test_support::macos26FirstStore(), plist::Format::Binary);
+    test_support::putPlist(storePath2, test_support::macos26SecondStore());
     const std::string broken = secondBroken ? storePath2 : storePath;
     std::filesystem::remove(broken);
     c.put(broken);
@@ -261,7 +263,8 @@ TEST(StoreShapes, AStorePairWithOneThatCannotBeUsed) {
     if (!secondBroken) {
       EXPECT_THROW(rewriteWallpaperStore(), InstallerError);
       ::testing::internal::GetCapturedStderr();
-      EXPECT_EQ(readBytes(storePath2), plist::write(testing::macos26SecondStore(), plist::Format::Binary));
+      EXPECT_EQ(readBytes(storePath2),
+                plist::write(test_support::macos26SecondStore(), plist::Format::Binary));
       EXPECT_EQ(readBytes(storePath), firstBytes);
       continue;
     }
@@ -286,7 +289,7 @@ TEST(StoreShapes, AStorePairWithOneThatCannotBeUsed) {
     const StoreChangeReport restore = restoreWallpaperStore();
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), warning);
     EXPECT_EQ(restore.slots.index, 3);
-    EXPECT_EQ(box.readStore(), testing::macos26FirstStore());
+    EXPECT_EQ(box.readStore(), test_support::macos26FirstStore());
     if (brokenIsFile) {
       EXPECT_EQ(readBytes(broken), brokenBytes);
     }
