@@ -469,6 +469,54 @@ TEST(ChangeStores, KeepsAWriteMadeBetweenReadAndRename) {
   }
 }
 
+// The change runs the edit on each store there, Index2.plist first, backs
+// each up, writes only what the edit changed and reports store by store.
+TEST(ChangeStores, BacksUpEachStoreWritesOnlyWhatTheEditChangedAndReportsEach) {
+  struct Case {
+    const char* name;
+    bool pair;
+    bool editChanges;
+  };
+  const Case cases[] = {
+      {"Index.plist alone, nothing to change", false, false},
+      {"a pair, nothing to change", true, false},
+      {"a pair, both changed", true, true},
+  };
+  const std::vector<std::uint8_t> xml = plist::write(dict({{"SystemDefault", dict({})}}), plist::Format::Xml);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    HomeSandbox box;
+    box.putStore(xml);
+    if (c.pair) test_support::writeBytes(storePath2, xml);
+    std::vector<std::string> edited;
+    const StoreChangeReport report =
+        changeStores("changed", [&](const StoreFile& store, const plist::Dictionary& old) {
+          edited.push_back(store.path);
+          EXPECT_NE(old.find("SystemDefault"), nullptr);
+          StoreEdit edit;
+          if (!c.editChanges) return edit;
+          edit.document = old;
+          edit.slots = store.path == storePath ? 2 : 5;
+          edit.backupsUsed = {store.path + " backup"};
+          return edit;
+        });
+    using Paths = std::vector<std::string>;
+    const Paths stores = c.pair ? Paths{storePath2, storePath} : Paths{storePath};
+    EXPECT_EQ(edited, stores);
+    EXPECT_EQ(report.slots.index, c.editChanges ? 2 : 0);
+    EXPECT_EQ(report.slots.index2, c.editChanges ? 5 : 0);
+    const Paths used = c.editChanges ? Paths{storePath2 + " backup", storePath + " backup"} : Paths{};
+    EXPECT_EQ(report.backupsUsed, used);
+    EXPECT_EQ(report.lateFailure, "");
+    for (const std::string& path : stores) {
+      // A store written is binary; one left alone keeps its XML.
+      EXPECT_EQ(readBytes(path) == xml, !c.editChanges) << path;
+    }
+    EXPECT_EQ(storeBackups(firstStore()).size(), 1u);
+    EXPECT_EQ(storeBackups(secondStore()).size(), c.pair ? 1u : 0u);
+  }
+}
+
 // Bytes that are no store are backed up all the same, and left as they were;
 // the error names the store, or says it cannot be read.
 TEST(RewriteWallpaperStore, KeepsTheBackupOfAStoreItCannotRead) {
