@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "plist/error.h"
+#include "plist/internal/binary_writer.h"
 
 namespace zeph::plist {
 namespace {
@@ -377,6 +378,34 @@ TEST(BinaryReader, RejectsMalformedDocuments) {
   EXPECT_FALSE(looksBinary(badTopOffset));
   EXPECT_TRUE(looksBinary(valid));
   EXPECT_TRUE(looksBinary(badOffset));  // only the top object is looked at up front
+}
+
+}  // namespace
+}  // namespace zeph::plist
+
+namespace zeph::plist {
+namespace {
+
+// A document large enough that its objects get a first chunk of their own,
+// sized from its counts: what is read stays whole, and a part kept after the
+// rest is dropped keeps its memory.
+TEST(BinaryReader, KeepsALargeDocumentWholeInItsSizedArena) {
+  Dictionary root;
+  for (int i = 0; i < 20000; ++i) {
+    Dictionary entry;
+    entry.set("Name", Value("entry number " + std::to_string(i) + " with a name past the short-string size"));
+    entry.set("Blob", Value(Data(static_cast<std::size_t>(i % 40), static_cast<std::uint8_t>(i))));
+    entry.set("List", Value(Array{Value::integer(i), Value("x")}));
+    root.set("key " + std::to_string(i), Value(std::move(entry)));
+  }
+  const Value original(std::move(root));
+  const Bytes bytes = writeBinary(original);
+  Value read = readBinary(bytes);
+  ASSERT_EQ(read, original);
+  const Value kept = *member(read, "key 19999");
+  read = Value();
+  EXPECT_EQ(kept, *member(original, "key 19999"));
+  EXPECT_EQ(*member(kept, "Name")->asString(), "entry number 19999 with a name past the short-string size");
 }
 
 }  // namespace

@@ -22,7 +22,14 @@ class Arena {
     void operator()(Arena* arena) const noexcept;
   };
   using Handle = std::unique_ptr<Arena, Close>;
-  static Handle open();
+  /// An arena whose first chunk holds `expected` bytes, which a reader knows
+  /// from the document's own counts, so that a large document lies in one
+  /// block, taken from the system at once; 0 when it cannot tell.
+  static Handle open(std::size_t expected = 0);
+
+  /// What an object of `kind` takes here: a string, data or array; a
+  /// dictionary holding `members` members. Nothing for scalars.
+  static std::size_t footprint(Kind kind, std::size_t members = 0);
 
   /// Room for an object of `size` bytes (8-byte aligned) that lives until drop().
   void* allocate(std::size_t size);
@@ -41,6 +48,8 @@ class Arena {
 
   Arena() = default;
   ~Arena();  // frees the chunks
+  // Makes the chunk with room for `size` bytes the one allocations come from.
+  void addChunk(std::size_t size);
 
   std::atomic<std::int64_t> live_{kHold};
   std::int64_t allocated_ = 0;  // objects handed out; only the opener allocates
@@ -49,6 +58,9 @@ class Arena {
   char* limit_ = nullptr;
   std::size_t nextChunkSize_ = std::size_t{4} << 10;
   static constexpr std::size_t kLargestChunk = std::size_t{1} << 20;
+  // The largest first chunk a document's counts may ask for; a larger
+  // document goes on in chunks as usual.
+  static constexpr std::size_t kLargestFirstChunk = std::size_t{256} << 20;
 };
 
 }  // namespace zeph::plist::detail

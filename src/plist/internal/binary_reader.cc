@@ -182,8 +182,10 @@ class Reader {
   // Members of the dictionaries being read, innermost last: one buffer for
   // them all instead of one per dictionary.
   std::vector<Dictionary::Member> pending_;
-  detail::Arena::Handle arena_ = detail::Arena::open();  // where the document's objects go
-  std::size_t current_ = 0;                              // slot being parsed, for messages
+  // Where the document's objects go: sized by findShared(), which sees them all.
+  detail::Arena::Handle arena_;
+  std::uint64_t arenaBytes_ = 0;
+  std::size_t current_ = 0;  // slot being parsed, for messages
   // Dictionaries hold their keys by value, so a long key shared by many
   // dictionaries is copied into each; past this many bytes the file is refused.
   std::uint64_t keyBudget_ = 0;
@@ -212,10 +214,13 @@ Reader::Reader(std::span<const std::uint8_t> bytes, const Trailer& t)
   state_.assign(n, 0);
   keptAt_.assign(n, kNotKept);
   findShared();
+  arena_ = detail::Arena::open(arenaBytes_);
 }
 
-// Marks the slots that more than one ref (or the trailer and a ref) lead to.
-// Malformed containers are skipped here; parsing reports them if reached.
+// Marks the slots that more than one ref (or the trailer and a ref) lead to,
+// and adds up what the objects take in the arena (an upper bound: not every
+// object is reached, and keys are not placed there). Malformed containers are
+// skipped here; parsing reports them if reached.
 void Reader::findShared() {
   const std::uint64_t end = trailer_.offsetTableOffset;
   const std::size_t refSize = trailer_.objectRefSize;
@@ -230,7 +235,20 @@ void Reader::findShared() {
     std::uint64_t pos = offsetOf(i);
     if (pos < kHeaderSize || pos >= end) continue;
     const std::uint8_t marker = bytes_[pos++];
-    if ((marker >> 4) != 0xA && (marker >> 4) != 0xD) continue;
+    switch (marker >> 4) {
+      case 0x4:
+        arenaBytes_ += detail::Arena::footprint(Kind::Data);
+        continue;
+      case 0x5:
+      case 0x6:
+        arenaBytes_ += detail::Arena::footprint(Kind::String);  // more than needed for keys
+        continue;
+      case 0xA:
+      case 0xD:
+        break;
+      default:
+        continue;
+    }
     std::uint64_t n = marker & 0x0F;
     if (n == 0x0F) {
       if (pos >= end || (bytes_[pos] & 0xF0) != 0x10) continue;
@@ -241,6 +259,8 @@ void Reader::findShared() {
     }
     const std::uint64_t refs = (marker >> 4) == 0xD ? 2 : 1;
     if (n > (end - pos) / refSize / refs) continue;
+    arenaBytes_ +=
+        refs == 2 ? detail::Arena::footprint(Kind::Dictionary, n) : detail::Arena::footprint(Kind::Array);
     for (std::uint64_t k = 0; k < n * refs; ++k) note(readSized(bytes_.data() + pos + k * refSize, refSize));
   }
 }
