@@ -5,6 +5,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <numeric>
 #include <optional>
 #include <string>
@@ -148,8 +149,8 @@ class Reader {
  private:
   // Per slot: being parsed (on the current path), several refs lead to it,
   // a ref to it was seen (while finding the shared ones).
-  static constexpr std::uint8_t kReading = 1, kShared = 2, kSeen = 4;
-  static constexpr std::uint32_t kNotKept = ~std::uint32_t{0};
+  // And kept: keptAt_ holds where.
+  static constexpr std::uint8_t kReading = 1, kShared = 2, kSeen = 4, kKept = 8;
   struct Kept {
     Value value;
     unsigned height;  // the deepest nesting below it
@@ -176,9 +177,11 @@ class Reader {
   std::span<const std::uint8_t> bytes_;
   Trailer trailer_;
   std::vector<std::uint32_t> canonical_;  // first index at the same offset; empty if none alias
-  std::vector<std::uint8_t> state_;       // by slot: kReading, kShared and kSeen bits
-  std::vector<std::uint32_t> keptAt_;     // by slot: index in kept_, or kNotKept
-  std::vector<Kept> kept_;                // parsed shared objects
+  std::vector<std::uint8_t> state_;       // by slot: the bits above
+  // By slot: the index in kept_, read only under kKept; never zeroed, so
+  // only the entries of kept slots ever take memory.
+  std::unique_ptr<std::uint32_t[]> keptAt_;
+  std::vector<Kept> kept_;  // parsed shared objects
   // Members of the dictionaries being read, innermost last: one buffer for
   // them all instead of one per dictionary.
   std::vector<Dictionary::Member> pending_;
@@ -212,7 +215,7 @@ Reader::Reader(std::span<const std::uint8_t> bytes, const Trailer& t)
     }
   }
   state_.assign(n, 0);
-  keptAt_.assign(n, kNotKept);
+  keptAt_.reset(new std::uint32_t[n]);
   findShared();
   arena_ = detail::Arena::open(arenaBytes_);
 }
@@ -273,7 +276,7 @@ void Reader::fail(const std::string& what) const {
 // Object `s` at `depth`; raises `height` to cover the nesting below it.
 Value Reader::child(std::size_t s, unsigned depth, unsigned& height) {
   if (state_[s] & kReading) fail("reference cycle through object " + std::to_string(s));
-  if (keptAt_[s] != kNotKept) {
+  if (state_[s] & kKept) {
     const Kept& k = kept_[keptAt_[s]];
     if (depth + k.height > kMaxDepth) fail("nested deeper than " + std::to_string(kMaxDepth) + " levels");
     height = std::max(height, k.height + 1);
@@ -289,6 +292,7 @@ Value Reader::child(std::size_t s, unsigned depth, unsigned& height) {
   if (state_[s] & kShared) {
     keptAt_[s] = static_cast<std::uint32_t>(kept_.size());
     kept_.push_back({v, below});
+    state_[s] |= kKept;
   }
   current_ = parent;
   height = std::max(height, below + 1);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <span>
 #include <string>
@@ -55,6 +56,13 @@ class Output {
         return sink_(std::span(reinterpret_cast<const std::uint8_t*>(s.data()), s.size()));
     }
     cursor_ = std::copy(s.begin(), s.end(), cursor_);
+  }
+  // A literal: copied in place, its length known when compiled.
+  template <std::size_t N>
+  void append(const char (&literal)[N]) {
+    if (N - 1 > room()) flush();
+    std::memcpy(cursor_, literal, N - 1);
+    cursor_ += N - 1;
   }
   void append(const char* first, const char* last) {
     append(std::string_view(first, static_cast<std::size_t>(last - first)));
