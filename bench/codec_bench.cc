@@ -274,8 +274,10 @@ int run(int argc, char** argv) {
   };
   double oursBoth = ours.binParse + ours.binWrite;
   std::printf("targets:\n");
-  target("binary parse + write vs libplist", (lp.binParse + lp.binWrite) / oursBoth, kBinaryVsLibplist, false);
-  target("binary parse + write vs plistlib", (py.binParse + py.binWrite) / oursBoth, kBinaryVsPlistlib, false);
+  target("binary parse + write vs libplist", (lp.binParse + lp.binWrite) / oursBoth, kBinaryVsLibplist,
+         false);
+  target("binary parse + write vs plistlib", (py.binParse + py.binWrite) / oursBoth, kBinaryVsPlistlib,
+         false);
   target("XML parse vs libplist", lp.xmlParse / ours.xmlParse, kXmlParseTarget, false);
   target("peak memory / binary size",
          peak > 0 ? static_cast<double>(peak) / static_cast<double>(bin.size()) : NAN, kMemoryTarget, true);

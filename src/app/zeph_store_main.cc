@@ -189,9 +189,17 @@ extern "C" void onMappedFileCut(int) {
   ::_exit(1);
 }
 
-// The regular file at `path` mapped into memory, or nothing (MAP_FAILED)
+// The parser reads every page: one call to map them all costs far less than a
+// fault per page, where the system offers it.
+#ifdef MAP_POPULATE
+constexpr int kMapAllAtOnce = MAP_POPULATE;
+#else
+constexpr int kMapAllAtOnce = 0;
+#endif
+
+// The regular file at `path` mapped into memory, or nothing (an empty span)
 // for anything readFile() must look at: what is not a regular file, an empty
-// file, one over its limit.
+// file, one over its limit, one that cannot be opened or mapped.
 std::span<const std::uint8_t> mapRegularFile(const std::string& path) {
   struct stat before {};
   if (::stat(path.c_str(), &before) != 0 || !S_ISREG(before.st_mode)) return {};
@@ -201,8 +209,7 @@ std::span<const std::uint8_t> mapRegularFile(const std::string& path) {
   void* at = MAP_FAILED;
   if (::fstat(fd, &st) == 0 && st.st_dev == before.st_dev && st.st_ino == before.st_ino && st.st_size > 0 &&
       static_cast<std::uint64_t>(st.st_size) <= zeph::kMaxReadBytes) {
-    // Populated at once: the parser reads all of it, and one call is cheaper than a fault per page.
-    at = ::mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    at = ::mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE | kMapAllAtOnce, fd, 0);
   }
   ::close(fd);
   if (at == MAP_FAILED) return {};
@@ -216,8 +223,8 @@ zeph::plist::Value parseFile(const std::string& path) {
   const std::span<const std::uint8_t> mapped = mapRegularFile(path);
   if (mapped.empty()) return zeph::parseStore(zeph::readFile(path), path);
   mappedFileMessage = "error: " + path + " was cut short while it was read\n";
-  struct sigaction cut {
-  }, before{};
+  struct sigaction cut {};
+  struct sigaction before {};
   cut.sa_handler = onMappedFileCut;
   ::sigaction(SIGBUS, &cut, &before);
   auto unmap = [&] {
@@ -245,12 +252,12 @@ const zeph::plist::Value& keptUntilExit(zeph::plist::Value document) {
 // Streamed: a large store's text is never held whole.
 int print(const std::string& path) {
   const zeph::plist::Value& document = keptUntilExit(parseFile(path));
-  zeph::plist::write(document, zeph::plist::Format::Xml, [](std::span<const std::uint8_t> piece) {
-    if (std::fwrite(piece.data(), 1, piece.size(), stdout) != piece.size()) {
-      throw std::system_error(errno, std::generic_category(), "write to standard output");
-    }
+  auto failed = [] { return std::system_error(errno, std::generic_category(), "write to standard output"); };
+  zeph::plist::write(document, zeph::plist::Format::Xml, [&failed](std::span<const std::uint8_t> piece) {
+    if (std::fwrite(piece.data(), 1, piece.size(), stdout) != piece.size()) throw failed();
   });
-  return std::fflush(stdout) == 0 ? 0 : 1;
+  if (std::fflush(stdout) != 0) throw failed();
+  return 0;
 }
 
 zeph::plist::Value loadRoot(const std::string& path) {
