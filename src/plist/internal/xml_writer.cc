@@ -41,8 +41,9 @@ bool needsUtf16Sort(const Dictionary& d) {
   });
 }
 
-// The text on its way to the sink, a buffer's worth at a time. Out of line,
-// so the writer's recursive functions do not each carry this in their frames.
+// The text on its way to the sink, a buffer's worth at a time. The general
+// appends are out of line, so the writer's recursive functions do not each
+// carry them in their frames.
 class Output {
  public:
   explicit Output(const ByteSink& sink) : sink_(sink) {}
