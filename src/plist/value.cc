@@ -145,9 +145,11 @@ constexpr std::size_t rounded(std::size_t size) { return (size + 7) & ~std::size
 
 }  // namespace
 
-Arena::Handle Arena::open(std::size_t expected) {
+Arena::Handle Arena::open(std::uint64_t expected, std::size_t documentSize) {
   Handle arena(new Arena());
-  if (expected > 0) arena->addChunk(std::min(rounded(expected), kLargestFirstChunk));
+  const std::uint64_t size =
+      std::min({expected, kFirstChunkPerDocumentByte * documentSize, std::uint64_t{kLargestFirstChunk}});
+  if (size > 0) arena->addChunk(rounded(static_cast<std::size_t>(size)));
   return arena;
 }
 

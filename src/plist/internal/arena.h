@@ -23,9 +23,11 @@ class Arena {
   };
   using Handle = std::unique_ptr<Arena, Close>;
   /// An arena whose first chunk holds `expected` bytes, which a reader knows
-  /// from the document's own counts, so that a large document lies in one
-  /// block, taken from the system at once; 0 when it cannot tell.
-  static Handle open(std::size_t expected = 0);
+  /// from the counts of its document of `documentSize` bytes, so that a large
+  /// document lies in one block, taken from the system at once. The counts
+  /// of a crafted document can claim far more than it holds: the chunk is
+  /// never more than a few times the document's size. No `expected`, no chunk.
+  static Handle open(std::uint64_t expected = 0, std::size_t documentSize = 0);
 
   /// What an object of `kind` takes here: a string, data or array; a
   /// dictionary holding `members` members. Nothing for scalars.
@@ -61,6 +63,8 @@ class Arena {
   // The largest first chunk a document's counts may ask for; a larger
   // document goes on in chunks as usual.
   static constexpr std::size_t kLargestFirstChunk = std::size_t{256} << 20;
+  // A large store's objects take about 3.5 times its binary file.
+  static constexpr std::uint64_t kFirstChunkPerDocumentByte = 4;
 };
 
 }  // namespace zeph::plist::detail

@@ -217,7 +217,7 @@ Reader::Reader(std::span<const std::uint8_t> bytes, const Trailer& t)
   state_.assign(n, 0);
   keptAt_.reset(new std::uint32_t[n]);
   findShared();
-  arena_ = detail::Arena::open(arenaBytes_);
+  arena_ = detail::Arena::open(arenaBytes_, bytes.size());
 }
 
 // Marks the slots that more than one ref (or the trailer and a ref) lead to,

@@ -100,7 +100,8 @@ std::optional<double> parseRealText(std::string_view text) {
 
 class XmlReader {
  public:
-  explicit XmlReader(std::string_view text) : text_(text), arena_(detail::Arena::open(arenaEstimate(text))) {}
+  explicit XmlReader(std::string_view text)
+      : text_(text), arena_(detail::Arena::open(arenaEstimate(text), text.size())) {}
 
   Value readDocument() {
     skipProlog();
