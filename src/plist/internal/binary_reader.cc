@@ -168,6 +168,7 @@ class Reader {
   void need(std::uint64_t pos, std::uint64_t items, std::uint64_t itemSize, const char* what,
             const char* unit);
   std::size_t childRef(std::uint64_t pos);
+  void spendRefs(std::uint64_t n);
   Value child(std::size_t slot, unsigned depth, unsigned& height);
   Value dictionary(std::uint64_t pos, std::uint64_t n, unsigned depth, unsigned& height);
   std::string key(std::size_t slot, unsigned depth, unsigned& height);
@@ -192,10 +193,18 @@ class Reader {
   // Dictionaries hold their keys by value, so a long key shared by many
   // dictionaries is copied into each; past this many bytes the file is refused.
   std::uint64_t keyBudget_ = 0;
+  // Refs that containers may still hold. Every object is parsed once and the
+  // refs of containers that do not overlap fit in the file, one byte or more
+  // each; containers made to share their refs would make the work grow with
+  // the square of the file's size, so past this the file is refused.
+  std::uint64_t refsLeft_ = 0;
 };
 
 Reader::Reader(std::span<const std::uint8_t> bytes, const Trailer& t)
-    : bytes_(bytes), trailer_(t), keyBudget_(kKeyBytesPerFileByte * bytes.size() + kKeyBytesAtLeast) {
+    : bytes_(bytes),
+      trailer_(t),
+      keyBudget_(kKeyBytesPerFileByte * bytes.size() + kKeyBytesAtLeast),
+      refsLeft_(bytes.size()) {
   const std::size_t n = t.numObjects;  // fits: the table lies inside `bytes`
   bool ascending = true;
   for (std::size_t i = 1; i < n && ascending; ++i) ascending = offsetOf(i) > offsetOf(i - 1);
@@ -233,6 +242,7 @@ void Reader::findShared() {
     state_[s] |= (state_[s] & kSeen) ? kShared : kSeen;
   };
   note(trailer_.topObject);
+  std::uint64_t scanLeft = refsLeft_;
   for (std::size_t i = 0; i < state_.size(); ++i) {
     if (slot(i) != i) continue;
     std::uint64_t pos = offsetOf(i);
@@ -262,6 +272,13 @@ void Reader::findShared() {
     }
     const std::uint64_t refs = (marker >> 4) == 0xD ? 2 : 1;
     if (n > (end - pos) / refSize / refs) continue;
+    if (n * refs > scanLeft) {
+      // Containers that share their refs: a crafted file. Rather than walk
+      // them all, keep every object parsed, so each is still parsed once.
+      for (std::uint8_t& state : state_) state |= kShared;
+      return;
+    }
+    scanLeft -= n * refs;
     arenaBytes_ +=
         refs == 2 ? detail::Arena::footprint(Kind::Dictionary, n) : detail::Arena::footprint(Kind::Array);
     for (std::uint64_t k = 0; k < n * refs; ++k) note(readSized(bytes_.data() + pos + k * refSize, refSize));
@@ -321,6 +338,12 @@ std::uint64_t Reader::count(std::uint8_t marker, std::uint64_t& pos) {
   if (n > kLongMax) fail("length " + hex(n) + " is too large");
   pos += 1 + width;
   return n;
+}
+
+void Reader::spendRefs(std::uint64_t n) {
+  if (n > refsLeft_)
+    fail("containers share their refs, so reading them would take more refs than the file has bytes");
+  refsLeft_ -= n;
 }
 
 std::size_t Reader::childRef(std::uint64_t pos) {
@@ -387,6 +410,7 @@ Value Reader::parse(std::size_t s, unsigned depth, unsigned& height) {
     case 0xA: {
       std::uint64_t n = count(marker, pos);
       need(pos, n, trailer_.objectRefSize, "array", "refs");
+      spendRefs(n);
       Array items;
       items.reserve(n);
       for (std::uint64_t i = 0; i < n; ++i) {
@@ -399,6 +423,7 @@ Value Reader::parse(std::size_t s, unsigned depth, unsigned& height) {
     case 0xD: {
       std::uint64_t n = count(marker, pos);
       need(pos, n, 2 * trailer_.objectRefSize, "dictionary", "members");
+      spendRefs(2 * n);
       return dictionary(pos, n, depth, height);
     }
     default:
