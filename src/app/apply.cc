@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <exception>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -14,6 +15,7 @@
 
 #include "base/process_values.h"
 #include "dialog/dialog.h"
+#include "dialog/wait_status.h"
 #include "platform/files.h"
 #include "platform/system_version.h"
 #include "plist/error.h"
@@ -39,12 +41,37 @@ bool storeStillThere(const std::string& path) {
   }
 }
 
-// In an interactive run a Ctrl-C ends the run here, between whole steps,
-// never in the middle of a file being written. A headless run keeps the
-// signals' default actions and has no display to look after.
+// In an interactive run a second Ctrl-C (or another signal) ends the run
+// here, between whole steps, never in the middle of a file being written; the
+// first one only says that the install finishes first. A headless run keeps
+// the signals' default actions and has no display to look after.
+// Whether the user has been told that the install finishes first.
+bool finishingShown = false;
+
 void betweenSteps() {
-  if (!headless) dialogBackend().stopIfInterrupted();
+  if (headless) return;
+  DialogBackend& dialog = dialogBackend();
+  dialog.stopIfInterrupted();
+  if (dialog.interruptWasHeld() && !finishingShown) {
+    finishingShown = true;
+    dialog.showStatus("Finishing the install \u2014 Ctrl-C again to stop now");
+  }
 }
+
+// Once begun, an install is better finished than left half-way: a first
+// Ctrl-C waits for it (the caller reports what was done).
+class InterruptHold {
+ public:
+  InterruptHold() {
+    finishingShown = false;
+    if (!headless) dialogBackend().holdInterrupt(true);
+  }
+  ~InterruptHold() {
+    if (!headless) dialogBackend().holdInterrupt(false);
+  }
+  InterruptHold(const InterruptHold&) = delete;
+  InterruptHold& operator=(const InterruptHold&) = delete;
+};
 
 // How often an interactive run's screen is looked after during the pause.
 constexpr std::chrono::milliseconds kPauseSlice{50};
@@ -58,6 +85,7 @@ void pause(std::chrono::duration<double> duration) {
   const auto end = std::chrono::steady_clock::now() + duration;
   while (std::chrono::steady_clock::now() < end) {
     (void)dialogBackend().keepWaiting();  // Esc cannot cut an installation short
+    betweenSteps();
     std::this_thread::sleep_for(kPauseSlice);
   }
 }
@@ -122,11 +150,39 @@ bool zephSlotsLeft() { return zephSlotCountIn(storePath) + zephSlotCountIn(store
 
 }  // namespace
 
+std::string applyResultLine(std::int64_t count) {
+  if (!systemKeepsWallpaperStore())
+    return "installed " + saverDest + "; selected as the screen saver (macOS 13: no wallpaper store)";
+  return "installed " + saverDest + "; " + std::to_string(count) + " screensaver slots set to zeph";
+}
+
 ScopedRunLock lockHome() {
-  try {
-    return ScopedRunLock(screenSaversFolder() + "/.zeph.lock", kLockWait);
-  } catch (const LockBusy&) {
-    throw std::runtime_error("another zeph-installer run is working on " + realHome);
+  const std::string lockFile = screenSaversFolder() + "/.zeph.lock";
+  if (headless) {
+    try {
+      return ScopedRunLock(lockFile, kLockWait);
+    } catch (const LockBusy&) {
+      throw std::runtime_error("another zeph-installer run is working on " + realHome);
+    }
+  }
+  // An interactive run says what it waits for, keeps its display answering
+  // and lets a Ctrl-C end the wait.
+  const auto deadline = std::chrono::steady_clock::now() + kLockWait;
+  std::optional<WaitStatus> status;
+  for (;;) {
+    try {
+      return ScopedRunLock(lockFile, std::chrono::milliseconds(0));
+    } catch (const LockBusy&) {
+      if (std::chrono::steady_clock::now() >= deadline) {
+        throw std::runtime_error("another zeph-installer run is working on " + realHome);
+      }
+    }
+    if (!status)
+      status.emplace(kInstallingStatus + " \u2014 waiting for another zeph-installer run\u2026",
+                     WaitKind::mustFinish);
+    (void)status->keepWaiting();  // Esc cannot call an install off
+    dialogBackend().stopIfInterrupted();
+    std::this_thread::sleep_for(kPauseSlice);
   }
 }
 
@@ -134,6 +190,8 @@ std::int64_t applyEverything() {
   carriedSaver();  // a missing bundle stops the run before anything is made
   createFolders(screenSaversFolder());
   ScopedRunLock lock = lockHome();
+  if (!headless) dialogBackend().showStatus(kInstallingStatus);
+  InterruptHold hold;
   removeStaleStoreTemporaries();
   restoreInterruptedSaver();
 

@@ -2,18 +2,28 @@
 #define ZEPH_APP_APPLY_H_
 
 #include <cstdint>
+#include <string>
 
 #include "platform/run_lock.h"
 #include "wallpaper_store/store_restore.h"
 
 namespace zeph {
 
+/// What an interactive run shows while applyEverything() works.
+inline const std::string kInstallingStatus = "Installing\u2026";
+
+/// The result line of --apply, without its line feed: "installed <bundle>;
+/// <count> screensaver slots set to zeph", or where the system keeps no
+/// wallpaper store, "installed <bundle>; selected as the screen saver
+/// (macOS 13: no wallpaper store)".
+std::string applyResultLine(std::int64_t count);
+
 /// Takes the lock that lets one run at a time change this home: the
 /// ScopedRunLock of "~/Library/Screen Savers/.zeph.lock" (the folder must
-/// exist), waiting up to 30 s for another run. Throws "another zeph-installer
-/// run is working on <home>" when it is still held. Every command that
-/// changes the store or the bundle holds it throughout; none that only looks
-/// takes it.
+/// exist), waiting up to 30 s for another run; an interactive run says so on
+/// its status meanwhile. Throws "another zeph-installer run is working on
+/// <home>" when it is still held. Every command that changes the store or the
+/// bundle holds it throughout; none that only looks takes it.
 ScopedRunLock lockHome();
 
 /// Puts back a bundle that a run stopped in the middle of its swap left aside
@@ -22,7 +32,9 @@ ScopedRunLock lockHome();
 /// either count fell, all under lockHome(). Keeps the legacy selection from
 /// before the first install (saveLegacySelection()). A run that set at least
 /// one slot leaves the marker "applied" in the backup folder, which the login
-/// agent of a managed install looks for. Returns the Index.plist count of the
+/// agent of a managed install looks for. Once the lock is taken, a first
+/// Ctrl-C of an interactive run lets the install finish (the dialog backend's
+/// interruptWasHeld() tells the caller). Returns the Index.plist count of the
 /// last rewrite; errors pass through unchanged. A failure after a store was
 /// renamed into place skips none of the steps that follow; the run throws
 /// "<failure>; the stores were already changed" at the end.

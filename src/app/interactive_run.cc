@@ -1,11 +1,18 @@
 #include "app/interactive_run.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <string_view>
+
 #include "app/apply.h"
 #include "app/interactive_run_internal.h"
 #include "dialog/dialog.h"
 #include "dialog/settings_pane.h"
 #include "location/location_setup.h"
 #include "platform/error_line.h"
+#include "platform/system_version.h"
 
 namespace zeph {
 
@@ -20,23 +27,45 @@ Alert confirmationAlert() {
   return alert;
 }
 
-Alert completionAlert(const std::optional<std::string>& place) {
+constexpr const char* kNoCityYet =
+    "You haven't set a city yet, so zeph will show the clock until you do \u2014 open System "
+    "Settings \u2192 Screen Saver \u2192 zeph\u00B0 \u2192 Options to add one.";
+
+Alert completionAlert(const std::optional<std::string>& place, std::int64_t slotsSet) {
   Alert alert;
   alert.messageText = "zeph\u00B0 is ready";
-  // Only a place that was stored is named; an empty name would read "in .".
-  if (place && !place->empty()) {
+  const bool named = place && !place->empty();
+  // Where a wallpaper store chooses the saver, no slot set means no screen
+  // shows it yet (the store is made at the first login of a new account).
+  if (slotsSet == 0 && systemKeepsWallpaperStore()) {
+    alert.informativeText =
+        "zeph is installed, but no screen uses it yet. Log out and back in, then run the installer again "
+        "to turn it on for every screen.";
+    alert.informativeText +=
+        named ? " It will show the temperature in " + *place + "." : std::string("\n\n") + kNoCityYet;
+  } else if (named) {
     alert.informativeText = "zeph is now your screensaver on every screen, showing the temperature in " +
                             *place +
                             ". It starts when your Mac has been idle \u2014 you can change the timing in "
                             "System Settings.";
   } else {
     alert.informativeText =
-        "zeph is now your screensaver on every screen. It starts when your Mac has been idle.\n\n"
-        "You haven't set a city yet, so zeph will show the clock until you do \u2014 open System "
-        "Settings \u2192 Screen Saver \u2192 zeph\u00B0 \u2192 Options to add one.";
+        std::string(
+            "zeph is now your screensaver on every screen. It starts when your Mac has been idle.\n\n") +
+        kNoCityYet;
   }
   alert.buttons = {"Open Screen Saver Settings", "Done"};
   return alert;
+}
+
+// Writes `text` to standard error in one write(2), retried when a signal interrupts it.
+void writeToStandardError(std::string_view text) {
+  while (!text.empty()) {
+    ssize_t n = ::write(STDERR_FILENO, text.data(), text.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    text.remove_prefix(static_cast<std::size_t>(n));
+  }
 }
 
 }  // namespace
@@ -56,16 +85,31 @@ int runInteractive(const InteractiveSteps& steps) {
     writeErrorLine(*reason + "; run zeph-installer --apply for an unattended install");
     return 1;
   }
-  // One screen from the confirmation to the completion alert.
-  DialogSession session;
-  if (dialogBackend().runModal(confirmationAlert()).response != kFirstButtonResponse) return 0;
-  dialogBackend().showStatus("Installing\u2026");
-  steps.applyEverything();
-  std::optional<std::string> place = steps.runLocationSetup();
-  if (dialogBackend().runModal(completionAlert(place)).response == kFirstButtonResponse) {
-    steps.openScreenSaverSettings();
+  // What stays on the terminal once the screen is gone, below the command
+  // that started the run.
+  std::string record;
+  int status = 0;
+  {
+    // One screen from the confirmation to the completion alert.
+    DialogSession session;
+    if (dialogBackend().runModal(confirmationAlert()).response != kFirstButtonResponse) return 0;
+    dialogBackend().showStatus(kInstallingStatus);
+    const std::int64_t slotsSet = steps.applyEverything();
+    if (dialogBackend().interruptWasHeld()) {
+      // Ctrl-C came while installing: the install was let finish; say what it did.
+      record = "interrupted after: " + applyResultLine(slotsSet) + "\n";
+      status = kInterruptedStatus;
+    } else {
+      std::optional<std::string> place = steps.runLocationSetup();
+      Alert completion = completionAlert(place, slotsSet);
+      if (dialogBackend().runModal(completion).response == kFirstButtonResponse) {
+        steps.openScreenSaverSettings();
+      }
+      record = completion.messageText + "\n" + completion.informativeText + "\n";
+    }
   }
-  return 0;
+  writeToStandardError(record);
+  return status;
 }
 
 int runInteractive() { return runInteractive(realInteractiveSteps()); }
@@ -75,12 +119,12 @@ void showFailureAlert(const std::string& message) {
   alert.messageText = "Something went wrong";
   alert.informativeText = message;
   DialogBackend& backend = dialogBackend();
-  // The message must reach the user somehow; standard error is the last resort.
-  bool shown = !backend.unavailableReason() && backend.runModal(alert).response != kAlertNotShown;
+  if (!backend.unavailableReason()) (void)backend.runModal(alert);
   // The alert is the run's last: the terminal is put back before the exit,
-  // and before a message on standard error could land on the screen.
+  // and before the error line lands on it, where it stays as the record (and
+  // the only word of it when no alert could show).
   backend.endSession();
-  if (!shown) writeErrorLine(message);
+  writeErrorLine(message);
 }
 
 }  // namespace zeph

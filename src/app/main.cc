@@ -55,7 +55,8 @@ constexpr const char* kHelp =
     "  -h, --help    prints this help and changes nothing\n"
     "  --version     prints the version and changes nothing\n"
     "\n"
-    "Exit status: 0 when done or declined, 1 when it failed, 2 for a wrong command.\n";
+    "Exit status: 0 when done or declined, 1 when it failed, 2 for a wrong command,\n"
+    "130 when Ctrl-C came during an interactive install (which was let finish).\n";
 
 // "--help" or "--version" anywhere wins over every other argument, mistakes
 // included; the first of them decides.
@@ -97,13 +98,7 @@ int runUninstall() {
 
 int runHeadless() {
   std::int64_t count = zeph::applyEverything();
-  if (!zeph::systemKeepsWallpaperStore()) {
-    printResult("installed " + zeph::saverDest +
-                "; selected as the screen saver (macOS 13: no wallpaper store)\n");
-    return 0;
-  }
-  printResult("installed " + zeph::saverDest + "; " + std::to_string(count) +
-              " screensaver slots set to zeph\n");
+  printResult(zeph::applyResultLine(count) + "\n");
   return 0;
 }
 

@@ -71,6 +71,13 @@ class DialogBackend {
   virtual void stopIfInterrupted() {}
   /// Puts the display back as it was before the first alert or status.
   virtual void endSession() {}
+  /// While `hold` is true, a first Ctrl-C (SIGINT) does not end the run: it
+  /// is only noted for interruptWasHeld(), and a second one ends the run as
+  /// stopIfInterrupted() does. For work that had better finish than stop
+  /// half-way. Backends that take no signals of their own keep the defaults.
+  virtual void holdInterrupt(bool hold) { (void)hold; }
+  /// Whether a Ctrl-C was noted while held, since the session began.
+  virtual bool interruptWasHeld() { return false; }
 };
 
 /// The backend the process uses: the one installed for a test, else the

@@ -10,9 +10,12 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <termcap.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -39,13 +42,25 @@ constexpr int kPollMilliseconds = 100;         // how soon a caught signal is no
 constexpr int kEscapeDelayMilliseconds = 50;   // a lone Esc answers at once
 constexpr int kSequenceGapMilliseconds = 50;   // the rest of an escape sequence arrives within this
 constexpr int kPasteQuietMilliseconds = 1000;  // a paste whose end marker never came is over
+// Keys typed this soon after an alert appeared were meant for what came
+// before it (a mashed Enter): nobody has read the alert yet.
+constexpr std::chrono::milliseconds kAlertKeyGuard{300};
 constexpr std::string_view kBracketedPasteOn = "\x1b[?2004h";
 constexpr std::string_view kBracketedPasteOff = "\x1b[?2004l";
 
 // The signal that asked the session to end; 0 while none did.
 volatile std::sig_atomic_t caughtSignal = 0;
+// While set, a first Ctrl-C is only noted in interruptNoted; the next one ends the run.
+volatile std::sig_atomic_t holdingInterrupt = 0;
+volatile std::sig_atomic_t interruptNoted = 0;
 
-extern "C" void noteSignal(int signal) { caughtSignal = signal; }
+extern "C" void noteSignal(int signal) {
+  if (signal == SIGINT && holdingInterrupt != 0 && interruptNoted == 0) {
+    interruptNoted = 1;
+    return;
+  }
+  caughtSignal = signal;
+}
 
 // Control characters would be drawn as ^X and shift the layout; line feeds
 // stay where `keepLineFeeds` says they mean something.
@@ -58,7 +73,10 @@ std::u32string printable(std::string_view utf8, bool keepLineFeeds) {
   return s;
 }
 
-std::wstring wide(std::u32string_view s) { return std::wstring(s.begin(), s.end()); }
+std::wstring wide(std::u32string_view s) {
+  std::u32string drawn = drawableText(s);
+  return std::wstring(drawn.begin(), drawn.end());
+}
 
 void put(int row, int column, std::u32string_view text, attr_t attributes) {
   attron(attributes);
@@ -136,8 +154,14 @@ class TerminalSession {
     ensureProcessLocale();
 
     tty_ = std::fopen("/dev/tty", "r+e");
-    if (tty_ != nullptr) screen_ = newterm(nullptr, tty_, tty_);
-    if (screen_ == nullptr) return;
+    if (tty_ == nullptr) return;
+    // The modes as found, before ncurses changes anything; put back last.
+    savedModes_ = ::tcgetattr(::fileno(tty_), &modes_) == 0;
+    screen_ = newterm(nullptr, tty_, tty_);
+    if (screen_ == nullptr) {
+      restoreModes();
+      return;
+    }
     setDialogScreenDevice(terminalDevice(::fileno(tty_)));
     set_escdelay(kEscapeDelayMilliseconds);
     cbreak();
@@ -155,6 +179,9 @@ class TerminalSession {
       delscreen(screen_);
       setDialogScreenDevice(std::nullopt);
     }
+    // Whatever ncurses believes the modes were, the terminal gets back the
+    // ones it had when the session began.
+    restoreModes();
     if (tty_ != nullptr) std::fclose(tty_);
     for (std::size_t i = 0; i < std::size(kHandledSignals); ++i) {
       ::sigaction(kHandledSignals[i], &previous_[i], nullptr);
@@ -166,10 +193,25 @@ class TerminalSession {
 
   bool ok() const { return screen_ != nullptr; }
 
+  /// Whether the terminal is still there: a hung-up terminal has no modes.
+  bool terminalLost() const {
+    struct termios now {};
+    return ::tcgetattr(::fileno(tty_), &now) != 0 && (errno == EIO || errno == ENOTTY || errno == EBADF);
+  }
+
  private:
+  void restoreModes() {
+    if (!savedModes_) return;
+    // Retried when a signal interrupts it; a terminal that went away cannot take them.
+    while (::tcsetattr(::fileno(tty_), TCSADRAIN, &modes_) != 0 && errno == EINTR) {
+    }
+  }
+
   struct sigaction previous_[std::size(kHandledSignals)]{};  // restored on destruction
-  FILE* tty_ = nullptr;                                      // the controlling terminal, or null
-  SCREEN* screen_ = nullptr;                                 // null when the terminal could not be set up
+  struct termios modes_ {};                                  // the terminal's modes when the session began
+  bool savedModes_ = false;
+  FILE* tty_ = nullptr;       // the controlling terminal, or null
+  SCREEN* screen_ = nullptr;  // null when the terminal could not be set up
 };
 
 // Ends the process by `signal` as if no handler had been installed.
@@ -217,8 +259,17 @@ NamedKey nameOf(wint_t code) {
     case KEY_SELECT:
       return NamedKey::End;
     default:
-      return NamedKey::Other;
+      break;
   }
+  // Arrows with modifiers have no fixed codes: the terminal description names
+  // them, "kLFT5" for Ctrl-Left ("kLFT2", Shift, is not a word move).
+  const char* name = keyname(static_cast<int>(code));
+  std::string_view named = name != nullptr ? name : "";
+  if (named.size() == 5 && named[4] >= '3' && named[4] <= '8') {
+    if (named.starts_with("kLFT")) return NamedKey::WordLeft;
+    if (named.starts_with("kRIT")) return NamedKey::WordRight;
+  }
+  return NamedKey::Other;
 }
 
 Input readInput(int milliseconds) {
@@ -295,11 +346,14 @@ class AlertBox {
         focus_ = focus_ == kField ? last : focus_ == 0 ? (texts_.hasField ? kField : last) : focus_ - 1;
         return std::nullopt;
       case KeyAction::Character:
-        if (focus_ != kField && key.codePoint == U' ') return focus_;
-        // Typing while a button has focus goes to the field, not nowhere.
-        if (!texts_.hasField) return std::nullopt;
-        focus_ = kField;
-        field_.insert(key.codePoint);
+        // Typing while a button has focus goes to the field, a space too
+        // ("New", Tab, " York"): with a field, only Enter presses a button.
+        if (texts_.hasField) {
+          focus_ = kField;
+          field_.insert(key.codePoint);
+          return std::nullopt;
+        }
+        if (key.codePoint == U' ') return focus_;
         return std::nullopt;
       default:
         break;
@@ -363,6 +417,12 @@ class AlertBox {
       case KeyAction::End:
         field_.moveToEnd();
         break;
+      case KeyAction::WordLeft:
+        field_.moveWordLeft();
+        break;
+      case KeyAction::WordRight:
+        field_.moveWordRight();
+        break;
       case KeyAction::KillToEnd:
         field_.killToEnd();
         break;
@@ -413,6 +473,9 @@ class TerminalDialogBackend final : public DialogBackend {
   ~TerminalDialogBackend() override { endSession(); }
 
   std::optional<std::string> unavailableReason() override {
+    // With the screen up the answer is known, and asking terminfo again
+    // would replace the terminal description whose saved modes endwin puts back.
+    if (session_) return std::nullopt;
     int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return "no terminal to ask on";
     ::close(fd);
@@ -436,6 +499,7 @@ class TerminalDialogBackend final : public DialogBackend {
     // also empties ncurses' own read-ahead, which tcflush would not reach.
     flushinp();
     decoder_.reset();
+    auto shownAt = std::chrono::steady_clock::now();
     for (;;) {
       const int wait = decoder_.inPaste()       ? kPasteQuietMilliseconds
                        : decoder_.midSequence() ? kSequenceGapMilliseconds
@@ -449,10 +513,12 @@ class TerminalDialogBackend final : public DialogBackend {
         if (shown && !wasShown) {  // nothing typed at the notice counts
           flushinp();
           decoder_.reset();
+          shownAt = std::chrono::steady_clock::now();
         }
         continue;
       }
       if (input.kind == Input::Kind::Nothing) {
+        leaveIfTerminalLost();
         if (!decoder_.midSequence()) continue;
         key = decoder_.noMoreInput();
       } else {
@@ -460,6 +526,8 @@ class TerminalDialogBackend final : public DialogBackend {
       }
       // While only the notice shows, the alert is not seen: no key answers it.
       if (!key || !shown) continue;
+      // Nor in its first moments, except for pasted text, which presses nothing.
+      if (!key->pasted && std::chrono::steady_clock::now() - shownAt < kAlertKeyGuard) continue;
       if (std::optional<int> button = box.press(*key)) {
         result.response = kFirstButtonResponse + *button;
         result.fieldText = box.fieldText();
@@ -488,6 +556,7 @@ class TerminalDialogBackend final : public DialogBackend {
         continue;
       }
       if (input.kind == Input::Kind::Nothing) {
+        leaveIfTerminalLost();
         if (!decoder_.midSequence()) break;
         key = decoder_.noMoreInput();
       } else {
@@ -509,9 +578,23 @@ class TerminalDialogBackend final : public DialogBackend {
   void endSession() override {
     session_.reset();
     status_.reset();
+    holdingInterrupt = 0;
+    interruptNoted = 0;
   }
 
+  void holdInterrupt(bool hold) override { holdingInterrupt = hold ? 1 : 0; }
+
+  bool interruptWasHeld() override { return interruptNoted != 0; }
+
  private:
+  // A terminal that went away (hung up, closed) is answered as its hangup
+  // signal would be, instead of waiting for keys that cannot come.
+  void leaveIfTerminalLost() {
+    if (!session_ || !session_->terminalLost()) return;
+    if (caughtSignal == 0) caughtSignal = SIGHUP;
+    stopIfInterrupted();
+  }
+
   bool open() {
     if (session_) return true;
     session_ = std::make_unique<TerminalSession>();

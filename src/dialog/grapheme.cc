@@ -25,8 +25,25 @@ int columnWidth(char32_t codePoint) {
 
 int columnWidth(std::u32string_view text) {
   int total = 0;
-  for (char32_t c : text) total += columnWidth(c);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    // What a joiner joins is drawn in the columns of what came first.
+    if (i > 1 && text[i - 1] == kZeroWidthJoiner) continue;
+    total += columnWidth(text[i]);
+  }
   return total;
+}
+
+std::u32string drawableText(std::u32string_view text) {
+  std::u32string drawn;
+  drawn.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    if (text[i] == kZeroWidthJoiner && i > 0) {
+      i = nextCharacterBoundary(text, i);  // the rest of the sequence
+      continue;
+    }
+    drawn += text[i++];
+  }
+  return drawn;
 }
 
 bool isCharacterBoundary(std::u32string_view text, std::size_t index) {

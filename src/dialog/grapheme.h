@@ -2,6 +2,7 @@
 #define ZEPH_TEXT_GRAPHEME_H_
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace zeph {
@@ -18,8 +19,15 @@ namespace zeph {
 /// than it was measured.
 int columnWidth(char32_t codePoint);
 
-/// Columns of the whole of `text`.
+/// Columns of the whole of `text`. A zero-width-joiner sequence (👩‍👩‍👧)
+/// takes the columns of its first code point, as terminals that join it draw
+/// it and as drawableText() leaves it.
 int columnWidth(std::u32string_view text);
+
+/// `text` as a terminal library that keeps one spacing code point per cell
+/// can draw it in columnWidth(text) columns: a zero-width-joiner sequence
+/// keeps only what comes before its first joiner.
+std::u32string drawableText(std::u32string_view text);
 
 /// Whether a character boundary lies before text[index] (true at 0 and at the end).
 bool isCharacterBoundary(std::u32string_view text, std::size_t index);

@@ -35,6 +35,10 @@ std::optional<Key> fromNamed(NamedKey named) {
       return action(KeyAction::Home);
     case NamedKey::End:
       return action(KeyAction::End);
+    case NamedKey::WordLeft:
+      return action(KeyAction::WordLeft);
+    case NamedKey::WordRight:
+      return action(KeyAction::WordRight);
     case NamedKey::Other:
       return std::nullopt;
   }
@@ -88,8 +92,10 @@ std::optional<Key> KeyDecoder::feed(const KeyInput& input) {
         return std::nullopt;
       }
       if (c == kEscape) return action(KeyAction::Escape);  // the first of two presses
-      // Alt plus a key: no dialog key means that, and it must not be typed.
+      // Alt plus a key: only Alt-b and Alt-f mean something; none is typed.
       state_ = State::Ground;
+      if (c == U'b') return action(KeyAction::WordLeft);
+      if (c == U'f') return action(KeyAction::WordRight);
       return std::nullopt;
     case State::Csi:
       if (c >= 0x20 && c <= 0x3F) {
@@ -194,6 +200,19 @@ std::optional<Key> KeyDecoder::finishCsi(char32_t final) {
     return std::nullopt;
   }
   if (final == U'Z') return action(KeyAction::BackTab);
+  // "1;5D": the second parameter is 1 + the modifier bits (Shift 1, Alt 2,
+  // Ctrl 4); an arrow with Alt or Ctrl moves by word.
+  std::size_t semicolon = parameters_.find(';');
+  if (semicolon != std::string::npos && (final == U'C' || final == U'D')) {
+    int modifiers = 0;
+    for (char digit : std::string_view(parameters_).substr(semicolon + 1)) {
+      if (digit < '0' || digit > '9' || modifiers > 99) break;
+      modifiers = modifiers * 10 + (digit - '0');
+    }
+    if (modifiers > 1 && ((modifiers - 1) & 6) != 0) {
+      return action(final == U'C' ? KeyAction::WordRight : KeyAction::WordLeft);
+    }
+  }
   return fromFinal(final);
 }
 

@@ -22,6 +22,8 @@ enum class KeyAction {
   Down,
   Home,
   End,
+  WordLeft,            // Ctrl-Left, Alt-Left, Alt-b
+  WordRight,           // Ctrl-Right, Alt-Right, Alt-f
   KillToEnd,           // Ctrl-K
   DeleteWordBackward,  // Ctrl-W
   ClearField,          // Ctrl-U
@@ -35,7 +37,21 @@ struct Key {
 
 /// A key the terminal library already recognised from the terminal's
 /// description (terminfo), named without the library's codes.
-enum class NamedKey { Enter, BackTab, Backspace, Delete, Left, Right, Up, Down, Home, End, Other };
+enum class NamedKey {
+  Enter,
+  BackTab,
+  Backspace,
+  Delete,
+  Left,
+  Right,
+  Up,
+  Down,
+  Home,
+  End,
+  WordLeft,
+  WordRight,
+  Other
+};
 
 /// One unit of input: a code point as read, or a key the library named.
 struct KeyInput {
@@ -46,9 +62,11 @@ struct KeyInput {
 /// Turns what a terminal sends into dialog keys. Keeps the escape sequences
 /// the terminal library did not recognise from being typed as text: CSI and
 /// SS3 sequences are read whole, the common Home, End, Delete and Shift-Tab
-/// forms are understood, all others are dropped. ESC followed at once by a
-/// printable character is Alt plus that key and is dropped too; ESC that
-/// nothing follows is Escape, which the caller reports with noMoreInput().
+/// forms are understood, as are the arrows with Ctrl or Alt (by word); all
+/// others are dropped. ESC followed at once by a printable character is Alt
+/// plus that key: Alt-b and Alt-f move by word, the others are dropped too;
+/// ESC that nothing follows is Escape, which the caller reports with
+/// noMoreInput().
 /// Between "ESC [ 200 ~" and "ESC [ 201 ~" (bracketed paste) everything is
 /// text: Tab and line breaks become spaces and never move focus or press a
 /// button. A paste whose end marker never comes ends after kPasteLimit code

@@ -1,6 +1,7 @@
 #include "dialog/text_field.h"
 
 #include <algorithm>
+#include <cwctype>
 #include <utility>
 
 #include "dialog/grapheme.h"
@@ -9,6 +10,11 @@ namespace zeph {
 namespace {
 
 bool isControl(char32_t c) { return c < 0x20 || (c >= 0x7F && c < 0xA0); }
+
+// Letters and digits of any script (from LC_CTYPE); a character's marks go with it.
+bool startsWord(std::u32string_view text, std::size_t index) {
+  return std::iswalnum(static_cast<wint_t>(text[index])) != 0;
+}
 
 // What shows when the view starts at `begin`. The last column is kept free:
 // for the cursor after the last character, or for the mark of hidden text.
@@ -66,6 +72,22 @@ void TextField::moveRight() { cursor_ = nextCharacterBoundary(text_, cursor_); }
 void TextField::moveToStart() { cursor_ = 0; }
 void TextField::moveToEnd() { cursor_ = text_.size(); }
 void TextField::killToEnd() { text_.erase(cursor_); }
+
+void TextField::moveWordLeft() {
+  std::size_t at = cursor_;
+  while (at > 0 && !startsWord(text_, previousCharacterBoundary(text_, at)))
+    at = previousCharacterBoundary(text_, at);
+  while (at > 0 && startsWord(text_, previousCharacterBoundary(text_, at)))
+    at = previousCharacterBoundary(text_, at);
+  cursor_ = at;
+}
+
+void TextField::moveWordRight() {
+  std::size_t at = cursor_;
+  while (at < text_.size() && !startsWord(text_, at)) at = nextCharacterBoundary(text_, at);
+  while (at < text_.size() && startsWord(text_, at)) at = nextCharacterBoundary(text_, at);
+  cursor_ = at;
+}
 
 void TextField::deleteWordBackward() {
   std::size_t start = cursor_;

@@ -8,7 +8,8 @@
 namespace zeph {
 
 /// The editable text of a terminal dialog's field and its insertion point,
-/// with the editing keys of a shell's line editor. The cursor only ever rests
+/// with the editing keys of a shell's line editor; a word is a run of letters
+/// and digits. The cursor only ever rests
 /// on a character boundary (dialog/grapheme.h), so Backspace, Delete and the
 /// arrows take a whole user-perceived character. Holds no terminal state;
 /// view() says what part of the text a field of a given width shows.
@@ -37,6 +38,8 @@ class TextField {
   void moveRight();
   void moveToStart();         // Home, Ctrl-A
   void moveToEnd();           // End, Ctrl-E
+  void moveWordLeft();        // to the start of this or the previous word
+  void moveWordRight();       // to the end of this or the next word
   void killToEnd();           // Ctrl-K
   void deleteWordBackward();  // Ctrl-W: spaces before the cursor, then the word before them
   void clear();               // Ctrl-U

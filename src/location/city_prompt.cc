@@ -30,6 +30,16 @@ Alert notFoundAlert(const std::string& city) {
   return alert;
 }
 
+Alert noAnswerAlert() {
+  Alert alert;
+  alert.messageText = "Couldn't reach the city search";
+  alert.informativeText =
+      "Check your internet connection, then try again. You can also skip this and add a city later in System "
+      "Settings \u2192 Screen Saver \u2192 zeph\u00B0 \u2192 Options.";
+  alert.buttons = {"Try again", "Skip"};
+  return alert;
+}
+
 }  // namespace
 
 bool askForCity(const std::string& prefill, const GeocodeFunction& geocode) {
@@ -39,16 +49,20 @@ bool askForCity(const std::string& prefill, const GeocodeFunction& geocode) {
     if (answer.response != kFirstButtonResponse) return false;
     std::string city(trimUnicode(answer.fieldText, TrimmedSet::WhitespacesAndNewlines));
     if (city.empty()) return false;
-    std::optional<Place> place =
+    LookupOutcome<GeocodeResult> lookup =
         lookUpShowingStatus("Looking up \u201C" + city + "\u201D\u2026", [&] { return geocode(city); });
-    if (place) {
-      return storeLocationOrReport(place->lat, place->lon, place->name);
-    }
-    if (dialogBackend().runModal(notFoundAlert(city)).response != kFirstButtonResponse) return false;
     text = city;
+    if (lookup.result.place) {
+      const Place& place = *lookup.result.place;
+      return storeLocationOrReport(place.lat, place.lon, place.name);
+    }
+    if (lookup.cancelled) continue;  // back to the prompt, the text kept
+    Alert failed =
+        lookup.result.failure == LookupFailure::NoSuchPlace ? notFoundAlert(city) : noAnswerAlert();
+    if (dialogBackend().runModal(failed).response != kFirstButtonResponse) return false;
   }
 }
 
-bool askForCity(const std::string& prefill) { return askForCity(prefill, zeph::geocode); }
+bool askForCity(const std::string& prefill) { return askForCity(prefill, geocodeWithReason); }
 
 }  // namespace zeph

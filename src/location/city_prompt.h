@@ -9,13 +9,15 @@
 
 namespace zeph {
 
-/// Resolves typed text to a place; geocode() in a real run.
-using GeocodeFunction = std::function<std::optional<Place>(const std::string&)>;
+/// Resolves typed text to a place, or says why not; geocodeWithReason() in a real run.
+using GeocodeFunction = std::function<GeocodeResult(const std::string&)>;
 
 /// The city prompt: asks for a city with `prefill` in the field, resolves the
 /// trimmed text with `geocode` and stores the place in the saver's
-/// preferences. When the city is not found the user may try again with the
-/// text kept. Returns true exactly when a place was stored.
+/// preferences. When the city is not found, or the search did not answer,
+/// an alert says which and the user may try again with the text kept; Esc
+/// during the search goes straight back to the prompt. Returns true exactly
+/// when a place was stored.
 bool askForCity(const std::string& prefill, const GeocodeFunction& geocode);
 bool askForCity(const std::string& prefill);
 

@@ -67,9 +67,10 @@ std::optional<Place> placeFromSearchReply(const nlohmann::json& reply, const std
   std::optional<double> lon = numberTextMember(hit, "lon");
   if (!lat || !lon || !coordinatesInRange(*lat, *lon)) return std::nullopt;
 
+  // An empty name would be stored as no name at all.
   auto nameMember = hit.find("name");
-  std::string name =
-      nameMember != hit.end() && nameMember->is_string() ? nameMember->get<std::string>() : query;
+  std::string name = nameMember != hit.end() && nameMember->is_string() ? nameMember->get<std::string>() : "";
+  if (name.empty()) name = query;
 
   // "Town, County, State, Country": the second-to-last part qualifies the town.
   auto displayName = hit.find("display_name");
@@ -83,20 +84,26 @@ std::optional<Place> placeFromSearchReply(const nlohmann::json& reply, const std
   return Place{*lat, *lon, std::move(name)};
 }
 
-std::optional<Place> geocodeWith(const std::string& searchUrl, const std::string& query) {
-  if (std::optional<Place> typed = coordinateShortcut(query)) return typed;
-  std::optional<nlohmann::json> reply = fetchJSON(searchRequestUrl(searchUrl, query), 8);
-  if (!reply) return std::nullopt;
-  return placeFromSearchReply(*reply, query);
+GeocodeResult geocodeWith(const std::string& searchUrl, const std::string& query) {
+  if (std::optional<Place> typed = coordinateShortcut(query)) return {typed};
+  JsonReply reply = fetchJSONReply(searchRequestUrl(searchUrl, query), 8);
+  if (!answered(reply)) return {std::nullopt, LookupFailure::NoAnswer};
+  if (std::optional<Place> place = placeFromSearchReply(*reply.value, query)) return {place};
+  // Only an empty list of hits says there is no such place; anything else
+  // the reply holds could not be read.
+  const bool noHits = reply.value->is_array() && reply.value->empty();
+  return {std::nullopt, noHits ? LookupFailure::NoSuchPlace : LookupFailure::NoAnswer};
 }
 
 }  // namespace detail
 
-std::optional<Place> geocode(const std::string& query) {
+std::optional<Place> geocode(const std::string& query) { return geocodeWithReason(query).place; }
+
+GeocodeResult geocodeWithReason(const std::string& query) {
   try {
     return detail::geocodeWith(ZEPH_GEOCODE_URL, query);
   } catch (...) {
-    return std::nullopt;  // allocation failure; lookups never throw
+    return {std::nullopt, LookupFailure::NoAnswer};  // allocation failure; lookups never throw
   }
 }
 

@@ -10,9 +10,9 @@
 
 namespace zeph::detail {
 
-/// geocode() against the search endpoint `searchUrl`; the product passes its
-/// fixed address, tests a loopback server.
-std::optional<Place> geocodeWith(const std::string& searchUrl, const std::string& query);
+/// geocodeWithReason() against the search endpoint `searchUrl`; the product
+/// passes its fixed address, tests a loopback server.
+GeocodeResult geocodeWith(const std::string& searchUrl, const std::string& query);
 
 /// Typed "latitude, longitude", when the query is exactly that; no request.
 std::optional<Place> coordinateShortcut(const std::string& query);
@@ -20,7 +20,8 @@ std::optional<Place> coordinateShortcut(const std::string& query);
 /// `searchUrl` with the query items q=`query`, format=jsonv2, limit=1.
 std::string searchRequestUrl(const std::string& searchUrl, std::string_view query);
 
-/// The place in one search reply, or none when it breaks a rule.
+/// The place in one search reply, or none when it breaks a rule. A hit whose
+/// name is empty or missing takes the query as its name.
 std::optional<Place> placeFromSearchReply(const nlohmann::json& reply, const std::string& query);
 
 }  // namespace zeph::detail

@@ -1,6 +1,10 @@
 #include "location/location_setup.h"
 
+#include <chrono>
+#include <thread>
+
 #include "dialog/dialog.h"
+#include "dialog/wait_status.h"
 #include "location/lookup_status.h"
 #include "location/saver_preferences.h"
 
@@ -18,6 +22,19 @@ Alert ipPlaceAlert(const IpPlace& place, const std::string& label) {
   return alert;
 }
 
+// How long the word that the guess failed stays before the prompt covers it.
+constexpr std::chrono::milliseconds kNoteTime{1500};
+constexpr std::chrono::milliseconds kNoteSlice{50};
+
+// Says on the status that the location could not be guessed, long enough to
+// be read; Esc goes on at once.
+void sayTheGuessFailed() {
+  WaitStatus note("Couldn't guess your location \u2014 type a city", WaitKind::mustFinish);
+  const auto end = std::chrono::steady_clock::now() + kNoteTime;
+  while (std::chrono::steady_clock::now() < end && note.keepWaiting())
+    std::this_thread::sleep_for(kNoteSlice);
+}
+
 // The name the prompt stored, for the completion alert.
 std::optional<std::string> promptForCity(const std::string& prefill, const GeocodeFunction& geocode) {
   if (!askForCity(prefill, geocode)) return std::nullopt;
@@ -32,11 +49,17 @@ std::optional<std::string> runLocationSetup(const LocationLookups& lookups) {
     if (!name || name->empty()) return std::nullopt;
     return name;
   }
-  std::optional<IpPlace> place =
+  LookupOutcome<std::optional<IpPlace>> lookup =
       lookUpShowingStatus("Looking up your location\u2026", [&] { return lookups.approximatePlace(); });
-  if (!place) return promptForCity("", lookups.geocode);
+  const std::optional<IpPlace>& place = lookup.result;
+  if (!place) {
+    if (!lookup.cancelled) sayTheGuessFailed();
+    return promptForCity("", lookups.geocode);
+  }
 
-  std::string label = place->region.empty() ? place->city : place->city + ", " + place->region;
+  // "São Paulo, São Paulo" says the city twice.
+  const bool regionAddsNothing = place->region.empty() || place->region == place->city;
+  std::string label = regionAddsNothing ? place->city : place->city + ", " + place->region;
   if (dialogBackend().runModal(ipPlaceAlert(*place, label)).response == kFirstButtonResponse) {
     if (!storeLocationOrReport(place->lat, place->lon, label)) return std::nullopt;
     return label;

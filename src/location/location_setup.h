@@ -14,12 +14,13 @@ namespace zeph {
 /// test points them elsewhere.
 struct LocationLookups {
   std::function<std::optional<IpPlace>()> approximatePlace = zeph::approximatePlace;
-  GeocodeFunction geocode = zeph::geocode;
+  GeocodeFunction geocode = geocodeWithReason;
 };
 
 /// Makes sure the saver knows its city: nothing when the preferences already
 /// hold a location, else the IP place offered in one alert, else the city
-/// prompt. Returns the place name for the completion alert, or none.
+/// prompt, after a word on the status that the guess failed. Returns the
+/// place name for the completion alert, or none.
 std::optional<std::string> runLocationSetup(const LocationLookups& lookups);
 std::optional<std::string> runLocationSetup();
 

@@ -4,20 +4,31 @@
 #include <string>
 #include <utility>
 
-#include "dialog/dialog.h"
+#include "dialog/wait_status.h"
 #include "net/fetch_json.h"
 
 namespace zeph {
 
-/// Runs `lookup` (a web lookup that never throws) with `status` on screen,
-/// so a hanging network shows what the run waits for. Esc (Cancel on the
-/// Mac) during the wait makes the lookup give none, as any failed lookup does.
+/// A web lookup's result, and whether the user called the lookup off.
+template <typename Result>
+struct LookupOutcome {
+  Result result;
+  bool cancelled = false;  // Esc during the wait; the result is then a failure
+};
+
+/// Runs `lookup` (a web lookup that never throws) with `what` on the status,
+/// counting the seconds and offering to skip it (Esc; Cancel on the Mac), so a hanging network shows
+/// what the run waits for. Esc during the wait makes the lookup fail at once.
 template <typename Lookup>
-auto lookUpShowingStatus(const std::string& status, Lookup&& lookup) {
-  DialogBackend& dialog = dialogBackend();
-  dialog.showCancellableStatus(status);
-  ScopedFetchWaitCheck check([&dialog] { return dialog.keepWaiting(); });
-  return std::forward<Lookup>(lookup)();
+auto lookUpShowingStatus(const std::string& what, Lookup&& lookup) {
+  WaitStatus status(what, WaitKind::skippable);
+  bool cancelled = false;
+  ScopedFetchWaitCheck check([&] {
+    cancelled = cancelled || !status.keepWaiting();
+    return !cancelled;
+  });
+  auto result = std::forward<Lookup>(lookup)();
+  return LookupOutcome<decltype(result)>{std::move(result), cancelled};
 }
 
 }  // namespace zeph

@@ -30,6 +30,7 @@ const CurlLibrary* load() {
                      bind(library, "curl_easy_setopt", curl.easySetopt) &&
                      bind(library, "curl_easy_perform", curl.easyPerform) &&
                      bind(library, "curl_easy_cleanup", curl.easyCleanup) &&
+                     bind(library, "curl_easy_getinfo", curl.easyGetinfo) &&
                      bind(library, "curl_slist_append", curl.slistAppend) &&
                      bind(library, "curl_slist_free_all", curl.slistFreeAll);
   if (!bound || globalInit(CURL_GLOBAL_ALL) != CURLE_OK) return nullptr;

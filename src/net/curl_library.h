@@ -14,6 +14,7 @@ struct CurlLibrary {
   CURLcode (*easySetopt)(CURL*, CURLoption, ...);
   CURLcode (*easyPerform)(CURL*);
   void (*easyCleanup)(CURL*);
+  CURLcode (*easyGetinfo)(CURL*, CURLINFO, ...);
   curl_slist* (*slistAppend)(curl_slist*, const char*);
   void (*slistFreeAll)(curl_slist*);
 };

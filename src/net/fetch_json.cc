@@ -88,9 +88,9 @@ void waitForWorkersAtExit() {
 struct Exchange {
   std::mutex mutex;
   std::condition_variable done;
-  bool finished = false;                 // the worker has stored its result
-  std::optional<nlohmann::json> result;  // set once, by the worker
-  std::atomic<bool> abandoned{false};    // the caller stopped waiting
+  bool finished = false;               // the worker has stored its result
+  JsonReply result;                    // set once, by the worker
+  std::atomic<bool> abandoned{false};  // the caller stopped waiting
 };
 
 struct Transfer {
@@ -157,31 +157,34 @@ bool configure(const CurlLibrary& lib, CURL* h, const std::string& url, curl_sli
          set(CURLOPT_XFERINFODATA, &transfer);
 }
 
-// Runs the GET; none on any failure. Never throws.
-std::optional<nlohmann::json> perform(const CurlLibrary& lib, const std::string& url,
-                                      const std::string& userAgent, long timeoutMs,
-                                      const Exchange& exchange) noexcept {
+// Runs the GET; no value on any failure. Never throws.
+JsonReply perform(const CurlLibrary& lib, const std::string& url, const std::string& userAgent,
+                  long timeoutMs, const Exchange& exchange) noexcept {
   try {
     CurlEasy curl(lib.easyInit(), CurlEasyDeleter{&lib});
-    if (!curl) return std::nullopt;
+    if (!curl) return {};
     CurlSlist headers(lib.slistAppend(nullptr, ("User-Agent: " + userAgent).c_str()), CurlSlistDeleter{&lib});
-    if (!headers) return std::nullopt;
+    if (!headers) return {};
 
     Transfer transfer;
     transfer.deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     transfer.exchange = &exchange;
 
     CURL* h = curl.get();
-    if (!configure(lib, h, url, headers.get(), timeoutMs, transfer)) return std::nullopt;
+    if (!configure(lib, h, url, headers.get(), timeoutMs, transfer)) return {};
 
-    // The status is not looked at: an error page that is JSON is the result.
     // A transfer that failed part-way has no complete body to trust.
-    if (lib.easyPerform(h) != CURLE_OK || transfer.tooLarge) return std::nullopt;
+    if (lib.easyPerform(h) != CURLE_OK || transfer.tooLarge) return {};
+    JsonReply reply;
+    // The status does not decide the value: an error page that is JSON is
+    // the value, and the status says what it is.
+    if (lib.easyGetinfo(h, CURLINFO_RESPONSE_CODE, &reply.httpStatus) != CURLE_OK) reply.httpStatus = 0;
     nlohmann::json parsed = nlohmann::json::parse(transfer.body, nullptr, /*allow_exceptions=*/false);
-    if (parsed.is_discarded() || !(parsed.is_object() || parsed.is_array())) return std::nullopt;
-    return parsed;
+    if (parsed.is_discarded() || !(parsed.is_object() || parsed.is_array())) return reply;
+    reply.value = std::move(parsed);
+    return reply;
   } catch (...) {
-    return std::nullopt;
+    return {};
   }
 }
 
@@ -192,7 +195,7 @@ void workerMain(const CurlLibrary* lib, std::shared_ptr<Exchange> exchange, std:
   sigaddset(&pipe, SIGPIPE);
   pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
 
-  std::optional<nlohmann::json> result = perform(*lib, url, userAgent, timeoutMs, *exchange);
+  JsonReply result = perform(*lib, url, userAgent, timeoutMs, *exchange);
   {
     std::lock_guard<std::mutex> lock(exchange->mutex);
     exchange->result = std::move(result);
@@ -239,13 +242,13 @@ std::optional<long> toMilliseconds(double seconds) {
 
 }  // namespace
 
-namespace detail {
+namespace {
 
-std::optional<nlohmann::json> fetchJSONWithin(const std::string& url, double transferSeconds,
-                                              double waitSeconds, const CurlLibrary& curl) {
+JsonReply fetchReplyWithin(const std::string& url, double transferSeconds, double waitSeconds,
+                           const CurlLibrary& curl) {
   std::optional<long> transferMs = toMilliseconds(transferSeconds);
   std::optional<long> waitMs = toMilliseconds(waitSeconds);
-  if (!transferMs || !waitMs) return std::nullopt;
+  if (!transferMs || !waitMs) return {};
 
   // Before the first worker exists: setlocale() must not run beside one.
   ensureProcessLocale();
@@ -253,13 +256,13 @@ std::optional<nlohmann::json> fetchJSONWithin(const std::string& url, double tra
   try {
     countWorkerStarting();
   } catch (...) {
-    return std::nullopt;
+    return {};
   }
   try {
     std::thread(workerMain, &curl, exchange, url, installerUserAgent, *transferMs).detach();
   } catch (...) {
     countWorkerNotStarted();
-    return std::nullopt;
+    return {};
   }
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(*waitMs);
 
@@ -277,17 +280,30 @@ std::optional<nlohmann::json> fetchJSONWithin(const std::string& url, double tra
   }
   if (!exchange->finished) {
     exchange->abandoned.store(true);
-    return std::nullopt;
+    return {};
   }
   return std::move(exchange->result);
 }
 
+}  // namespace
+
+namespace detail {
+
 std::optional<nlohmann::json> fetchJSONWithin(const std::string& url, double transferSeconds,
-                                              double waitSeconds) {
+                                              double waitSeconds, const CurlLibrary& curl) {
+  return fetchReplyWithin(url, transferSeconds, waitSeconds, curl).value;
+}
+
+JsonReply fetchJSONReplyWithin(const std::string& url, double transferSeconds, double waitSeconds) {
   // Loaded on the calling (main) thread, before any worker exists.
   const CurlLibrary* curl = curlLibrary();
-  if (!curl) return std::nullopt;
-  return fetchJSONWithin(url, transferSeconds, waitSeconds, *curl);
+  if (!curl) return {};
+  return fetchReplyWithin(url, transferSeconds, waitSeconds, *curl);
+}
+
+std::optional<nlohmann::json> fetchJSONWithin(const std::string& url, double transferSeconds,
+                                              double waitSeconds) {
+  return fetchJSONReplyWithin(url, transferSeconds, waitSeconds).value;
 }
 
 bool waitForLookupWorkers(std::chrono::milliseconds bound) {
@@ -306,7 +322,15 @@ ScopedFetchWaitCheck::ScopedFetchWaitCheck(std::function<bool()> keepWaiting)
 ScopedFetchWaitCheck::~ScopedFetchWaitCheck() { waitCheck = previous_; }
 
 std::optional<nlohmann::json> fetchJSON(const std::string& url, double timeoutSeconds) {
-  return detail::fetchJSONWithin(url, timeoutSeconds, timeoutSeconds + 2);
+  return fetchJSONReply(url, timeoutSeconds).value;
+}
+
+JsonReply fetchJSONReply(const std::string& url, double timeoutSeconds) {
+  return detail::fetchJSONReplyWithin(url, timeoutSeconds, timeoutSeconds + 2);
+}
+
+bool answered(const JsonReply& reply) {
+  return reply.value.has_value() && reply.httpStatus >= 200 && reply.httpStatus < 300;
 }
 
 }  // namespace zeph

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "net/curl_library.h"
+#include "net/fetch_json.h"
 
 namespace zeph::detail {
 
@@ -26,6 +27,9 @@ std::optional<nlohmann::json> fetchJSONWithin(const std::string& url, double tra
 /// worker (a static), as an abandoned worker goes on using it.
 std::optional<nlohmann::json> fetchJSONWithin(const std::string& url, double transferSeconds,
                                               double waitSeconds, const CurlLibrary& curl);
+
+/// fetchJSONWithin with the reply's HTTP status (fetchJSONReply's bounds apart).
+JsonReply fetchJSONReplyWithin(const std::string& url, double transferSeconds, double waitSeconds);
 
 /// Waits up to `bound` for every lookup worker to finish, the ones whose
 /// caller stopped waiting included; true when none is left running. The

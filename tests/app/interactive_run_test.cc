@@ -14,6 +14,7 @@
 #include "base/process_values.h"
 #include "location/location_setup.h"
 #include "location/saver_preferences.h"
+#include "platform/system_version.h"
 #include "support/sandbox.h"
 #include "support/scripted_dialog.h"
 #include "support/throwaway_suite.h"
@@ -102,6 +103,65 @@ TEST(InteractiveRun, CompletionNamesTheSavedPlaceOrSaysThereIsNone) {
   }
 }
 
+// Where a wallpaper store decides, an apply that set no slot put the saver on
+// no screen: the completion says so and how to get there.
+TEST(InteractiveRun, CompletionTellsWhenNoScreenUsesTheSaverYet) {
+  constexpr const char* kNoScreenYet =
+      "zeph is installed, but no screen uses it yet. Log out and back in, then run the installer again to "
+      "turn it on for every screen.";
+  struct Case {
+    std::int64_t slotsSet;
+    bool keepsStore;
+    std::optional<std::string> place;
+    std::string text;
+  };
+  const Case cases[] = {
+      {0, true, std::nullopt,
+       std::string(kNoScreenYet) + "\n\nYou haven't set a city yet, so zeph will show the clock until you do "
+                                   "\u2014 open System Settings \u2192 Screen Saver \u2192 zeph\u00B0 \u2192 "
+                                   "Options to add one."},
+      {0, true, "Oslo", std::string(kNoScreenYet) + " It will show the temperature in Oslo."},
+      {0, false, std::nullopt, kNoCityText},  // macOS 13: the legacy selection alone decides
+      {1, true, std::nullopt, kNoCityText},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.slotsSet) + (c.keepsStore ? " store" : " no store"));
+    ScopedSystemKeepsWallpaperStore keeps(c.keepsStore);
+    CountingSteps counting;
+    counting.place = c.place;
+    InteractiveSteps steps = counting.steps();
+    steps.applyEverything = [&] { return c.slotsSet; };
+    ScriptedDialog dialog({press(0), press(1)});
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(runInteractive(steps), 0);
+    // The last alert's texts stay on the terminal.
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "zeph\u00B0 is ready\n" + c.text + "\n");
+    ASSERT_EQ(dialog.shown().size(), 2u);
+    EXPECT_EQ(dialog.shown()[1].informativeText, c.text);
+  }
+}
+
+// A first Ctrl-C while installing lets the install finish, then ends the run
+// with what it did.
+TEST(InteractiveRun, CtrlCDuringTheInstallEndsTheRunAfterItWithTheResult) {
+  testing::Sandbox home;
+  setProcessValues(home.path().string(), false);
+  CountingSteps counting;
+  ScriptedDialog dialog({press(0)});
+  InteractiveSteps steps = counting.steps();
+  steps.applyEverything = [&]() -> std::int64_t {
+    dialog.pressCtrlCWhileHeld();
+    return 4;
+  };
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(runInteractive(steps), 130);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "interrupted after: installed " + saverDest + "; 4 screensaver slots set to zeph\n");
+  EXPECT_EQ(counting.locationSetups, 0);
+  EXPECT_EQ(dialog.shown().size(), 1u);
+  EXPECT_EQ(dialog.sessionsEnded(), 1);
+}
+
 TEST(InteractiveRun, CityThatWasNotSavedIsNotNamedInTheCompletion) {
 #ifdef __APPLE__
   GTEST_SKIP() << "CFPreferences ignores HOME, so a file in the home cannot make the save fail on Apple";
@@ -118,7 +178,7 @@ TEST(InteractiveRun, CityThatWasNotSavedIsNotNamedInTheCompletion) {
                                  [] {
                                    return std::optional<IpPlace>({52.52, 13.4, "Berlin", ""});
                                  },
-                             .geocode = [](const std::string&) { return std::optional<Place>(); }});
+                             .geocode = [](const std::string&) { return GeocodeResult(); }});
   };
   ScriptedDialog dialog({press(0), press(0), press(1)});
   ::testing::internal::CaptureStderr();
@@ -183,7 +243,9 @@ TEST(FailureAlert, ShowsTheMessageUnchangedWithTheDefaultButton) {
   ScriptedDialog dialog({press(0)});
   ::testing::internal::CaptureStderr();
   showFailureAlert("Couldn't read the file.\nsecond line");
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+  // Left on the terminal once the screen is closed.
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "error: Couldn't read the file.\nsecond line\n");
+  EXPECT_EQ(dialog.sessionsEnded(), 1);
 
   ASSERT_EQ(dialog.shown().size(), 1u);
   const Alert& alert = dialog.shown()[0];

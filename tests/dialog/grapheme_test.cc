@@ -58,5 +58,25 @@ TEST_F(Grapheme, ColumnWidths) {
   EXPECT_EQ(columnWidth(U'\x07'), 1);
 }
 
+// A joined sequence takes the columns of its first code point, and is drawn
+// as that alone, so that what is measured and what is drawn agree.
+TEST_F(Grapheme, JoinedSequencesAreMeasuredAndDrawnAsOneCharacter) {
+  const struct {
+    std::u32string text;
+    int columns;
+    std::u32string drawn;
+  } cases[] = {
+      {U"\U0001F469\u200D\U0001F469\u200D\U0001F467", 2, U"\U0001F469"},  // 👩‍👩‍👧
+      {U"a\U0001F468\u200D\U0001F469\u200D\U0001F467b", 4, U"a\U0001F468b"},
+      {U"\U0001F3F3\uFE0F\u200D\U0001F308!", 2, U"\U0001F3F3\uFE0F!"},  // rainbow flag: the flag is 1 column
+      {U"e\u0301", 1, U"e\u0301"},                                      // marks stay
+      {U"\u200Dx", 1, U"\u200Dx"},                                      // a joiner with nothing before it
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(columnWidth(c.text), c.columns) << c.text.size();
+    EXPECT_EQ(drawableText(c.text), c.drawn) << c.text.size();
+  }
+}
+
 }  // namespace
 }  // namespace zeph

@@ -16,9 +16,9 @@ namespace {
 std::vector<std::string> decode(KeyDecoder& decoder, std::u32string_view input, bool thenQuiet = true) {
   std::vector<std::string> keys;
   auto name = [&](const Key& key) {
-    static const char* kNames[] = {"char",   "Enter",     "Tab",        "BackTab", "Esc",  "Backspace",
-                                   "Delete", "Left",      "Right",      "Up",      "Down", "Home",
-                                   "End",    "KillToEnd", "DeleteWord", "Clear"};
+    static const char* kNames[] = {"char",   "Enter",    "Tab",       "BackTab",   "Esc",        "Backspace",
+                                   "Delete", "Left",     "Right",     "Up",        "Down",       "Home",
+                                   "End",    "WordLeft", "WordRight", "KillToEnd", "DeleteWord", "Clear"};
     std::string text = kNames[static_cast<int>(key.action)];
     if (key.action == KeyAction::Character) {
       text = (key.pasted ? "paste:" : "") +
@@ -51,10 +51,15 @@ TEST(KeyDecoder, TerminalInputBecomesKeysOrNothing) {
       {U"\x1b[H\x1b[F\x1b[1~\x1b[4~\x1bOH\x1bOF\x1b[7~\x1b[8~",
        {"Home", "End", "Home", "End", "Home", "End", "Home", "End"}},
       {U"\x1b[3~\x1b[Z", {"Delete", "BackTab"}},
-      {U"\x1b[A\x1b[B\x1b[C\x1b[D\x1bOC\x1b[1;5D", {"Up", "Down", "Right", "Left", "Right", "Left"}},
-      // Regression: once typed "[1~", "[H", "b": F-keys, focus reports, mouse, Alt-b.
+      {U"\x1b[A\x1b[B\x1b[C\x1b[D\x1bOC", {"Up", "Down", "Right", "Left", "Right"}},
+      // Arrows with Ctrl (5), Alt (3), Ctrl-Alt (7) move by word, with Shift (2) by character; Alt-b, Alt-f.
+      {U"\x1b[1;5D\x1b[1;5C\x1b[1;3D\x1b[1;7C\x1b[1;2D\x1b[1;2C\x1b[1;5A\x1b"
+       U"b\x1b"
+       U"f",
+       {"WordLeft", "WordRight", "WordLeft", "WordRight", "Left", "Right", "Up", "WordLeft", "WordRight"}},
+      // Regression: once typed "[1~", "[H", "b": F-keys, focus reports, mouse, other Alt keys.
       {U"\x1b[15~\x1b[I\x1b[<0;3;4M\x1b[?1;2c\x1bOP\x1b"
-       U"b"
+       U"x"
        U"ok",
        {"o", "k"}},
       // A sequence broken off by a control character: the character still counts.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "support/utf8_locale.h"
 
@@ -41,6 +42,30 @@ TEST_F(Editing, BackspaceAndDeleteTakeWholeCharacters) {
   family.moveToStart();
   family.deleteForward();
   EXPECT_EQ(family.text(), U"!");
+}
+
+TEST_F(Editing, WordMovesStopAtTheEdgesOfLettersAndDigits) {
+  // Cursor positions after each press, from the end, then from the start.
+  TextField field(U"Saint-Jean,  S\u00E3o Paulo 2");
+  std::vector<std::size_t> left, right;
+  for (int i = 0; i < 6; ++i) {
+    field.moveWordLeft();
+    left.push_back(field.cursor());
+  }
+  for (int i = 0; i < 6; ++i) {
+    field.moveWordRight();
+    right.push_back(field.cursor());
+  }
+  EXPECT_EQ(left, (std::vector<std::size_t>{23, 17, 13, 6, 0, 0}));
+  EXPECT_EQ(right, (std::vector<std::size_t>{5, 10, 16, 22, 24, 24}));
+  // A joined emoji sequence is passed over whole, never entered.
+  TextField family(U"ab \U0001F469\u200D\U0001F469\u200D\U0001F467 cd");
+  family.moveWordLeft();
+  family.moveWordLeft();
+  EXPECT_EQ(family.cursor(), 0u);
+  family.moveWordRight();
+  family.moveWordRight();
+  EXPECT_EQ(family.cursor(), family.text().size());
 }
 
 TEST_F(Editing, ArrowsStepOverWholeCharactersAndTypingGoesAtTheCursorButNeverAControlCharacter) {
@@ -142,6 +167,15 @@ TEST_F(FieldView, ScrollsOnlyAsFarAsItMust) {
   TextField::View view = field.view(10);
   EXPECT_EQ(field.text()[view.begin], U'o');  // the cursor, right after the mark
   EXPECT_EQ(view.cursorColumn, 1);
+}
+
+TEST_F(FieldView, AJoinedSequenceFillsItsTwoColumnsWithoutAGap) {
+  const std::u32string family = U"\U0001F469\u200D\U0001F469\u200D\U0001F467";
+  TextField field(U"aaaaaaa" + family + U"bbbbb");
+  field.moveToStart();
+  EXPECT_EQ(shown(field, 10), U"aaaaaaa" + family + U"\u2026");
+  field.moveToEnd();
+  EXPECT_EQ(shown(field, 10), U"\u2026a" + family + U"bbbbb");
 }
 
 TEST_F(FieldView, WideCharactersNeverStraddleTheEdge) {

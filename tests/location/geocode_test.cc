@@ -24,7 +24,7 @@ json hitNamed(std::optional<std::string> name, std::optional<std::string> displa
 TEST(CoordinateShortcut, TakesTypedCoordinatesWithoutARequest) {
   // No server exists: a request would give none.
   const std::string unreachable = "http://127.0.0.1:9/search";
-  std::optional<Place> berlin = detail::geocodeWith(unreachable, "52.52, 13.405");
+  std::optional<Place> berlin = detail::geocodeWith(unreachable, "52.52, 13.405").place;
   ASSERT_TRUE(berlin);
   EXPECT_EQ(berlin->lat, 52.52);
   EXPECT_EQ(berlin->lon, 13.405);
@@ -54,7 +54,7 @@ TEST(CoordinateShortcut, LeavesEverythingElseToTheSearch) {
 TEST(GeocodeSearch, SendsTheQueryUnchangedAsTheFirstOfThreeItems) {
   testing::LoopbackHttpServer server(testing::jsonReply("[]"));
   const std::string query = "Saint-Jean & Co #1 + =100% é/?";
-  EXPECT_FALSE(detail::geocodeWith(server.origin() + "/search", query));
+  EXPECT_FALSE(detail::geocodeWith(server.origin() + "/search", query).place);
   ASSERT_EQ(server.requests().size(), 1u);
   EXPECT_EQ(testing::parseRequestHead(server.requests()[0]).requestLine,
             "GET /search?q=Saint-Jean%20%26%20Co%20%231%20%2B%20%3D100%25%20%C3%A9%2F%3F"
@@ -67,7 +67,7 @@ TEST(GeocodeSearch, ReadsTheFirstHitOfTheReply) {
   testing::LoopbackHttpServer server(
       testing::jsonReply(R"([{"lat":"48.1371079","lon":"11.5753822","name":"München",)"
                          R"("display_name":"München, Bayern, Deutschland"},{"lat":"0","lon":"0"}])"));
-  std::optional<Place> place = detail::geocodeWith(server.origin() + "/search", "Munich");
+  std::optional<Place> place = detail::geocodeWith(server.origin() + "/search", "Munich").place;
   ASSERT_TRUE(place);
   EXPECT_EQ(place->lat, 48.1371079);
   EXPECT_EQ(place->lon, 11.5753822);
@@ -108,7 +108,8 @@ TEST(GeocodeSearch, NameIsQualifiedByTheSecondToLastAddressPart) {
   EXPECT_EQ(name("P3", "P1, P2, P3, P4"), "P3");       // equal to the name
   EXPECT_EQ(name(std::nullopt, "P1, P2, P3, P4", "Springfield"), "Springfield, P3");
   EXPECT_EQ(name(std::nullopt, std::nullopt, "Springfield"), "Springfield");
-  EXPECT_EQ(name("", "A, B, C"), ", B");  // an empty name is kept
+  EXPECT_EQ(name("", "A, B, C", "Springfield"), "Springfield, B");  // an empty name takes the query
+  EXPECT_EQ(name("", std::nullopt, "Springfield"), "Springfield");
   EXPECT_EQ(name("A", "A, , C"), "A, ");  // empty parts are kept
   EXPECT_EQ(name("A", "A,B,C"), "A");     // only ", " separates
   EXPECT_EQ(name("A", "X, A, Y"), "A");
@@ -119,6 +120,30 @@ TEST(GeocodeSearch, NameIsQualifiedByTheSecondToLastAddressPart) {
   h[0]["name"] = 12;
   h[0]["display_name"] = json::array({"x", "y", "z"});
   EXPECT_EQ(placeFromSearchReply(h, "typed")->name, "typed");
+}
+
+TEST(GeocodeSearch, SaysWhetherThePlaceIsUnknownOrTheSearchDidNotAnswer) {
+  struct Case {
+    const char* what;
+    testing::ScriptedReply reply;
+    LookupFailure failure;
+  };
+  const Case cases[] = {
+      {"no hits", testing::jsonReply("[]"), LookupFailure::NoSuchPlace},
+      {"no hits, server error", testing::jsonReply("[]", 500), LookupFailure::NoAnswer},
+      {"a hit, HTTP error", testing::jsonReply(R"([{"lat":"1","lon":"2"}])", 404), LookupFailure::NoAnswer},
+      {"empty body", testing::jsonReply(""), LookupFailure::NoAnswer},
+      {"not an array", testing::jsonReply("{}"), LookupFailure::NoAnswer},
+      {"a hit out of range", testing::jsonReply(R"([{"lat":"91","lon":"2"}])"), LookupFailure::NoAnswer},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    testing::LoopbackHttpServer server(c.reply);
+    GeocodeResult result = detail::geocodeWith(server.origin() + "/search", "Oslo");
+    EXPECT_FALSE(result.place);
+    EXPECT_EQ(result.failure, c.failure);
+  }
+  EXPECT_EQ(detail::geocodeWith("http://127.0.0.1:9/search", "Oslo").failure, LookupFailure::NoAnswer);
 }
 
 }  // namespace

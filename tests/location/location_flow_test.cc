@@ -43,9 +43,9 @@ class LocationFlowTest : public ::testing::Test {
   }
 
   // A geocoder whose every call fails the test: the flow must not search.
-  static std::optional<Place> noSearch(const std::string& query) {
+  static GeocodeResult noSearch(const std::string& query) {
     ADD_FAILURE() << "unexpected search for " << query;
-    return std::nullopt;
+    return {};
   }
 
   // A file where the preferences folder belongs: every save fails, as root too.
@@ -131,9 +131,9 @@ TEST_F(CityPrompt, NotFoundThenTryAgainKeepsTheTrimmedText) {
 
 TEST_F(CityPrompt, NotFoundThenSkipStoresNothing) {
   int searches = 0;
-  auto notFound = [&](const std::string&) -> std::optional<Place> {
+  auto notFound = [&](const std::string&) {
     ++searches;
-    return std::nullopt;
+    return GeocodeResult{std::nullopt, LookupFailure::NoSuchPlace};
   };
   ScriptedDialog dialog({typeAndConfirm("Atlantis"), press(1)});
   EXPECT_FALSE(askForCity("", notFound));
@@ -154,14 +154,14 @@ LocationLookups noLookups() {
           .geocode =
               [](const std::string& q) {
                 ADD_FAILURE() << "unexpected search for " << q;
-                return std::optional<Place>();
+                return GeocodeResult();
               }};
 }
 
 LocationLookups ipFrom(const LoopbackHttpServer& server) {
   std::string base = server.origin() + "/";
   return {.approximatePlace = [base] { return detail::approximatePlaceFrom(base); },
-          .geocode = [](const std::string& q) { return detail::coordinateShortcut(q); }};
+          .geocode = [](const std::string& q) { return GeocodeResult{detail::coordinateShortcut(q)}; }};
 }
 
 TEST_F(LocationSetup, ConfiguredLocationIsReportedWithoutAskingByItsNameIfAny) {
@@ -245,8 +245,9 @@ TEST_F(LocationSetup, PlaceThatCannotBeSavedIsReportedAsAnErrorNeverAsFound) {
 #endif
   makePreferencesUnwritable();
   const IpPlace oslo{.lat = 59.91, .lon = 10.75, .city = "Oslo", .region = ""};
-  LocationLookups lookups{.approximatePlace = [&] { return std::optional<IpPlace>(oslo); },
-                          .geocode = [](const std::string& q) { return detail::coordinateShortcut(q); }};
+  LocationLookups lookups{
+      .approximatePlace = [&] { return std::optional<IpPlace>(oslo); },
+      .geocode = [](const std::string& q) { return GeocodeResult{detail::coordinateShortcut(q)}; }};
   auto setup = [&] { return runLocationSetup(lookups).has_value(); };
   struct Case {
     const char* what;
@@ -279,27 +280,109 @@ TEST_F(LookupStatus, EachLookupSaysWhatItWaitsFor) {
   LocationLookups lookups = ipFrom(ipService);
   EXPECT_EQ(runLocationSetup(lookups), "52.52, 13.405");
   // Each can be called off (a Cancel button on the Mac).
-  EXPECT_EQ(dialog.events(), (std::vector<std::string>{
-                                 "cancellable status: Looking up your location\u2026",
-                                 "alert: Show weather for Oslo?", "alert: " + std::string(kPromptMessage),
-                                 "cancellable status: Looking up \u201C52.52, 13.405\u201D\u2026"}));
+  EXPECT_EQ(dialog.events(),
+            (std::vector<std::string>{
+                "cancellable status: Looking up your location\u2026 \u2014 Esc to skip",
+                "alert: Show weather for Oslo?", "alert: " + std::string(kPromptMessage),
+                "cancellable status: Looking up \u201C52.52, 13.405\u201D\u2026 \u2014 Esc to skip"}));
 }
 
-TEST_F(LookupStatus, EscDuringAHangingLookupCountsAsNotFound) {
+TEST_F(LookupStatus, EscDuringAHangingLookupGoesBackToThePromptWithTheText) {
   // A service that never answers would hold the prompt for ten seconds.
   ScriptedReply silence;
   silence.neverAnswer = true;
   LoopbackHttpServer search(silence);
-  ScriptedDialog dialog({typeAndConfirm("Oslo"), press(1)});
+  ScriptedDialog dialog({typeAndConfirm(" Oslo "), press(1)});
   dialog.pressEscDuringWaits();
   const std::string url = search.origin() + "/search";
   auto started = std::chrono::steady_clock::now();
   EXPECT_FALSE(askForCity("", [&](const std::string& q) { return detail::geocodeWith(url, q); }));
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
   EXPECT_GE(dialog.waitChecks(), 1);
+  // No alert about the search: the prompt again, with the trimmed text.
   ASSERT_EQ(dialog.shown().size(), 2u);
-  EXPECT_EQ(dialog.shown()[1].messageText, "Couldn't find \u201COslo\u201D");
+  EXPECT_EQ(dialog.shown()[1].messageText, kPromptMessage);
+  ASSERT_TRUE(dialog.shown()[1].field);
+  EXPECT_EQ(dialog.shown()[1].field->text, "Oslo");
+  EXPECT_EQ(dialog.statuses().front(), "Looking up \u201COslo\u201D\u2026 \u2014 Esc to skip");
   EXPECT_FALSE(stored("manualLatitude"));
+}
+
+TEST_F(CityPrompt, NoPlaceAndNoAnswerHaveAlertsOfTheirOwn) {
+  const std::string notFound = "Couldn't find \u201COslo\u201D";
+  const std::string noAnswer = "Couldn't reach the city search";
+  struct Case {
+    const char* what;
+    ScriptedReply reply;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"no hits", testing::jsonReply("[]"), notFound},
+      {"service unavailable", testing::jsonReply("[]", 503), noAnswer},
+      {"error page as JSON", testing::jsonReply(R"({"error":"rate limited"})", 429), noAnswer},
+      {"not JSON", testing::jsonReply("<html>busy</html>"), noAnswer},
+      {"an object, not a list", testing::jsonReply(R"({"error":"x"})"), noAnswer},
+      {"a hit without coordinates", testing::jsonReply(R"([{"name":"Oslo"}])"), noAnswer},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    LoopbackHttpServer search(c.reply);
+    const std::string url = search.origin() + "/search";
+    ScriptedDialog dialog({typeAndConfirm("Oslo "), press(0), press(1)});
+    EXPECT_FALSE(askForCity("", [&](const std::string& q) { return detail::geocodeWith(url, q); }));
+    ASSERT_EQ(dialog.shown().size(), 3u);
+    const Alert& failed = dialog.shown()[1];
+    EXPECT_EQ(failed.messageText, c.message);
+    EXPECT_EQ(failed.buttons, (std::vector<std::string>{"Try again", "Skip"}));
+    if (c.message == noAnswer) {
+      EXPECT_EQ(failed.informativeText,
+                "Check your internet connection, then try again. You can also skip this and add a city later "
+                "in System Settings \u2192 Screen Saver \u2192 zeph\u00B0 \u2192 Options.");
+    }
+    // "Try again": the prompt with the typed text.
+    ASSERT_TRUE(dialog.shown()[2].field);
+    EXPECT_EQ(dialog.shown()[2].field->text, "Oslo");
+  }
+  // Nobody listening at all.
+  ScriptedDialog dialog({typeAndConfirm("Oslo"), press(1)});
+  EXPECT_FALSE(
+      askForCity("", [](const std::string& q) { return detail::geocodeWith("http://127.0.0.1:9/s", q); }));
+  ASSERT_EQ(dialog.shown().size(), 2u);
+  EXPECT_EQ(dialog.shown()[1].messageText, noAnswer);
+  EXPECT_FALSE(stored("manualLatitude"));
+}
+
+TEST_F(LookupStatus, AFailedGuessSaysSoBeforeThePromptButEscSaysNothing) {
+  const std::string guessFailed = "status: Couldn't guess your location \u2014 type a city";
+  const std::string lookingUp = "cancellable status: Looking up your location\u2026 \u2014 Esc to skip";
+  {
+    LoopbackHttpServer ipService(testing::jsonReply("{}", 500));
+    ScriptedDialog dialog({press(1)});
+    EXPECT_EQ(runLocationSetup(ipFrom(ipService)), std::nullopt);
+    EXPECT_EQ(dialog.events(),
+              (std::vector<std::string>{lookingUp, guessFailed, "alert: " + std::string(kPromptMessage)}));
+  }
+  {
+    ScriptedReply silence;
+    silence.neverAnswer = true;
+    LoopbackHttpServer ipService(silence);
+    ScriptedDialog dialog({press(1)});
+    dialog.pressEscDuringWaits();
+    EXPECT_EQ(runLocationSetup(ipFrom(ipService)), std::nullopt);
+    EXPECT_EQ(dialog.events(),
+              (std::vector<std::string>{lookingUp, "alert: " + std::string(kPromptMessage)}));
+  }
+}
+
+TEST_F(LocationSetup, ARegionThatRepeatsTheCityIsLeftOut) {
+  LoopbackHttpServer ipService(testing::jsonReply(
+      R"({"latitude":-23.55,"longitude":-46.63,"city":"São Paulo","region":"São Paulo"})"));
+  ScriptedDialog dialog({press(0)});
+  EXPECT_EQ(runLocationSetup(ipFrom(ipService)), "São Paulo");
+  ASSERT_EQ(dialog.shown().size(), 1u);
+  EXPECT_NE(dialog.shown()[0].informativeText.find("near São Paulo. zeph"), std::string::npos)
+      << dialog.shown()[0].informativeText;
+  EXPECT_EQ(storedLocationName(), "São Paulo");
 }
 
 TEST_F(LookupStatus, WaitChecksDoNotCutAnAnsweringLookupShort) {

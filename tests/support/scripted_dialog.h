@@ -71,6 +71,12 @@ class ScriptedDialog final : public DialogBackend {
     return !escDuringWaits_;
   }
   void endSession() override { ++sessionsEnded_; }
+  void holdInterrupt(bool hold) override { holding_ = hold; }
+  bool interruptWasHeld() override { return ctrlCWhileHeld_; }
+
+  /// The user presses Ctrl-C once while a step holds interrupts.
+  void pressCtrlCWhileHeld() { ctrlCWhileHeld_ = true; }
+  bool holding() const { return holding_; }
 
   /// Every later wait under a status is called off, as Esc does.
   void pressEscDuringWaits() { escDuringWaits_ = true; }
@@ -91,6 +97,8 @@ class ScriptedDialog final : public DialogBackend {
   std::vector<std::string> statuses_;
   std::vector<std::string> events_;
   bool escDuringWaits_ = false;
+  bool holding_ = false;
+  bool ctrlCWhileHeld_ = false;
   int waitChecks_ = 0;
   int sessionsEnded_ = 0;
   ScopedDialogBackend scope_;  // installed for this object's lifetime
