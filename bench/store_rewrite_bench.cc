@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
     putStore();
     fs::remove_all(home / "Library/Application Support/zeph");
     auto start = std::chrono::steady_clock::now();
-    slots = zeph::rewriteWallpaperStore();
+    slots = zeph::rewriteWallpaperStore().slots.index;
     ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
   }
   std::sort(ms.begin(), ms.end());

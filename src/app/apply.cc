@@ -24,7 +24,9 @@
 #include "wallpaper_store/agent_restart.h"
 #include "wallpaper_store/slot_count.h"
 #include "wallpaper_store/store_backups.h"
+#include "wallpaper_store/store_change.h"
 #include "wallpaper_store/store_document.h"
+#include "wallpaper_store/store_restore.h"
 #include "wallpaper_store/store_rewrite.h"
 
 namespace zeph {
@@ -110,9 +112,9 @@ void restartAgentBetweenSteps() {
 }
 
 // Whether the agent took back some of what the rewrite set, in either store.
-bool agentReverted(const StoreSlotCounts& set) {
-  return (storeStillThere(storePath) && zephSlotCountIn(storePath) < set.index) ||
-         (storeStillThere(storePath2) && zephSlotCountIn(storePath2) < set.index2);
+bool agentReverted(const PerStore& set) {
+  return (storeStillThere(storePath) && zephSlotCount(storePath) < set.index) ||
+         (storeStillThere(storePath2) && zephSlotCount(storePath2) < set.index2);
 }
 
 std::size_t backupCount() { return storeBackups(firstStore()).size() + storeBackups(secondStore()).size(); }
@@ -146,7 +148,7 @@ void failIfLate(const std::string& lateFailure) {
 }
 
 // Whether the agent put the saver back into either store after a removal.
-bool zephSlotsLeft() { return zephSlotCountIn(storePath) + zephSlotCountIn(storePath2) > 0; }
+bool zephSlotsLeft() { return zephSlotCount(storePath) + zephSlotCount(storePath2) > 0; }
 
 }  // namespace
 
@@ -179,7 +181,7 @@ ScopedRunLock lockHome() {
     }
     if (!status)
       status.emplace(kInstallingStatus + " \u2014 waiting for another zeph-installer run\u2026",
-                     WaitKind::mustFinish);
+                     WaitKind::MustFinish);
     (void)status->keepWaiting();  // Esc cannot call an install off
     dialogBackend().stopIfInterrupted();
     std::this_thread::sleep_for(kPauseSlice);
@@ -208,23 +210,23 @@ std::int64_t applyEverything() {
     leaveAppliedMarker();
     return 0;
   }
-  StoreSlotCounts counts = sayingWhatWasDone("zeph.saver was already installed and selected", kStoreUnchanged,
-                                             rewriteWallpaperStores);
-  std::string lateFailure = counts.lateFailure;
+  StoreChangeReport rewrite = sayingWhatWasDone("zeph.saver was already installed and selected",
+                                                kStoreUnchanged, rewriteWallpaperStore);
+  std::string lateFailure = rewrite.lateFailure;
   betweenSteps();
   restartAgentBetweenSteps();
-  if (agentReverted(counts)) {
+  if (agentReverted(rewrite.slots)) {
     // The agent reverted a store: one more pass over both, and no further check.
-    counts = sayingWhatWasDone(
+    rewrite = sayingWhatWasDone(
         "zeph.saver was already installed and selected, the store set and the wallpaper agent restarted",
-        "the store is as the agent left it", rewriteWallpaperStores);
-    if (lateFailure.empty()) lateFailure = counts.lateFailure;
+        "the store is as the agent left it", rewriteWallpaperStore);
+    if (lateFailure.empty()) lateFailure = rewrite.lateFailure;
     betweenSteps();
     restartAgentBetweenSteps();
   }
-  if (counts.index + counts.index2 > 0) leaveAppliedMarker();
+  if (rewrite.slots.both() > 0) leaveAppliedMarker();
   failIfLate(lateFailure);
-  return counts.index;
+  return rewrite.slots.index;
 }
 
 bool refreshInstalledSaver() {
@@ -236,26 +238,26 @@ bool refreshInstalledSaver() {
   return true;
 }
 
-StoreRestore uninstallEverything() {
+StoreChangeReport uninstallEverything() {
   createFolders(screenSaversFolder());  // the lock lives in it
   ScopedRunLock lock = lockHome();
   removeStaleStoreTemporaries();
   restoreInterruptedSaver();
 
-  StoreRestore restore = sayingWhatWasDone("", kStoreUnchanged, restoreWallpaperStores);
-  if (restore.slots + restore.slots2 > 0) {
+  StoreChangeReport restore = sayingWhatWasDone("", kStoreUnchanged, restoreWallpaperStore);
+  if (restore.slots.both() > 0) {
     restartAgent();
     if (zephSlotsLeft()) {
       // The agent put the saver back: one more pass, and no further check.
-      StoreRestore again = restoreWallpaperStores();
+      StoreChangeReport again = restoreWallpaperStore();
       for (std::string& path : again.backupsUsed) {
         if (std::find(restore.backupsUsed.begin(), restore.backupsUsed.end(), path) ==
             restore.backupsUsed.end()) {
           restore.backupsUsed.push_back(std::move(path));
         }
       }
-      restore.slots = std::max(restore.slots, again.slots);
-      restore.slots2 = std::max(restore.slots2, again.slots2);
+      restore.slots.index = std::max(restore.slots.index, again.slots.index);
+      restore.slots.index2 = std::max(restore.slots.index2, again.slots.index2);
       if (restore.lateFailure.empty()) restore.lateFailure = again.lateFailure;
       restartAgent();
     }

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "platform/run_lock.h"
-#include "wallpaper_store/store_restore.h"
+#include "wallpaper_store/store_change.h"
 
 namespace zeph {
 
@@ -51,12 +51,12 @@ std::int64_t applyEverything();
 bool refreshInstalledSaver();
 
 /// Undoes applyEverything() under lockHome(): puts back what every slot that
-/// selects the saver had before zeph, in both stores (restoreWallpaperStores()),
+/// selects the saver had before zeph, in both stores (restoreWallpaperStore()),
 /// restarts the agent, re-counts after the pause and restores once more if
 /// the agent put the saver back; only then removes the bundle and puts the
 /// earlier legacy selection back. Errors pass through unchanged; a failure
 /// after a store was renamed into place ends it as applyEverything()'s does.
-StoreRestore uninstallEverything();
+StoreChangeReport uninstallEverything();
 
 }  // namespace zeph
 

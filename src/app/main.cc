@@ -81,18 +81,18 @@ void printResult(const std::string& line) {
 }
 
 int runUninstall() {
-  zeph::StoreRestore restore = zeph::uninstallEverything();
+  zeph::StoreChangeReport restore = zeph::uninstallEverything();
   for (const std::string& path : restore.backupsUsed)
     std::fprintf(stderr, "restored from %s\n", path.c_str());
-  if (restore.slots + restore.slots2 > 0 && restore.backupsUsed.empty()) {
+  if (restore.slots.both() > 0 && restore.backupsUsed.empty()) {
     std::fputs("no backup holds an earlier entry: the restored slots have none\n", stderr);
   }
   // The result line counts Index.plist alone, as --apply's does.
-  if (restore.slots2 > 0) {
+  if (restore.slots.index2 > 0) {
     std::fprintf(stderr, "%s: %lld screensaver slots restored\n", zeph::storePath2.c_str(),
-                 static_cast<long long>(restore.slots2));
+                 static_cast<long long>(restore.slots.index2));
   }
-  printResult("uninstalled; " + std::to_string(restore.slots) + " screensaver slots restored\n");
+  printResult("uninstalled; " + std::to_string(restore.slots.index) + " screensaver slots restored\n");
   return 0;
 }
 
@@ -115,9 +115,9 @@ int runRefresh() {
 // Its errors go to standard error: no alert is shown for another user.
 std::optional<int> runForSomeoneElse(const zeph::InstallerCommand& command) {
   zeph::RunAs runAs = zeph::decideRunAs(command, ::geteuid() == 0, zeph::kPlatformRootRule);
-  if (runAs.kind == zeph::RunAs::Kind::kCaller) return std::nullopt;
+  if (runAs.kind == zeph::RunAs::Kind::Caller) return std::nullopt;
   zeph::setHeadlessOnly(true);
-  if (runAs.kind == zeph::RunAs::Kind::kRefused) zeph::finish(runAs.error);
+  if (runAs.kind == zeph::RunAs::Kind::Refused) zeph::finish(runAs.error);
   std::optional<std::string> installer = zeph::executablePath();
   if (!installer)
     zeph::finish("couldn't find the installer's own file to run it as \u201C" + runAs.userName + "\u201D");

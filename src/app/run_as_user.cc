@@ -48,7 +48,7 @@ std::optional<UserEntry> lookUpUser(const std::string& name) {
 
 RunAs refused(std::string error) {
   RunAs decision;
-  decision.kind = RunAs::Kind::kRefused;
+  decision.kind = RunAs::Kind::Refused;
   decision.error = std::move(error);
   return decision;
 }
@@ -93,13 +93,13 @@ RunAs decideRunAs(const InstallerCommand& command, bool isRoot, RootRule rule) {
       return refused("only root can act for another user; run zeph-installer --apply as that user instead");
     }
     RunAs decision;
-    decision.kind = RunAs::Kind::kUser;
+    decision.kind = RunAs::Kind::User;
     decision.userName = *command.user;
     // Spelt out: the mode may have come from the program's own name, which the run again does not share.
     decision.modeArgs = {std::string(command.mode)};
     return decision;
   }
-  if (isRoot && rule == RootRule::kNeedsUser) return refused(kRootNeedsUser);
+  if (isRoot && rule == RootRule::NeedsUser) return refused(kRootNeedsUser);
   return {};
 }
 

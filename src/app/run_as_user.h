@@ -15,26 +15,26 @@ namespace zeph {
 
 /// How a platform treats a root run without --user.
 enum class RootRule {
-  kNeedsUser,      // macOS: refused, root is never the user at the screen
-  kActsForItself,  // elsewhere: root's home is as good as any other
+  NeedsUser,      // macOS: refused, root is never the user at the screen
+  ActsForItself,  // elsewhere: root's home is as good as any other
 };
 
 #ifdef __APPLE__
-inline constexpr RootRule kPlatformRootRule = RootRule::kNeedsUser;
+inline constexpr RootRule kPlatformRootRule = RootRule::NeedsUser;
 #else
-inline constexpr RootRule kPlatformRootRule = RootRule::kActsForItself;
+inline constexpr RootRule kPlatformRootRule = RootRule::ActsForItself;
 #endif
 
 struct RunAs {
   enum class Kind {
-    kCaller,   // run as who started it, as always
-    kUser,     // run again as userName
-    kRefused,  // stop with `error` before anything is touched
+    Caller,   // run as who started it, as always
+    User,     // run again as userName
+    Refused,  // stop with `error` before anything is touched
   };
-  Kind kind = Kind::kCaller;
-  std::string userName;               // kUser: the name given to --user
-  std::vector<std::string> modeArgs;  // kUser: the arguments of the run again: its mode
-  std::string error;                  // kRefused: the text of the error line
+  Kind kind = Kind::Caller;
+  std::string userName;               // User: the name given to --user
+  std::vector<std::string> modeArgs;  // User: the arguments of the run again: its mode
+  std::string error;                  // Refused: the text of the error line
 };
 
 /// The decision from the command (which already holds --user only with a

@@ -38,11 +38,9 @@
 #include "plist/format.h"
 #include "saver_install/install_saver.h"
 #include "saver_install/legacy_selection.h"
-#include "wallpaper_store/idle_entry.h"
 #include "wallpaper_store/store_backups.h"
 #include "wallpaper_store/store_document.h"
 #include "wallpaper_store/store_report.h"
-#include "wallpaper_store/store_slots.h"
 
 namespace {
 
@@ -176,8 +174,6 @@ void useHome(const Options& options) {
   zeph::setProcessValues(home, true);
 }
 
-int writeText(const std::string& text) { return writeOut(text.data(), text.size()); }
-
 // What SIGBUS says while a mapped file is parsed: the file was cut short
 // under the mapping. Set before the handler is.
 std::string mappedFileMessage;
@@ -306,23 +302,7 @@ int show(const Options& options) {
   return writeOut(report);
 }
 
-// Slots whose type reads "Idle", and those of them that select the installed saver.
-struct SaverSlots {
-  std::int64_t zeph = 0;
-  std::int64_t total = 0;
-};
-
-SaverSlots saverSlotsOf(const zeph::plist::Dictionary& root) {
-  SaverSlots counted;
-  zeph::forEachSlot(root, [&counted](const zeph::Slot& slot) {
-    if (!slot.readsIdle()) return;  // left alone or desktop only: nothing to set there
-    ++counted.total;
-    if (zeph::slotSelectsSaver(slot)) ++counted.zeph;
-  });
-  return counted;
-}
-
-std::string slotsPhrase(const SaverSlots& counted) {
+std::string slotsPhrase(const zeph::SaverSlots& counted) {
   return "zeph on " + std::to_string(counted.zeph) + " of " + std::to_string(counted.total) +
          " screensaver slots";
 }
@@ -355,7 +335,7 @@ int status(const Options& options) {
   const bool installed = zeph::saverInstalled();
   bool compliant = installed;
   auto phraseFor = [&compliant](const std::string& path) {
-    const SaverSlots counted = saverSlotsOf(*loadRoot(path).asDictionary());
+    const zeph::SaverSlots counted = zeph::saverSlotsOf(*loadRoot(path).asDictionary());
     compliant = compliant && counted.total > 0 && counted.zeph == counted.total;
     return slotsPhrase(counted);
   };
@@ -382,32 +362,13 @@ int status(const Options& options) {
   return compliant ? 0 : kNotCompliant;
 }
 
-// "damaged" for a backup that cannot be read or parsed, else its zeph slots.
-std::string backupLine(const zeph::StoreBackup& backup) {
-  std::string line = backup.path + "\t" + backup.time + "\t";
-  std::vector<std::uint8_t> bytes;
-  try {
-    bytes = zeph::readFile(backup.path);
-  } catch (const std::exception&) {
-    return line + "-\tdamaged\n";
-  }
-  line += std::to_string(bytes.size()) + "\t";
-  try {
-    zeph::plist::Value document = zeph::parseStore(bytes, backup.path);
-    if (!document.asDictionary()) return line + "damaged\n";
-    return line + std::to_string(saverSlotsOf(*document.asDictionary()).zeph) + "\n";
-  } catch (const std::exception&) {
-    return line + "damaged\n";
-  }
-}
-
 // Index.plist's series, then Index2.plist's, each oldest first. None is no
 // error, but says where it looked.
 int backups(const Options& options) {
   useHome(options);
   std::string text;
   for (const zeph::StoreFile& store : {zeph::firstStore(), zeph::secondStore()}) {
-    for (const zeph::StoreBackup& backup : zeph::storeBackups(store)) text += backupLine(backup);
+    for (const zeph::StoreBackup& backup : zeph::storeBackups(store)) text += zeph::backupLine(backup);
   }
   if (text.empty()) std::fprintf(stderr, "no backups in %s\n", zeph::backupFolder().c_str());
   return writeOut(text);
@@ -427,8 +388,8 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   // As for zeph-installer: these two win over everything else.
   for (const std::string& arg : args) {
-    if (arg == "--help" || arg == "-h") return writeText(std::string(kUsage) + kHelp);
-    if (arg == "--version") return writeText(std::string("zeph-store ") + ZEPH_VERSION + "\n");
+    if (arg == "--help" || arg == "-h") return writeOut(std::string(kUsage) + kHelp);
+    if (arg == "--version") return writeOut(std::string("zeph-store ") + ZEPH_VERSION + "\n");
   }
   if (args.empty()) return usage();
   try {

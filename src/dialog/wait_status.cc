@@ -31,7 +31,7 @@ void WaitStatus::rename(std::string what) {
 }
 
 void WaitStatus::show() {
-  const bool skippable = kind_ == WaitKind::skippable;
+  const bool skippable = kind_ == WaitKind::Skippable;
   std::string text =
       waitStatusText(what_, std::chrono::steady_clock::now() - began_, skippable ? "Esc to skip" : "");
   if (text == shown_) return;

@@ -17,7 +17,7 @@ std::string waitStatusText(const std::string& what, std::chrono::steady_clock::d
 
 /// Whether the user may call a wait off: a lookup may be skipped, an install
 /// must finish.
-enum class WaitKind { mustFinish, skippable };
+enum class WaitKind { MustFinish, Skippable };
 
 /// A status that explains a wait on the process's dialog backend: shown when
 /// made, redrawn as its seconds change. A skippable one is a cancellable

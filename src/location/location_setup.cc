@@ -29,7 +29,7 @@ constexpr std::chrono::milliseconds kNoteSlice{50};
 // Says on the status that the location could not be guessed, long enough to
 // be read; Esc goes on at once.
 void sayTheGuessFailed() {
-  WaitStatus note("Couldn't guess your location \u2014 type a city", WaitKind::mustFinish);
+  WaitStatus note("Couldn't guess your location \u2014 type a city", WaitKind::MustFinish);
   const auto end = std::chrono::steady_clock::now() + kNoteTime;
   while (std::chrono::steady_clock::now() < end && note.keepWaiting())
     std::this_thread::sleep_for(kNoteSlice);

@@ -21,7 +21,7 @@ struct LookupOutcome {
 /// what the run waits for. Esc during the wait makes the lookup fail at once.
 template <typename Lookup>
 auto lookUpShowingStatus(const std::string& what, Lookup&& lookup) {
-  WaitStatus status(what, WaitKind::skippable);
+  WaitStatus status(what, WaitKind::Skippable);
   bool cancelled = false;
   ScopedFetchWaitCheck check([&] {
     cancelled = cancelled || !status.keepWaiting();

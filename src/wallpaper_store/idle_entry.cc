@@ -108,8 +108,8 @@ std::optional<std::string> filePathOfUrl(std::string_view url) {
   return path;
 }
 
-bool selectsInstalledSaver(const plist::Value& idleEntry) {
-  return someChoiceUrl(idleEntry.asDictionary(), [](const std::string& url) {
+bool selectsInstalledSaver(const plist::Dictionary* entry) {
+  return someChoiceUrl(entry, [](const std::string& url) {
     std::optional<std::string> path = filePathOfUrl(url);
     return path && *path == saverDest;
   });

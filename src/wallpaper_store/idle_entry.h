@@ -23,13 +23,13 @@ inline constexpr const char* kScreenSaverProvider = "com.apple.wallpaper.choice.
 /// A fresh entry selecting saverDest, dated now ("LastSet" read first, then "LastUse").
 plist::Dictionary zephIdleNode();
 
-/// Whether `idleEntry` selects the saver installed at saverDest: it is a
+/// Whether `entry` selects the saver installed at saverDest: it is a
 /// dictionary whose "Content" → "Choices" array holds a choice dictionary
 /// whose module configuration's URL is a file URL (host empty or
 /// "localhost", no query or fragment) whose percent-decoded path, less one
 /// trailing slash, is saverDest exactly. An entry naming a zeph.saver in
 /// another home, another bundle or an image is not the installed saver. Never throws.
-bool selectsInstalledSaver(const plist::Value& idleEntry);
+bool selectsInstalledSaver(const plist::Dictionary* entry);
 
 /// A looser hint for looking at stores copied from other Macs, where
 /// saverDest means nothing: some choice's module URL contains "zeph.saver"

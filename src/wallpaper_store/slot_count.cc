@@ -8,9 +8,9 @@
 
 namespace zeph {
 
-std::int64_t zephSlotCount() { return zephSlotCountIn(storePath); }
+std::int64_t zephSlotCount() { return zephSlotCount(storePath); }
 
-std::int64_t zephSlotCountIn(const std::string& path) {
+std::int64_t zephSlotCount(const std::string& path) {
   // Only looks: any problem with the file means no slot holds the saver.
   try {
     std::vector<std::uint8_t> bytes = loadStore(path);
@@ -19,7 +19,7 @@ std::int64_t zephSlotCountIn(const std::string& path) {
     if (!root) return 0;
     std::int64_t count = 0;
     forEachSlot(*root, [&count](const Slot& slot) {
-      if (slotSelectsSaver(slot)) ++count;
+      if (slotShowsSaver(slot)) ++count;
     });
     return count;
   } catch (...) {

@@ -6,13 +6,12 @@
 
 namespace zeph {
 
-/// The number of slots in the store at `path` whose record's type reads
-/// "Idle" and whose "Idle" selects the installed saver
-/// (selectsInstalledSaver()); 0 for a missing, unreadable or malformed
-/// store. Never throws.
-std::int64_t zephSlotCountIn(const std::string& path);
+/// The number of slots in the store at `path` that show the installed saver
+/// (slotShowsSaver()); 0 for a missing, unreadable or malformed store.
+/// Never throws.
+std::int64_t zephSlotCount(const std::string& path);
 
-/// zephSlotCountIn(storePath).
+/// zephSlotCount(storePath): Index.plist's count.
 std::int64_t zephSlotCount();
 
 }  // namespace zeph

@@ -7,11 +7,9 @@
 #include <system_error>
 #include <utility>
 
-#include "base/installer_error.h"
 #include "base/process_values.h"
 #include "platform/files.h"
 #include "wallpaper_store/store_document.h"
-#include "wallpaper_store/store_slots.h"
 #include "wallpaper_store/store_time.h"
 
 namespace zeph {
@@ -113,46 +111,6 @@ void backUpStore(const StoreFile& store, std::span<const std::uint8_t> bytes) {
   } catch (const std::system_error& e) {
     throwWriteError(e, "back up " + store.path + " in " + backupFolder());
   }
-}
-
-StoreToChange loadForChange(const StoreFile& store) {
-  // Index2.plist is best effort: what keeps it from use leaves it as it is.
-  auto unusable = [&store](const std::exception& e) {
-    if (store.bestEffort) throw UnreadableStore(problemWith(store.path, e));
-  };
-  StoreToChange change;
-  try {
-    change.loaded = readStoreForChange(store.path);
-  } catch (const std::exception& e) {
-    unusable(e);
-    throw;
-  }
-  // The backup holds the bytes as loaded and is on the disk before the
-  // store is touched; it is no more readable than the store. A store over
-  // the slot limit gets none: each later look at the backups would meet it.
-  std::exception_ptr unparsed;
-  try {
-    change.document = parseStore(change.loaded.bytes, store.path);
-  } catch (const TooManySlots& e) {
-    unusable(e);
-    throw;
-  } catch (...) {
-    unparsed = std::current_exception();
-  }
-  backUpStore(store, change.loaded.bytes);
-  if (unparsed) {
-    try {
-      std::rethrow_exception(unparsed);
-    } catch (const std::exception& e) {
-      unusable(e);
-      throw;
-    }
-  }
-  if (!change.document.asDictionary()) {
-    unusable(std::runtime_error("the top level is not a dictionary"));
-    throw InstallerError(2, "Couldn't read the macOS screensaver settings file.");
-  }
-  return change;
 }
 
 void removeStaleStoreTemporaries() {

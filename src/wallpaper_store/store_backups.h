@@ -2,13 +2,10 @@
 #define ZEPH_WALLPAPER_STORE_STORE_BACKUPS_H_
 
 #include <cstdint>
+#include <exception>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <vector>
-
-#include "plist/value.h"
-#include "wallpaper_store/store_document.h"
 
 namespace zeph {
 
@@ -23,13 +20,6 @@ struct StoreFile {
   /// Index2.plist: one that cannot be read or parsed, or whose top level is
   /// not a dictionary, is left as it is and the run goes on without it.
   bool bestEffort = false;
-};
-
-/// What loadForChange() throws for a best-effort store it cannot use:
-/// "<path>: <reason>".
-class UnreadableStore : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
 };
 
 /// "<path>: <cause>" for an error `e` about `path`, the path said once: the
@@ -60,21 +50,6 @@ std::vector<StoreBackup> storeBackups(const StoreFile& store);
 /// Throws std::system_error: "couldn't back up <store> in <folder>: <cause>"
 /// (throwWriteError()), or naming the folder it could not make or write in.
 void backUpStore(const StoreFile& store, std::span<const std::uint8_t> bytes);
-
-/// A store about to be changed: its bytes as loaded and its document.
-struct StoreToChange {
-  StoreRead loaded;
-  plist::Value document;  // a dictionary at the top
-  const plist::Dictionary& root() const { return *document.asDictionary(); }
-};
-
-/// Loads `store`, backs it up (backUpStore()) and parses it: how every
-/// change to a store starts. Throws InstallerError (code 2) when its top
-/// level is not a dictionary, and as readStoreForChange(), backUpStore() and
-/// parseStore() do; for a best-effort store, UnreadableStore in place of
-/// all but backUpStore()'s errors. A store over the slot limit (TooManySlots)
-/// is refused before its backup is written.
-StoreToChange loadForChange(const StoreFile& store);
 
 /// Removes what killed runs left in the store and backup folders: temporary
 /// files under the names the file layer gives them, beside the file a

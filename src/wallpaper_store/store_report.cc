@@ -2,14 +2,17 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <exception>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/files.h"
 #include "text/calendar_time.h"
 #include "wallpaper_store/idle_entry.h"
+#include "wallpaper_store/store_document.h"
 #include "wallpaper_store/store_slots.h"
 #include "wallpaper_store/store_time.h"
 
@@ -93,9 +96,6 @@ std::string slotName(const Slot& slot) {
   return {};
 }
 
-// The looser test of show (isZeph()), where the record's type reads "Idle".
-bool holdsZeph(const Slot& slot) { return slot.readsIdle() && isZeph(slot.idleEntry()); }
-
 // The record's "Type" as the store holds it, for the administrator to read.
 std::string typeName(const plist::Dictionary& record) {
   const plist::Value* type = record.find("Type");
@@ -169,7 +169,7 @@ nlohmann::json jsonSlot(const Slot& slot, const std::string& file) {
   out["selection"] = std::move(selection);
   out["set"] = entry ? jsonDate(*entry, "LastSet") : nullptr;
   out["used"] = entry ? jsonDate(*entry, "LastUse") : nullptr;
-  out["zeph"] = holdsZeph(slot);
+  out["zeph"] = isZeph(slot.readIdleEntry());
   return out;
 }
 
@@ -194,7 +194,7 @@ std::string storeReportJson(const std::vector<ReportedStore>& stores) {
       slots += slots.empty() ? "" : ",";
       slots += text(jsonSlot(slot, store.path));
       if (slot.readsIdle()) ++saverSlots;
-      if (holdsZeph(slot)) ++zephSlots;
+      if (isZeph(slot.readIdleEntry())) ++zephSlots;
     });
   }
   return "{\"schema\":1,\"slots\":[" + slots +
@@ -203,12 +203,40 @@ std::string storeReportJson(const std::vector<ReportedStore>& stores) {
          ",\"zeph\":" + std::to_string(zephSlots) + "}\n";
 }
 
+SaverSlots saverSlotsOf(const plist::Dictionary& root) {
+  SaverSlots counted;
+  forEachSlot(root, [&counted](const Slot& slot) {
+    if (!slot.readsIdle()) return;  // left alone or desktop only: nothing to set there
+    ++counted.total;
+    if (slotShowsSaver(slot)) ++counted.zeph;
+  });
+  return counted;
+}
+
+std::string backupLine(const StoreBackup& backup) {
+  std::string line = backup.path + "\t" + backup.time + "\t";
+  std::vector<std::uint8_t> bytes;
+  try {
+    bytes = readFile(backup.path);
+  } catch (const std::exception&) {
+    return line + "-\tdamaged\n";
+  }
+  line += std::to_string(bytes.size()) + "\t";
+  try {
+    plist::Value document = parseStore(bytes, backup.path);
+    if (!document.asDictionary()) return line + "damaged\n";
+    return line + std::to_string(saverSlotsOf(*document.asDictionary()).zeph) + "\n";
+  } catch (const std::exception&) {
+    return line + "damaged\n";
+  }
+}
+
 std::string storeReport(const plist::Dictionary& root) {
   std::string report;
   std::int64_t zephSlots = 0;
   forEachSlot(root, [&](const Slot& slot) {
     report += slotName(slot) + ": " + describeSlot(slot) + "\n";
-    if (holdsZeph(slot)) ++zephSlots;
+    if (isZeph(slot.readIdleEntry())) ++zephSlots;
   });
   report +=
       std::to_string(zephSlots) + (zephSlots == 1 ? " slot holds" : " slots hold") + " the zeph saver\n";

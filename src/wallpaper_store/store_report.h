@@ -1,10 +1,12 @@
 #ifndef ZEPH_WALLPAPER_STORE_STORE_REPORT_H_
 #define ZEPH_WALLPAPER_STORE_STORE_REPORT_H_
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "plist/value.h"
+#include "wallpaper_store/store_backups.h"
 
 namespace zeph {
 
@@ -59,6 +61,23 @@ struct ReportedStore {
 /// valid UTF-8 (a lone surrogate the codec kept) has U+FFFD in place of the
 /// bad bytes.
 std::string storeReportJson(const std::vector<ReportedStore>& stores);
+
+/// The slots of a store whose type reads "Idle", and those of them that show
+/// the installed saver (slotShowsSaver()): the figures of `zeph-store status`.
+struct SaverSlots {
+  std::int64_t zeph = 0;
+  std::int64_t total = 0;
+};
+
+/// The saver slots of the store `root`. Throws TooManySlots past the limit.
+SaverSlots saverSlotsOf(const plist::Dictionary& root);
+
+/// The line of `zeph-store backups` for `backup`, with its newline:
+/// "<path>\t<time>\t<size in bytes>\t<slots showing the installed saver>";
+/// "damaged" in place of the count for a backup that cannot be parsed or
+/// whose top level is not a dictionary, and "-\tdamaged" in place of size
+/// and count for one that cannot be read. Never throws but for memory.
+std::string backupLine(const StoreBackup& backup);
 
 }  // namespace zeph
 

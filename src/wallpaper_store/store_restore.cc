@@ -1,6 +1,5 @@
 #include "wallpaper_store/store_restore.h"
 
-#include <algorithm>
 #include <exception>
 #include <initializer_list>
 #include <map>
@@ -14,10 +13,8 @@
 #include <vector>
 
 #include "platform/files.h"
-#include "plist/format.h"
 #include "wallpaper_store/store_backups.h"
 #include "wallpaper_store/store_document.h"
-#include "wallpaper_store/store_rewrite.h"
 #include "wallpaper_store/store_slots.h"
 
 namespace zeph {
@@ -74,7 +71,7 @@ EarlierRecords findEarlierRecords(const StoreFile& store, const std::set<SlotKey
     if (!root) throwUnusableBackup(path + ": the top level is not a dictionary");
     forEachSlot(*root, [&](const Slot& slot) {
       // A record of a shape the rewrite leaves alone was never the rewrite's doing.
-      if (slotSelectsSaver(slot) || slot.shape() == RecordShape::Unknown) return;
+      if (slotShowsSaver(slot) || slot.shape() == RecordShape::Unknown) return;
       SlotKey key = slotKey(slot);
       if (wanted.count(key) != 0 && found.bySlot.count(key) == 0) {
         found.bySlot.emplace(std::move(key), EarlierRecord{*slot.record, index});
@@ -142,22 +139,21 @@ plist::Dictionary putBack(const plist::Dictionary& now, const EarlierRecord* ear
   return withIdle(now, shown ? std::optional(*shown) : std::nullopt);
 }
 
-StoreChange restoreInMemory(const StoreFile& store, bool keepLoaded, StoreRestore& report) {
-  StoreChange result;
-  StoreToChange loaded = loadForChange(store);
-  const plist::Dictionary& root = loaded.root();
-
+// The restore itself: `old` with every slot that selects the saver as it
+// was before zeph, from the backups of `store`. None when no slot selects it.
+StoreEdit restoreDocument(const StoreFile& store, const plist::Dictionary& old) {
+  StoreEdit edit;
   std::set<SlotKey> wanted;
-  forEachSlot(root, [&wanted](const Slot& slot) {
-    if (slotSelectsSaver(slot)) wanted.insert(slotKey(slot));
+  forEachSlot(old, [&wanted](const Slot& slot) {
+    if (slotShowsSaver(slot)) wanted.insert(slotKey(slot));
   });
-  if (wanted.empty()) return result;
+  if (wanted.empty()) return edit;
 
   EarlierRecords earlier = findEarlierRecords(store, wanted);
   std::set<std::size_t> used;
-  plist::Value restored(replaceSlotRecords(root, [&](const Slot& slot) {
-    if (!slotSelectsSaver(slot)) return *slot.record;
-    ++result.slots;
+  edit.document = replaceSlotRecords(old, [&](const Slot& slot) {
+    if (!slotShowsSaver(slot)) return *slot.record;
+    ++edit.slots;
     auto found = earlier.bySlot.find(slotKey(slot));
     const EarlierRecord* record = found != earlier.bySlot.end() ? &found->second : nullptr;
     if (record) {
@@ -166,32 +162,13 @@ StoreChange restoreInMemory(const StoreFile& store, bool keepLoaded, StoreRestor
       used.insert(earlier.systemDefault->backup);
     }
     return putBack(*slot.record, record, earlier.systemDefault);
-  }));
-  for (std::size_t index : used) {
-    const std::string& path = earlier.backups[index].path;
-    // A store made again after an outside write can name the same backups.
-    if (std::find(report.backupsUsed.begin(), report.backupsUsed.end(), path) == report.backupsUsed.end()) {
-      report.backupsUsed.push_back(path);
-    }
-  }
-  if (!keepLoaded && !loaded.loaded.bytesNeededToCompare())
-    std::vector<std::uint8_t>().swap(loaded.loaded.bytes);
-  result.update =
-      StoreUpdate{store.path, plist::write(restored, plist::Format::Binary), std::move(loaded.loaded)};
-  return result;
+  });
+  for (std::size_t index : used) edit.backupsUsed.push_back(earlier.backups[index].path);
+  return edit;
 }
 
 }  // namespace
 
-StoreRestore restoreWallpaperStores() {
-  StoreRestore report;
-  const StoreSlotCounts restored = changeStores([&report](const StoreFile& store, bool keepLoaded) {
-    return restoreInMemory(store, keepLoaded, report);
-  });
-  report.slots = restored.index;
-  report.slots2 = restored.index2;
-  report.lateFailure = restored.lateFailure;
-  return report;
-}
+StoreChangeReport restoreWallpaperStore() { return changeStores("restored", restoreDocument); }
 
 }  // namespace zeph

@@ -1,24 +1,14 @@
 #ifndef ZEPH_WALLPAPER_STORE_STORE_RESTORE_H_
 #define ZEPH_WALLPAPER_STORE_STORE_RESTORE_H_
 
-#include <cstdint>
-#include <string>
-#include <vector>
+#include "wallpaper_store/store_change.h"
 
 namespace zeph {
-
-/// What restoreWallpaperStores() did.
-struct StoreRestore {
-  std::int64_t slots = 0;                // Index.plist's slots that selected the saver and were put back
-  std::int64_t slots2 = 0;               // the same in Index2.plist
-  std::vector<std::string> backupsUsed;  // the backups entries came from, oldest first, per store
-  std::string lateFailure;               // what failed once the stores were in place (StoreSlotCounts)
-};
 
 /// Undoes the rewrite in the store at storePath and in the second store at
 /// storePath2 when there is one, each from its own backup series. Backs each
 /// store up first, as the rewrite does; then every slot that selects the
-/// installed saver (slotSelectsSaver()) gets back what it had before zeph,
+/// installed saver (slotShowsSaver()) gets back what it had before zeph,
 /// from the oldest backup that holds this slot without the saver:
 ///  - a record the rewrite made "individual" from "linked" gets its earlier
 ///    shape back ("Type", "Linked", "Desktop" and "Idle" as they were) when its
@@ -36,9 +26,13 @@ struct StoreRestore {
 /// nothing was changed" (for a backup: move it aside to go on); only no
 /// backup folder, or none in it, means no earlier entry. Writes only a store
 /// in which a slot changes, both with replaceStores(); an Index2.plist that
-/// cannot be used is left as it is (changeStores()). Returns 0 slots for a
-/// store that is absent. Throws as rewriteWallpaperStores() does.
-StoreRestore restoreWallpaperStores();
+/// cannot be used is left as it is (changeStores()). Returns the slots put
+/// back in each store (0 for a store that is absent) and the backups their
+/// entries came from, oldest first, per store. A restored store that would
+/// pass 64 times its size plus 64 MiB is refused as the rewrite refuses
+/// one ("<path>: restored, the store would grow …"). Throws as
+/// rewriteWallpaperStore() does.
+StoreChangeReport restoreWallpaperStore();
 
 }  // namespace zeph
 

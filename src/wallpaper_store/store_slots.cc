@@ -31,10 +31,7 @@ const plist::Value* shownScreenSaver(const plist::Dictionary& record) {
   return nullptr;
 }
 
-bool slotSelectsSaver(const Slot& slot) {
-  // An "Idle" the record's type does not read shows nothing.
-  return slot.readsIdle() && slot.idle && selectsInstalledSaver(*slot.idle);
-}
+bool slotShowsSaver(const Slot& slot) { return selectsInstalledSaver(slot.readIdleEntry()); }
 
 TooManySlots::TooManySlots(const std::string& where)
     : std::runtime_error((where.empty() ? "" : where + ": ") + "more than " + std::to_string(kMaxStoreSlots) +

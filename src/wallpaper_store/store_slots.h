@@ -61,6 +61,9 @@ struct Slot {
   RecordShape shape() const { return recordShape(*record); }
   /// Whether the system reads this slot's "Idle": only such slots count.
   bool readsIdle() const { return shape() == RecordShape::ReadsIdle; }
+  /// The idle entry the system reads from this slot: idleEntry() when the
+  /// record's type reads "Idle", else nullptr (an "Idle" not read shows nothing).
+  const plist::Dictionary* readIdleEntry() const { return readsIdle() ? idleEntry() : nullptr; }
 };
 
 /// What the system shows from `record` as screen saver: its "Idle" when its
@@ -68,10 +71,10 @@ struct Slot {
 /// desktop-only record, a shape left alone, or an absent "Idle".
 const plist::Value* shownScreenSaver(const plist::Dictionary& record);
 
-/// Whether the system shows the installed saver from `slot`: its type reads
-/// "Idle" and its "Idle" selects saverDest (selectsInstalledSaver()). The one
-/// test of the re-count, the removal and the status command.
-bool slotSelectsSaver(const Slot& slot);
+/// Whether the system shows the installed saver from `slot`: the entry it
+/// reads (Slot::readIdleEntry()) selects saverDest (selectsInstalledSaver()).
+/// The one test of the re-count, the removal and the status command.
+bool slotShowsSaver(const Slot& slot);
 
 /// Calls `visit` for every record of `root` that is a dictionary: the system
 /// default, "AllSpacesAndDisplays" (which can be the string "$null"), each

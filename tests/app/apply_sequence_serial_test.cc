@@ -31,17 +31,17 @@ namespace zeph {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::backupNames;
-using testing::kRealisticStoreSlots;
-using testing::namesIn;
-using testing::putPlist;
-using testing::readBytes;
-using testing::readText;
-using testing::resultLine;
-using testing::RunResult;
-using testing::Sandbox;
-using testing::saverFolder;
-using testing::storeFile;
+using test_support::backupNames;
+using test_support::kRealisticStoreSlots;
+using test_support::namesIn;
+using test_support::putPlist;
+using test_support::readBytes;
+using test_support::readText;
+using test_support::resultLine;
+using test_support::RunResult;
+using test_support::Sandbox;
+using test_support::saverFolder;
+using test_support::storeFile;
 
 // Runs the installer in a private PID namespace, where killall reaches only
 // what the script starts: the stand-in agent, when `mode` names one, which is
@@ -66,12 +66,12 @@ int restarts(const fs::path& log) {
 class ApplySequence : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (auto reason = testing::privateNamespaceUnavailable()) GTEST_SKIP() << *reason;
+    if (auto reason = test_support::privateNamespaceUnavailable()) GTEST_SKIP() << *reason;
     ASSERT_TRUE(fs::exists("/usr/bin/killall")) << "install psmisc";
     home_ = box_.path() / "Users/Zoë Smith";
     log_ = box_.path() / "agent.log";
     setProcessValues(home_.string(), true);  // for zephSlotCount() on the sandbox
-    putUserStore(testing::realisticStore());
+    putUserStore(test_support::realisticStore());
   }
   // A fresh home holding `root` as its store, and no agent log yet.
   void putUserStore(const plist::Value& root) {
@@ -89,8 +89,8 @@ class ApplySequence : public ::testing::Test {
                                   log_.string(),
                                   ZEPH_INSTALLER_PATH};
     args.insert(args.end(), installerArgs.begin(), installerArgs.end());
-    return testing::runProgram(testing::inPrivateNamespace(kWithAgent, args), home_.string(), stdoutPath,
-                               stdoutFd);
+    return test_support::runProgram(test_support::inPrivateNamespace(kWithAgent, args), home_.string(),
+                                    stdoutPath, stdoutFd);
   }
   RunResult applyWithAgent(const std::string& mode) { return runInNamespace(mode, {"--apply"}); }
   Sandbox box_;
@@ -116,17 +116,18 @@ TEST_F(ApplySequence, RewritesOnceMoreOnlyWhenTheAgentRevertsTheStore) {
     std::int64_t slots = kRealisticStoreSlots;
   };
   const Case cases[] = {
-      {"reverted once: a second pass", "revert-once", testing::realisticStore(), 2},
+      {"reverted once: a second pass", "revert-once", test_support::realisticStore(), 2},
       // Entries naming the saver of the account this Mac was migrated from
       // select nothing installed, so the re-count sees the revert.
       {"reverted to another home's saver", "revert-once",
-       testing::withSlotIdles(testing::realisticStore(), [&stale](const Slot&) { return stale; }), 2},
-      {"kept: one pass", "keep", testing::realisticStore(), 1},
+       test_support::withSlotIdles(test_support::realisticStore(), [&stale](const Slot&) { return stale; }),
+       2},
+      {"kept: one pass", "keep", test_support::realisticStore(), 1},
       // Every reported store shape through the program, with its count.
-      {"Sonoma, all linked", "keep", testing::sonomaLinkedStore(), 1, 6},
-      {"all spaces", "keep", testing::allSpacesStore(), 1, 2},
-      {"mixed", "keep", testing::mixedStore(), 1, 7},
-      {"unknown types", "keep", testing::unknownTypeStore(), 1, 1},
+      {"Sonoma, all linked", "keep", test_support::sonomaLinkedStore(), 1, 6},
+      {"all spaces", "keep", test_support::allSpacesStore(), 1, 2},
+      {"mixed", "keep", test_support::mixedStore(), 1, 7},
+      {"unknown types", "keep", test_support::unknownTypeStore(), 1, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -140,7 +141,7 @@ TEST_F(ApplySequence, RewritesOnceMoreOnlyWhenTheAgentRevertsTheStore) {
     // A store the agent put back is the one the first backup holds: no second copy of it.
     EXPECT_EQ(backupNames(home_).size(), 1u);
     for (const std::string& name : backupNames(home_)) {
-      EXPECT_EQ(readBytes(testing::backupFolder(home_) / name), original_) << name;
+      EXPECT_EQ(readBytes(test_support::backupFolder(home_) / name), original_) << name;
     }
     EXPECT_EQ(zephSlotCount(), c.slots);
   }
@@ -150,15 +151,15 @@ TEST_F(ApplySequence, RewritesOnceMoreOnlyWhenTheAgentRevertsTheStore) {
 // Index2.plist gets the second pass too, and the result line still counts
 // Index.plist's slots.
 TEST_F(ApplySequence, AnAgentRevertingTheSecondStoreGetsTheSecondPass) {
-  putUserStore(testing::macos26FirstStore());
-  putPlist(testing::secondStoreFile(home_), testing::macos26SecondStore());
-  agentStore_ = testing::secondStoreFile(home_);
+  putUserStore(test_support::macos26FirstStore());
+  putPlist(test_support::secondStoreFile(home_), test_support::macos26SecondStore());
+  agentStore_ = test_support::secondStoreFile(home_);
   RunResult r = applyWithAgent("revert-once");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, resultLine(home_, 3));
   EXPECT_EQ(restarts(log_), 2);
   EXPECT_EQ(zephSlotCount(), 3);
-  EXPECT_EQ(zephSlotCountIn(storePath2), 8);
+  EXPECT_EQ(zephSlotCount(storePath2), 8);
 }
 
 TEST_F(ApplySequence, FlagCountsAnywhereAndARepeatedRunIsSafe) {
@@ -169,8 +170,8 @@ TEST_F(ApplySequence, FlagCountsAnywhereAndARepeatedRunIsSafe) {
   // killall, finding no agent, says so on the shared standard error; the installer adds nothing.
   EXPECT_EQ(first.err.find("error:"), std::string::npos) << first.err;
 
-  testing::writeBytes(storeFile(home_), original_);
-  testing::writeBytes(saverFolder(home_) / "Contents/stale", {'s'});
+  test_support::writeBytes(storeFile(home_), original_);
+  test_support::writeBytes(saverFolder(home_) / "Contents/stale", {'s'});
   for (int run = 0; run < 2; ++run) {
     RunResult r = runInNamespace("", {"--apply"});
     EXPECT_EQ(r.status, 0) << r.err;
@@ -209,7 +210,7 @@ TEST_F(ApplySequence, TwoRunsAtOnceTakeTurns) {
   EXPECT_EQ(backupNames(home_).size(), 2u);
   bool originalKept = false;
   for (const std::string& name : backupNames(home_)) {
-    std::vector<std::uint8_t> bytes = readBytes(testing::backupFolder(home_) / name);
+    std::vector<std::uint8_t> bytes = readBytes(test_support::backupFolder(home_) / name);
     originalKept = originalKept || bytes == original_;
     EXPECT_NO_THROW(plist::read(bytes)) << name;
   }
@@ -263,13 +264,13 @@ class UninstallSequence : public ApplySequence {
 // Every store shape is put back by the library's own tests; here, the run's
 // report of it and the change the user made meanwhile.
 TEST_F(UninstallSequence, PutsTheStoreBackButKeepsWhatTheUserChangedMeanwhile) {
-  using testing::withMember;
+  using test_support::withMember;
   const std::vector<std::string> desktop{"SystemDefault", "Desktop"};
   const std::vector<std::string> idle{"Spaces", "", "Default", "Idle"};
-  const plist::Value newDesktop = testing::otherSlot("com.apple.wallpaper.choice.solid-color");
-  const plist::Value newIdle = testing::otherSlot("com.apple.wallpaper.choice.macintosh");
+  const plist::Value newDesktop = test_support::otherSlot("com.apple.wallpaper.choice.solid-color");
+  const plist::Value newIdle = test_support::otherSlot("com.apple.wallpaper.choice.macintosh");
   for (const plist::Value& original :
-       {testing::realisticStore(), plist::read(testing::fixture("realistic_store.bplist"))}) {
+       {test_support::realisticStore(), plist::read(test_support::fixture("realistic_store.bplist"))}) {
     fs::remove_all(home_ / "Library");
     putStore(original);
     RunResult applied = apply();
@@ -280,7 +281,8 @@ TEST_F(UninstallSequence, PutsTheStoreBackButKeepsWhatTheUserChangedMeanwhile) {
     RunResult r = uninstallWithAgent("keep");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, resultFor(set - 1));
-    const std::string firstBackup = testing::backupFolder(home_).string() + "/" + backupNames(home_).front();
+    const std::string firstBackup =
+        test_support::backupFolder(home_).string() + "/" + backupNames(home_).front();
     EXPECT_NE(r.err.find("restored from " + firstBackup + "\n"), std::string::npos) << r.err;
     EXPECT_EQ(storeNow(), withMember(withMember(original, desktop, newDesktop), idle, newIdle));
     EXPECT_TRUE(saverGone());
@@ -294,13 +296,14 @@ TEST_F(UninstallSequence, RestoresOnceMoreWhenTheAgentPutsTheSaverBack) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, resultFor(kRealisticStoreSlots));
   EXPECT_EQ(restarts(log_), 2);
-  EXPECT_EQ(storeNow(), testing::realisticStore());
+  EXPECT_EQ(storeNow(), test_support::realisticStore());
   EXPECT_TRUE(saverGone());
 }
 
 TEST_F(UninstallSequence, WithoutABackupTheSlotsLoseTheSaverEntry) {
   const plist::Value saver(zephIdleNode());
-  putStore(testing::withSlotIdles(testing::realisticStore(), [&saver](const Slot&) { return saver; }));
+  putStore(
+      test_support::withSlotIdles(test_support::realisticStore(), [&saver](const Slot&) { return saver; }));
   RunResult r = uninstall();
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, resultFor(kRealisticStoreSlots));
@@ -310,9 +313,9 @@ TEST_F(UninstallSequence, WithoutABackupTheSlotsLoseTheSaverEntry) {
 }
 
 TEST_F(UninstallSequence, PutsBothStoresOfAMacos26HomeBack) {
-  const plist::Value first = testing::macos26FirstStore();
-  const plist::Value second = testing::macos26SecondStore();
-  const fs::path secondFile = testing::secondStoreFile(home_);
+  const plist::Value first = test_support::macos26FirstStore();
+  const plist::Value second = test_support::macos26SecondStore();
+  const fs::path secondFile = test_support::secondStoreFile(home_);
   putStore(first);
   putPlist(secondFile, second);
   ASSERT_EQ(apply().status, 0);
@@ -322,7 +325,7 @@ TEST_F(UninstallSequence, PutsBothStoresOfAMacos26HomeBack) {
   EXPECT_EQ(r.out, resultFor(3));  // Index.plist's, as --apply counts
   EXPECT_NE(r.err.find(secondFile.string() + ": 8 screensaver slots restored\n"), std::string::npos) << r.err;
   EXPECT_NE(
-      r.err.find("restored from " + testing::backupFolder(home_).string() + "/wallpaper-store2-backup-"),
+      r.err.find("restored from " + test_support::backupFolder(home_).string() + "/wallpaper-store2-backup-"),
       std::string::npos)
       << r.err;
   EXPECT_EQ(storeNow(), first);
@@ -362,7 +365,7 @@ TEST_F(UninstallSequence, WhereFlockIsRefusedTheLockFileKeepsAnApplyAndAnUninsta
   if (!file_calls::faultInjectionBuilt()) GTEST_SKIP() << "built without ZEPH_FAULT_INJECTION";
   for (const char* error : {"ENOLCK", "EOPNOTSUPP", "EISDIR", "EINVAL"}) {
     SCOPED_TRACE(error);
-    putUserStore(testing::realisticStore());
+    putUserStore(test_support::realisticStore());
     ASSERT_EQ(apply().status, 0);
     const std::string fault = std::string("flock:*:") + error;
     ::setenv("ZEPH_FAULT", fault.c_str(), 1);  // the harness passes the tests' environment on
@@ -389,10 +392,10 @@ TEST_F(UninstallSequence, WhereFlockIsRefusedTheLockFileKeepsAnApplyAndAnUninsta
 // leaves a bundle.
 TEST_F(ApplySequence, PutsBackTheBundleAnInterruptedSwapLeftAside) {
   const fs::path folder = saverFolder(home_).parent_path();
-  testing::writeBytes(folder / ".zeph.saver.new-4242/Contents/Info.plist", {'n', 'e', 'w'});
-  testing::writeBytes(folder / ".zeph.saver.old-4242/Contents/Info.plist", {'o', 'l', 'd'});
-  testing::writeBytes(storeFile(home_),
-                      {'b', 'p', 'l', 'i', 's', 't', '0', '0'});  // the run fails at the store
+  test_support::writeBytes(folder / ".zeph.saver.new-4242/Contents/Info.plist", {'n', 'e', 'w'});
+  test_support::writeBytes(folder / ".zeph.saver.old-4242/Contents/Info.plist", {'o', 'l', 'd'});
+  test_support::writeBytes(storeFile(home_),
+                           {'b', 'p', 'l', 'i', 's', 't', '0', '0'});  // the run fails at the store
   RunResult r = runInNamespace("", {"--apply"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(readText(saverFolder(home_) / "Contents/Info.plist").substr(0, 5),

@@ -25,12 +25,12 @@ namespace zeph {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::backupNames;
-using testing::kRealisticStoreSlots;
-using testing::readBytes;
-using testing::Sandbox;
-using testing::storeFile;
-using testing::writeBytes;
+using test_support::backupNames;
+using test_support::kRealisticStoreSlots;
+using test_support::readBytes;
+using test_support::Sandbox;
+using test_support::storeFile;
+using test_support::writeBytes;
 
 // The agent restart as a list of what each restart does to the store; a
 // restart past the end of the list leaves it alone.
@@ -38,7 +38,7 @@ class ObservedApply : public ::testing::Test {
  protected:
   void SetUp() override {
     home_ = box_.path() / "Zoë Smith";
-    original_ = testing::putPlist(storeFile(home_), testing::realisticStore());
+    original_ = test_support::putPlist(storeFile(home_), test_support::realisticStore());
     setProcessValues(home_.string(), true);
   }
 
@@ -90,7 +90,7 @@ TEST_F(ObservedApply, RewritesOnceMoreOnlyWhenTheAgentRevertsTheStore) {
     EXPECT_EQ(events_, expected);
     EXPECT_EQ(backupNames(home_).size(), 1u);
     for (const std::string& name : backupNames(home_)) {
-      EXPECT_EQ(readBytes(testing::backupFolder(home_) / name), original_) << name;
+      EXPECT_EQ(readBytes(test_support::backupFolder(home_) / name), original_) << name;
     }
     if (c.end == End::OnSaver) {
       EXPECT_EQ(zephSlotCount(), kRealisticStoreSlots);
@@ -106,7 +106,7 @@ TEST_F(ObservedApply, RewritesOnceMoreOnlyWhenTheAgentRevertsTheStore) {
 
 // The login agent of a managed install applies until this marker is there.
 TEST_F(ObservedApply, LeavesTheAppliedMarkerOnlyWhenASlotWasSet) {
-  const fs::path marker = testing::backupFolder(home_) / "applied";
+  const fs::path marker = test_support::backupFolder(home_) / "applied";
   fs::remove(storeFile(home_));  // a new account: nothing to set yet
   EXPECT_EQ(apply({}), 0);
   EXPECT_FALSE(fs::exists(marker));
@@ -119,7 +119,7 @@ TEST_F(ObservedApply, LeavesTheAppliedMarkerOnlyWhenASlotWasSet) {
 // done its job, leaves the marker and never looks at a store or the agent;
 // where a store is kept the marker still waits for a slot set.
 TEST_F(ObservedApply, WhereNoStoreIsKeptTheSelectionCompletesTheRun) {
-  const fs::path marker = testing::backupFolder(home_) / "applied";
+  const fs::path marker = test_support::backupFolder(home_) / "applied";
   struct Case {
     const char* name;
     bool keepsStore;
@@ -143,7 +143,7 @@ TEST_F(ObservedApply, WhereNoStoreIsKeptTheSelectionCompletesTheRun) {
     ScopedSystemKeepsWallpaperStore rule(c.keepsStore);
     EXPECT_EQ(apply({}), c.count);
     EXPECT_EQ(fs::is_regular_file(marker), c.marked);
-    EXPECT_TRUE(fs::is_directory(testing::saverFolder(home_)));
+    EXPECT_TRUE(fs::is_directory(test_support::saverFolder(home_)));
     if (!c.keepsStore) {
       EXPECT_EQ(events_, std::vector<std::string>{"select"});
       EXPECT_TRUE(backupNames(home_).empty());
@@ -161,7 +161,7 @@ TEST_F(ObservedApply, WhereNoStoreIsKeptAFailedSelectionFailsTheRun) {
   ScopedSystemKeepsWallpaperStore rule(false);
   ScopedAgentRestart agent([this] { events_.push_back("restart"); });
   EXPECT_THROW(applyEverything(), std::runtime_error);
-  EXPECT_FALSE(fs::exists(testing::backupFolder(home_) / "applied"));
+  EXPECT_FALSE(fs::exists(test_support::backupFolder(home_) / "applied"));
   EXPECT_TRUE(events_.empty());
 }
 
@@ -170,7 +170,7 @@ TEST_F(ObservedApply, StoreThatCannotBeReadStopsBeforeAnyRestart) {
   writeBytes(storeFile(home_), std::vector<std::uint8_t>(xml.begin(), xml.end()));
   EXPECT_THROW(apply({}), InstallerError);
   EXPECT_EQ(events_, (std::vector<std::string>{"select"}));  // installed and selected, never restarted
-  EXPECT_TRUE(fs::exists(testing::saverFolder(home_) / "Contents/Info.plist"));
+  EXPECT_TRUE(fs::exists(test_support::saverFolder(home_) / "Contents/Info.plist"));
 }
 
 TEST(AgentRestart, ScopesNestAndTheOuterOneComesBack) {

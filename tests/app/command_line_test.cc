@@ -20,10 +20,10 @@ namespace zeph {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::runInstaller;
-using testing::runProgram;
-using testing::RunResult;
-using testing::Sandbox;
+using test_support::runInstaller;
+using test_support::runProgram;
+using test_support::RunResult;
+using test_support::Sandbox;
 
 const std::string kStore = (fs::path(ZEPH_INSTALLER_PATH).parent_path() / "zeph-store").string();
 

@@ -14,8 +14,8 @@
 namespace zeph {
 namespace {
 
-using testing::readText;
-using testing::Sandbox;
+using test_support::readText;
+using test_support::Sandbox;
 
 // Runs finish() in a child process with standard output and error captured.
 struct Finished {

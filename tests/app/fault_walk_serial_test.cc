@@ -28,14 +28,14 @@ namespace zeph {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::backupFolder;
-using testing::kRealisticStoreSlots;
-using testing::namesIn;
-using testing::readBytes;
-using testing::RunResult;
-using testing::Sandbox;
-using testing::saverFolder;
-using testing::storeFile;
+using test_support::backupFolder;
+using test_support::kRealisticStoreSlots;
+using test_support::namesIn;
+using test_support::readBytes;
+using test_support::RunResult;
+using test_support::Sandbox;
+using test_support::saverFolder;
+using test_support::storeFile;
 
 // Walks n over every call of one kind: runs the installer, with ZEPH_FAULT
 // making the n-th such call fail, in a fresh home `make` fills, and hands each
@@ -50,7 +50,7 @@ void walkFaults(const std::string& prefix, const std::string& call, const std::s
     const fs::path home = box.path() / "home";
     make(home);
     ::setenv("ZEPH_FAULT", fault.c_str(), 1);  // the harness passes the tests' environment on
-    RunResult r = testing::runInstaller({mode}, home.string());
+    RunResult r = test_support::runInstaller({mode}, home.string());
     ::unsetenv("ZEPH_FAULT");
     const bool hit = r.err.find("zeph fault: " + call + " #" + std::to_string(n) + " ") != std::string::npos;
     setProcessValues(home.string(), true);
@@ -87,7 +87,7 @@ void printSummary(const std::map<std::string, Outcomes>& summary) {
 
 TEST(FaultWalk, EveryFileCallOfAnApplyFailsCleanly) {
   if (!file_calls::faultInjectionBuilt()) GTEST_SKIP() << "built without ZEPH_FAULT_INJECTION";
-  const std::vector<std::uint8_t> store = plist::write(testing::realisticStore(), plist::Format::Binary);
+  const std::vector<std::uint8_t> store = plist::write(test_support::realisticStore(), plist::Format::Binary);
   const std::vector<std::uint8_t> newInfo =
       readBytes(fs::path(ZEPH_BINARY_DIR) / "share/zeph/zeph.saver/Contents/Info.plist");
   const std::vector<std::uint8_t> oldInfo = {'o', 'l', 'd'};
@@ -116,9 +116,9 @@ TEST(FaultWalk, EveryFileCallOfAnApplyFailsCleanly) {
   };
   std::map<std::string, Outcomes> summary;
   const auto make = [&](const fs::path& home) {
-    testing::writeBytes(storeFile(home), store);
-    testing::writeBytes(saverFolder(home) / "Contents/Info.plist", oldInfo);
-    testing::writeBytes(saverFolder(home) / "Contents/old-only", {'x'});
+    test_support::writeBytes(storeFile(home), store);
+    test_support::writeBytes(saverFolder(home) / "Contents/Info.plist", oldInfo);
+    test_support::writeBytes(saverFolder(home) / "Contents/old-only", {'x'});
   };
   for (const Row& row : rows) {
     const std::string rowName = std::string(row.prefix) + row.call + ":" + row.error;
@@ -153,7 +153,7 @@ TEST(FaultWalk, EveryFileCallOfAnApplyFailsCleanly) {
                  if (r.status == 0) {
                    EXPECT_TRUE(storeRewritten);
                    EXPECT_EQ(info, newInfo);
-                   EXPECT_EQ(testing::backupNames(home).size(), 1u);
+                   EXPECT_EQ(test_support::backupNames(home).size(), 1u);
                    EXPECT_TRUE(errorLines(r.err).empty()) << r.err;
                    if (hit) summary[rowName].bestEffort.push_back(std::to_string(n));
                  } else {
@@ -186,7 +186,7 @@ TEST(FaultWalk, EveryFileCallOfAnApplyFailsCleanly) {
 // not read never leaves the slots stripped.
 TEST(FaultWalk, EveryFileCallOfAnUninstallFailsCleanly) {
   if (!file_calls::faultInjectionBuilt()) GTEST_SKIP() << "built without ZEPH_FAULT_INJECTION";
-  const plist::Value original = testing::realisticStore();
+  const plist::Value original = test_support::realisticStore();
   const std::vector<std::uint8_t> originalBytes = plist::write(original, plist::Format::Binary);
   const std::vector<std::uint8_t> newInfo =
       readBytes(fs::path(ZEPH_BINARY_DIR) / "share/zeph/zeph.saver/Contents/Info.plist");
@@ -203,12 +203,12 @@ TEST(FaultWalk, EveryFileCallOfAnUninstallFailsCleanly) {
   const auto make = [&](const fs::path& home) {
     setProcessValues(home.string(), true);
     const plist::Value saver(zephIdleNode());
-    onZeph = plist::write(testing::withSlotIdles(original, [&saver](const Slot&) { return saver; }),
+    onZeph = plist::write(test_support::withSlotIdles(original, [&saver](const Slot&) { return saver; }),
                           plist::Format::Binary);
-    testing::writeBytes(storeFile(home), onZeph);
-    testing::writeBytes(backupFolder(home) / "wallpaper-store-backup-2026-01-01T00:00:00Z.plist",
-                        originalBytes);
-    testing::writeBytes(saverFolder(home) / "Contents/Info.plist", newInfo);
+    test_support::writeBytes(storeFile(home), onZeph);
+    test_support::writeBytes(backupFolder(home) / "wallpaper-store-backup-2026-01-01T00:00:00Z.plist",
+                             originalBytes);
+    test_support::writeBytes(saverFolder(home) / "Contents/Info.plist", newInfo);
   };
   for (const Row& row : rows) {
     const std::string rowName = std::string("uninstall ") + row.call + ":" + row.error;
@@ -256,24 +256,26 @@ TEST(FaultWalk, EveryFileCallOfAnUninstallFailsCleanly) {
 // both stores are as they were or both hold the saver.
 TEST(FaultWalk, APairOfStoresChangesTogetherOrNotAtAll) {
   if (!file_calls::faultInjectionBuilt()) GTEST_SKIP() << "built without ZEPH_FAULT_INJECTION";
-  const std::vector<std::uint8_t> first = plist::write(testing::macos26FirstStore(), plist::Format::Binary);
-  const std::vector<std::uint8_t> second = plist::write(testing::macos26SecondStore(), plist::Format::Binary);
+  const std::vector<std::uint8_t> first =
+      plist::write(test_support::macos26FirstStore(), plist::Format::Binary);
+  const std::vector<std::uint8_t> second =
+      plist::write(test_support::macos26SecondStore(), plist::Format::Binary);
   bool secondRenameFailed = false;
   const auto make = [&](const fs::path& home) {
-    testing::writeBytes(storeFile(home), first);
-    testing::writeBytes(testing::secondStoreFile(home), second);
+    test_support::writeBytes(storeFile(home), first);
+    test_support::writeBytes(test_support::secondStoreFile(home), second);
   };
   for (const char* call : {"rename", "write", "fsync", "open"}) {
     walkFaults("", call, "EIO", make, [&](const fs::path& home, const RunResult& r, int, bool) {
       const bool firstChanged = readBytes(storeFile(home)) != first;
-      const bool secondChanged = readBytes(testing::secondStoreFile(home)) != second;
+      const bool secondChanged = readBytes(test_support::secondStoreFile(home)) != second;
       EXPECT_EQ(firstChanged, secondChanged);
       if (r.status == 0) {
         EXPECT_TRUE(firstChanged);
       }
       if (firstChanged) {
         EXPECT_EQ(zephSlotCount(), 3);
-        EXPECT_EQ(zephSlotCountIn(storePath2), 8);
+        EXPECT_EQ(zephSlotCount(storePath2), 8);
       }
       EXPECT_EQ(namesIn(storeFile(home).parent_path()),
                 (std::vector<std::string>{"Index.plist", "Index2.plist"}));

@@ -22,14 +22,14 @@ namespace zeph {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::backupFolder;
-using testing::readBytes;
-using testing::runInstaller;
-using testing::RunResult;
-using testing::Sandbox;
-using testing::saverFolder;
-using testing::storeFile;
-using testing::writeBytes;
+using test_support::backupFolder;
+using test_support::readBytes;
+using test_support::runInstaller;
+using test_support::RunResult;
+using test_support::Sandbox;
+using test_support::saverFolder;
+using test_support::storeFile;
+using test_support::writeBytes;
 
 const std::string kNotADictionaryLine = "error: Couldn't read the macOS screensaver settings file.\n";
 const std::vector<std::uint8_t> kArrayRootStore = [] {
@@ -53,7 +53,7 @@ TEST(HeadlessRun, StopsWithOneErrorLineAndTheStoreAsItWas) {
     bool backedUp = false;
   };
   static const Make kRealisticStore = [](const fs::path& home) {
-    testing::putPlist(storeFile(home), testing::realisticStore());
+    test_support::putPlist(storeFile(home), test_support::realisticStore());
   };
   const std::string store = "error: HOME/Library/Application Support/com.apple.wallpaper/Store/Index.plist";
   const Case cases[] = {
@@ -89,7 +89,7 @@ TEST(HeadlessRun, StopsWithOneErrorLineAndTheStoreAsItWas) {
     const bool noBundle = c.error.find("missing from this installer") != std::string::npos;
     RunResult r =
         runInstaller({"--apply"}, home.string(),
-                     noBundle ? testing::installerCopy(box.path() / "prefix") : ZEPH_INSTALLER_PATH);
+                     noBundle ? test_support::installerCopy(box.path() / "prefix") : ZEPH_INSTALLER_PATH);
     std::string error = c.error;
     for (std::size_t at; (at = error.find("HOME")) != std::string::npos;) error.replace(at, 4, home.string());
     EXPECT_EQ(r.status, 1);
@@ -104,7 +104,7 @@ TEST(HeadlessRun, StopsWithOneErrorLineAndTheStoreAsItWas) {
     }
     EXPECT_EQ(fs::exists(backupFolder(home)), c.backedUp);
     if (noBundle) {
-      EXPECT_EQ(testing::namesIn(home / "Library"), std::vector<std::string>{"Application Support"});
+      EXPECT_EQ(test_support::namesIn(home / "Library"), std::vector<std::string>{"Application Support"});
     }
   }
 }
@@ -112,7 +112,7 @@ TEST(HeadlessRun, StopsWithOneErrorLineAndTheStoreAsItWas) {
 TEST(HeadlessRun, FindsTheBundleInResourcesFirstThenInShare) {
   Sandbox box;
   fs::path prefix = box.path() / "prefix";
-  std::string installer = testing::installerCopy(prefix);
+  std::string installer = test_support::installerCopy(prefix);
   writeBytes(prefix / "Resources/zeph.saver/Contents/from-resources", {'m'});  // two bundles, told apart
   writeBytes(prefix / "share/zeph/zeph.saver/Contents/from-share", {'m'});
   fs::path home = box.path() / "home";
@@ -136,9 +136,9 @@ TEST(HeadlessRun, UnwritableStoreIsReportedAndLeftAsItWas) {
   if (asRoot && !fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "needs setpriv to drop root";
   Sandbox box;
   fs::permissions(box.path(), fs::perms::all & ~fs::perms::others_write & ~fs::perms::group_write);
-  std::string installer = testing::installerWithBundle(box.path() / "prefix");
+  std::string installer = test_support::installerWithBundle(box.path() / "prefix");
   fs::path home = box.path() / "home";
-  std::vector<std::uint8_t> store = testing::putPlist(storeFile(home), testing::realisticStore());
+  std::vector<std::uint8_t> store = test_support::putPlist(storeFile(home), test_support::realisticStore());
   if (asRoot) {
     for (const auto& entry : fs::recursive_directory_iterator(box.path())) {
       ASSERT_EQ(::lchown(entry.path().c_str(), 65534, 65534), 0);
@@ -149,7 +149,7 @@ TEST(HeadlessRun, UnwritableStoreIsReportedAndLeftAsItWas) {
                                                      fs::perms::group_read | fs::perms::group_exec |
                                                      fs::perms::others_read | fs::perms::others_exec);
   std::vector<std::string> argv{installer, "--apply"};
-  RunResult r = testing::runProgram(asRoot ? testing::asUser(65534, argv) : argv, home.string());
+  RunResult r = test_support::runProgram(asRoot ? test_support::asUser(65534, argv) : argv, home.string());
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
   EXPECT_TRUE(isOneErrorLine(r.err)) << r.err;
@@ -173,14 +173,14 @@ TEST(Entry, HomeThatCannotBeFoundStopsBeforeAnythingIsTouched) {
   if (::getpwuid(kUnknownUser) != nullptr) GTEST_SKIP() << "uid 54321 has a passwd entry here";
   Sandbox box;
   fs::permissions(box.path(), fs::perms::all & ~fs::perms::others_write & ~fs::perms::group_write);
-  std::string installer = testing::installerCopy(box.path() / "prefix");
-  const std::vector<std::string> argv = testing::asUser(kUnknownUser, {installer, "--apply"});
+  std::string installer = test_support::installerCopy(box.path() / "prefix");
+  const std::vector<std::string> argv = test_support::asUser(kUnknownUser, {installer, "--apply"});
   const std::string line =
       "error: Couldn't find your home folder. Set HOME to its full path (starting with \"/\") and try "
       "again.\n";
   for (const std::optional<std::string>& home :
        {std::optional<std::string>(), std::optional<std::string>("rel")}) {
-    RunResult r = testing::runProgram(argv, home);
+    RunResult r = test_support::runProgram(argv, home);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, line);
@@ -192,7 +192,8 @@ TEST(Entry, HomeThatCannotBeFoundStopsBeforeAnythingIsTouched) {
 TEST(HeadlessRun, RefreshReplacesOnlyAnInstalledBundle) {
   Sandbox box;
   fs::path home = box.path() / "home";
-  const std::vector<std::uint8_t> store = testing::putPlist(storeFile(home), testing::realisticStore());
+  const std::vector<std::uint8_t> store =
+      test_support::putPlist(storeFile(home), test_support::realisticStore());
   const fs::path saver = saverFolder(home);
   RunResult none = runInstaller({"--refresh-bundle"}, home.string());
   EXPECT_EQ(none.status, 0) << none.err;
@@ -214,7 +215,8 @@ TEST(HeadlessRun, RefreshReplacesOnlyAnInstalledBundle) {
 TEST(Entry, OnlyTheExactFlagWithoutUninstallSelectsTheHeadlessRun) {
   Sandbox box;
   fs::path home = box.path() / "home";
-  const std::vector<std::uint8_t> store = testing::putPlist(storeFile(home), testing::realisticStore());
+  const std::vector<std::uint8_t> store =
+      test_support::putPlist(storeFile(home), test_support::realisticStore());
   struct Case {
     std::vector<std::string> args;
     int status;
@@ -235,7 +237,7 @@ TEST(Entry, OnlyTheExactFlagWithoutUninstallSelectsTheHeadlessRun) {
     EXPECT_EQ(r.out, "");
   }
   EXPECT_EQ(readBytes(storeFile(home)), store);
-  EXPECT_EQ(testing::namesIn(home / "Library"), std::vector<std::string>{"Application Support"});
+  EXPECT_EQ(test_support::namesIn(home / "Library"), std::vector<std::string>{"Application Support"});
 }
 
 // Runs one after the other on a home whose store is damaged: each error says
@@ -269,7 +271,7 @@ TEST(HeadlessRun, DamagedStoreErrorSaysWhatWasDoneAndWhereTheBackupsAre) {
       EXPECT_EQ(r.err.substr(r.err.size() - ending.size()), ending);
       EXPECT_EQ(readBytes(storeFile(home)), damaged);
     }
-    EXPECT_EQ(testing::backupNames(home).size(), 1u);
+    EXPECT_EQ(test_support::backupNames(home).size(), 1u);
   }
 }
 

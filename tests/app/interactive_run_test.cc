@@ -22,8 +22,8 @@
 namespace zeph {
 namespace {
 
-using testing::press;
-using testing::ScriptedDialog;
+using test_support::press;
+using test_support::ScriptedDialog;
 
 using Buttons = std::vector<std::string>;
 
@@ -144,7 +144,7 @@ TEST(InteractiveRun, CompletionTellsWhenNoScreenUsesTheSaverYet) {
 // A first Ctrl-C while installing lets the install finish, then ends the run
 // with what it did.
 TEST(InteractiveRun, CtrlCDuringTheInstallEndsTheRunAfterItWithTheResult) {
-  testing::Sandbox home;
+  test_support::Sandbox home;
   setProcessValues(home.path().string(), false);
   CountingSteps counting;
   ScriptedDialog dialog({press(0)});
@@ -167,10 +167,10 @@ TEST(InteractiveRun, CityThatWasNotSavedIsNotNamedInTheCompletion) {
   GTEST_SKIP() << "CFPreferences ignores HOME, so a file in the home cannot make the save fail on Apple";
 #endif
   // The real location setup on a home whose preferences cannot be written.
-  testing::Sandbox home;
+  test_support::Sandbox home;
   test_support::ThrowAwaySuite suite;
   setProcessValues(home.path().string(), false);
-  testing::writeBytes(home.path() / "Library/Preferences", {'x'});
+  test_support::writeBytes(home.path() / "Library/Preferences", {'x'});
   CountingSteps counting;
   InteractiveSteps steps = counting.steps();
   steps.runLocationSetup = [] {

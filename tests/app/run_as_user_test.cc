@@ -26,11 +26,11 @@ namespace {
 namespace fs = std::filesystem;
 using Args = std::vector<std::string>;
 using Kind = RunAs::Kind;
-using testing::readBytes;
-using testing::RunResult;
-using testing::Sandbox;
-using testing::storeFile;
-using testing::writeBytes;
+using test_support::readBytes;
+using test_support::RunResult;
+using test_support::Sandbox;
+using test_support::storeFile;
+using test_support::writeBytes;
 
 const std::string kRootNeedsUser =
     "run zeph-installer as the user whose screens it sets; a management tool can pass --user NAME";
@@ -39,27 +39,27 @@ const std::string kRootNeedsUser =
 // earlier, as usage errors (command_line_test.cc).
 TEST(RunAsDecision, RootWithoutUserIsRefusedOnlyWhereRootIsNeverTheUser) {
   for (std::string_view mode : {"--apply", ""}) {
-    RunAs mac = decideRunAs({mode, std::nullopt}, true, RootRule::kNeedsUser);
-    EXPECT_EQ(mac.kind, Kind::kRefused);
+    RunAs mac = decideRunAs({mode, std::nullopt}, true, RootRule::NeedsUser);
+    EXPECT_EQ(mac.kind, Kind::Refused);
     EXPECT_EQ(mac.error, kRootNeedsUser);
-    EXPECT_EQ(decideRunAs({mode, std::nullopt}, true, RootRule::kActsForItself).kind, Kind::kCaller);
+    EXPECT_EQ(decideRunAs({mode, std::nullopt}, true, RootRule::ActsForItself).kind, Kind::Caller);
   }
-  for (RootRule rule : {RootRule::kNeedsUser, RootRule::kActsForItself}) {
-    EXPECT_EQ(decideRunAs({"--apply", std::nullopt}, false, rule).kind, Kind::kCaller);
-    EXPECT_EQ(decideRunAs({}, false, rule).kind, Kind::kCaller);
+  for (RootRule rule : {RootRule::NeedsUser, RootRule::ActsForItself}) {
+    EXPECT_EQ(decideRunAs({"--apply", std::nullopt}, false, rule).kind, Kind::Caller);
+    EXPECT_EQ(decideRunAs({}, false, rule).kind, Kind::Caller);
   }
 }
 
 TEST(RunAsDecision, UserRunsAgainWithTheModeSpeltOutOnBothPlatforms) {
-  for (RootRule rule : {RootRule::kNeedsUser, RootRule::kActsForItself}) {
+  for (RootRule rule : {RootRule::NeedsUser, RootRule::ActsForItself}) {
     for (std::string_view mode : {"--apply", "--uninstall", "--refresh-bundle"}) {
       RunAs run = decideRunAs({mode, "zoe"}, true, rule);
-      EXPECT_EQ(run.kind, Kind::kUser);
+      EXPECT_EQ(run.kind, Kind::User);
       EXPECT_EQ(run.userName, "zoe");
       EXPECT_EQ(run.modeArgs, (Args{std::string(mode)}));
     }
     RunAs notRoot = decideRunAs({"--apply", "zoe"}, false, rule);
-    EXPECT_EQ(notRoot.kind, Kind::kRefused);
+    EXPECT_EQ(notRoot.kind, Kind::Refused);
     EXPECT_EQ(notRoot.error,
               "only root can act for another user; run zeph-installer --apply as that user instead");
   }
@@ -79,7 +79,7 @@ class RootRun : public ::testing::Test {
  protected:
   void SetUp() override {
     fs::permissions(box_.path(), static_cast<fs::perms>(0755));
-    installer_ = testing::installerWithBundle(box_.path() / "prefix");
+    installer_ = test_support::installerWithBundle(box_.path() / "prefix");
     rootHome_ = box_.path() / "root-home";
     fs::create_directory(rootHome_);
   }
@@ -89,11 +89,12 @@ class RootRun : public ::testing::Test {
 };
 
 TEST_F(RootRun, ApplyForAUserInstallsIntoThatUsersHomeAsThatUser) {
-  if (auto reason = testing::privateNamespaceUnavailable()) GTEST_SKIP() << *reason;
+  if (auto reason = test_support::privateNamespaceUnavailable()) GTEST_SKIP() << *reason;
   const uid_t uid = unusedUserId();
   const std::string name = "zeph-test-user";
   const fs::path home = box_.path() / "home" / name;
-  const std::vector<std::uint8_t> store = testing::putPlist(storeFile(home), testing::realisticStore());
+  const std::vector<std::uint8_t> store =
+      test_support::putPlist(storeFile(home), test_support::realisticStore());
   for (const auto& entry : fs::recursive_directory_iterator(box_.path() / "home")) {
     ASSERT_EQ(::lchown(entry.path().c_str(), uid, uid), 0);
   }
@@ -111,16 +112,16 @@ TEST_F(RootRun, ApplyForAUserInstallsIntoThatUsersHomeAsThatUser) {
   const std::string script =
       "mount --bind \"$1\" /etc/passwd && mount --bind \"$2\" /etc/group && exec \"$3\" --apply --user "
       "\"$4\"";
-  RunResult r = testing::runProgram(
-      testing::inPrivateNamespace(script, {passwd.string(), group.string(), installer_, name}),
+  RunResult r = test_support::runProgram(
+      test_support::inPrivateNamespace(script, {passwd.string(), group.string(), installer_, name}),
       rootHome_.string());
 
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, testing::resultLine(home, testing::kRealisticStoreSlots));
+  EXPECT_EQ(r.out, test_support::resultLine(home, test_support::kRealisticStoreSlots));
   struct stat st {};
-  ASSERT_EQ(::stat(testing::saverFolder(home).c_str(), &st), 0);
+  ASSERT_EQ(::stat(test_support::saverFolder(home).c_str(), &st), 0);
   EXPECT_EQ(st.st_uid, uid);
-  for (const auto& entry : fs::directory_iterator(testing::backupFolder(home))) {
+  for (const auto& entry : fs::directory_iterator(test_support::backupFolder(home))) {
     ASSERT_EQ(::stat(entry.path().c_str(), &st), 0);
     EXPECT_EQ(st.st_uid, uid) << entry.path();
     if (entry.path().filename() != "applied") {
@@ -155,9 +156,9 @@ TEST_F(RootRun, RefusedUserTouchesNothing) {
     if (!root && !c.dropRoot) continue;  // --user is for root
     if (root && c.dropRoot) {
       if (!fs::exists("/usr/bin/setpriv")) continue;  // needs setpriv to drop root
-      argv = testing::asUser(65534, argv);
+      argv = test_support::asUser(65534, argv);
     }
-    RunResult r = testing::runProgram(argv, rootHome_.string());
+    RunResult r = test_support::runProgram(argv, rootHome_.string());
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, c.error);

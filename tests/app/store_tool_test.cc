@@ -23,17 +23,17 @@ namespace zeph {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::putPlist;
-using testing::RunResult;
-using testing::Sandbox;
-using testing::storeFile;
-using testing::writeBytes;
+using test_support::putPlist;
+using test_support::RunResult;
+using test_support::Sandbox;
+using test_support::storeFile;
+using test_support::writeBytes;
 
 RunResult storeTool(const std::vector<std::string>& args,
                     const std::optional<std::string>& home = std::nullopt) {
   std::vector<std::string> argv{ZEPH_STORE_TOOL_PATH};
   argv.insert(argv.end(), args.begin(), args.end());
-  return testing::runProgram(argv, home);
+  return test_support::runProgram(argv, home);
 }
 
 // The realistic store with its first `onSaver` slots selecting the saver installed in `home`.
@@ -41,8 +41,8 @@ std::vector<std::uint8_t> storeWithSaverIn(const fs::path& home, int onSaver) {
   setProcessValues(home.string(), true);
   const plist::Value saver(zephIdleNode());
   int seen = 0;
-  plist::Value root =
-      testing::withSlotIdles(testing::realisticStore(), [&](const Slot& slot) -> std::optional<plist::Value> {
+  plist::Value root = test_support::withSlotIdles(
+      test_support::realisticStore(), [&](const Slot& slot) -> std::optional<plist::Value> {
         if (seen++ < onSaver) return saver;
         return slot.idle ? std::optional(*slot.idle) : std::nullopt;
       });
@@ -52,14 +52,14 @@ std::vector<std::uint8_t> storeWithSaverIn(const fs::path& home, int onSaver) {
 class StoreTool : public ::testing::Test {
  protected:
   void SetUp() override { fs::create_directories(home_); }
-  void installBundle() const { fs::create_directories(testing::saverFolder(home_) / "Contents"); }
+  void installBundle() const { fs::create_directories(test_support::saverFolder(home_) / "Contents"); }
   RunResult status() const { return storeTool({"status", "--home", home_.string() + "/"}); }
   Sandbox box_;
   fs::path home_ = box_.path() / "Zoë Smith";
 };
 
 TEST_F(StoreTool, StatusIsZeroOnlyWhenEverySlotHasTheInstalledSaver) {
-  const std::int64_t all = testing::kRealisticStoreSlots;
+  const std::int64_t all = test_support::kRealisticStoreSlots;
   RunResult none = status();
   EXPECT_EQ(none.out, "no wallpaper store\n");
   EXPECT_EQ(none.status, 3);
@@ -81,7 +81,7 @@ TEST_F(StoreTool, StatusIsZeroOnlyWhenEverySlotHasTheInstalledSaver) {
 
   // Every slot on the saver, but the saver is gone: nothing would show.
   writeBytes(storeFile(home_), storeWithSaverIn(home_, static_cast<int>(all)));
-  fs::remove_all(testing::saverFolder(home_));
+  fs::remove_all(test_support::saverFolder(home_));
   RunResult missing = status();
   EXPECT_EQ(missing.status, 3);
   const std::string allOnSaver = "zeph on " + std::to_string(all) + " of " + std::to_string(all);
@@ -94,7 +94,7 @@ TEST_F(StoreTool, StatusIsZeroOnlyWhenEverySlotHasTheInstalledSaver) {
   EXPECT_EQ(status().out, "zeph on 0 of " + std::to_string(all) + " screensaver slots\n");
 
   // No slots at all is not compliance.
-  putPlist(storeFile(home_), testing::dict({}));
+  putPlist(storeFile(home_), test_support::dict({}));
   RunResult empty = status();
   EXPECT_EQ(empty.out, "zeph on 0 of 0 screensaver slots\n");
   EXPECT_EQ(empty.status, 3);
@@ -142,7 +142,10 @@ TEST_F(StoreTool, NoStoreAndNoHomeAnswerAlike) {
        "\n",
        ""},
       {{"status", "--home", home}, 3, "no wallpaper store\n", ""},
-      {{"backups", "--home", home}, 0, "", "no backups in " + testing::backupFolder(home_).string() + "\n"},
+      {{"backups", "--home", home},
+       0,
+       "",
+       "no backups in " + test_support::backupFolder(home_).string() + "\n"},
   };
   for (const char* command : {"show", "status", "backups"}) {
     cases.push_back({{command, "--home", noHome}, 1, "", "error: no home folder at " + noHome + "\n"});
@@ -168,7 +171,7 @@ TEST_F(StoreTool, NoStoreAndNoHomeAnswerAlike) {
 // backup of it; a backup of it reads as damaged.
 TEST_F(StoreTool, EveryCommandRefusesAStoreOfSharedSlotsPastTheLimit) {
   const std::vector<std::uint8_t> crafted =
-      plist::write(testing::sharedSlotsStore(2000, 2000), plist::Format::Binary);
+      plist::write(test_support::sharedSlotsStore(2000, 2000), plist::Format::Binary);
   writeBytes(storeFile(home_), crafted);
   const std::string refusal = "error: " + storeFile(home_).string() +
                               ": more than 1000000 screensaver slots, more than a store can sensibly have\n";
@@ -183,40 +186,42 @@ TEST_F(StoreTool, EveryCommandRefusesAStoreOfSharedSlotsPastTheLimit) {
   // The installer's runs end before they restart any agent.
   for (const char* mode : {"--apply", "--uninstall"}) {
     SCOPED_TRACE(mode);
-    RunResult r = testing::runInstaller({mode}, home_.string());
+    RunResult r = test_support::runInstaller({mode}, home_.string());
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find(refusal), std::string::npos) << r.err;
   }
-  EXPECT_EQ(testing::readBytes(storeFile(home_)), crafted);
-  EXPECT_TRUE(testing::backupNames(home_).empty());
+  EXPECT_EQ(test_support::readBytes(storeFile(home_)), crafted);
+  EXPECT_TRUE(test_support::backupNames(home_).empty());
 
-  writeBytes(testing::backupFolder(home_) / "wallpaper-store-backup-2026-12-06T21:21:43Z.plist", crafted);
+  writeBytes(test_support::backupFolder(home_) / "wallpaper-store-backup-2026-12-06T21:21:43Z.plist",
+             crafted);
   RunResult backups = storeTool({"backups", "--home", home_.string()});
   EXPECT_EQ(backups.status, 0);
-  EXPECT_EQ(backups.out,
-            (testing::backupFolder(home_) / "wallpaper-store-backup-2026-12-06T21:21:43Z.plist").string() +
-                "\t2026-12-06T21:21:43Z\t" + std::to_string(crafted.size()) + "\tdamaged\n");
+  EXPECT_EQ(
+      backups.out,
+      (test_support::backupFolder(home_) / "wallpaper-store-backup-2026-12-06T21:21:43Z.plist").string() +
+          "\t2026-12-06T21:21:43Z\t" + std::to_string(crafted.size()) + "\tdamaged\n");
 }
 
 // A run stopped between the two renames of the bundle swap left no bundle:
 // status says so, and where the copy the next run puts back is.
 TEST_F(StoreTool, StatusNamesTheCopyAnInterruptedSwapLeft) {
   writeBytes(storeFile(home_), storeWithSaverIn(home_, 100));
-  const fs::path folder = testing::saverFolder(home_).parent_path();
+  const fs::path folder = test_support::saverFolder(home_).parent_path();
   fs::create_directories(folder / ".zeph.saver.new-4242/Contents");
   fs::create_directories(folder / ".zeph.saver.old-4242/Contents");
   RunResult r = status();
   EXPECT_EQ(r.status, 3);
-  EXPECT_EQ(r.out, "zeph on " + std::to_string(testing::kRealisticStoreSlots) + " of " +
-                       std::to_string(testing::kRealisticStoreSlots) +
+  EXPECT_EQ(r.out, "zeph on " + std::to_string(test_support::kRealisticStoreSlots) + " of " +
+                       std::to_string(test_support::kRealisticStoreSlots) +
                        " screensaver slots; the saver is missing from " +
-                       testing::saverFolder(home_).string() + " (an interrupted run left a copy at " +
+                       test_support::saverFolder(home_).string() + " (an interrupted run left a copy at " +
                        (folder / ".zeph.saver.new-4242").string() + ", which the next run puts back)\n");
 }
 
 TEST_F(StoreTool, BackupsComeOldestFirstWithTheirSlotsOnTheSaver) {
   EXPECT_EQ(storeTool({"backups", "--home", home_.string()}).out, "");
-  const fs::path folder = testing::backupFolder(home_);
+  const fs::path folder = test_support::backupFolder(home_);
   const std::vector<std::uint8_t> twoOnSaver = storeWithSaverIn(home_, 2);
   writeBytes(folder / "wallpaper-store-backup-2026-01-01T10:00:00Z-2.plist", twoOnSaver);
   writeBytes(folder / "wallpaper-store-backup-2026-01-01T10:00:00Z.plist", {'b', 'p', 'l', 'i', 's', 't'});
@@ -243,9 +248,9 @@ std::size_t occurrences(const std::string& text, const std::string& part) {
 // report both, and status is 0 only when both have the saver everywhere.
 TEST_F(StoreTool, ReportsTheSecondStoreToo) {
   const fs::path first = storeFile(home_);
-  const fs::path second = testing::secondStoreFile(home_);
-  putPlist(first, testing::macos26FirstStore());
-  const std::vector<std::uint8_t> linked = putPlist(second, testing::macos26SecondStore());
+  const fs::path second = test_support::secondStoreFile(home_);
+  putPlist(first, test_support::macos26FirstStore());
+  const std::vector<std::uint8_t> linked = putPlist(second, test_support::macos26SecondStore());
   // show, by default and given the first store's path, reads both and shows each record's type.
   const std::string linkedType = "(\"linked\", desktop and screen saver)";
   for (const std::vector<std::string>& args : {std::vector<std::string>{"show"}, {"show", first.string()}}) {
@@ -264,13 +269,13 @@ TEST_F(StoreTool, ReportsTheSecondStoreToo) {
   }
 
   setProcessValues(home_.string(), true);
-  rewriteWallpaperStores();
+  rewriteWallpaperStore();
   installBundle();
   RunResult both = status();
   EXPECT_EQ(both.out, "zeph on 3 of 3 screensaver slots; Index2.plist: zeph on 8 of 8 screensaver slots\n");
   EXPECT_EQ(both.status, 0) << both.err;
 
-  const std::string folder = testing::backupFolder(home_).string();
+  const std::string folder = test_support::backupFolder(home_).string();
   RunResult backups = storeTool({"backups", "--home", home_.string()});
   ASSERT_EQ(backups.status, 0) << backups.err;
   EXPECT_EQ(backups.out.rfind(folder + "/wallpaper-store-backup-", 0), 0u) << backups.out;
@@ -295,10 +300,10 @@ TEST_F(StoreTool, ReportsTheSecondStoreToo) {
 // An Index2.plist that cannot be read does not hide Index.plist's count, and
 // is no compliance: status names it and ends with 1.
 TEST_F(StoreTool, StatusSaysWhenTheSecondStoreCannotBeRead) {
-  putPlist(storeFile(home_), testing::macos26FirstStore());
-  const fs::path second = testing::secondStoreFile(home_);
+  putPlist(storeFile(home_), test_support::macos26FirstStore());
+  const fs::path second = test_support::secondStoreFile(home_);
   setProcessValues(home_.string(), true);
-  rewriteWallpaperStores();
+  rewriteWallpaperStore();
   installBundle();
   struct Case {
     const char* name;
@@ -306,7 +311,7 @@ TEST_F(StoreTool, StatusSaysWhenTheSecondStoreCannotBeRead) {
     const char* reason;
   };
   const Case cases[] = {
-      {"an array", plist::write(testing::array({}), plist::Format::Binary),
+      {"an array", plist::write(test_support::array({}), plist::Format::Binary),
        "the top level is not a dictionary"},
       {"garbage", {'{', '{', 0xFF}, "old-style plist: "},
       {"a folder", {}, "Is a directory"},
@@ -363,7 +368,8 @@ lines.append("%d %s the zeph saver" % (n, "slot holds" if n == 1 else "slots hol
 sys.stdout.write("\n".join(lines) + "\n")
 print(report["store"])
 )py";
-  RunResult python = testing::runProgram({"/usr/bin/python3", "-c", rebuild, report.string()}, std::nullopt);
+  RunResult python =
+      test_support::runProgram({"/usr/bin/python3", "-c", rebuild, report.string()}, std::nullopt);
   ASSERT_EQ(python.status, 0) << python.err;
   EXPECT_EQ(python.out, text.out + storeFile(home_).string() + "\n");
   EXPECT_NE(text.out.find("3 slots hold the zeph saver\n"), std::string::npos) << text.out;
@@ -421,7 +427,7 @@ TEST_F(StoreTool, PrintWritesTheCodecsTextOrNothing) {
     EXPECT_NE(r.err.find(c.error), std::string::npos) << r.err;
   }
   RunResult full =
-      testing::runProgram({ZEPH_STORE_TOOL_PATH, "print", binary.string()}, std::nullopt, "/dev/full");
+      test_support::runProgram({ZEPH_STORE_TOOL_PATH, "print", binary.string()}, std::nullopt, "/dev/full");
   EXPECT_EQ(full.status, 1);
   EXPECT_EQ(full.err, "error: write to standard output: No space left on device\n");
 }

@@ -88,7 +88,7 @@ class DialogLayoutTest : public ::testing::Test {
     return out;
   }
 
-  testing::Utf8Locale locale_;
+  test_support::Utf8Locale locale_;
 };
 
 TEST_F(DialogLayoutTest, RoomyScreenShowsEverythingInOrder) {
@@ -221,7 +221,7 @@ TEST_F(DialogLayoutTest, StatusLineIsShortenedToItsBox) {
 }
 
 TEST(WrapText, BreaksBetweenWordsAndCutsOnlyOverlongOnes) {
-  testing::Utf8Locale locale;
+  test_support::Utf8Locale locale;
   EXPECT_EQ(wrapText(U"one two three", 7), (std::vector<std::u32string>{U"one two", U"three"}));
   EXPECT_EQ(wrapText(U"a\n\nb", 7), (std::vector<std::u32string>{U"a", U"", U"b"}));
   EXPECT_EQ(wrapText(U"abcdefgh", 3), (std::vector<std::u32string>{U"abc", U"def", U"gh"}));

@@ -20,7 +20,7 @@ std::vector<std::size_t> boundaries(std::u32string_view text) {
 }
 
 class Grapheme : public ::testing::Test {
-  testing::Utf8Locale locale_;
+  test_support::Utf8Locale locale_;
 };
 
 TEST_F(Grapheme, MarksAndJoinersBelongToTheCharacterBeforeThem) {

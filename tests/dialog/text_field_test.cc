@@ -13,7 +13,7 @@ namespace zeph {
 namespace {
 
 class TextFieldTest : public ::testing::Test {
-  testing::Utf8Locale locale_;
+  test_support::Utf8Locale locale_;
 };
 
 // What a field `width` columns wide shows, marks included: "…" stands for hidden text.

@@ -18,11 +18,11 @@ json reply(json latitude, json longitude, json city = "Berlin") {
 }
 
 TEST(ApproximatePlace, AsksTheServiceForFourFieldsAndReadsItsReply) {
-  testing::LoopbackHttpServer server(testing::jsonReply(
+  test_support::LoopbackHttpServer server(test_support::jsonReply(
       R"({"success":true,"region":"Berlin State","city":"Berlin","longitude":13.405,"latitude":52.52})"));
   std::optional<IpPlace> place = detail::approximatePlaceFrom(server.origin() + "/");
   ASSERT_EQ(server.requests().size(), 1u);
-  EXPECT_EQ(testing::parseRequestHead(server.requests()[0]).requestLine,
+  EXPECT_EQ(test_support::parseRequestHead(server.requests()[0]).requestLine,
             "GET /?fields=latitude,longitude,city,region HTTP/1.1");
   ASSERT_TRUE(place);
   EXPECT_EQ(place->lat, 52.52);
@@ -32,10 +32,10 @@ TEST(ApproximatePlace, AsksTheServiceForFourFieldsAndReadsItsReply) {
 }
 
 TEST(ApproximatePlace, ServiceErrorOrNoReplyGivesNone) {
-  testing::LoopbackHttpServer refused(
-      testing::jsonReply(R"({"success":false,"message":"rate limited"})", 429));
+  test_support::LoopbackHttpServer refused(
+      test_support::jsonReply(R"({"success":false,"message":"rate limited"})", 429));
   EXPECT_FALSE(detail::approximatePlaceFrom(refused.origin() + "/"));
-  testing::LoopbackHttpServer notJson(testing::jsonReply("<html>busy</html>"));
+  test_support::LoopbackHttpServer notJson(test_support::jsonReply("<html>busy</html>"));
   EXPECT_FALSE(detail::approximatePlaceFrom(notJson.origin() + "/"));
 }
 

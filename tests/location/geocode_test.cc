@@ -52,11 +52,11 @@ TEST(CoordinateShortcut, LeavesEverythingElseToTheSearch) {
 }
 
 TEST(GeocodeSearch, SendsTheQueryUnchangedAsTheFirstOfThreeItems) {
-  testing::LoopbackHttpServer server(testing::jsonReply("[]"));
+  test_support::LoopbackHttpServer server(test_support::jsonReply("[]"));
   const std::string query = "Saint-Jean & Co #1 + =100% é/?";
   EXPECT_FALSE(detail::geocodeWith(server.origin() + "/search", query).place);
   ASSERT_EQ(server.requests().size(), 1u);
-  EXPECT_EQ(testing::parseRequestHead(server.requests()[0]).requestLine,
+  EXPECT_EQ(test_support::parseRequestHead(server.requests()[0]).requestLine,
             "GET /search?q=Saint-Jean%20%26%20Co%20%231%20%2B%20%3D100%25%20%C3%A9%2F%3F"
             "&format=jsonv2&limit=1 HTTP/1.1");
   EXPECT_EQ(detail::searchRequestUrl("https://h/search", "a~b_c.d-e"),
@@ -64,9 +64,9 @@ TEST(GeocodeSearch, SendsTheQueryUnchangedAsTheFirstOfThreeItems) {
 }
 
 TEST(GeocodeSearch, ReadsTheFirstHitOfTheReply) {
-  testing::LoopbackHttpServer server(
-      testing::jsonReply(R"([{"lat":"48.1371079","lon":"11.5753822","name":"München",)"
-                         R"("display_name":"München, Bayern, Deutschland"},{"lat":"0","lon":"0"}])"));
+  test_support::LoopbackHttpServer server(
+      test_support::jsonReply(R"([{"lat":"48.1371079","lon":"11.5753822","name":"München",)"
+                              R"("display_name":"München, Bayern, Deutschland"},{"lat":"0","lon":"0"}])"));
   std::optional<Place> place = detail::geocodeWith(server.origin() + "/search", "Munich").place;
   ASSERT_TRUE(place);
   EXPECT_EQ(place->lat, 48.1371079);
@@ -125,20 +125,21 @@ TEST(GeocodeSearch, NameIsQualifiedByTheSecondToLastAddressPart) {
 TEST(GeocodeSearch, SaysWhetherThePlaceIsUnknownOrTheSearchDidNotAnswer) {
   struct Case {
     const char* what;
-    testing::ScriptedReply reply;
+    test_support::ScriptedReply reply;
     LookupFailure failure;
   };
   const Case cases[] = {
-      {"no hits", testing::jsonReply("[]"), LookupFailure::NoSuchPlace},
-      {"no hits, server error", testing::jsonReply("[]", 500), LookupFailure::NoAnswer},
-      {"a hit, HTTP error", testing::jsonReply(R"([{"lat":"1","lon":"2"}])", 404), LookupFailure::NoAnswer},
-      {"empty body", testing::jsonReply(""), LookupFailure::NoAnswer},
-      {"not an array", testing::jsonReply("{}"), LookupFailure::NoAnswer},
-      {"a hit out of range", testing::jsonReply(R"([{"lat":"91","lon":"2"}])"), LookupFailure::NoAnswer},
+      {"no hits", test_support::jsonReply("[]"), LookupFailure::NoSuchPlace},
+      {"no hits, server error", test_support::jsonReply("[]", 500), LookupFailure::NoAnswer},
+      {"a hit, HTTP error", test_support::jsonReply(R"([{"lat":"1","lon":"2"}])", 404),
+       LookupFailure::NoAnswer},
+      {"empty body", test_support::jsonReply(""), LookupFailure::NoAnswer},
+      {"not an array", test_support::jsonReply("{}"), LookupFailure::NoAnswer},
+      {"a hit out of range", test_support::jsonReply(R"([{"lat":"91","lon":"2"}])"), LookupFailure::NoAnswer},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    testing::LoopbackHttpServer server(c.reply);
+    test_support::LoopbackHttpServer server(c.reply);
     GeocodeResult result = detail::geocodeWith(server.origin() + "/search", "Oslo");
     EXPECT_FALSE(result.place);
     EXPECT_EQ(result.failure, c.failure);

@@ -23,11 +23,11 @@
 namespace zeph {
 namespace {
 
-using testing::LoopbackHttpServer;
-using testing::press;
-using testing::ScriptedDialog;
-using testing::ScriptedReply;
-using testing::typeAndConfirm;
+using test_support::LoopbackHttpServer;
+using test_support::press;
+using test_support::ScriptedDialog;
+using test_support::ScriptedReply;
+using test_support::typeAndConfirm;
 
 constexpr const char* kPromptMessage = "Which city's weather should zeph show?";
 constexpr const char* kOsloReply = R"({"latitude":59.91,"longitude":10.75,"city":"Oslo"})";
@@ -49,7 +49,7 @@ class LocationFlowTest : public ::testing::Test {
   }
 
   // A file where the preferences folder belongs: every save fails, as root too.
-  void makePreferencesUnwritable() { testing::writeBytes(home_.path() / "Library/Preferences", {'x'}); }
+  void makePreferencesUnwritable() { test_support::writeBytes(home_.path() / "Library/Preferences", {'x'}); }
 
   // The one line a failed save prints.
   std::string saveFailureLine() const {
@@ -57,7 +57,7 @@ class LocationFlowTest : public ::testing::Test {
            "): File exists\n";
   }
 
-  testing::Sandbox home_;
+  test_support::Sandbox home_;
   test_support::ThrowAwaySuite suite_;
 };
 
@@ -251,7 +251,7 @@ TEST_F(LocationSetup, PlaceThatCannotBeSavedIsReportedAsAnErrorNeverAsFound) {
   auto setup = [&] { return runLocationSetup(lookups).has_value(); };
   struct Case {
     const char* what;
-    std::vector<testing::ScriptedAnswer> answers;
+    std::vector<test_support::ScriptedAnswer> answers;
     std::function<bool()> reportsAPlace;
     std::size_t alerts;  // no "not found" alert: the place was found, only the save failed
   };
@@ -317,12 +317,12 @@ TEST_F(CityPrompt, NoPlaceAndNoAnswerHaveAlertsOfTheirOwn) {
     std::string message;
   };
   const Case cases[] = {
-      {"no hits", testing::jsonReply("[]"), notFound},
-      {"service unavailable", testing::jsonReply("[]", 503), noAnswer},
-      {"error page as JSON", testing::jsonReply(R"({"error":"rate limited"})", 429), noAnswer},
-      {"not JSON", testing::jsonReply("<html>busy</html>"), noAnswer},
-      {"an object, not a list", testing::jsonReply(R"({"error":"x"})"), noAnswer},
-      {"a hit without coordinates", testing::jsonReply(R"([{"name":"Oslo"}])"), noAnswer},
+      {"no hits", test_support::jsonReply("[]"), notFound},
+      {"service unavailable", test_support::jsonReply("[]", 503), noAnswer},
+      {"error page as JSON", test_support::jsonReply(R"({"error":"rate limited"})", 429), noAnswer},
+      {"not JSON", test_support::jsonReply("<html>busy</html>"), noAnswer},
+      {"an object, not a list", test_support::jsonReply(R"({"error":"x"})"), noAnswer},
+      {"a hit without coordinates", test_support::jsonReply(R"([{"name":"Oslo"}])"), noAnswer},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -356,7 +356,7 @@ TEST_F(LookupStatus, AFailedGuessSaysSoBeforeThePromptButEscSaysNothing) {
   const std::string guessFailed = "status: Couldn't guess your location \u2014 type a city";
   const std::string lookingUp = "cancellable status: Looking up your location\u2026 \u2014 Esc to skip";
   {
-    LoopbackHttpServer ipService(testing::jsonReply("{}", 500));
+    LoopbackHttpServer ipService(test_support::jsonReply("{}", 500));
     ScriptedDialog dialog({press(1)});
     EXPECT_EQ(runLocationSetup(ipFrom(ipService)), std::nullopt);
     EXPECT_EQ(dialog.events(),
@@ -375,7 +375,7 @@ TEST_F(LookupStatus, AFailedGuessSaysSoBeforeThePromptButEscSaysNothing) {
 }
 
 TEST_F(LocationSetup, ARegionThatRepeatsTheCityIsLeftOut) {
-  LoopbackHttpServer ipService(testing::jsonReply(
+  LoopbackHttpServer ipService(test_support::jsonReply(
       R"({"latitude":-23.55,"longitude":-46.63,"city":"São Paulo","region":"São Paulo"})"));
   ScriptedDialog dialog({press(0)});
   EXPECT_EQ(runLocationSetup(ipFrom(ipService)), "São Paulo");
@@ -386,7 +386,7 @@ TEST_F(LocationSetup, ARegionThatRepeatsTheCityIsLeftOut) {
 }
 
 TEST_F(LookupStatus, WaitChecksDoNotCutAnAnsweringLookupShort) {
-  LoopbackHttpServer ipService(testing::delayedReply(kOsloReply, std::chrono::milliseconds(300)));
+  LoopbackHttpServer ipService(test_support::delayedReply(kOsloReply, std::chrono::milliseconds(300)));
   ScriptedDialog dialog({press(0)});
   EXPECT_EQ(runLocationSetup(ipFrom(ipService)), "Oslo");
   EXPECT_GE(dialog.waitChecks(), 2);  // looked at the keyboard while it waited

@@ -71,7 +71,7 @@ class SaverPreferences : public ::testing::Test {
     return names;
   }
 
-  testing::Sandbox sandbox_;
+  test_support::Sandbox sandbox_;
   std::string home_;  // the sandbox itself serves as the home
 };
 
@@ -277,7 +277,7 @@ namespace {
 // The same on every platform; on Apple through the platform's own store, in a
 // domain of the test's own.
 TEST(SaverPreferencesStore, StoredPlaceReadsBackAndDropsTheCachedReading) {
-  testing::Sandbox home;
+  test_support::Sandbox home;
   setProcessValues(home.path().string(), false);
   test_support::ThrowAwaySuite suite;
   applyPreferenceChange(prefsSuite, {.set = {{"cachedTempRaw", plist::Value::real(21.5)}}, .remove = {}});

@@ -25,12 +25,12 @@
 namespace zeph {
 namespace {
 
-using testing::delayedReply;
-using testing::jsonReply;
-using testing::LoopbackHttpServer;
-using testing::neverAnswering;
-using testing::ScriptedReply;
-using testing::trickledReply;
+using test_support::delayedReply;
+using test_support::jsonReply;
+using test_support::LoopbackHttpServer;
+using test_support::neverAnswering;
+using test_support::ScriptedReply;
+using test_support::trickledReply;
 using namespace std::chrono_literals;
 
 // Short timeouts keep these tests quick; what is checked is the result, not the time taken.
@@ -140,7 +140,7 @@ class JsonFile {
 
 TEST(FetchJson, NothingListeningOrNoHttpUrlGivesNone) {
   // A bound socket that does not listen keeps its port from anyone else and refuses connections.
-  int socketFd = testing::tcpSocket();
+  int socketFd = test_support::tcpSocket();
   ASSERT_GE(socketFd, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -251,7 +251,7 @@ TEST(FetchJson, SendsAGetWithOnlyTheUserAgentSetByUs) {
   LoopbackHttpServer server(jsonReply("{}"));
   ASSERT_TRUE(fetchJSON(server.origin() + "/some/path?a=1,2&b=%20", 5));
   ASSERT_EQ(server.requests().size(), 1u);
-  testing::ReceivedRequest request = testing::parseRequestHead(server.requests()[0]);
+  test_support::ReceivedRequest request = test_support::parseRequestHead(server.requests()[0]);
   EXPECT_EQ(request.requestLine, "GET /some/path?a=1,2&b=%20 HTTP/1.1");
 
   std::set<std::string> names;

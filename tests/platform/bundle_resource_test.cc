@@ -16,8 +16,8 @@ namespace zeph {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::Sandbox;
-using testing::writeBytes;
+using test_support::Sandbox;
+using test_support::writeBytes;
 
 // A program file at `path` and a bundle folder at each of `bundles`.
 void layout(const fs::path& program, std::initializer_list<fs::path> bundles) {

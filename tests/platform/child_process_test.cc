@@ -17,8 +17,8 @@
 namespace zeph {
 namespace {
 
-using testing::readText;
-using testing::Sandbox;
+using test_support::readText;
+using test_support::Sandbox;
 
 // Runs `step` with standard output and error on `out` and `err`; returns what it returns.
 template <typename F>
@@ -42,7 +42,7 @@ int createFile(const std::string& path) { return ::open(path.c_str(), O_WRONLY |
 TEST(Run, ReturnsTheChildsExitStatusOrMinusOneWhenTheProgramCannotStart) {
   Sandbox box;
   const std::string script = (box.path() / "script").string();  // no execute permission
-  testing::writeBytes(script, {'#', '!', '/', 'b', 'i', 'n', '/', 's', 'h', '\n'});
+  test_support::writeBytes(script, {'#', '!', '/', 'b', 'i', 'n', '/', 's', 'h', '\n'});
   // "sh" is found on PATH by a shell, but here it names a file in the working folder.
   ASSERT_FALSE(std::filesystem::exists("sh"));
   const struct {

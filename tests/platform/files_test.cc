@@ -12,10 +12,10 @@
 namespace zeph {
 namespace {
 
-using testing::HomeSandbox;
-using testing::namesIn;
-using testing::readBytes;
-using testing::writeBytes;
+using test_support::HomeSandbox;
+using test_support::namesIn;
+using test_support::readBytes;
+using test_support::writeBytes;
 
 std::vector<std::uint8_t> bytesOf(const std::string& s) { return {s.begin(), s.end()}; }
 
@@ -143,19 +143,19 @@ TEST(Files, FailedReplaceLeavesFileAndFolderAsTheyWere) {
   std::string folder = realHome + "/Store";
   std::string path = folder + "/Index.plist";
   writeBytes(path, bytesOf("old"));
-  testing::openUp(path, false);
+  test_support::openUp(path, false);
   ::chmod(path.c_str(), 0666);
   ::chmod(folder.c_str(), 0555);
   // The message names the folder to look at, not the hidden temporary file.
   std::string expected = "create a file in " + folder + ": Permission denied";
-  int rc = testing::runUnprivileged(
+  int rc = test_support::runUnprivileged(
       [&] { return errorOf([&] { replaceFile(path, bytesOf("new")); }) == expected ? 0 : 1; });
   EXPECT_EQ(rc, 0);
   EXPECT_EQ(readBytes(path), bytesOf("old"));
   EXPECT_EQ(namesIn(folder), std::vector<std::string>{"Index.plist"});
 }
 
-using testing::anyErrorOf;
+using test_support::anyErrorOf;
 
 // Each of these would block in open() or read without end if it were opened.
 TEST(Files, ReadFileTakesOnlyARegularFileWithinTheLimit) {
@@ -215,8 +215,9 @@ TEST(Files, ExistenceFollowsLinksAndRegularFileExistsTellsNothingFromWhatCannotB
 
   // A folder on the way that may not be searched.
   ::mkdir((h + "/closed").c_str(), 0700);
-  testing::openUp(h, false);
-  std::string message = testing::errorUnprivileged([&] { regularFileExists(h + "/closed/Index.plist"); });
+  test_support::openUp(h, false);
+  std::string message =
+      test_support::errorUnprivileged([&] { regularFileExists(h + "/closed/Index.plist"); });
   EXPECT_EQ(message, "stat(" + h + "/closed/Index.plist): Permission denied");
 }
 

@@ -19,9 +19,9 @@ namespace zeph {
 namespace {
 
 using std::chrono::milliseconds;
-using testing::HomeSandbox;
-using testing::namesIn;
-using testing::readText;
+using test_support::HomeSandbox;
+using test_support::namesIn;
+using test_support::readText;
 
 std::string hostName() {
   char name[256] = {};
@@ -42,7 +42,7 @@ std::string holderText(const std::string& host, long pid, std::int64_t start) {
 }
 
 void writeText(const std::string& path, const std::string& text) {
-  testing::writeBytes(path, std::vector<std::uint8_t>(text.begin(), text.end()));
+  test_support::writeBytes(path, std::vector<std::uint8_t>(text.begin(), text.end()));
 }
 
 TEST(RunLock, OneHolderAtATimeOnAFileThatStays) {

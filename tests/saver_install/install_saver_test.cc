@@ -21,10 +21,10 @@ namespace zeph {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::readBytes;
-using testing::readText;
-using testing::Sandbox;
-using testing::writeBytes;
+using test_support::readBytes;
+using test_support::readText;
+using test_support::Sandbox;
+using test_support::writeBytes;
 
 const fs::path kBundleInfo = fs::path(ZEPH_SOURCE_DIR) / "resources/zeph.saver/Contents/Info.plist";
 
@@ -102,12 +102,12 @@ TEST_F(InstallSaver, ReplacesAFileOrALinkButNeverItsTarget) {
 TEST_F(InstallSaver, NamesWhatBlocksTheScreenSaversFolder) {
   const fs::path folder = home_ / "Library/Screen Savers";
   writeBytes(folder, {'n', 'o', 't', ' ', 'a', ' ', 'f', 'o', 'l', 'd', 'e', 'r'});
-  std::string message = testing::anyErrorOf(installSaver);
+  std::string message = test_support::anyErrorOf(installSaver);
   EXPECT_EQ(message.rfind("mkdir(" + folder.string() + "): ", 0), 0u) << message;
   EXPECT_EQ(readText(folder), "not a folder");
   fs::remove(folder);
   fs::create_symlink("/nonexistent/savers", folder);
-  EXPECT_EQ(testing::anyErrorOf(installSaver),
+  EXPECT_EQ(test_support::anyErrorOf(installSaver),
             folder.string() + " is a dangling link to /nonexistent/savers: No such file or directory");
 }
 
@@ -116,14 +116,14 @@ TEST_F(InstallSaver, NamesWhatBlocksTheScreenSaversFolder) {
 TEST_F(InstallSaver, KeepsTheOldBundleWhenTheNewOneCannotBeMade) {
   writeBytes(fs::path(saverDest) / "Contents/Info.plist", {'o', 'l', 'd'});
   const fs::path folder = fs::path(saverDest).parent_path();
-  testing::openUp(saverDest, false);
+  test_support::openUp(saverDest, false);
   ::chmod(folder.c_str(), 0555);
-  std::string message = testing::errorUnprivileged([] { installSaver(); });
+  std::string message = test_support::errorUnprivileged([] { installSaver(); });
   EXPECT_EQ(message.rfind("mkdir(" + folder.string() + "/.zeph.saver.new-", 0), 0u) << message;
   EXPECT_NE(message.find("Permission denied"), std::string::npos) << message;
   ::chmod(folder.c_str(), 0755);
   EXPECT_EQ(readText(fs::path(saverDest) / "Contents/Info.plist"), "old");
-  EXPECT_EQ(testing::namesIn(folder), std::vector<std::string>{"zeph.saver"});
+  EXPECT_EQ(test_support::namesIn(folder), std::vector<std::string>{"zeph.saver"});
 }
 
 TEST_F(InstallSaver, ClearsWhatInterruptedRunsLeftAndRepairsAMissingBundle) {
@@ -134,7 +134,7 @@ TEST_F(InstallSaver, ClearsWhatInterruptedRunsLeftAndRepairsAMissingBundle) {
   writeBytes(folder / "Other.saver/Contents/Info.plist", {'k'});
   installSaver();
   expectFreshCopy();
-  EXPECT_EQ(testing::namesIn(folder), (std::vector<std::string>{"Other.saver", "zeph.saver"}));
+  EXPECT_EQ(test_support::namesIn(folder), (std::vector<std::string>{"Other.saver", "zeph.saver"}));
 }
 
 // A run stopped between the two renames of a swap (where the file system
@@ -175,7 +175,7 @@ TEST_F(InstallSaver, PutsBackTheCopyAnInterruptedSwapLeftAside) {
     EXPECT_EQ(interruptedSaverCopy(), std::nullopt);
     installSaver();  // clears whatever else was left
     expectFreshCopy();
-    EXPECT_EQ(testing::namesIn(folder), std::vector<std::string>{"zeph.saver"});
+    EXPECT_EQ(test_support::namesIn(folder), std::vector<std::string>{"zeph.saver"});
   }
 }
 
@@ -186,7 +186,8 @@ TEST_F(InstallSaver, RemovesTheBundleAndWhatInterruptedRunsLeft) {
   writeBytes(fs::path(saverDest).parent_path() / ".zeph.saver.new-1", {'x'});
   writeBytes(fs::path(saverDest).parent_path() / "other.saver/Contents/Info.plist", {'o'});
   EXPECT_TRUE(removeSaver());
-  EXPECT_EQ(testing::namesIn(fs::path(saverDest).parent_path()), std::vector<std::string>{"other.saver"});
+  EXPECT_EQ(test_support::namesIn(fs::path(saverDest).parent_path()),
+            std::vector<std::string>{"other.saver"});
 
   // A link in its place goes, never what it points to.
   fs::create_directory_symlink(home_ / "Library/Screen Savers/other.saver", saverDest);

@@ -19,7 +19,7 @@
 #include <utility>
 #include <vector>
 
-namespace zeph::testing {
+namespace zeph::test_support {
 
 /// What the server does with one connection, after reading its request head.
 struct ScriptedReply {
@@ -235,6 +235,6 @@ class LoopbackHttpServer {
   std::thread thread_;                 // started last, joined by the destructor
 };
 
-}  // namespace zeph::testing
+}  // namespace zeph::test_support
 
 #endif  // ZEPH_TESTS_SUPPORT_HTTP_SERVER_H_

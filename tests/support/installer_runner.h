@@ -21,7 +21,7 @@
 
 extern char** environ;
 
-namespace zeph::testing {
+namespace zeph::test_support {
 
 struct RunResult {
   int status = -1;  // exit status, 128 + signal, or -1 when it could not start
@@ -121,6 +121,6 @@ inline std::string resultLine(const fs::path& home, std::int64_t count) {
          " screensaver slots set to zeph\n";
 }
 
-}  // namespace zeph::testing
+}  // namespace zeph::test_support
 
 #endif  // ZEPH_TESTS_SUPPORT_INSTALLER_RUNNER_H_

@@ -19,7 +19,7 @@
 
 extern char** environ;
 
-namespace zeph::testing {
+namespace zeph::test_support {
 
 inline const char* const kUnshare = "/usr/bin/unshare";
 
@@ -47,6 +47,6 @@ inline std::vector<std::string> inPrivateNamespace(const std::string& script,
   return argv;
 }
 
-}  // namespace zeph::testing
+}  // namespace zeph::test_support
 
 #endif  // ZEPH_TESTS_SUPPORT_PRIVATE_NAMESPACE_H_

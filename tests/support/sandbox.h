@@ -25,7 +25,7 @@
 #include "plist/format.h"
 #include "plist/value.h"
 
-namespace zeph::testing {
+namespace zeph::test_support {
 
 namespace fs = std::filesystem;
 
@@ -127,7 +127,7 @@ class HomeSandbox : public Sandbox {
   }
 
   std::string storeFolder() const { return fs::path(storePath).parent_path().string(); }
-  std::string backupFolder() const { return testing::backupFolder(realHome).string(); }
+  std::string backupFolder() const { return test_support::backupFolder(realHome).string(); }
   std::vector<std::string> backups() const { return namesIn(backupFolder()); }
   void putStore(const std::vector<std::uint8_t>& bytes) const { writeBytes(storePath, bytes); }
   void putStore(const plist::Value& root, plist::Format format) const {
@@ -204,6 +204,6 @@ inline void openUp(const std::string& path, bool writable) {
   if (writable) ::chmod(path.c_str(), 0777);
 }
 
-}  // namespace zeph::testing
+}  // namespace zeph::test_support
 
 #endif  // ZEPH_TESTS_SUPPORT_SANDBOX_H_

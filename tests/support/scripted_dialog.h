@@ -18,7 +18,7 @@
 
 #include "dialog/dialog.h"
 
-namespace zeph::testing {
+namespace zeph::test_support {
 
 struct ScriptedAnswer {
   long response = kFirstButtonResponse;
@@ -104,6 +104,6 @@ class ScriptedDialog final : public DialogBackend {
   ScopedDialogBackend scope_;  // installed for this object's lifetime
 };
 
-}  // namespace zeph::testing
+}  // namespace zeph::test_support
 
 #endif  // ZEPH_TESTS_SUPPORT_SCRIPTED_DIALOG_H_

@@ -15,7 +15,7 @@
 #include "plist/value.h"
 #include "wallpaper_store/store_slots.h"
 
-namespace zeph::testing {
+namespace zeph::test_support {
 
 inline plist::Value dict(std::vector<plist::Dictionary::Member> members) {
   return plist::Value(plist::Dictionary::fromMembers(std::move(members), plist::DuplicateKeys::KeepFirst));
@@ -225,6 +225,6 @@ inline plist::Value withSlotIdles(const plist::Value& root,
   }));
 }
 
-}  // namespace zeph::testing
+}  // namespace zeph::test_support
 
 #endif  // ZEPH_TESTS_SUPPORT_STORE_BUILDERS_H_

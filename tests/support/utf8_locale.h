@@ -14,7 +14,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace zeph::testing {
+namespace zeph::test_support {
 
 #ifdef __APPLE__
 inline constexpr const char* kUtf8CharacterType = "UTF-8";
@@ -38,6 +38,6 @@ class Utf8Locale {
   std::string saved_ = "C";  // the character type to put back
 };
 
-}  // namespace zeph::testing
+}  // namespace zeph::test_support
 
 #endif  // ZEPH_TESTS_SUPPORT_UTF8_LOCALE_H_

@@ -10,9 +10,9 @@
 namespace zeph {
 namespace {
 
-using testing::array;
-using testing::dict;
-using testing::str;
+using test_support::array;
+using test_support::dict;
+using test_support::str;
 
 // Percent-decoding, to check that a URL names its path exactly.
 std::string decodePath(const std::string& url) {
@@ -135,7 +135,8 @@ TEST(IsZeph, RejectsEverythingElse) {
 }
 
 bool selectsWithChoices(std::vector<plist::Value> choices) {
-  return selectsInstalledSaver(dict({{"Content", dict({{"Choices", array(std::move(choices))}})}}));
+  return selectsInstalledSaver(
+      dict({{"Content", dict({{"Choices", array(std::move(choices))}})}}).asDictionary());
 }
 
 TEST(SelectsInstalledSaver, AcceptsEverySpellingOfTheInstalledBundlesFileUrl) {
@@ -154,7 +155,8 @@ TEST(SelectsInstalledSaver, AcceptsEverySpellingOfTheInstalledBundlesFileUrl) {
     EXPECT_TRUE(selectsWithChoices({choiceWith(plist::Value(plist::Data{'n'})),
                                     choiceWith(configurationFor(str(url), plist::Format::Xml))}));
   }
-  EXPECT_TRUE(selectsInstalledSaver(plist::Value(zephIdleNode())));
+  const plist::Dictionary fresh = zephIdleNode();
+  EXPECT_TRUE(selectsInstalledSaver(&fresh));
 }
 
 TEST(SelectsInstalledSaver, RejectsEveryOtherBundleHomeOrKindOfUrl) {
@@ -183,12 +185,12 @@ TEST(SelectsInstalledSaver, RejectsEveryOtherBundleHomeOrKindOfUrl) {
     EXPECT_FALSE(selectsWithChoices({choiceWith(configurationFor(str(url.c_str())))}));
   }
   // Right URL, wrong shapes around it.
-  EXPECT_FALSE(selectsInstalledSaver(plist::Value()));
-  EXPECT_FALSE(selectsInstalledSaver(plist::Value("file://" + dest)));
+  EXPECT_FALSE(selectsInstalledSaver(nullptr));
+  EXPECT_FALSE(selectsInstalledSaver(plist::Value("file://" + dest).asDictionary()));
   EXPECT_FALSE(selectsWithChoices({}));
   plist::Value good = choiceWith(configurationFor(str(("file://" + dest).c_str())));
-  EXPECT_FALSE(selectsInstalledSaver(dict({{"Content", dict({{"Choices", good}})}})));
-  EXPECT_FALSE(selectsInstalledSaver(dict({{"Content", array({good})}})));
+  EXPECT_FALSE(selectsInstalledSaver(dict({{"Content", dict({{"Choices", good}})}}).asDictionary()));
+  EXPECT_FALSE(selectsInstalledSaver(dict({{"Content", array({good})}}).asDictionary()));
   // A choice list with anything but dictionaries in it is no saver's, in any place.
   for (const plist::Value& stray :
        {str("stray"), plist::Value(plist::Array{}), plist::Value(plist::Date{0})}) {

@@ -11,10 +11,10 @@
 namespace zeph {
 namespace {
 
-using testing::array;
-using testing::dict;
-using testing::HomeSandbox;
-using testing::str;
+using test_support::array;
+using test_support::dict;
+using test_support::HomeSandbox;
+using test_support::str;
 
 TEST(ZephSlotCount, IsZeroForAStoreItCannotUse) {
   HomeSandbox box;

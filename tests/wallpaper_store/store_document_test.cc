@@ -10,9 +10,9 @@
 namespace zeph {
 namespace {
 
-using testing::array;
-using testing::dict;
-using testing::str;
+using test_support::array;
+using test_support::dict;
+using test_support::str;
 
 // Each visited slot as text: kind, identifiers and what its "Idle" holds.
 std::vector<std::string> walk(const plist::Value& root) {
@@ -95,7 +95,7 @@ TEST(IsoTimestamp, FormatsWholeSecondsInUtc) {
 }
 
 TEST(StoreDocument, WritesBinaryThatReadsBackEqual) {
-  testing::HomeSandbox box;
+  test_support::HomeSandbox box;
   plist::Value root =
       dict({{"SystemDefault", dict({{"Type", str("individual")}})}, {"n", plist::Value::real(-0.0)}});
   box.putStore(root, plist::Format::Xml);

@@ -13,9 +13,9 @@
 namespace zeph {
 namespace {
 
-using testing::array;
-using testing::dict;
-using testing::str;
+using test_support::array;
+using test_support::dict;
+using test_support::str;
 
 TEST(StoreReport, DescribesEverySlotThenTheCount) {
   setProcessValues("/Users/a", true);

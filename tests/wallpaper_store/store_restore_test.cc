@@ -22,25 +22,25 @@ namespace zeph {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::dict;
-using testing::HomeSandbox;
-using testing::memberAt;
-using testing::otherSlot;
-using testing::readBytes;
-using testing::realisticStore;
-using testing::withMember;
-using testing::writeBytes;
+using test_support::dict;
+using test_support::HomeSandbox;
+using test_support::memberAt;
+using test_support::otherSlot;
+using test_support::readBytes;
+using test_support::realisticStore;
+using test_support::withMember;
+using test_support::writeBytes;
 
 const char* const kSpace = "4F1E8C6A-1B1D-4C8E-9E55-0F1C2D3E4A5B";
 
 // `root` with every idle slot set to the saver's entry, as the rewrite leaves it.
 plist::Value allOnZeph(const plist::Value& root) {
   plist::Value zeph(zephIdleNode());
-  return testing::withSlotIdles(root, [&zeph](const Slot&) { return zeph; });
+  return test_support::withSlotIdles(root, [&zeph](const Slot&) { return zeph; });
 }
 
 std::string putBackup(const std::string& name, const std::vector<std::uint8_t>& bytes) {
-  fs::path path = testing::backupFolder(realHome) / name;
+  fs::path path = test_support::backupFolder(realHome) / name;
   writeBytes(path, bytes);
   return path.string();
 }
@@ -60,27 +60,28 @@ TEST(StoreRestore, PutsEveryShapeBackAfterARewrite) {
   };
   const Case cases[] = {
       {"realistic", realisticStore(), std::nullopt, plist::Format::Xml},
-      {"realistic fixture", plist::read(testing::fixture("realistic_store.bplist")), std::nullopt,
+      {"realistic fixture", plist::read(test_support::fixture("realistic_store.bplist")), std::nullopt,
        plist::Format::Xml},
-      {"system default only", dict({{"SystemDefault", testing::record(true)}})},
-      {"no system default", dict({{"Spaces", dict({{"S", dict({{"Default", testing::record(false)}})}})}})},
-      {"Sonoma, all linked", testing::sonomaLinkedStore()},
-      {"all spaces", testing::allSpacesStore()},
-      {"mixed", testing::mixedStore()},
-      {"unknown types", testing::unknownTypeStore()},
-      {"macOS 26 pair", testing::macos26FirstStore(), testing::macos26SecondStore()},
+      {"system default only", dict({{"SystemDefault", test_support::record(true)}})},
+      {"no system default",
+       dict({{"Spaces", dict({{"S", dict({{"Default", test_support::record(false)}})}})}})},
+      {"Sonoma, all linked", test_support::sonomaLinkedStore()},
+      {"all spaces", test_support::allSpacesStore()},
+      {"mixed", test_support::mixedStore()},
+      {"unknown types", test_support::unknownTypeStore()},
+      {"macOS 26 pair", test_support::macos26FirstStore(), test_support::macos26SecondStore()},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     HomeSandbox box;
     box.putStore(c.first, c.format);
-    if (c.second) testing::putPlist(storePath2, *c.second);
-    const StoreSlotCounts set = rewriteWallpaperStores();
-    ASSERT_GT(set.index, 0);
+    if (c.second) test_support::putPlist(storePath2, *c.second);
+    const StoreChangeReport set = rewriteWallpaperStore();
+    ASSERT_GT(set.slots.index, 0);
 
-    StoreRestore restore = restoreWallpaperStores();
-    EXPECT_EQ(restore.slots, set.index);
-    EXPECT_EQ(restore.slots2, set.index2);
+    StoreChangeReport restore = restoreWallpaperStore();
+    EXPECT_EQ(restore.slots.index, set.slots.index);
+    EXPECT_EQ(restore.slots.index2, set.slots.index2);
     EXPECT_TRUE(restore.lateFailure.empty());
     ASSERT_EQ(restore.backupsUsed.size(), c.second ? 2u : 1u);
     EXPECT_EQ(readBytes(restore.backupsUsed.back()), plist::write(c.first, c.format));
@@ -107,8 +108,8 @@ TEST(StoreRestore, KeepsWhatTheUserChangedMeanwhile) {
   box.putStore(withMember(withMember(box.readStore(), desktop, newDesktop), idle, newIdle),
                plist::Format::Binary);
 
-  StoreRestore restore = restoreWallpaperStores();
-  EXPECT_EQ(restore.slots, testing::kRealisticStoreSlots - 1);
+  StoreChangeReport restore = restoreWallpaperStore();
+  EXPECT_EQ(restore.slots.index, test_support::kRealisticStoreSlots - 1);
   const plist::Value expected = withMember(withMember(original, desktop, newDesktop), idle, newIdle);
   EXPECT_EQ(box.readStore(), expected);
 }
@@ -116,8 +117,8 @@ TEST(StoreRestore, KeepsWhatTheUserChangedMeanwhile) {
 TEST(StoreRestore, WithoutAnyBackupTheSlotsLoseTheirEntry) {
   HomeSandbox box;
   box.putStore(allOnZeph(realisticStore()), plist::Format::Binary);
-  StoreRestore restore = restoreWallpaperStores();
-  EXPECT_EQ(restore.slots, testing::kRealisticStoreSlots);
+  StoreChangeReport restore = restoreWallpaperStore();
+  EXPECT_EQ(restore.slots.index, test_support::kRealisticStoreSlots);
   EXPECT_TRUE(restore.backupsUsed.empty());
   forEachSlot(*box.readStore().asDictionary(), [](const Slot& slot) { EXPECT_EQ(slot.idle, nullptr); });
   EXPECT_EQ(storeBackups(firstStore()).size(), 1u);  // the store as it was before the restore
@@ -143,8 +144,8 @@ TEST(StoreRestore, TakesEachSlotFromTheOldestBackupThatHoldsItWithoutTheSaver) {
       allOnZeph(withMember(original, {"Spaces", "NEW"}, memberAt(original, {"Spaces", kSpace})));
   box.putStore(current, plist::Format::Binary);
 
-  StoreRestore restore = restoreWallpaperStores();
-  EXPECT_EQ(restore.slots, testing::kRealisticStoreSlots + 3);
+  StoreChangeReport restore = restoreWallpaperStore();
+  EXPECT_EQ(restore.slots.index, test_support::kRealisticStoreSlots + 3);
   ASSERT_EQ(restore.backupsUsed.size(), 2u);
   EXPECT_NE(restore.backupsUsed[0].find("00:00:00Z.plist"), std::string::npos);
   EXPECT_NE(restore.backupsUsed[1].find("00:00:00Z-2.plist"), std::string::npos);
@@ -188,13 +189,13 @@ TEST(StoreRestore, StopsBeforeAnyChangeOnABackupItCannotUse) {
     SCOPED_TRACE(c.name);
     HomeSandbox box;
     const fs::path bad =
-        testing::backupFolder(realHome) / "wallpaper-store-backup-2026-01-01T00:00:00Z.plist";
+        test_support::backupFolder(realHome) / "wallpaper-store-backup-2026-01-01T00:00:00Z.plist";
     c.put(bad);
     putBackup("wallpaper-store-backup-2026-01-02T00:00:00Z.plist", original);
     box.putStore(allOnZeph(original), plist::Format::Binary);
     const std::vector<std::uint8_t> before = readBytes(storePath);
     try {
-      restoreWallpaperStores();
+      restoreWallpaperStore();
       ADD_FAILURE() << "no error";
     } catch (const std::runtime_error& e) {
       const std::string message = e.what();
@@ -209,15 +210,15 @@ TEST(StoreRestore, StopsBeforeAnyChangeOnABackupItCannotUse) {
     // Newer than every backup the removal needs: never read.
     fs::remove_all(bad);
     putBackup("wallpaper-store-backup-2026-01-01T00:00:00Z.plist", original);
-    c.put(testing::backupFolder(realHome) / "wallpaper-store-backup-2026-01-03T00:00:00Z.plist");
-    EXPECT_EQ(restoreWallpaperStores().slots, testing::kRealisticStoreSlots);
+    c.put(test_support::backupFolder(realHome) / "wallpaper-store-backup-2026-01-03T00:00:00Z.plist");
+    EXPECT_EQ(restoreWallpaperStore().slots.index, test_support::kRealisticStoreSlots);
     EXPECT_EQ(box.readStore(), original);
   }
 }
 
 TEST(StoreRestore, ChangesNothingWhereNoSlotSelectsTheSaver) {
   HomeSandbox box;
-  EXPECT_EQ(restoreWallpaperStores().slots, 0);  // no store
+  EXPECT_EQ(restoreWallpaperStore().slots.index, 0);  // no store
   EXPECT_FALSE(fs::exists(box.backupFolder()));
 
   // Another home's saver is not the installed one.
@@ -226,15 +227,15 @@ TEST(StoreRestore, ChangesNothingWhereNoSlotSelectsTheSaver) {
   setProcessValues((box.path() / "Zoë Smith").string(), true);
   const std::vector<std::uint8_t> bytes = plist::write(migrated, plist::Format::Binary);
   box.putStore(bytes);
-  EXPECT_EQ(restoreWallpaperStores().slots, 0);
+  EXPECT_EQ(restoreWallpaperStore().slots.index, 0);
   EXPECT_EQ(readBytes(storePath), bytes);
 
   // A second restore after a first finds nothing more to do.
   box.putStore(realisticStore(), plist::Format::Binary);
   rewriteWallpaperStore();
-  EXPECT_EQ(restoreWallpaperStores().slots, testing::kRealisticStoreSlots);
+  EXPECT_EQ(restoreWallpaperStore().slots.index, test_support::kRealisticStoreSlots);
   const std::vector<std::uint8_t> restored = readBytes(storePath);
-  EXPECT_EQ(restoreWallpaperStores().slots, 0);
+  EXPECT_EQ(restoreWallpaperStore().slots.index, 0);
   EXPECT_EQ(readBytes(storePath), restored);
 }
 
@@ -242,14 +243,14 @@ TEST(StoreRestore, ChangesNothingWhereNoSlotSelectsTheSaver) {
 // what the linked record showed, and the record stays individual.
 TEST(StoreRestore, AConvertedRecordWithANewDesktopKeepsIt) {
   HomeSandbox box;
-  const plist::Value original = testing::sonomaLinkedStore();
+  const plist::Value original = test_support::sonomaLinkedStore();
   box.putStore(original, plist::Format::Binary);
   rewriteWallpaperStore();
   const std::vector<std::string> desktop{"AllSpacesAndDisplays", "Desktop"};
   const plist::Value newDesktop = otherSlot("com.apple.wallpaper.choice.solid-color");
   box.putStore(withMember(box.readStore(), desktop, newDesktop), plist::Format::Binary);
 
-  EXPECT_EQ(restoreWallpaperStores().slots, 6);
+  EXPECT_EQ(restoreWallpaperStore().slots.index, 6);
   const plist::Value restored = box.readStore();
   const plist::Value& record = memberAt(restored, {"AllSpacesAndDisplays"});
   EXPECT_EQ(memberAt(record, {"Type"}), plist::Value("individual"));

@@ -22,6 +22,7 @@
 #include "wallpaper_store/idle_entry.h"
 #include "wallpaper_store/slot_count.h"
 #include "wallpaper_store/store_backups.h"
+#include "wallpaper_store/store_change.h"
 #include "wallpaper_store/store_document.h"
 #include "wallpaper_store/store_slots.h"
 #include "wallpaper_store/store_time.h"
@@ -29,14 +30,14 @@
 namespace zeph {
 namespace {
 
-using testing::anyErrorOf;
-using testing::array;
-using testing::dict;
-using testing::fixture;
-using testing::HomeSandbox;
-using testing::namesIn;
-using testing::readBytes;
-using testing::str;
+using test_support::anyErrorOf;
+using test_support::array;
+using test_support::dict;
+using test_support::fixture;
+using test_support::HomeSandbox;
+using test_support::namesIn;
+using test_support::readBytes;
+using test_support::str;
 
 const std::string kUnreadable = "Couldn't read the macOS screensaver settings file.";
 
@@ -66,7 +67,7 @@ plist::Value expectRewritten(const plist::Value& before, std::int64_t count) {
   EXPECT_EQ(static_cast<std::int64_t>(idles.size()), count);
   for (const plist::Value& idle : idles) {
     EXPECT_EQ(idle, idles.front());
-    EXPECT_TRUE(selectsInstalledSaver(idle));
+    EXPECT_TRUE(selectsInstalledSaver(idle.asDictionary()));
   }
   EXPECT_EQ(zephSlotCount(), count);
   return idles.empty() ? plist::Value() : idles.front();
@@ -90,7 +91,7 @@ plist::Value imageEntry() {
 
 TEST(RewriteWallpaperStore, WithoutAStoreCreatesNothing) {
   HomeSandbox box;
-  EXPECT_EQ(rewriteWallpaperStore(), 0);
+  EXPECT_EQ(rewriteWallpaperStore().slots.index, 0);
   EXPECT_TRUE(namesIn(realHome).empty());
 }
 
@@ -104,7 +105,7 @@ TEST(RewriteWallpaperStore, RealisticStoreInEitherFormat) {
     box.putStore(original);
     plist::Value before = plist::read(original);
 
-    EXPECT_EQ(rewriteWallpaperStore(), 7);
+    EXPECT_EQ(rewriteWallpaperStore().slots.index, 7);
     plist::Value entry = expectRewritten(before, 7);
     EXPECT_EQ(entry.asDictionary()->find("LastSet")->kind(), plist::Kind::Date);
 
@@ -177,7 +178,7 @@ TEST(RewriteWallpaperStore, SetsEverySlotAndCountsIt) {
       SCOPED_TRACE(std::string(c.name) + (format == plist::Format::Xml ? " (XML)" : " (binary)"));
       HomeSandbox box;
       box.putStore(c.root, format);
-      EXPECT_EQ(rewriteWallpaperStore(), c.count);
+      EXPECT_EQ(rewriteWallpaperStore().slots.index, c.count);
       expectRewritten(c.root, c.count);
       if (c.count == 0) {
         EXPECT_EQ(box.readStore(), c.root);
@@ -219,10 +220,10 @@ TEST(RewriteWallpaperStore, SpreadsOnlyTheSystemDefaultsEntryForTheInstalledSave
     };
     plist::Value systemEntry = entryFor(c.systemUrl);
     if (c.strayChoice) {
-      plist::Array choices = *testing::memberAt(systemEntry, {"Content", "Choices"}).asArray();
+      plist::Array choices = *test_support::memberAt(systemEntry, {"Content", "Choices"}).asArray();
       choices.insert(choices.begin(), str("stray"));
       systemEntry =
-          testing::withMember(systemEntry, {"Content", "Choices"}, plist::Value(std::move(choices)));
+          test_support::withMember(systemEntry, {"Content", "Choices"}, plist::Value(std::move(choices)));
     }
     plist::Value root = dict({{"SystemDefault", dict({{"Idle", systemEntry}})},
                               {"Spaces", dict({{"", dict({{"Default", dict({{"Idle", entryFor(c.spaceUrl)}})},
@@ -232,7 +233,7 @@ TEST(RewriteWallpaperStore, SpreadsOnlyTheSystemDefaultsEntryForTheInstalledSave
     if (c.strayChoice) {
       EXPECT_EQ(zephSlotCount(), 0);  // the status agrees: not the saver
     }
-    EXPECT_EQ(rewriteWallpaperStore(), 3);
+    EXPECT_EQ(rewriteWallpaperStore().slots.index, 3);
     const plist::Value entry = expectRewritten(root, 3);
     if (c.kept) {
       EXPECT_EQ(entry, systemEntry);
@@ -240,7 +241,7 @@ TEST(RewriteWallpaperStore, SpreadsOnlyTheSystemDefaultsEntryForTheInstalledSave
     }
     EXPECT_NE(entry, systemEntry);
     EXPECT_GE(entry.asDictionary()->find("LastSet")->asDate()->secondsSince2001, before);
-    const plist::Array* choices = testing::memberAt(entry, {"Content", "Choices"}).asArray();
+    const plist::Array* choices = test_support::memberAt(entry, {"Content", "Choices"}).asArray();
     ASSERT_TRUE(choices && choices->size() == 1);
     const plist::Value* configuration = plist::member(choices->front(), "Configuration");
     EXPECT_EQ(configuration ? moduleUrl(*configuration) : std::nullopt, dest);
@@ -260,10 +261,10 @@ TEST(RewriteWallpaperStore, EachCallLeavesItsOwnBackup) {
                         isoTimestamp(plist::Date{currentDate().secondsSince2001 + s}) + ".plist";
     std::ofstream(taken) << "taken";
   }
-  EXPECT_EQ(rewriteWallpaperStore(), 1);
+  EXPECT_EQ(rewriteWallpaperStore().slots.index, 1);
   std::vector<std::uint8_t> afterFirst = readBytes(storePath);
   plist::Value entry = expectRewritten(root, 1);
-  EXPECT_EQ(rewriteWallpaperStore(), 1);
+  EXPECT_EQ(rewriteWallpaperStore().slots.index, 1);
   EXPECT_EQ(expectRewritten(root, 1), entry);  // the second call keeps the first one's entry
 
   std::vector<std::string> suffixed;
@@ -288,13 +289,13 @@ TEST(RewriteWallpaperStore, ReplacesTheFileBehindALinkAndKeepsItsMode) {
   HomeSandbox box;
   plist::Value root = dict({{"SystemDefault", dict({})}});
   std::string real = realHome + "/Dotfiles/wallpaper/Index.plist";
-  testing::writeBytes(real, plist::write(root, plist::Format::Xml));
+  test_support::writeBytes(real, plist::write(root, plist::Format::Xml));
   ::chmod(real.c_str(), 0640);
   createFolders(box.storeFolder());
   ::symlink("../../../../Dotfiles/wallpaper/Index.plist", (box.storeFolder() + "/Linked.plist").c_str());
   ::symlink("Linked.plist", storePath.c_str());
 
-  EXPECT_EQ(rewriteWallpaperStore(), 1);
+  EXPECT_EQ(rewriteWallpaperStore().slots.index, 1);
   struct stat st {};
   ASSERT_EQ(::lstat(storePath.c_str(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode));
@@ -339,23 +340,23 @@ TEST(RewriteWallpaperStore, AFailureLeavesTheStoreAsItWas) {
       {"a store it may not read",
        [](const HomeSandbox&) {
          ::chmod(storePath.c_str(), 0600);
-         testing::openUp(storePath, false);
+         test_support::openUp(storePath, false);
        },
        true, "open(STORE): Permission denied", true, 0},
       {"a file where the backup folder is",
-       [](const HomeSandbox& b) { testing::writeBytes(b.backupFolder(), {'x'}); }, false,
+       [](const HomeSandbox& b) { test_support::writeBytes(b.backupFolder(), {'x'}); }, false,
        "mkdir(BACKUPS): File exists", false, 0},
       {"a backup folder it may not write",
        [](const HomeSandbox& b) {
          createFolders(b.backupFolder());
-         testing::openUp(b.backupFolder(), false);
+         test_support::openUp(b.backupFolder(), false);
          ::chmod(b.backupFolder().c_str(), 0555);
        },
        true, "create a file in BACKUPS: Permission denied", false, 0},
       {"a store folder it may not write",
        [](const HomeSandbox& b) {
          createFolders(b.backupFolder());
-         testing::openUp(b.backupFolder(), true);
+         test_support::openUp(b.backupFolder(), true);
          ::chmod(b.storeFolder().c_str(), 0555);
        },
        true, "create a file in FOLDER: Permission denied", false, 1},
@@ -367,8 +368,9 @@ TEST(RewriteWallpaperStore, AFailureLeavesTheStoreAsItWas) {
     const std::vector<std::uint8_t> original = readBytes(storePath);
     c.make(box);
     const auto rewrite = [] { rewriteWallpaperStore(); };
-    EXPECT_EQ(c.unprivileged ? testing::errorUnprivileged(rewrite) : anyErrorOf<std::system_error>(rewrite),
-              withPaths(c.error, box));
+    EXPECT_EQ(
+        c.unprivileged ? test_support::errorUnprivileged(rewrite) : anyErrorOf<std::system_error>(rewrite),
+        withPaths(c.error, box));
     if (!std::filesystem::is_directory(storePath)) {
       EXPECT_EQ(readBytes(storePath), original);
     }
@@ -410,7 +412,7 @@ TEST(ChangeStores, KeepsAWriteMadeBetweenReadAndRename) {
     SCOPED_TRACE(c.name);
     HomeSandbox box;
     box.putStore(version(0));
-    if (c.pair) testing::writeBytes(storePath2, version(0));
+    if (c.pair) test_support::writeBytes(storePath2, version(0));
     if (!c.sameSizeAndTime) {
       // Stores untouched for a while: their stamps alone tell a write.
       for (const std::string& path : {storePath, storePath2}) {
@@ -423,23 +425,20 @@ TEST(ChangeStores, KeepsAWriteMadeBetweenReadAndRename) {
     const std::string written = c.toSecond ? storePath2 : storePath;
     const std::string other = c.toSecond ? storePath : storePath2;
     int writes = 0;
-    const auto change = [&](const StoreFile& store, bool) {
-      StoreToChange loaded = loadForChange(store);
-      plist::Dictionary root = loaded.root();
-      root.set("Changed", plist::Value("by zeph"));
-      StoreChange result;
+    const StoreEditor change = [&](const StoreFile& store, const plist::Dictionary& old) {
+      StoreEdit result;
+      result.document = old;
+      result.document->set("Changed", plist::Value("by zeph"));
       result.slots = 1;
-      result.update = StoreUpdate{store.path, plist::write(plist::Value(root), plist::Format::Binary),
-                                  std::move(loaded.loaded)};
       if (store.path == written && writes < c.writes) {
         const auto time = std::filesystem::last_write_time(written);
-        testing::writeBytes(written, version(++writes));
+        test_support::writeBytes(written, version(++writes));
         if (c.sameSizeAndTime) std::filesystem::last_write_time(written, time);
       }
       return result;
     };
     if (c.writes == 99) {
-      EXPECT_EQ(anyErrorOf<std::runtime_error>([&] { changeStores(change); }),
+      EXPECT_EQ(anyErrorOf<std::runtime_error>([&] { changeStores("changed", change); }),
                 written + " keeps changing while zeph writes it; nothing was changed");
       EXPECT_EQ(writes, 4);
       EXPECT_EQ(readBytes(written), version(writes));
@@ -448,8 +447,8 @@ TEST(ChangeStores, KeepsAWriteMadeBetweenReadAndRename) {
       }
       continue;
     }
-    const StoreSlotCounts counts = changeStores(change);
-    EXPECT_EQ(counts.index, 1);
+    const StoreChangeReport counts = changeStores("changed", change);
+    EXPECT_EQ(counts.slots.index, 1);
     EXPECT_EQ(counts.lateFailure, "");
     EXPECT_EQ(writes, c.writes);
     for (const std::string& path : {written, other}) {
@@ -467,6 +466,54 @@ TEST(ChangeStores, KeepsAWriteMadeBetweenReadAndRename) {
     for (int n = 0; n <= writes; ++n) expected.push_back(version(n));
     EXPECT_EQ(backedUp, expected);
     EXPECT_EQ(namesIn(box.storeFolder()).size(), c.pair ? 2u : 1u);
+  }
+}
+
+// The change runs the edit on each store there, Index2.plist first, backs
+// each up, writes only what the edit changed and reports store by store.
+TEST(ChangeStores, BacksUpEachStoreWritesOnlyWhatTheEditChangedAndReportsEach) {
+  struct Case {
+    const char* name;
+    bool pair;
+    bool editChanges;
+  };
+  const Case cases[] = {
+      {"Index.plist alone, nothing to change", false, false},
+      {"a pair, nothing to change", true, false},
+      {"a pair, both changed", true, true},
+  };
+  const std::vector<std::uint8_t> xml = plist::write(dict({{"SystemDefault", dict({})}}), plist::Format::Xml);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    HomeSandbox box;
+    box.putStore(xml);
+    if (c.pair) test_support::writeBytes(storePath2, xml);
+    std::vector<std::string> edited;
+    const StoreChangeReport report =
+        changeStores("changed", [&](const StoreFile& store, const plist::Dictionary& old) {
+          edited.push_back(store.path);
+          EXPECT_NE(old.find("SystemDefault"), nullptr);
+          StoreEdit edit;
+          if (!c.editChanges) return edit;
+          edit.document = old;
+          edit.slots = store.path == storePath ? 2 : 5;
+          edit.backupsUsed = {store.path + " backup"};
+          return edit;
+        });
+    using Paths = std::vector<std::string>;
+    const Paths stores = c.pair ? Paths{storePath2, storePath} : Paths{storePath};
+    EXPECT_EQ(edited, stores);
+    EXPECT_EQ(report.slots.index, c.editChanges ? 2 : 0);
+    EXPECT_EQ(report.slots.index2, c.editChanges ? 5 : 0);
+    const Paths used = c.editChanges ? Paths{storePath2 + " backup", storePath + " backup"} : Paths{};
+    EXPECT_EQ(report.backupsUsed, used);
+    EXPECT_EQ(report.lateFailure, "");
+    for (const std::string& path : stores) {
+      // A store written is binary; one left alone keeps its XML.
+      EXPECT_EQ(readBytes(path) == xml, !c.editChanges) << path;
+    }
+    EXPECT_EQ(storeBackups(firstStore()).size(), 1u);
+    EXPECT_EQ(storeBackups(secondStore()).size(), c.pair ? 1u : 0u);
   }
 }
 
@@ -526,7 +573,7 @@ TEST(RewriteWallpaperStore, OnlyNothingThereIsNoStore) {
   {
     HomeSandbox box;
     createFolders(realHome + "/Library");  // macOS 13: no store folder yet
-    EXPECT_EQ(rewriteWallpaperStore(), 0);
+    EXPECT_EQ(rewriteWallpaperStore().slots.index, 0);
   }
   struct Case {
     const char* name;
@@ -564,7 +611,7 @@ TEST(RewriteWallpaperStore, OnlyNothingThereIsNoStore) {
          ::symlink("/dev/zero", storePath.c_str());
        },
        "STORE: not a regular file (a character device)"},
-      {"file as folder", [](const HomeSandbox& b) { testing::writeBytes(b.storeFolder(), {'x'}); },
+      {"file as folder", [](const HomeSandbox& b) { test_support::writeBytes(b.storeFolder(), {'x'}); },
        "stat(STORE): Not a directory"},
       {"over 256 MiB",
        [](const HomeSandbox& b) {
@@ -591,9 +638,9 @@ TEST(RewriteWallpaperStore, RefusesAStoreThatWouldExplodeBeforeItsBackup) {
     const char* name;
     plist::Value root;
   } cases[] = {
-      {"one slot over", testing::sharedSlotsStore(1001, 1000)},
-      {"3,000 spaces of 3,000 displays", testing::sharedSlotsStore(3000, 3000)},
-      {"nine million places holding no record", testing::sharedSlotsStore(3000, 3000, false)},
+      {"one slot over", test_support::sharedSlotsStore(1001, 1000)},
+      {"3,000 spaces of 3,000 displays", test_support::sharedSlotsStore(3000, 3000)},
+      {"nine million places holding no record", test_support::sharedSlotsStore(3000, 3000, false)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -621,7 +668,8 @@ TEST(RewriteWallpaperStore, RefusesAStoreThatWouldExplodeBeforeItsBackup) {
   }
   // At the limit, a walk goes through.
   std::int64_t visited = 0;
-  forEachSlot(*testing::sharedSlotsStore(1000, 1000).asDictionary(), [&visited](const Slot&) { ++visited; });
+  forEachSlot(*test_support::sharedSlotsStore(1000, 1000).asDictionary(),
+              [&visited](const Slot&) { ++visited; });
   EXPECT_EQ(visited, kMaxStoreSlots);
 }
 
@@ -633,10 +681,10 @@ TEST(RewriteWallpaperStore, SweepsTemporariesBesideALinkedStoresTarget) {
   createFolders(box.storeFolder());
   const std::string elsewhere = realHome + "/elsewhere";
   createFolders(elsewhere);
-  testing::writeBytes(elsewhere + "/real.plist", plist::write(dict({}), plist::Format::Binary));
+  test_support::writeBytes(elsewhere + "/real.plist", plist::write(dict({}), plist::Format::Binary));
   ASSERT_EQ(::symlink((elsewhere + "/real.plist").c_str(), storePath.c_str()), 0);
   for (const char* name : {".real.plist.123.0.abc.tmp", ".Index.plist.9.0.f.tmp", ".other.plist.1.0.a.tmp"}) {
-    testing::writeBytes(elsewhere + "/" + name, {'x'});
+    test_support::writeBytes(elsewhere + "/" + name, {'x'});
   }
   removeStaleStoreTemporaries();
   EXPECT_EQ(namesIn(elsewhere),
@@ -650,20 +698,20 @@ TEST(RewriteWallpaperStore, BacksUpOnlyWhatIsNotBackedUpAlreadyWithTheStoresMode
   ::chmod(storePath.c_str(), 0600);
   std::vector<std::uint8_t> original = readBytes(storePath);
 
-  EXPECT_EQ(rewriteWallpaperStore(), 1);
+  EXPECT_EQ(rewriteWallpaperStore().slots.index, 1);
   ASSERT_EQ(box.backups().size(), 1u);
   struct stat st {};
   ASSERT_EQ(::stat((box.backupFolder() + "/" + box.backups()[0]).c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0600u);
 
   // The same bytes again (an agent that put them back): the backup holds them already.
-  testing::writeBytes(storePath, original);
-  EXPECT_EQ(rewriteWallpaperStore(), 1);
+  test_support::writeBytes(storePath, original);
+  EXPECT_EQ(rewriteWallpaperStore().slots.index, 1);
   EXPECT_EQ(box.backups().size(), 1u);
   // A re-run on the rewritten store backs that one up, once.
   std::vector<std::uint8_t> rewritten = readBytes(storePath);
-  EXPECT_EQ(rewriteWallpaperStore(), 1);
-  EXPECT_EQ(rewriteWallpaperStore(), 1);
+  EXPECT_EQ(rewriteWallpaperStore().slots.index, 1);
+  EXPECT_EQ(rewriteWallpaperStore().slots.index, 1);
   ASSERT_EQ(box.backups().size(), 2u);
   for (const std::string& name : box.backups()) {
     std::vector<std::uint8_t> bytes = readBytes(box.backupFolder() + "/" + name);
@@ -675,10 +723,10 @@ TEST(RewriteWallpaperStore, RemovesOnlyWhatKilledRunsLeft) {
   HomeSandbox box;
   box.putStore(dict({}), plist::Format::Binary);
   createFolders(box.backupFolder());
-  testing::writeBytes(box.storeFolder() + "/.Index.plist.77.0.1a.tmp", {'p'});
-  testing::writeBytes(box.backupFolder() + "/.wallpaper-store-backup-2026-12-06T21:21:43Z.plist.77.1.2.tmp",
-                      {'p'});
-  testing::writeBytes(box.backupFolder() + "/wallpaper-store-backup-2026-12-06T21:21:43Z.plist", {'b'});
+  test_support::writeBytes(box.storeFolder() + "/.Index.plist.77.0.1a.tmp", {'p'});
+  test_support::writeBytes(
+      box.backupFolder() + "/.wallpaper-store-backup-2026-12-06T21:21:43Z.plist.77.1.2.tmp", {'p'});
+  test_support::writeBytes(box.backupFolder() + "/wallpaper-store-backup-2026-12-06T21:21:43Z.plist", {'b'});
   removeStaleStoreTemporaries();
   EXPECT_EQ(namesIn(box.storeFolder()), std::vector<std::string>{"Index.plist"});
   EXPECT_EQ(box.backups(), std::vector<std::string>{"wallpaper-store-backup-2026-12-06T21:21:43Z.plist"});

@@ -22,10 +22,10 @@
 namespace zeph {
 namespace {
 
-using testing::dict;
-using testing::HomeSandbox;
-using testing::readBytes;
-using testing::str;
+using test_support::dict;
+using test_support::HomeSandbox;
+using test_support::readBytes;
+using test_support::str;
 
 std::vector<plist::Value> records(const plist::Value& root) {
   std::vector<plist::Value> found;
@@ -81,7 +81,7 @@ std::int64_t expectSaverWhereRead(const plist::Value& before, const plist::Value
       continue;
     }
     ++set;
-    EXPECT_TRUE(selectsInstalledSaver(member(now[i], "Idle")));
+    EXPECT_TRUE(selectsInstalledSaver(member(now[i], "Idle").asDictionary()));
     EXPECT_EQ(now[i].asDictionary()->find("Linked"), nullptr);
     if (shape == RecordShape::Linked) {
       EXPECT_EQ(member(now[i], "Type"), str("individual"));
@@ -112,27 +112,27 @@ TEST(StoreShapes, EachReportedShapeGetsTheSaverWhereItsTypeReadsIt) {
     std::int64_t slots;
   };
   const Case cases[] = {
-      {"Sonoma, all linked", testing::sonomaLinkedStore(), 6},
-      {"all spaces", testing::allSpacesStore(), 2},
-      {"mixed", testing::mixedStore(), 7},
-      {"macOS 26 Index.plist", testing::macos26FirstStore(), 3},
-      {"macOS 26 Index2.plist alone", testing::macos26SecondStore(), 8},
-      {"unknown types", testing::unknownTypeStore(), 1},
+      {"Sonoma, all linked", test_support::sonomaLinkedStore(), 6},
+      {"all spaces", test_support::allSpacesStore(), 2},
+      {"mixed", test_support::mixedStore(), 7},
+      {"macOS 26 Index.plist", test_support::macos26FirstStore(), 3},
+      {"macOS 26 Index2.plist alone", test_support::macos26SecondStore(), 8},
+      {"unknown types", test_support::unknownTypeStore(), 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     HomeSandbox box;
     box.putStore(c.store, plist::Format::Binary);
     EXPECT_EQ(zephSlotCount(), 0);
-    StoreSlotCounts counts = rewriteWallpaperStores();
-    EXPECT_EQ(counts.index, c.slots);
-    EXPECT_EQ(counts.index2, 0);
+    StoreChangeReport counts = rewriteWallpaperStore();
+    EXPECT_EQ(counts.slots.index, c.slots);
+    EXPECT_EQ(counts.slots.index2, 0);
     EXPECT_EQ(expectSaverWhereRead(c.store, box.readStore()), c.slots);
     EXPECT_EQ(zephSlotCount(), c.slots);
 
     // A second run finds every slot set and converts nothing more.
     plist::Value once = box.readStore();
-    EXPECT_EQ(rewriteWallpaperStore(), c.slots);
+    EXPECT_EQ(rewriteWallpaperStore().slots.index, c.slots);
     EXPECT_EQ(box.readStore(), once);
   }
 }
@@ -148,16 +148,16 @@ TEST(StoreShapes, CountsOnlyWhereTheTypeReadsIdle) {
     return plist::Value(std::move(d));
   };
   plist::Value root = dict({
-      {"SystemDefault", withIdle(testing::linkedRecord(1))},
-      {"AllSpacesAndDisplays", withIdle(testing::typedRecord("desktop", "Desktop"))},
-      {"Displays", dict({{"A", withIdle(testing::typedRecord("slideshow", "Desktop"))},
-                         {"B", withIdle(testing::typedRecord("idle", "Desktop"))},
+      {"SystemDefault", withIdle(test_support::linkedRecord(1))},
+      {"AllSpacesAndDisplays", withIdle(test_support::typedRecord("desktop", "Desktop"))},
+      {"Displays", dict({{"A", withIdle(test_support::typedRecord("slideshow", "Desktop"))},
+                         {"B", withIdle(test_support::typedRecord("idle", "Desktop"))},
                          {"C", withIdle(dict({}))}})},
   });
   box.putStore(root, plist::Format::Binary);
   EXPECT_EQ(zephSlotCount(), 2);
   // The linked record's Idle is not the system default's reading: a fresh entry is built.
-  EXPECT_EQ(rewriteWallpaperStore(), 4);
+  EXPECT_EQ(rewriteWallpaperStore().slots.index, 4);
   EXPECT_EQ(zephSlotCount(), 4);
   EXPECT_EQ(member(member(box.readStore(), "Displays"), "A"), member(member(root, "Displays"), "A"));
 }
@@ -168,22 +168,22 @@ TEST(StoreShapes, EachStoreIsRewrittenWithItsOwnBackups) {
   for (bool withFirst : {true, false}) {
     SCOPED_TRACE(withFirst ? "both stores" : "only Index2.plist");
     HomeSandbox box;
-    const plist::Value first = testing::macos26FirstStore();
-    const plist::Value second = testing::macos26SecondStore();
+    const plist::Value first = test_support::macos26FirstStore();
+    const plist::Value second = test_support::macos26SecondStore();
     const std::vector<std::uint8_t> firstBytes =
-        withFirst ? testing::putPlist(storePath, first) : std::vector<std::uint8_t>();
-    const std::vector<std::uint8_t> secondBytes = testing::putPlist(storePath2, second);
+        withFirst ? test_support::putPlist(storePath, first) : std::vector<std::uint8_t>();
+    const std::vector<std::uint8_t> secondBytes = test_support::putPlist(storePath2, second);
 
-    StoreSlotCounts counts = rewriteWallpaperStores();
-    EXPECT_EQ(counts.index, withFirst ? 3 : 0);
-    EXPECT_EQ(counts.index2, 8);
+    StoreChangeReport counts = rewriteWallpaperStore();
+    EXPECT_EQ(counts.slots.index, withFirst ? 3 : 0);
+    EXPECT_EQ(counts.slots.index2, 8);
     if (withFirst) {
       EXPECT_EQ(expectSaverWhereRead(first, box.readStore()), 3);
     }
     EXPECT_EQ(expectSaverWhereRead(second, plist::read(readBytes(storePath2))), 8);
-    EXPECT_EQ(zephSlotCountIn(storePath2), 8);
+    EXPECT_EQ(zephSlotCount(storePath2), 8);
     EXPECT_EQ(zephSlotCount(), withFirst ? 3 : 0);
-    EXPECT_EQ(testing::namesIn(box.storeFolder()),
+    EXPECT_EQ(test_support::namesIn(box.storeFolder()),
               withFirst ? (std::vector<std::string>{"Index.plist", "Index2.plist"})
                         : std::vector<std::string>{"Index2.plist"});
 
@@ -203,9 +203,9 @@ TEST(StoreShapes, EachStoreIsRewrittenWithItsOwnBackups) {
 // rewritten stores, the third finds them backed up already.
 TEST(StoreShapes, EachBackupSeriesKeepsOneCopyOfEachStore) {
   HomeSandbox box;
-  testing::putPlist(storePath, testing::macos26FirstStore());
-  testing::putPlist(storePath2, testing::macos26SecondStore());
-  for (int run = 0; run < 3; ++run) rewriteWallpaperStores();
+  test_support::putPlist(storePath, test_support::macos26FirstStore());
+  test_support::putPlist(storePath2, test_support::macos26SecondStore());
+  for (int run = 0; run < 3; ++run) rewriteWallpaperStore();
   EXPECT_EQ(backupsIn(box, "wallpaper-store-backup-").size(), 2u);
   EXPECT_EQ(backupsIn(box, "wallpaper-store2-backup-").size(), 2u);
 }
@@ -216,7 +216,8 @@ TEST(StoreShapes, EachBackupSeriesKeepsOneCopyOfEachStore) {
 // file, left exactly as it is, and named in a warning; Index.plist is
 // rewritten, and restored, all the same.
 TEST(StoreShapes, AStorePairWithOneThatCannotBeUsed) {
-  std::vector<std::uint8_t> truncated = plist::write(testing::macos26SecondStore(), plist::Format::Binary);
+  std::vector<std::uint8_t> truncated =
+      plist::write(test_support::macos26SecondStore(), plist::Format::Binary);
   truncated.resize(truncated.size() / 2);
   struct Case {
     const char* name;
@@ -226,16 +227,17 @@ TEST(StoreShapes, AStorePairWithOneThatCannotBeUsed) {
   };
   const Case cases[] = {
       {"Index.plist an array",
-       [](const std::string& at) { testing::putPlist(at, testing::array({str("not a store")})); }, ""},
+       [](const std::string& at) { test_support::putPlist(at, test_support::array({str("not a store")})); },
+       ""},
       {"Index2.plist an array",
-       [](const std::string& at) { testing::putPlist(at, testing::array({str("not a store")})); },
+       [](const std::string& at) { test_support::putPlist(at, test_support::array({str("not a store")})); },
        "the top level is not a dictionary"},
       {"Index2.plist garbage",
        [](const std::string& at) {
-         testing::writeBytes(at, {'{', '{', 0xFF});
+         test_support::writeBytes(at, {'{', '{', 0xFF});
        },
        "old-style plist: "},
-      {"Index2.plist truncated", [&](const std::string& at) { testing::writeBytes(at, truncated); },
+      {"Index2.plist truncated", [&](const std::string& at) { test_support::writeBytes(at, truncated); },
        "a damaged binary property list ("},
       {"Index2.plist a folder", [](const std::string& at) { std::filesystem::create_directories(at); },
        "Is a directory", false},
@@ -247,8 +249,8 @@ TEST(StoreShapes, AStorePairWithOneThatCannotBeUsed) {
     SCOPED_TRACE(c.name);
     HomeSandbox box;
     const bool secondBroken = !c.reason.empty();
-    box.putStore(testing::macos26FirstStore(), plist::Format::Binary);
-    testing::putPlist(storePath2, testing::macos26SecondStore());
+    box.putStore(test_support::macos26FirstStore(), plist::Format::Binary);
+    test_support::putPlist(storePath2, test_support::macos26SecondStore());
     const std::string broken = secondBroken ? storePath2 : storePath;
     std::filesystem::remove(broken);
     c.put(broken);
@@ -259,16 +261,17 @@ TEST(StoreShapes, AStorePairWithOneThatCannotBeUsed) {
 
     ::testing::internal::CaptureStderr();
     if (!secondBroken) {
-      EXPECT_THROW(rewriteWallpaperStores(), InstallerError);
+      EXPECT_THROW(rewriteWallpaperStore(), InstallerError);
       ::testing::internal::GetCapturedStderr();
-      EXPECT_EQ(readBytes(storePath2), plist::write(testing::macos26SecondStore(), plist::Format::Binary));
+      EXPECT_EQ(readBytes(storePath2),
+                plist::write(test_support::macos26SecondStore(), plist::Format::Binary));
       EXPECT_EQ(readBytes(storePath), firstBytes);
       continue;
     }
-    const StoreSlotCounts counts = rewriteWallpaperStores();
+    const StoreChangeReport counts = rewriteWallpaperStore();
     const std::string warning = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(counts.index, 3);
-    EXPECT_EQ(counts.index2, 0);
+    EXPECT_EQ(counts.slots.index, 3);
+    EXPECT_EQ(counts.slots.index2, 0);
     EXPECT_EQ(zephSlotCount(), 3);
     const std::string start = "warning: " + storePath2 + ": ";
     EXPECT_EQ(warning.rfind(start, 0), 0u) << warning;
@@ -283,10 +286,10 @@ TEST(StoreShapes, AStorePairWithOneThatCannotBeUsed) {
 
     // The removal goes on the same way.
     ::testing::internal::CaptureStderr();
-    const StoreRestore restore = restoreWallpaperStores();
+    const StoreChangeReport restore = restoreWallpaperStore();
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), warning);
-    EXPECT_EQ(restore.slots, 3);
-    EXPECT_EQ(box.readStore(), testing::macos26FirstStore());
+    EXPECT_EQ(restore.slots.index, 3);
+    EXPECT_EQ(box.readStore(), test_support::macos26FirstStore());
     if (brokenIsFile) {
       EXPECT_EQ(readBytes(broken), brokenBytes);
     }
