@@ -38,7 +38,8 @@ std::optional<IpPlace> placeFromReply(const nlohmann::json& reply) {
 }
 
 std::optional<IpPlace> approximatePlaceFrom(const std::string& baseUrl) {
-  std::optional<nlohmann::json> reply = fetchJSON(baseUrl + "?fields=latitude,longitude,city,region", 8, skipCheckOfShownWait());
+  std::optional<nlohmann::json> reply =
+      fetchJSON(baseUrl + "?fields=latitude,longitude,city,region", 8, skipCheckOfShownWait());
   if (!reply) return std::nullopt;
   return placeFromReply(*reply);
 }
