@@ -138,16 +138,19 @@ for target in "${targets[@]}"; do
   done
 done
 
-# zeph-store needs no framework: link its entry point against the other
-# objects of src/, less those that use a framework (Objective-C++ and any
-# source including one), the dialogs and the installer's entry point. The
-# archive lets the linker take only what zeph-store needs, so a symbol that
-# Darwin lacks, or a need for framework code, shows as an undefined symbol.
+# zeph-store needs no framework but Core Foundation (for the legacy screen
+# saver selection): link its entry point against the other objects of src/,
+# less those that use another framework (Objective-C++ and any source
+# including one), the dialogs and the installer's entry point, and against
+# tests/apple-sdk's stub of Core Foundation, which lists the symbols its
+# headers declare. The archive lets the linker take only what zeph-store
+# needs, so a symbol that Darwin lacks, or a need for other framework code,
+# shows as an undefined symbol.
 linked=()
 store_main=$(find src -name zeph_store_main.cc | head -n 1)
 (($# > 0)) && store_main=skip  # a chosen few files: no link
 mapfile -t framework_users < <(
-  grep -lE '^[[:space:]]*#[[:space:]]*(include|import)[[:space:]]*<(AppKit|Foundation|CoreFoundation|CoreGraphics)/' \
+  grep -lE '^[[:space:]]*#[[:space:]]*(include|import)[[:space:]]*<(AppKit|Foundation|CoreGraphics)/' \
     -- "${sources[@]}" || true)
 if [ "$store_main" = skip ]; then
   :
@@ -164,7 +167,8 @@ elif ((failed == 0)) && [ -n "$store_main" ]; then
     archive=$work/obj/$target/libstore.a
     "$zig" ar rcs "$archive" "${members[@]}"
     main_object=$(object_of "$target" "$store_main")
-    if "$zig" c++ -target "$target" "$main_object" "$archive" -o "$work/zeph-store-$target" \
+    if "$zig" c++ -target "$target" "$main_object" "$archive" \
+         -F tests/apple-sdk -framework CoreFoundation -o "$work/zeph-store-$target" \
          >"$work/link-$target.log" 2>&1; then
       linked+=("$target")
     else

@@ -259,9 +259,11 @@ def check_uninstall(home, settled):
         if name not in STORES and (settled or not re.match(r"\.Index2?\.plist\..*\.tmp$", name)):
             problems.append(f"unexpected file in the store folder: {name}")
     for name in os.listdir(p["savers"]):
-        if name == "zeph.saver" and settled:
-            problems.append("the bundle is still there after a run that was not killed")
-        elif name != "zeph.saver" and (settled or not name.startswith(".zeph.saver.")):
+        if name == "zeph.saver":
+            if settled:
+                problems.append("the bundle is still there after a run that was not killed")
+        elif name != ".zeph.lock" and \
+                (settled or not (name.startswith(".zeph.saver.") or name == ".zeph.lock.held")):
             problems.append(f"unexpected item in Screen Savers: {name}")
     info = os.path.join(p["saver"], "Contents/Info.plist")
     if os.path.exists(p["saver"]):

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The whole test suite from nothing: dependencies, the layer and format checks,
 # the shell scripts' lint, the Apple-only sources and the macOS compile of
-# everything, a normal build with warnings as errors and its tests, a short
-# kill campaign, the same build and tests under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and a short run of every fuzzer. Safe to run
+# everything, a normal build with warnings as errors and its tests, the same
+# build and tests under AddressSanitizer and UndefinedBehaviorSanitizer, a
+# short kill campaign, and a short run of every fuzzer. Safe to run
 # again. Ends with the time each stage took.
 #
 #   bash scripts/test.sh           # everything (CI runs this)
@@ -77,12 +77,14 @@ stage "release build" build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZE
 stage "release tests" run_tests build/release
 ((quick)) && exit 0
 
-# A short kill campaign; the full one is `bash scripts/kill-campaign.sh`.
-stage "kill campaign (short)" bash scripts/kill-campaign.sh --short build/release/bin/zeph-installer
-
 stage "sanitizer build" build build/sanitize -DCMAKE_BUILD_TYPE=Debug -DZEPH_SANITIZE=ON \
   -DZEPH_FAULT_INJECTION=ON -DZEPH_TESTS=ON -DZEPH_BENCH=OFF
 stage "sanitizer tests" run_tests build/sanitize
+
+# A short kill campaign (the full one is `bash scripts/kill-campaign.sh`);
+# the sanitizer build's fault seam refuses the exchange rename for its last pass.
+stage "kill campaign (short)" bash scripts/kill-campaign.sh --short build/release/bin/zeph-installer \
+  build/sanitize/bin/zeph-installer
 
 if [ -f fuzz/CMakeLists.txt ]; then
   target=zeph_fuzzers stage "fuzz build" build build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
