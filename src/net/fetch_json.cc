@@ -267,7 +267,7 @@ JsonReply fetchReplyWithin(const std::string& url, double transferSeconds, doubl
 
   std::unique_lock<std::mutex> lock(exchange->mutex);
   const WaitCheck& replaced = systemEffects().keepWaitingForLookup;
-  const WaitCheck& keepWaiting = replaced ? replaced : callerCheck;
+  const WaitCheck keepWaiting = replaced ? replaced : callerCheck;  // kept: the table may change meanwhile
   while (!exchange->finished && Clock::now() < deadline) {
     Clock::time_point until = keepWaiting ? std::min(deadline, Clock::now() + kWaitCheckInterval) : deadline;
     exchange->done.wait_until(lock, until, [&] { return exchange->finished; });
