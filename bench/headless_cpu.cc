@@ -13,22 +13,15 @@
 // initialisers) on its own. libcurl, with the thirty-odd libraries behind it,
 // is not part of it: it is loaded only when a lookup first needs it.
 
-#include <fcntl.h>
-#include <spawn.h>
 #include <stdlib.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
-extern char** environ;
+#include "measured_run.h"
 
 namespace {
 
@@ -36,43 +29,7 @@ namespace fs = std::filesystem;
 
 constexpr double kBudgetMs = 20.0;
 
-struct Usage {
-  double cpuMs = 0;  // user + system, the process and the children it waited for
-  double wallMs = 0;
-  int status = -1;
-};
-
-Usage runMeasured(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv) {
-  std::vector<std::string> env;
-  for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
-  env.insert(env.end(), extraEnv.begin(), extraEnv.end());
-  std::vector<char*> cargv, cenv;
-  for (const auto& a : argv) cargv.push_back(const_cast<char*>(a.c_str()));
-  cargv.push_back(nullptr);
-  for (const auto& e : env) cenv.push_back(const_cast<char*>(e.c_str()));
-  cenv.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  auto start = std::chrono::steady_clock::now();
-  pid_t pid = 0;
-  Usage usage;
-  if (posix_spawnp(&pid, cargv[0], &actions, nullptr, cargv.data(), cenv.data()) == 0) {
-    int status = 0;
-    rusage ru{};
-    while (wait4(pid, &status, 0, &ru) < 0 && errno == EINTR) {
-    }
-    usage.wallMs =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    usage.cpuMs =
-        (ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) * 1e3 + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e3;
-    usage.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  return usage;
-}
+using zeph::bench::runMeasured;
 
 double median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
@@ -97,19 +54,20 @@ int main(int argc, char** argv) {
   for (int i = 0; i < runs; ++i) {
     fs::remove_all(home);
     fs::create_directories(home);
-    Usage made = runMeasured({"python3", ZEPH_SOURCE_DIR "/scripts/make_demo_store.py", store.string()}, {});
+    zeph::bench::MeasuredRun made =
+        runMeasured({"python3", ZEPH_SOURCE_DIR "/scripts/make_demo_store.py", store.string()}, {});
     if (made.status != 0) {
       std::fprintf(stderr, "could not make the demo store\n");
       return 1;
     }
-    Usage run = runMeasured({ZEPH_INSTALLER_PATH, "--apply"}, {"HOME=" + home.string()});
+    zeph::bench::MeasuredRun run = runMeasured({ZEPH_INSTALLER_PATH, "--apply"}, {"HOME=" + home.string()});
     if (run.status != 0) {
       std::fprintf(stderr, "the headless run failed with status %d\n", run.status);
       return 1;
     }
     runCpu.push_back(run.cpuMs);
     runWall.push_back(run.wallMs);
-    killallCpu.push_back(runMeasured({"/usr/bin/killall", "WallpaperAgent"}, {}).cpuMs);
+    killallCpu.push_back(runMeasured({"/usr/bin/killall", "WallpaperAgent"}).cpuMs);
     startupCpu.push_back(runMeasured({lone.string(), "--apply"}, {"HOME=" + home.string()}).cpuMs);
   }
   fs::remove_all(sandbox);

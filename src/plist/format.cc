@@ -80,4 +80,10 @@ std::vector<std::uint8_t> write(const Value& root, Format format) {
   throw Error("property list: the old-style text format cannot be written");
 }
 
+void write(const Value& root, Format format, const ByteSink& sink) {
+  if (format == Format::Xml) return writeXml(root, sink);
+  const std::vector<std::uint8_t> bytes = write(root, format);
+  sink(bytes);
+}
+
 }  // namespace zeph::plist

@@ -1,5 +1,8 @@
 #include "plist/value.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <bit>
 #include <iterator>
@@ -119,7 +122,59 @@ void Dictionary::set(std::string key, Value value) {
 
 namespace detail {
 
-Arena::Handle Arena::open() { return Handle(new Arena()); }
+namespace {
+
+// Where the system can, makes the pages of [at, at + size) present in one
+// call: a reader fills nearly all of a first chunk sized from its document's
+// counts, and one call costs far less than a page fault per page. Pages
+// already present (memory the allocator had in use before) cost next to nothing.
+void populate(void* at, std::size_t size) {
+#ifdef MADV_POPULATE_WRITE
+  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(at) + page - 1) & ~(page - 1);
+  const std::uintptr_t last = (reinterpret_cast<std::uintptr_t>(at) + size) & ~(page - 1);
+  // Advice only: a kernel without it leaves the pages to be faulted in as used.
+  if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
+#else
+  (void)at;
+  (void)size;
+#endif
+}
+
+constexpr std::size_t rounded(std::size_t size) { return (size + 7) & ~std::size_t{7}; }
+
+}  // namespace
+
+Arena::Handle Arena::open(std::uint64_t expected, std::size_t documentSize) {
+  Handle arena(new Arena());
+  const std::uint64_t size =
+      std::min({expected, kFirstChunkPerDocumentByte * documentSize, std::uint64_t{kLargestFirstChunk}});
+  if (size > 0) arena->addChunk(rounded(static_cast<std::size_t>(size)));
+  return arena;
+}
+
+std::size_t Arena::footprint(Kind kind, std::size_t members) {
+  switch (kind) {
+    case Kind::Dictionary:
+      return rounded(sizeof(Box<Dictionary>) + members * sizeof(Dictionary::Member));
+    case Kind::Array:
+      return rounded(sizeof(Box<Array>));
+    case Kind::String:
+      return rounded(sizeof(Box<std::string>));
+    case Kind::Data:
+      return rounded(sizeof(Box<Data>));
+    default:
+      return 0;
+  }
+}
+
+void Arena::addChunk(std::size_t size) {
+  auto* chunk = static_cast<Chunk*>(::operator new(sizeof(Chunk) + size));
+  if (size > kLargestChunk) populate(chunk + 1, size);
+  chunk->next = std::exchange(chunks_, chunk);
+  cursor_ = reinterpret_cast<char*>(chunk + 1);
+  limit_ = cursor_ + size;
+}
 
 void Arena::Close::operator()(Arena* arena) const noexcept {
   // Trade the hold for the count of objects handed out, less those already gone.
@@ -141,10 +196,7 @@ void* Arena::allocate(std::size_t size) {
       ++allocated_;
       return alone + 1;
     }
-    auto* chunk = static_cast<Chunk*>(::operator new(sizeof(Chunk) + nextChunkSize_));
-    chunk->next = std::exchange(chunks_, chunk);
-    cursor_ = reinterpret_cast<char*>(chunk + 1);
-    limit_ = cursor_ + nextChunkSize_;
+    addChunk(nextChunkSize_);
     nextChunkSize_ = std::min(2 * nextChunkSize_, kLargestChunk);
   }
   ++allocated_;  // counted only once the room is there, so a failed allocation leaks nothing

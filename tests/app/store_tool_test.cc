@@ -371,3 +371,60 @@ print(report["store"])
 
 }  // namespace
 }  // namespace zeph
+
+namespace zeph {
+namespace {
+
+// print reads the file in place and writes the text as it goes: the bytes are
+// the codec's, a document it cannot write yields no text at all, and what
+// cannot be read or written is named.
+TEST_F(StoreTool, PrintWritesTheCodecsTextOrNothing) {
+  plist::Dictionary large;
+  for (int i = 0; i < 5000; ++i)
+    large.set("key " + std::to_string(i), plist::Value("value <" + std::to_string(i) + ">"));
+  const plist::Value document(std::move(large));
+  const std::string xml = [&] {
+    const std::vector<std::uint8_t> bytes = plist::write(document, plist::Format::Xml);
+    return std::string(bytes.begin(), bytes.end());
+  }();
+  const fs::path binary = box_.path() / "large.plist", text = box_.path() / "large.xml";
+  writeBytes(binary, plist::write(document, plist::Format::Binary));
+  writeBytes(text, std::vector<std::uint8_t>(xml.begin(), xml.end()));
+  for (const fs::path& file : {binary, text}) {
+    RunResult r = storeTool({"print", file.string()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, xml) << file;
+    EXPECT_EQ(r.err, "");
+  }
+  // Binary strings may hold a lone surrogate, which XML cannot carry.
+  plist::Dictionary broken;
+  for (int i = 0; i < 5000; ++i) broken.set("key " + std::to_string(i), plist::Value("fine"));
+  broken.set("zz", plist::Value("ab\xED\xA0\x80"));
+  const fs::path unwritable = box_.path() / "surrogate.plist";
+  writeBytes(unwritable, plist::write(plist::Value(std::move(broken)), plist::Format::Binary));
+  const fs::path empty = box_.path() / "empty.plist";
+  writeBytes(empty, {});
+  const struct {
+    fs::path file;
+    std::string error;
+  } refused[] = {
+      {unwritable, "lone UTF-16 surrogate"},
+      {empty, empty.string() + ": property list: the document is empty"},
+      {box_.path(), "Is a directory"},
+      {box_.path() / "missing.plist", "No such file or directory"},
+  };
+  for (const auto& c : refused) {
+    SCOPED_TRACE(c.file);
+    RunResult r = storeTool({"print", c.file.string()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find(c.error), std::string::npos) << r.err;
+  }
+  RunResult full =
+      testing::runProgram({ZEPH_STORE_TOOL_PATH, "print", binary.string()}, std::nullopt, "/dev/full");
+  EXPECT_EQ(full.status, 1);
+  EXPECT_EQ(full.err, "error: write to standard output: No space left on device\n");
+}
+
+}  // namespace
+}  // namespace zeph

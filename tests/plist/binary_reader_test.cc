@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "plist/error.h"
+#include "plist/internal/binary_writer.h"
 
 namespace zeph::plist {
 namespace {
@@ -377,6 +378,79 @@ TEST(BinaryReader, RejectsMalformedDocuments) {
   EXPECT_FALSE(looksBinary(badTopOffset));
   EXPECT_TRUE(looksBinary(valid));
   EXPECT_TRUE(looksBinary(badOffset));  // only the top object is looked at up front
+}
+
+}  // namespace
+}  // namespace zeph::plist
+
+namespace zeph::plist {
+namespace {
+
+// A document large enough that its objects get a first chunk of their own,
+// sized from its counts: what is read stays whole, and a part kept after the
+// rest is dropped keeps its memory.
+TEST(BinaryReader, KeepsALargeDocumentWholeInItsSizedArena) {
+  Dictionary root;
+  for (int i = 0; i < 20000; ++i) {
+    Dictionary entry;
+    entry.set("Name", Value("entry number " + std::to_string(i) + " with a name past the short-string size"));
+    entry.set("Blob", Value(Data(static_cast<std::size_t>(i % 40), static_cast<std::uint8_t>(i))));
+    entry.set("List", Value(Array{Value::integer(i), Value("x")}));
+    root.set("key " + std::to_string(i), Value(std::move(entry)));
+  }
+  const Value original(std::move(root));
+  const Bytes bytes = writeBinary(original);
+  Value read = readBinary(bytes);
+  ASSERT_EQ(read, original);
+  const Value kept = *member(read, "key 19999");
+  read = Value();
+  EXPECT_EQ(kept, *member(original, "key 19999"));
+  EXPECT_EQ(*member(kept, "Name")->asString(), "entry number 19999 with a name past the short-string size");
+}
+
+// Arrays whose refs overlap: each of `arrays` arrays starts inside the refs
+// of the one before, all running on through one region of refs to a leaf, so
+// a file of some hundred kilobytes holds tens of millions of refs. Every ref
+// is a valid, acyclic one (two bytes wide); the top array lists the arrays.
+Bytes overlappingArrays(std::size_t arrays, std::size_t sharedRefs) {
+  constexpr std::uint64_t kObjects = 0xFFFF;                         // refs from 0xAF11 up are the leaf too
+  Bytes out = {'b', 'p', 'l', 'i', 's', 't', '0', '0', 0x10, 0x05};  // the leaf at offset 8
+  std::vector<std::uint64_t> offsets(kObjects, 8);
+  const std::size_t regionEnd = out.size() + 4 * arrays + 2 * sharedRefs;
+  for (std::size_t j = 0; j < arrays; ++j) {
+    offsets[j] = out.size();
+    const std::size_t refs = (regionEnd - out.size() - 4) / 2;  // ≥ arrays: read as a ref, the leaf
+    out.insert(out.end(),
+               {0xAF, 0x11, static_cast<std::uint8_t>(refs >> 8), static_cast<std::uint8_t>(refs)});
+  }
+  for (std::size_t i = 0; i < sharedRefs; ++i) out.insert(out.end(), {0xFF, 0xFE});
+  offsets[arrays] = out.size();  // the top
+  out.insert(out.end(),
+             {0xAF, 0x11, static_cast<std::uint8_t>(arrays >> 8), static_cast<std::uint8_t>(arrays)});
+  for (std::size_t j = 0; j < arrays; ++j)
+    out.insert(out.end(), {static_cast<std::uint8_t>(j >> 8), static_cast<std::uint8_t>(j)});
+  const std::size_t table = out.size();
+  out.resize(table + 4 * kObjects + 32);
+  for (std::size_t i = 0; i < kObjects; ++i) putBe(out, table + 4 * i, offsets[i], 4);
+  std::size_t trailer = table + 4 * kObjects;
+  out[trailer + 6] = 4;
+  out[trailer + 7] = 2;
+  putBe(out, trailer + 8, kObjects, 8);
+  putBe(out, trailer + 16, arrays, 8);
+  putBe(out, trailer + 24, table, 8);
+  return out;
+}
+
+// Work grows with the file, not its square: containers that share their refs
+// are refused once they hold more refs than the file has bytes.
+TEST(BinaryReader, RefusesContainersThatShareTheirRefs) {
+  const Bytes few = overlappingArrays(3, 100);  // a few hundred refs in a 260 KB file
+  Value read = readBinary(few);
+  ASSERT_EQ(read.asArray()->size(), 3u);
+  EXPECT_EQ((*read.asArray())[0].asArray()->size(), 104u);  // through the next two headers
+  EXPECT_EQ((*read.asArray())[2].asArray()->size(), 100u);
+  const Bytes many = overlappingArrays(1000, 20000);  // 21 million refs in 300 KB
+  EXPECT_NE(errorOf(many).find("containers share their refs"), std::string::npos) << errorOf(many);
 }
 
 }  // namespace

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "plist/error.h"
 
@@ -77,6 +80,18 @@ TEST(Format, ReportsTheXmlErrorForBrokenXml) {
 TEST(Format, RejectsEmptyInputAndOldStyleWriting) {
   EXPECT_EQ(errorOf(""), "property list: the document is empty");
   EXPECT_THROW(write(sample(), Format::OpenStep), Error);
+  EXPECT_THROW(write(sample(), Format::OpenStep, [](std::span<const std::uint8_t>) {}), Error);
+}
+
+// Written through a sink, each format gives the bytes write() returns.
+TEST(Format, WritesThroughASinkTheSameBytes) {
+  for (Format format : {Format::Binary, Format::Xml}) {
+    std::vector<std::uint8_t> joined;
+    write(sample(), format, [&joined](std::span<const std::uint8_t> piece) {
+      joined.insert(joined.end(), piece.begin(), piece.end());
+    });
+    EXPECT_EQ(joined, write(sample(), format));
+  }
 }
 
 }  // namespace

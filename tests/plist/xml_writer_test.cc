@@ -245,3 +245,78 @@ TEST(XmlWriter, RoundTripsEveryKind) {
 
 }  // namespace
 }  // namespace zeph::plist
+
+namespace zeph::plist {
+namespace {
+
+std::vector<std::vector<std::uint8_t>> streamed(const Value& v) {
+  std::vector<std::vector<std::uint8_t>> pieces;
+  writeXml(
+      v, [&pieces](std::span<const std::uint8_t> piece) { pieces.emplace_back(piece.begin(), piece.end()); });
+  return pieces;
+}
+
+TEST(XmlWriter, StreamsTheSameBytesInPieces) {
+  Data blob(300'000);
+  for (std::size_t i = 0; i < blob.size(); ++i) blob[i] = static_cast<std::uint8_t>(i * 31 + i / 7);
+  Array many;
+  for (int i = 0; i < 5000; ++i) many.push_back(Value("item <" + std::to_string(i) + "> & more"));
+  const Value doc = dict({
+      {"blob", Value(blob)},
+      {"deeper", Value(Array{Value(Array{Value(blob)})})},  // other line widths
+      {"long", Value(std::string(200'000, 'y'))},           // longer than a piece
+      {"many", Value(std::move(many))},
+      {"when", Value(Date{1e9})},
+  });
+  const std::vector<std::uint8_t> whole = writeXml(doc);
+  const auto pieces = streamed(doc);
+  EXPECT_GT(pieces.size(), 5u);
+  std::vector<std::uint8_t> joined;
+  for (const auto& piece : pieces) {
+    EXPECT_FALSE(piece.empty());
+    joined.insert(joined.end(), piece.begin(), piece.end());
+  }
+  EXPECT_EQ(joined, whole);
+  EXPECT_EQ(readXml(joined), doc);
+}
+
+// Everything that keeps a document from being written is found before the
+// first byte goes out, however much text comes before it.
+TEST(XmlWriter, StreamsNothingOfADocumentItCannotWrite) {
+  Array before;
+  for (int i = 0; i < 20000; ++i) before.push_back(Value("fine text number " + std::to_string(i)));
+  Value deep(Array{Value::integer(1)});
+  for (int i = 0; i < 600; ++i) deep = Value(Array{deep});
+  Value shared(Array{Value("x")});
+  for (int i = 0; i < 40; ++i) shared = Value(Array{shared, shared});
+  const struct {
+    const char* what;
+    Value last;
+    const char* error;
+  } cases[] = {
+      {"bad UTF-8", Value("\xFF"), "not valid UTF-8"},
+      {"lone surrogate", Value("ab\xED\xA0\x80"), "lone UTF-16 surrogate"},
+      {"bad key", dict({{"\xC3", Value("x")}}), "not valid UTF-8"},
+      {"wide UID", Value(Uid{4294967296u}), "does not fit"},
+      {"date", Value(Date{1e300}), "no calendar form"},
+      {"deep", deep, "nested too deeply"},
+      {"shared", shared, "larger than 1 GiB"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Array items = before;
+    items.push_back(c.last);
+    int calls = 0;
+    try {
+      writeXml(dict({{"items", Value(std::move(items))}}),
+               [&calls](std::span<const std::uint8_t>) { ++calls; });
+      ADD_FAILURE() << "written";
+    } catch (const Error& e) {
+      EXPECT_NE(std::string(e.what()).find(c.error), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(calls, 0);
+  }
+}
+
+}  // namespace
+}  // namespace zeph::plist

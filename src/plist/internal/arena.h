@@ -22,7 +22,16 @@ class Arena {
     void operator()(Arena* arena) const noexcept;
   };
   using Handle = std::unique_ptr<Arena, Close>;
-  static Handle open();
+  /// An arena whose first chunk holds `expected` bytes, which a reader knows
+  /// from the counts of its document of `documentSize` bytes, so that a large
+  /// document lies in one block, taken from the system at once. The counts
+  /// of a crafted document can claim far more than it holds: the chunk is
+  /// never more than a few times the document's size. No `expected`, no chunk.
+  static Handle open(std::uint64_t expected = 0, std::size_t documentSize = 0);
+
+  /// What an object of `kind` takes here: a string, data or array; a
+  /// dictionary holding `members` members. Nothing for scalars.
+  static std::size_t footprint(Kind kind, std::size_t members = 0);
 
   /// Room for an object of `size` bytes (8-byte aligned) that lives until drop().
   void* allocate(std::size_t size);
@@ -41,6 +50,8 @@ class Arena {
 
   Arena() = default;
   ~Arena();  // frees the chunks
+  // Makes the chunk with room for `size` bytes the one allocations come from.
+  void addChunk(std::size_t size);
 
   std::atomic<std::int64_t> live_{kHold};
   std::int64_t allocated_ = 0;  // objects handed out; only the opener allocates
@@ -49,6 +60,11 @@ class Arena {
   char* limit_ = nullptr;
   std::size_t nextChunkSize_ = std::size_t{4} << 10;
   static constexpr std::size_t kLargestChunk = std::size_t{1} << 20;
+  // The largest first chunk a document's counts may ask for; a larger
+  // document goes on in chunks as usual.
+  static constexpr std::size_t kLargestFirstChunk = std::size_t{256} << 20;
+  // A large store's objects take about 3.5 times its binary file.
+  static constexpr std::uint64_t kFirstChunkPerDocumentByte = 4;
 };
 
 }  // namespace zeph::plist::detail

@@ -5,6 +5,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <numeric>
 #include <optional>
 #include <string>
@@ -148,8 +149,8 @@ class Reader {
  private:
   // Per slot: being parsed (on the current path), several refs lead to it,
   // a ref to it was seen (while finding the shared ones).
-  static constexpr std::uint8_t kReading = 1, kShared = 2, kSeen = 4;
-  static constexpr std::uint32_t kNotKept = ~std::uint32_t{0};
+  // And kept: keptAt_ holds where.
+  static constexpr std::uint8_t kReading = 1, kShared = 2, kSeen = 4, kKept = 8;
   struct Kept {
     Value value;
     unsigned height;  // the deepest nesting below it
@@ -167,6 +168,7 @@ class Reader {
   void need(std::uint64_t pos, std::uint64_t items, std::uint64_t itemSize, const char* what,
             const char* unit);
   std::size_t childRef(std::uint64_t pos);
+  void spendRefs(std::uint64_t n);
   Value child(std::size_t slot, unsigned depth, unsigned& height);
   Value dictionary(std::uint64_t pos, std::uint64_t n, unsigned depth, unsigned& height);
   std::string key(std::size_t slot, unsigned depth, unsigned& height);
@@ -176,21 +178,33 @@ class Reader {
   std::span<const std::uint8_t> bytes_;
   Trailer trailer_;
   std::vector<std::uint32_t> canonical_;  // first index at the same offset; empty if none alias
-  std::vector<std::uint8_t> state_;       // by slot: kReading, kShared and kSeen bits
-  std::vector<std::uint32_t> keptAt_;     // by slot: index in kept_, or kNotKept
-  std::vector<Kept> kept_;                // parsed shared objects
+  std::vector<std::uint8_t> state_;       // by slot: the bits above
+  // By slot: the index in kept_, read only under kKept; never zeroed, so
+  // only the entries of kept slots ever take memory.
+  std::unique_ptr<std::uint32_t[]> keptAt_;
+  std::vector<Kept> kept_;  // parsed shared objects
   // Members of the dictionaries being read, innermost last: one buffer for
   // them all instead of one per dictionary.
   std::vector<Dictionary::Member> pending_;
-  detail::Arena::Handle arena_ = detail::Arena::open();  // where the document's objects go
-  std::size_t current_ = 0;                              // slot being parsed, for messages
+  // Where the document's objects go: sized by findShared(), which sees them all.
+  detail::Arena::Handle arena_;
+  std::uint64_t arenaBytes_ = 0;
+  std::size_t current_ = 0;  // slot being parsed, for messages
   // Dictionaries hold their keys by value, so a long key shared by many
   // dictionaries is copied into each; past this many bytes the file is refused.
   std::uint64_t keyBudget_ = 0;
+  // Refs that containers may still hold. Every object is parsed once and the
+  // refs of containers that do not overlap fit in the file, one byte or more
+  // each; containers made to share their refs would make the work grow with
+  // the square of the file's size, so past this the file is refused.
+  std::uint64_t refsLeft_ = 0;
 };
 
 Reader::Reader(std::span<const std::uint8_t> bytes, const Trailer& t)
-    : bytes_(bytes), trailer_(t), keyBudget_(kKeyBytesPerFileByte * bytes.size() + kKeyBytesAtLeast) {
+    : bytes_(bytes),
+      trailer_(t),
+      keyBudget_(kKeyBytesPerFileByte * bytes.size() + kKeyBytesAtLeast),
+      refsLeft_(bytes.size()) {
   const std::size_t n = t.numObjects;  // fits: the table lies inside `bytes`
   bool ascending = true;
   for (std::size_t i = 1; i < n && ascending; ++i) ascending = offsetOf(i) > offsetOf(i - 1);
@@ -210,12 +224,15 @@ Reader::Reader(std::span<const std::uint8_t> bytes, const Trailer& t)
     }
   }
   state_.assign(n, 0);
-  keptAt_.assign(n, kNotKept);
+  keptAt_.reset(new std::uint32_t[n]);
   findShared();
+  arena_ = detail::Arena::open(arenaBytes_, bytes.size());
 }
 
-// Marks the slots that more than one ref (or the trailer and a ref) lead to.
-// Malformed containers are skipped here; parsing reports them if reached.
+// Marks the slots that more than one ref (or the trailer and a ref) lead to,
+// and adds up what the objects take in the arena (an upper bound: not every
+// object is reached, and keys are not placed there). Malformed containers are
+// skipped here; parsing reports them if reached.
 void Reader::findShared() {
   const std::uint64_t end = trailer_.offsetTableOffset;
   const std::size_t refSize = trailer_.objectRefSize;
@@ -225,12 +242,26 @@ void Reader::findShared() {
     state_[s] |= (state_[s] & kSeen) ? kShared : kSeen;
   };
   note(trailer_.topObject);
+  std::uint64_t scanLeft = refsLeft_;
   for (std::size_t i = 0; i < state_.size(); ++i) {
     if (slot(i) != i) continue;
     std::uint64_t pos = offsetOf(i);
     if (pos < kHeaderSize || pos >= end) continue;
     const std::uint8_t marker = bytes_[pos++];
-    if ((marker >> 4) != 0xA && (marker >> 4) != 0xD) continue;
+    switch (marker >> 4) {
+      case 0x4:
+        arenaBytes_ += detail::Arena::footprint(Kind::Data);
+        continue;
+      case 0x5:
+      case 0x6:
+        arenaBytes_ += detail::Arena::footprint(Kind::String);  // more than needed for keys
+        continue;
+      case 0xA:
+      case 0xD:
+        break;
+      default:
+        continue;
+    }
     std::uint64_t n = marker & 0x0F;
     if (n == 0x0F) {
       if (pos >= end || (bytes_[pos] & 0xF0) != 0x10) continue;
@@ -241,6 +272,15 @@ void Reader::findShared() {
     }
     const std::uint64_t refs = (marker >> 4) == 0xD ? 2 : 1;
     if (n > (end - pos) / refSize / refs) continue;
+    if (n * refs > scanLeft) {
+      // Containers that share their refs: a crafted file. Rather than walk
+      // them all, keep every object parsed, so each is still parsed once.
+      for (std::uint8_t& state : state_) state |= kShared;
+      return;
+    }
+    scanLeft -= n * refs;
+    arenaBytes_ +=
+        refs == 2 ? detail::Arena::footprint(Kind::Dictionary, n) : detail::Arena::footprint(Kind::Array);
     for (std::uint64_t k = 0; k < n * refs; ++k) note(readSized(bytes_.data() + pos + k * refSize, refSize));
   }
 }
@@ -253,7 +293,7 @@ void Reader::fail(const std::string& what) const {
 // Object `s` at `depth`; raises `height` to cover the nesting below it.
 Value Reader::child(std::size_t s, unsigned depth, unsigned& height) {
   if (state_[s] & kReading) fail("reference cycle through object " + std::to_string(s));
-  if (keptAt_[s] != kNotKept) {
+  if (state_[s] & kKept) {
     const Kept& k = kept_[keptAt_[s]];
     if (depth + k.height > kMaxDepth) fail("nested deeper than " + std::to_string(kMaxDepth) + " levels");
     height = std::max(height, k.height + 1);
@@ -269,6 +309,7 @@ Value Reader::child(std::size_t s, unsigned depth, unsigned& height) {
   if (state_[s] & kShared) {
     keptAt_[s] = static_cast<std::uint32_t>(kept_.size());
     kept_.push_back({v, below});
+    state_[s] |= kKept;
   }
   current_ = parent;
   height = std::max(height, below + 1);
@@ -297,6 +338,12 @@ std::uint64_t Reader::count(std::uint8_t marker, std::uint64_t& pos) {
   if (n > kLongMax) fail("length " + hex(n) + " is too large");
   pos += 1 + width;
   return n;
+}
+
+void Reader::spendRefs(std::uint64_t n) {
+  if (n > refsLeft_)
+    fail("containers share their refs, so reading them would take more refs than the file has bytes");
+  refsLeft_ -= n;
 }
 
 std::size_t Reader::childRef(std::uint64_t pos) {
@@ -363,6 +410,7 @@ Value Reader::parse(std::size_t s, unsigned depth, unsigned& height) {
     case 0xA: {
       std::uint64_t n = count(marker, pos);
       need(pos, n, trailer_.objectRefSize, "array", "refs");
+      spendRefs(n);
       Array items;
       items.reserve(n);
       for (std::uint64_t i = 0; i < n; ++i) {
@@ -375,6 +423,7 @@ Value Reader::parse(std::size_t s, unsigned depth, unsigned& height) {
     case 0xD: {
       std::uint64_t n = count(marker, pos);
       need(pos, n, 2 * trailer_.objectRefSize, "dictionary", "members");
+      spendRefs(2 * n);
       return dictionary(pos, n, depth, height);
     }
     default:

@@ -46,15 +46,18 @@ std::size_t decodeBase64(std::string_view text, std::vector<std::uint8_t>& out) 
   return std::string_view::npos;
 }
 
-void appendBase64Lines(const std::vector<std::uint8_t>& data, std::size_t lineLength, std::size_t indent,
-                       std::vector<std::uint8_t>& out) {
-  std::size_t groupsPerLine = lineLength / 4;
-  std::size_t groups = (data.size() + 2) / 3;
-  std::size_t lines = (groups + groupsPerLine - 1) / groupsPerLine;
-  std::size_t at = out.size();
-  out.resize(at + groups * 4 + lines * (indent + 1));  // the exact size, filled below
-  std::uint8_t* p = out.data() + at;
-  std::size_t n = data.size();
+std::size_t base64LinesSize(std::size_t dataSize, std::size_t lineLength, std::size_t indent) {
+  const std::size_t groups = (dataSize + 2) / 3;
+  const std::size_t groupsPerLine = lineLength / 4;
+  const std::size_t lines = (groups + groupsPerLine - 1) / groupsPerLine;
+  return groups * 4 + lines * (indent + 1);
+}
+
+std::uint8_t* encodeBase64Lines(std::span<const std::uint8_t> data, std::size_t lineLength,
+                                std::size_t indent, std::uint8_t* p) {
+  const std::size_t groupsPerLine = lineLength / 4;
+  const std::size_t groups = (data.size() + 2) / 3;
+  const std::size_t n = data.size();
   for (std::size_t g = 0, i = 0; g < groups; ++g, i += 3) {
     if (g % groupsPerLine == 0) p = std::fill_n(p, indent, '\t');
     std::uint32_t a = data[i];
@@ -67,6 +70,7 @@ void appendBase64Lines(const std::vector<std::uint8_t>& data, std::size_t lineLe
     *p++ = static_cast<std::uint8_t>(i + 2 < n ? kAlphabet[v & 63] : '=');
     if ((g + 1) % groupsPerLine == 0 || g + 1 == groups) *p++ = '\n';
   }
+  return p;
 }
 
 }  // namespace zeph::plist

@@ -100,7 +100,8 @@ std::optional<double> parseRealText(std::string_view text) {
 
 class XmlReader {
  public:
-  explicit XmlReader(std::string_view text) : text_(text) {}
+  explicit XmlReader(std::string_view text)
+      : text_(text), arena_(detail::Arena::open(arenaEstimate(text), text.size())) {}
 
   Value readDocument() {
     skipProlog();
@@ -487,7 +488,16 @@ class XmlReader {
   // buffer for them all instead of one growing buffer per container.
   std::vector<Value> pendingItems_;
   std::vector<Dictionary::Member> pendingMembers_;
-  detail::Arena::Handle arena_ = detail::Arena::open();  // where the document's objects go
+  detail::Arena::Handle arena_;  // where the document's objects go
+
+  // What the document's objects take in the arena, from its count of tags:
+  // an element has two, and takes about a string's box, as does a member
+  // under its <key>. Only a guess (<dict/> takes more, numbers nothing), but
+  // XML holds no counts, and the arena grows past it as needed.
+  static std::size_t arenaEstimate(std::string_view text) {
+    const auto tags = static_cast<std::size_t>(std::count(text.begin(), text.end(), '<'));
+    return tags / 2 * detail::Arena::footprint(Kind::String);
+  }
 };
 
 // Turns the document into UTF-8 text: byte-order marks, UTF-16 guessed from
