@@ -4,10 +4,12 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "app/apply.h"
-#include "app/interactive_run_internal.h"
+#include "base/system_effects.h"
 #include "dialog/dialog.h"
 #include "dialog/settings_pane.h"
 #include "location/location_setup.h"
@@ -68,17 +70,28 @@ void writeToStandardError(std::string_view text) {
   }
 }
 
-}  // namespace
-
-InteractiveSteps realInteractiveSteps() {
-  return InteractiveSteps{
-      .applyEverything = [] { return applyEverything(); },
-      .runLocationSetup = [] { return runLocationSetup(); },
-      .openScreenSaverSettings = [] { openScreenSaverSettings(); },
-  };
+// The steps between the alerts: the effects table's where a test replaced them.
+std::int64_t applyStep() {
+  const auto& replaced = systemEffects().applyEverything;
+  return replaced ? replaced() : applyEverything();
 }
 
-int runInteractive(const InteractiveSteps& steps) {
+std::optional<std::string> locationSetupStep() {
+  const auto& replaced = systemEffects().runLocationSetup;
+  return replaced ? replaced() : runLocationSetup();
+}
+
+void openSettingsStep() {
+  if (const auto& replaced = systemEffects().openScreenSaverSettings) {
+    replaced();
+  } else {
+    openScreenSaverSettings();
+  }
+}
+
+}  // namespace
+
+int runInteractive() {
   // Nobody could answer the alerts (started from a script or a service
   // without --apply): stop before anything is changed instead of waiting forever.
   if (std::optional<std::string> reason = dialogBackend().unavailableReason()) {
@@ -94,16 +107,16 @@ int runInteractive(const InteractiveSteps& steps) {
     DialogSession session;
     if (dialogBackend().runModal(confirmationAlert()).response != kFirstButtonResponse) return 0;
     dialogBackend().showStatus(kInstallingStatus);
-    const std::int64_t slotsSet = steps.applyEverything();
+    const std::int64_t slotsSet = applyStep();
     if (dialogBackend().interruptWasHeld()) {
       // Ctrl-C came while installing: the install was let finish; say what it did.
       record = "interrupted after: " + applyResultLine(slotsSet) + "\n";
       status = kInterruptedStatus;
     } else {
-      std::optional<std::string> place = steps.runLocationSetup();
+      std::optional<std::string> place = locationSetupStep();
       Alert completion = completionAlert(place, slotsSet);
       if (dialogBackend().runModal(completion).response == kFirstButtonResponse) {
-        steps.openScreenSaverSettings();
+        openSettingsStep();
       }
       record = completion.messageText + "\n" + completion.informativeText + "\n";
     }
@@ -111,8 +124,6 @@ int runInteractive(const InteractiveSteps& steps) {
   writeToStandardError(record);
   return status;
 }
-
-int runInteractive() { return runInteractive(realInteractiveSteps()); }
 
 void showFailureAlert(const std::string& message) {
   Alert alert;

@@ -26,6 +26,8 @@
 #include "app/interactive_run.h"
 #include "app/run_as_user.h"
 #include "base/process_values.h"
+#include "base/system_effects.h"
+#include "dialog/dialog.h"
 #include "platform/error_line.h"
 #include "platform/executable_path.h"
 #include "platform/home.h"
@@ -130,6 +132,11 @@ int main(int argc, char** argv) {
   if (std::optional<std::string> text = informationRequested(argc, argv)) {
     return std::fputs(text->c_str(), stdout) == EOF || std::fflush(stdout) != 0 ? 1 : 0;
   }
+  // The table of effects, set once: the dialogs tell the child-process runner
+  // which terminal they draw on; every other effect is the system's own.
+  zeph::SystemEffects effects;
+  effects.dialogScreenDevice = [] { return zeph::dialogScreenDevice(); };
+  zeph::setSystemEffects(std::move(effects));
   // A closed standard output would otherwise end the run silently; the failed
   // write is reported like any other. Children get SIGPIPE back (child_process.cc).
   std::signal(SIGPIPE, SIG_IGN);

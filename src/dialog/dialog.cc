@@ -2,11 +2,11 @@
 
 #include <exception>
 
+#include "base/system_effects.h"
+
 namespace zeph {
 
 namespace {
-
-DialogBackend* installedBackend = nullptr;  // set only by ScopedDialogBackend
 
 #ifdef ZEPH_DIALOGS_UNAVAILABLE
 // A test build that starts the installer must never put an alert on the
@@ -21,7 +21,7 @@ class UnavailableDialogBackend final : public DialogBackend {
 }  // namespace
 
 DialogBackend& dialogBackend() {
-  if (installedBackend != nullptr) return *installedBackend;
+  if (const auto& replaced = systemEffects().dialogBackend) return replaced();
 #ifdef ZEPH_DIALOGS_UNAVAILABLE
   static UnavailableDialogBackend unavailable;
   return unavailable;
@@ -30,16 +30,14 @@ DialogBackend& dialogBackend() {
 #endif
 }
 
+#if defined(__APPLE__)
+std::optional<dev_t> dialogScreenDevice() { return std::nullopt; }
+#endif
+
 DialogSession::DialogSession() : uncaughtAtStart_(std::uncaught_exceptions()) {}
 
 DialogSession::~DialogSession() {
   if (std::uncaught_exceptions() == uncaughtAtStart_) dialogBackend().endSession();
 }
-
-ScopedDialogBackend::ScopedDialogBackend(DialogBackend& backend) : previous_(installedBackend) {
-  installedBackend = &backend;
-}
-
-ScopedDialogBackend::~ScopedDialogBackend() { installedBackend = previous_; }
 
 }  // namespace zeph

@@ -30,7 +30,6 @@
 #include "dialog/grapheme.h"
 #include "dialog/key_decoder.h"
 #include "dialog/text_field.h"
-#include "platform/child_process.h"
 #include "text/utf8.h"
 
 namespace zeph {
@@ -119,6 +118,9 @@ void writeToTerminal(FILE* tty, std::string_view bytes) {
   (void)!::write(::fileno(tty), bytes.data(), bytes.size());
 }
 
+// The terminal's device number while the session's screen is up.
+std::optional<dev_t> screenDevice;
+
 // The device number of the terminal behind `fd`. A descriptor opened
 // through /dev/tty reports /dev/tty's own number to fstat; TIOCGDEV names
 // the terminal it stands for (/dev/pts/3), which the standard streams show.
@@ -162,7 +164,7 @@ class TerminalSession {
       restoreModes();
       return;
     }
-    setDialogScreenDevice(terminalDevice(::fileno(tty_)));
+    screenDevice = terminalDevice(::fileno(tty_));
     set_escdelay(kEscapeDelayMilliseconds);
     cbreak();
     noecho();
@@ -177,7 +179,7 @@ class TerminalSession {
       writeToTerminal(tty_, kBracketedPasteOff);
       if (!isendwin()) endwin();
       delscreen(screen_);
-      setDialogScreenDevice(std::nullopt);
+      screenDevice.reset();
     }
     // Whatever ncurses believes the modes were, the terminal gets back the
     // ones it had when the session began.
@@ -621,5 +623,7 @@ DialogBackend& platformDialogBackend() {
   static TerminalDialogBackend backend;
   return backend;
 }
+
+std::optional<dev_t> dialogScreenDevice() { return screenDevice; }
 
 }  // namespace zeph

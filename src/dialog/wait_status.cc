@@ -5,6 +5,11 @@
 #include "dialog/dialog.h"
 
 namespace zeph {
+namespace {
+
+WaitStatus* innermostSkippable = nullptr;  // main thread only
+
+}  // namespace
 
 std::string waitStatusText(const std::string& what, std::chrono::steady_clock::duration waited,
                            const std::string& hint) {
@@ -17,12 +22,27 @@ std::string waitStatusText(const std::string& what, std::chrono::steady_clock::d
 
 WaitStatus::WaitStatus(std::string what, WaitKind kind)
     : what_(std::move(what)), kind_(kind), began_(std::chrono::steady_clock::now()) {
+  if (kind_ == WaitKind::Skippable) {
+    enclosingSkippable_ = innermostSkippable;
+    innermostSkippable = this;
+  }
   show();
 }
+
+WaitStatus::~WaitStatus() {
+  if (kind_ == WaitKind::Skippable) innermostSkippable = enclosingSkippable_;
+}
+
+WaitStatus* skippableWaitShown() { return innermostSkippable; }
 
 bool WaitStatus::keepWaiting() {
   show();
   return dialogBackend().keepWaiting();
+}
+
+bool WaitStatus::keepWaitingUnlessSkipped() {
+  skipped_ = skipped_ || !keepWaiting();
+  return !skipped_;
 }
 
 void WaitStatus::rename(std::string what) {

@@ -21,14 +21,24 @@ enum class WaitKind { MustFinish, Skippable };
 
 /// A status that explains a wait on the process's dialog backend: shown when
 /// made, redrawn as its seconds change. A skippable one is a cancellable
-/// status ending in "Esc to skip" (Esc, or the Mac's Cancel button).
+/// status ending in "Esc to skip" (Esc, or the Mac's Cancel button); while
+/// it lives, a web lookup's wait asks it whether to go on (skippableWaitShown()).
 class WaitStatus {
  public:
   WaitStatus(std::string what, WaitKind kind);
+  ~WaitStatus();
+  WaitStatus(const WaitStatus&) = delete;
+  WaitStatus& operator=(const WaitStatus&) = delete;
 
   /// Redraws the status when its text changed, then asks the backend whether
   /// to go on waiting (false once the user pressed Esc).
   bool keepWaiting();
+
+  /// keepWaiting() until it first answers false, then false without asking
+  /// again: a skipped wait stays skipped.
+  bool keepWaitingUnlessSkipped();
+  /// Whether keepWaitingUnlessSkipped() answered false.
+  bool skipped() const { return skipped_; }
 
   /// Shows `what` from now on; the seconds count on from when the wait began.
   void rename(std::string what);
@@ -40,7 +50,12 @@ class WaitStatus {
   WaitKind kind_;
   std::chrono::steady_clock::time_point began_;
   std::string shown_;  // the text last drawn
+  bool skipped_ = false;
+  WaitStatus* enclosingSkippable_ = nullptr;  // the skippable wait shown before this one
 };
+
+/// The innermost skippable wait alive, or null.
+WaitStatus* skippableWaitShown();
 
 }  // namespace zeph
 

@@ -1,6 +1,7 @@
 #include "location/approximate_place.h"
 
 #include "location/approximate_place_internal.h"
+#include "location/lookup_status.h"
 #include "net/fetch_json.h"
 #include "text/number_rule.h"
 
@@ -37,7 +38,8 @@ std::optional<IpPlace> placeFromReply(const nlohmann::json& reply) {
 }
 
 std::optional<IpPlace> approximatePlaceFrom(const std::string& baseUrl) {
-  std::optional<nlohmann::json> reply = fetchJSON(baseUrl + "?fields=latitude,longitude,city,region", 8);
+  std::optional<nlohmann::json> reply =
+      fetchJSON(baseUrl + "?fields=latitude,longitude,city,region", 8, skipCheckOfShownWait());
   if (!reply) return std::nullopt;
   return placeFromReply(*reply);
 }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "location/geocode_internal.h"
+#include "location/lookup_status.h"
 #include "net/fetch_json.h"
 #include "text/number_rule.h"
 #include "text/percent_encoding.h"
@@ -86,7 +87,7 @@ std::optional<Place> placeFromSearchReply(const nlohmann::json& reply, const std
 
 GeocodeResult geocodeWith(const std::string& searchUrl, const std::string& query) {
   if (std::optional<Place> typed = coordinateShortcut(query)) return {typed};
-  JsonReply reply = fetchJSONReply(searchRequestUrl(searchUrl, query), 8);
+  JsonReply reply = fetchJSONReply(searchRequestUrl(searchUrl, query), 8, skipCheckOfShownWait());
   if (!answered(reply)) return {std::nullopt, LookupFailure::NoAnswer};
   if (std::optional<Place> place = placeFromSearchReply(*reply.value, query)) return {place};
   // Only an empty list of hits says there is no such place; anything else

@@ -22,13 +22,16 @@ struct LookupOutcome {
 template <typename Lookup>
 auto lookUpShowingStatus(const std::string& what, Lookup&& lookup) {
   WaitStatus status(what, WaitKind::Skippable);
-  bool cancelled = false;
-  ScopedFetchWaitCheck check([&] {
-    cancelled = cancelled || !status.keepWaiting();
-    return !cancelled;
-  });
   auto result = std::forward<Lookup>(lookup)();
-  return LookupOutcome<decltype(result)>{std::move(result), cancelled};
+  return LookupOutcome<decltype(result)>{std::move(result), status.skipped()};
+}
+
+/// The check a lookup's fetch waits with: the skippable status it runs under
+/// (lookUpShowingStatus), when there is one; none otherwise.
+inline WaitCheck skipCheckOfShownWait() {
+  WaitStatus* wait = skippableWaitShown();
+  if (wait == nullptr) return {};
+  return [wait] { return wait->keepWaitingUnlessSkipped(); };
 }
 
 }  // namespace zeph

@@ -17,6 +17,7 @@
 
 #include "base/process_locale.h"
 #include "base/process_values.h"
+#include "base/system_effects.h"
 #include "net/curl_library.h"
 #include "net/fetch_json_internal.h"
 
@@ -229,8 +230,6 @@ void countWorkerNotStarted() {
   count.idle.notify_all();
 }
 
-// The check of the innermost ScopedFetchWaitCheck; main thread only.
-const std::function<bool()>* waitCheck = nullptr;
 constexpr std::chrono::milliseconds kWaitCheckInterval{50};
 
 // Seconds as a bounded, positive count of milliseconds; none for NaN.
@@ -245,7 +244,7 @@ std::optional<long> toMilliseconds(double seconds) {
 namespace {
 
 JsonReply fetchReplyWithin(const std::string& url, double transferSeconds, double waitSeconds,
-                           const CurlLibrary& curl) {
+                           const CurlLibrary& curl, const WaitCheck& callerCheck = {}) {
   std::optional<long> transferMs = toMilliseconds(transferSeconds);
   std::optional<long> waitMs = toMilliseconds(waitSeconds);
   if (!transferMs || !waitMs) return {};
@@ -267,7 +266,8 @@ JsonReply fetchReplyWithin(const std::string& url, double transferSeconds, doubl
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(*waitMs);
 
   std::unique_lock<std::mutex> lock(exchange->mutex);
-  std::function<bool()> keepWaiting = waitCheck != nullptr ? *waitCheck : nullptr;
+  const WaitCheck& replaced = systemEffects().keepWaitingForLookup;
+  const WaitCheck keepWaiting = replaced ? replaced : callerCheck;  // kept: the table may change meanwhile
   while (!exchange->finished && Clock::now() < deadline) {
     Clock::time_point until = keepWaiting ? std::min(deadline, Clock::now() + kWaitCheckInterval) : deadline;
     exchange->done.wait_until(lock, until, [&] { return exchange->finished; });
@@ -294,11 +294,12 @@ std::optional<nlohmann::json> fetchJSONWithin(const std::string& url, double tra
   return fetchReplyWithin(url, transferSeconds, waitSeconds, curl).value;
 }
 
-JsonReply fetchJSONReplyWithin(const std::string& url, double transferSeconds, double waitSeconds) {
+JsonReply fetchJSONReplyWithin(const std::string& url, double transferSeconds, double waitSeconds,
+                               const WaitCheck& keepWaiting) {
   // Loaded on the calling (main) thread, before any worker exists.
   const CurlLibrary* curl = curlLibrary();
   if (!curl) return {};
-  return fetchReplyWithin(url, transferSeconds, waitSeconds, *curl);
+  return fetchReplyWithin(url, transferSeconds, waitSeconds, *curl, keepWaiting);
 }
 
 std::optional<nlohmann::json> fetchJSONWithin(const std::string& url, double transferSeconds,
@@ -314,19 +315,13 @@ bool waitForLookupWorkers(std::chrono::milliseconds bound) {
 
 }  // namespace detail
 
-ScopedFetchWaitCheck::ScopedFetchWaitCheck(std::function<bool()> keepWaiting)
-    : keepWaiting_(std::move(keepWaiting)), previous_(waitCheck) {
-  waitCheck = &keepWaiting_;
+std::optional<nlohmann::json> fetchJSON(const std::string& url, double timeoutSeconds,
+                                        const WaitCheck& keepWaiting) {
+  return fetchJSONReply(url, timeoutSeconds, keepWaiting).value;
 }
 
-ScopedFetchWaitCheck::~ScopedFetchWaitCheck() { waitCheck = previous_; }
-
-std::optional<nlohmann::json> fetchJSON(const std::string& url, double timeoutSeconds) {
-  return fetchJSONReply(url, timeoutSeconds).value;
-}
-
-JsonReply fetchJSONReply(const std::string& url, double timeoutSeconds) {
-  return detail::fetchJSONReplyWithin(url, timeoutSeconds, timeoutSeconds + 2);
+JsonReply fetchJSONReply(const std::string& url, double timeoutSeconds, const WaitCheck& keepWaiting) {
+  return detail::fetchJSONReplyWithin(url, timeoutSeconds, timeoutSeconds + 2, keepWaiting);
 }
 
 bool answered(const JsonReply& reply) {

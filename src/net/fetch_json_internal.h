@@ -29,7 +29,8 @@ std::optional<nlohmann::json> fetchJSONWithin(const std::string& url, double tra
                                               double waitSeconds, const CurlLibrary& curl);
 
 /// fetchJSONWithin with the reply's HTTP status (fetchJSONReply's bounds apart).
-JsonReply fetchJSONReplyWithin(const std::string& url, double transferSeconds, double waitSeconds);
+JsonReply fetchJSONReplyWithin(const std::string& url, double transferSeconds, double waitSeconds,
+                               const WaitCheck& keepWaiting = {});
 
 /// Waits up to `bound` for every lookup worker to finish, the ones whose
 /// caller stopped waiting included; true when none is left running. The

@@ -15,14 +15,13 @@
 #include <string>
 #include <vector>
 
+#include "base/system_effects.h"
 #include "platform/unique_fd.h"
 
 extern char** environ;
 
 namespace zeph {
 namespace {
-
-std::optional<dev_t> dialogScreen;  // set only while a terminal dialog screen is up
 
 // Whether `fd` is the terminal the dialogs are drawn on. Compared by device
 // number, not by name: /dev/tty, /dev/pts/3 and a dup of either are the same.
@@ -57,7 +56,8 @@ pid_t spawn(const std::string& path, const std::vector<std::string>& args, Outpu
     ::posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
   } else {
     if (output == Output::Captured) ::posix_spawn_file_actions_adddup2(&actions, outputFd, STDOUT_FILENO);
-    if (std::optional<dev_t> screen = dialogScreen) {
+    const auto& dialogScreen = systemEffects().dialogScreenDevice;
+    if (std::optional<dev_t> screen = dialogScreen ? dialogScreen() : std::nullopt) {
       // While the dialog screen is up, what a child prints to it would
       // scribble over the screen: those of its streams go to /dev/null
       // instead. Streams going elsewhere (a log file, a pipe) stay as they are.
@@ -105,9 +105,8 @@ int waitFor(pid_t pid) {
 
 }  // namespace
 
-void setDialogScreenDevice(std::optional<dev_t> device) { dialogScreen = device; }
-
 int run(const std::string& path, const std::vector<std::string>& args) {
+  if (const auto& replaced = systemEffects().runProgram) return replaced(path, args);
   pid_t pid = spawn(path, args, Output::Inherited);
   return pid < 0 ? -1 : waitFor(pid);
 }

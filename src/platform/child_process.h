@@ -1,10 +1,7 @@
 #ifndef ZEPH_PLATFORM_CHILD_PROCESS_H_
 #define ZEPH_PLATFORM_CHILD_PROCESS_H_
 
-#include <sys/types.h>
-
 #include <cstddef>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,18 +10,15 @@ namespace zeph {
 /// Starts the program at the absolute `path` with `args` (no shell, no PATH
 /// search), inheriting streams, environment and working folder; waits for it
 /// and returns its exit status, 128 + the signal when a signal ended it, or -1
-/// when it cannot be started.
+/// when it cannot be started. While dialogs are drawn on a terminal (the
+/// effects table's dialogScreenDevice), a child's standard output or error
+/// bound for it goes to /dev/null instead, so it cannot scribble over the
+/// screen. The effects table's runProgram, when set, runs instead.
 int run(const std::string& path, const std::vector<std::string>& args);
 
 /// run(), with the child's standard output and error going to /dev/null: for
 /// a program that is asked a question only its exit status answers.
 int runQuietly(const std::string& path, const std::vector<std::string>& args);
-
-/// While dialogs are drawn on a terminal, that terminal's device number
-/// (st_rdev); none otherwise. A child's standard output or error that goes
-/// to it goes to /dev/null instead, so it cannot scribble over the screen.
-/// Set by the terminal dialog backend.
-void setDialogScreenDevice(std::optional<dev_t> device);
 
 /// What runCapturing() gives back: the status as run() reports it, and the
 /// child's standard output.

@@ -8,10 +8,10 @@
 
 #include <cstddef>
 
+#include "base/system_effects.h"
+
 namespace zeph {
 namespace {
-
-ScopedSystemKeepsWallpaperStore* installedAnswer = nullptr;  // set only by ScopedSystemKeepsWallpaperStore
 
 bool readSystemKeepsWallpaperStore() {
 #if defined(__APPLE__)
@@ -33,16 +33,9 @@ bool readSystemKeepsWallpaperStore() {
 }  // namespace
 
 bool systemKeepsWallpaperStore() {
-  if (installedAnswer != nullptr) return installedAnswer->keeps();
+  if (const auto& replaced = systemEffects().systemKeepsWallpaperStore) return replaced();
   static const bool keeps = readSystemKeepsWallpaperStore();
   return keeps;
 }
-
-ScopedSystemKeepsWallpaperStore::ScopedSystemKeepsWallpaperStore(bool keeps)
-    : keeps_(keeps), previous_(installedAnswer) {
-  installedAnswer = this;
-}
-
-ScopedSystemKeepsWallpaperStore::~ScopedSystemKeepsWallpaperStore() { installedAnswer = previous_; }
 
 }  // namespace zeph

@@ -30,8 +30,6 @@
 namespace zeph {
 namespace {
 
-ScopedLegacyModuleTool* installedTool = nullptr;  // set only by ScopedLegacyModuleTool
-
 constexpr const char* kMissingSaver =
     "The screensaver is missing from this installer. Please download zeph again from zeph.app.";
 
@@ -176,21 +174,9 @@ bool selectLegacyModule() {
                                       "moduleDict",   "-dict", "moduleName",
                                       "zeph",         "path",  saverDest,
                                       "type",         "0"};
-  if (installedTool != nullptr) {
-    (*installedTool)(ZEPH_DEFAULTS_PROGRAM, args);
-    return true;
-  }
   // Where a store is kept its rewrite selects the saver anyway; without one
   // this is the only selection there is.
   return run(ZEPH_DEFAULTS_PROGRAM, args) == 0;
 }
-
-ScopedLegacyModuleTool::ScopedLegacyModuleTool(Runner runner)
-    : runner_(std::move(runner)), previous_(installedTool) {
-  if (!runner_) throw std::invalid_argument("ScopedLegacyModuleTool needs a runner");
-  installedTool = this;
-}
-
-ScopedLegacyModuleTool::~ScopedLegacyModuleTool() { installedTool = previous_; }
 
 }  // namespace zeph

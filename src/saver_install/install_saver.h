@@ -1,7 +1,6 @@
 #ifndef ZEPH_SAVER_INSTALL_INSTALL_SAVER_H_
 #define ZEPH_SAVER_INSTALL_INSTALL_SAVER_H_
 
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -50,30 +49,10 @@ bool saverInstalled();
 
 /// Names the installed bundle as the legacy screen-saver module through the
 /// build's defaults tool (/usr/bin/defaults unless a test build names a
-/// stand-in). Never throws; returns whether the tool reported success (a
-/// runner installed by ScopedLegacyModuleTool always does).
+/// stand-in), run through run() and so through the effects table's
+/// runProgram when one is set. Never throws; returns whether the tool
+/// reported success.
 bool selectLegacyModule();
-
-/// Makes selectLegacyModule() hand the tool's path and arguments to `runner`
-/// instead of starting it, for the lifetime of this object, so that a test
-/// sees the call without changing the machine's screen-saver settings (the
-/// tool writes the current host's preferences whatever HOME says).
-class ScopedLegacyModuleTool {
- public:
-  using Runner = std::function<void(const std::string& program, const std::vector<std::string>& args)>;
-  explicit ScopedLegacyModuleTool(Runner runner);
-  ~ScopedLegacyModuleTool();
-  ScopedLegacyModuleTool(const ScopedLegacyModuleTool&) = delete;
-  ScopedLegacyModuleTool& operator=(const ScopedLegacyModuleTool&) = delete;
-
-  void operator()(const std::string& program, const std::vector<std::string>& args) const {
-    runner_(program, args);
-  }
-
- private:
-  Runner runner_;                     // never empty
-  ScopedLegacyModuleTool* previous_;  // restored on destruction; may be null
-};
 
 }  // namespace zeph
 

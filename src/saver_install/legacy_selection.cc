@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "base/process_values.h"
+#include "base/system_effects.h"
 #include "platform/child_process.h"
 #include "platform/files.h"
 #include "platform/home.h"
@@ -40,8 +41,6 @@ constexpr const char* kDomain = "com.apple.screensaver";
 constexpr const char* kKey = "moduleDict";
 constexpr const char* kSavedStem = "legacy-screensaver-module";
 constexpr const char* kSavedExtension = ".plist";
-
-ScopedLegacySelection* installedSelection = nullptr;  // set only by ScopedLegacySelection
 
 #if defined(__APPLE__)
 // Another user's selection, as root asks for it: CFPreferences reads only the
@@ -94,19 +93,24 @@ std::optional<plist::Value> systemSelection() {
 }
 #endif
 
+// The effects table's selection: property-list bytes, read as the system's are.
+std::optional<plist::Value> replacedSelection(const std::optional<std::vector<std::uint8_t>>& bytes) {
+  if (!bytes) return std::nullopt;
+  try {
+    plist::Value selection = plist::read(*bytes);
+    if (!selection.asDictionary()) return std::nullopt;
+    return selection;
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
 }  // namespace
 
 std::optional<plist::Value> currentLegacySelection() {
-  if (installedSelection != nullptr) return installedSelection->selection();
+  if (const auto& replaced = systemEffects().legacySelection) return replacedSelection(replaced());
   return systemSelection();
 }
-
-ScopedLegacySelection::ScopedLegacySelection(std::optional<plist::Value> selection)
-    : selection_(std::move(selection)), previous_(installedSelection) {
-  installedSelection = this;
-}
-
-ScopedLegacySelection::~ScopedLegacySelection() { installedSelection = previous_; }
 
 LegacyStatus legacyStatus() {
   std::optional<plist::Value> selection = currentLegacySelection();

@@ -17,25 +17,10 @@ namespace zeph {
 /// CFPreferences for the user running this process, or from the file the
 /// system keeps it in when realHome is another user's (root asking about a
 /// user); elsewhere through the build's defaults tool. None when nothing is
-/// selected or it cannot be read. Never throws.
+/// selected or it cannot be read. The effects table's legacySelection, when
+/// set, answers instead (a non-dictionary or unreadable answer reads as
+/// none). Never throws.
 std::optional<plist::Value> currentLegacySelection();
-
-/// Makes currentLegacySelection() answer `selection` for the lifetime of this
-/// object, so that a test reads a selection of its choosing without the
-/// machine's own. Scopes nest; the innermost one wins.
-class ScopedLegacySelection {
- public:
-  explicit ScopedLegacySelection(std::optional<plist::Value> selection);
-  ~ScopedLegacySelection();
-  ScopedLegacySelection(const ScopedLegacySelection&) = delete;
-  ScopedLegacySelection& operator=(const ScopedLegacySelection&) = delete;
-
-  const std::optional<plist::Value>& selection() const { return selection_; }
-
- private:
-  std::optional<plist::Value> selection_;
-  ScopedLegacySelection* previous_;  // restored on destruction; may be null
-};
 
 /// Where the system keeps no wallpaper store (macOS 13) the legacy selection
 /// alone chooses the screen saver. `line` says whether it names the installed

@@ -1,9 +1,8 @@
 #include "wallpaper_store/agent_restart.h"
 
-#include <stdexcept>
 #include <thread>
-#include <utility>
 
+#include "base/system_effects.h"
 #include "platform/child_process.h"
 
 #ifndef ZEPH_KILLALL_PROGRAM
@@ -11,31 +10,21 @@
 #endif
 
 namespace zeph {
-namespace {
-
-ScopedAgentRestart* installedRestart = nullptr;  // set only by ScopedAgentRestart
-
-}  // namespace
 
 void restartAgent(const AgentPause& pause) {
-  if (installedRestart != nullptr) {
-    (*installedRestart)();
+  const SystemEffects& effects = systemEffects();
+  if (effects.restartAgent) {
+    effects.restartAgent();
     return;
   }
   run(ZEPH_KILLALL_PROGRAM, {"WallpaperAgent"});  // no agent running is fine
-  if (pause) {
+  if (effects.pause) {
+    effects.pause(kAgentPause);
+  } else if (pause) {
     pause(kAgentPause);
   } else {
     std::this_thread::sleep_for(kAgentPause);
   }
 }
-
-ScopedAgentRestart::ScopedAgentRestart(std::function<void()> replacement)
-    : replacement_(std::move(replacement)), previous_(installedRestart) {
-  if (!replacement_) throw std::invalid_argument("ScopedAgentRestart needs a replacement");
-  installedRestart = this;
-}
-
-ScopedAgentRestart::~ScopedAgentRestart() { installedRestart = previous_; }
 
 }  // namespace zeph

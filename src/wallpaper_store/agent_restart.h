@@ -17,24 +17,9 @@ using AgentPause = std::function<void(std::chrono::duration<double> duration)>;
 /// then reads the rewritten store, and pauses kAgentPause through `pause` (a
 /// plain sleep when empty). No agent running is fine. The program is the
 /// build's killall (/usr/bin/killall unless a test build names a stand-in).
+/// The effects table's restartAgent, when set, runs instead, and its pause,
+/// when set, instead of `pause`.
 void restartAgent(const AgentPause& pause = {});
-
-/// Makes restartAgent() call `replacement` instead, for the lifetime of this
-/// object, so that a test sees each restart without ending any process or
-/// waiting. Scopes nest; the innermost one wins.
-class ScopedAgentRestart {
- public:
-  explicit ScopedAgentRestart(std::function<void()> replacement);
-  ~ScopedAgentRestart();
-  ScopedAgentRestart(const ScopedAgentRestart&) = delete;
-  ScopedAgentRestart& operator=(const ScopedAgentRestart&) = delete;
-
-  void operator()() const { replacement_(); }
-
- private:
-  std::function<void()> replacement_;  // never empty
-  ScopedAgentRestart* previous_;       // restored on destruction; may be null
-};
 
 }  // namespace zeph
 

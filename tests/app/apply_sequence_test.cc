@@ -1,5 +1,5 @@
 // The apply sequence in this process, with the agent restart and the legacy
-// selection observed through their seams: nothing is ended, nothing waits and
+// selection observed through the effects table: nothing is ended, nothing waits and
 // no screen-saver setting of the machine is written.
 
 #include <gtest/gtest.h>
@@ -14,8 +14,7 @@
 #include "app/apply.h"
 #include "base/installer_error.h"
 #include "base/process_values.h"
-#include "platform/system_version.h"
-#include "saver_install/install_saver.h"
+#include "base/system_effects.h"
 #include "support/sandbox.h"
 #include "support/store_builders.h"
 #include "wallpaper_store/agent_restart.h"
@@ -43,12 +42,17 @@ class ObservedApply : public ::testing::Test {
   }
 
   std::int64_t apply(std::vector<std::function<void()>> agentActions) {
-    ScopedLegacyModuleTool tool(
-        [this](const std::string&, const std::vector<std::string>&) { events_.push_back("select"); });
-    ScopedAgentRestart agent([&, this] {
-      events_.push_back("restart");
-      if (restarts_ < agentActions.size()) agentActions[restarts_]();
-      ++restarts_;
+    ScopedSystemEffects effects([&, this](SystemEffects& replaced) {
+      // The only program the sequence runs itself is the defaults tool.
+      replaced.runProgram = [this](const std::string&, const std::vector<std::string>&) {
+        events_.push_back("select");
+        return 0;
+      };
+      replaced.restartAgent = [&, this] {
+        events_.push_back("restart");
+        if (restarts_ < agentActions.size()) agentActions[restarts_]();
+        ++restarts_;
+      };
     });
     return applyEverything();
   }
@@ -140,7 +144,8 @@ TEST_F(ObservedApply, WhereNoStoreIsKeptTheSelectionCompletesTheRun) {
     if (!c.storeThere) fs::remove(storeFile(home_));
     restarts_ = 0;
     events_.clear();
-    ScopedSystemKeepsWallpaperStore rule(c.keepsStore);
+    ScopedSystemEffects rule(
+        [&](SystemEffects& replaced) { replaced.systemKeepsWallpaperStore = [&] { return c.keepsStore; }; });
     EXPECT_EQ(apply({}), c.count);
     EXPECT_EQ(fs::is_regular_file(marker), c.marked);
     EXPECT_TRUE(fs::is_directory(test_support::saverFolder(home_)));
@@ -158,8 +163,10 @@ TEST_F(ObservedApply, WhereNoStoreIsKeptTheSelectionCompletesTheRun) {
 // fails fails the run, and without the marker the login agent tries again.
 TEST_F(ObservedApply, WhereNoStoreIsKeptAFailedSelectionFailsTheRun) {
   if (fs::exists("/usr/bin/defaults")) GTEST_SKIP() << "a defaults tool is installed here";
-  ScopedSystemKeepsWallpaperStore rule(false);
-  ScopedAgentRestart agent([this] { events_.push_back("restart"); });
+  ScopedSystemEffects effects([this](SystemEffects& replaced) {
+    replaced.systemKeepsWallpaperStore = [] { return false; };
+    replaced.restartAgent = [this] { events_.push_back("restart"); };
+  });
   EXPECT_THROW(applyEverything(), std::runtime_error);
   EXPECT_FALSE(fs::exists(test_support::backupFolder(home_) / "applied"));
   EXPECT_TRUE(events_.empty());
@@ -171,19 +178,6 @@ TEST_F(ObservedApply, StoreThatCannotBeReadStopsBeforeAnyRestart) {
   EXPECT_THROW(apply({}), InstallerError);
   EXPECT_EQ(events_, (std::vector<std::string>{"select"}));  // installed and selected, never restarted
   EXPECT_TRUE(fs::exists(test_support::saverFolder(home_) / "Contents/Info.plist"));
-}
-
-TEST(AgentRestart, ScopesNestAndTheOuterOneComesBack) {
-  int outer = 0;
-  int inner = 0;
-  ScopedAgentRestart outerScope([&] { ++outer; });
-  {
-    ScopedAgentRestart innerScope([&] { ++inner; });
-    restartAgent();
-  }
-  restartAgent();
-  EXPECT_EQ(inner, 1);
-  EXPECT_EQ(outer, 1);
 }
 
 }  // namespace

@@ -1,20 +1,20 @@
 // The interactive run and the failure alert, answered by a scripted dialog,
-// with the steps between the alerts replaced by counters.
+// with the steps between the alerts replaced by counters in the effects table.
 
 #include "app/interactive_run.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "app/interactive_run_internal.h"
 #include "base/installer_error.h"
 #include "base/process_values.h"
+#include "base/system_effects.h"
 #include "location/location_setup.h"
 #include "location/saver_preferences.h"
-#include "platform/system_version.h"
 #include "support/sandbox.h"
 #include "support/scripted_dialog.h"
 #include "support/throwaway_suite.h"
@@ -35,25 +35,29 @@ struct CountingSteps {
   std::optional<std::string> place;
   bool applyFails = false;
 
-  InteractiveSteps steps() {
-    return {.applyEverything = [this]() -> std::int64_t {
-              ++applied;
-              if (applyFails) throw InstallerError(2, "Couldn't read the macOS screensaver settings file.");
-              return 3;
-            },
-            .runLocationSetup =
-                [this] {
-                  ++locationSetups;
-                  return place;
-                },
-            .openScreenSaverSettings = [this] { ++settingsOpened; }};
+  // Puts these steps in the effects table.
+  void replace(SystemEffects& effects) {
+    effects.applyEverything = [this]() -> std::int64_t {
+      ++applied;
+      if (applyFails) throw InstallerError(2, "Couldn't read the macOS screensaver settings file.");
+      return 3;
+    };
+    effects.runLocationSetup = [this] {
+      ++locationSetups;
+      return place;
+    };
+    effects.openScreenSaverSettings = [this] { ++settingsOpened; };
+  }
+  std::function<void(SystemEffects&)> steps() {
+    return [this](SystemEffects& effects) { replace(effects); };
   }
 };
 
 TEST(InteractiveRun, DecliningChangesNothing) {
   CountingSteps counting;
   ScriptedDialog dialog({press(1)});
-  EXPECT_EQ(runInteractive(counting.steps()), 0);
+  ScopedSystemEffects steps(counting.steps());
+  EXPECT_EQ(runInteractive(), 0);
 
   ASSERT_EQ(dialog.shown().size(), 1u);
   const Alert& ask = dialog.shown()[0];
@@ -91,7 +95,8 @@ TEST(InteractiveRun, CompletionNamesTheSavedPlaceOrSaysThereIsNone) {
     CountingSteps counting;
     counting.place = c.place;
     ScriptedDialog dialog({press(0), press(c.button)});
-    EXPECT_EQ(runInteractive(counting.steps()), 0);
+    ScopedSystemEffects steps(counting.steps());
+    EXPECT_EQ(runInteractive(), 0);
     EXPECT_EQ(counting.applied, 1);
     EXPECT_EQ(counting.locationSetups, 1);
     EXPECT_EQ(counting.settingsOpened, c.button == 0 ? 1 : 0);
@@ -126,14 +131,16 @@ TEST(InteractiveRun, CompletionTellsWhenNoScreenUsesTheSaverYet) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.slotsSet) + (c.keepsStore ? " store" : " no store"));
-    ScopedSystemKeepsWallpaperStore keeps(c.keepsStore);
     CountingSteps counting;
     counting.place = c.place;
-    InteractiveSteps steps = counting.steps();
-    steps.applyEverything = [&] { return c.slotsSet; };
+    ScopedSystemEffects steps([&](SystemEffects& effects) {
+      counting.replace(effects);
+      effects.systemKeepsWallpaperStore = [&] { return c.keepsStore; };
+      effects.applyEverything = [&] { return c.slotsSet; };
+    });
     ScriptedDialog dialog({press(0), press(1)});
     ::testing::internal::CaptureStderr();
-    EXPECT_EQ(runInteractive(steps), 0);
+    EXPECT_EQ(runInteractive(), 0);
     // The last alert's texts stay on the terminal.
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "zeph\u00B0 is ready\n" + c.text + "\n");
     ASSERT_EQ(dialog.shown().size(), 2u);
@@ -148,13 +155,15 @@ TEST(InteractiveRun, CtrlCDuringTheInstallEndsTheRunAfterItWithTheResult) {
   setProcessValues(home.path().string(), false);
   CountingSteps counting;
   ScriptedDialog dialog({press(0)});
-  InteractiveSteps steps = counting.steps();
-  steps.applyEverything = [&]() -> std::int64_t {
-    dialog.pressCtrlCWhileHeld();
-    return 4;
-  };
+  ScopedSystemEffects steps([&](SystemEffects& effects) {
+    counting.replace(effects);
+    effects.applyEverything = [&]() -> std::int64_t {
+      dialog.pressCtrlCWhileHeld();
+      return 4;
+    };
+  });
   ::testing::internal::CaptureStderr();
-  EXPECT_EQ(runInteractive(steps), 130);
+  EXPECT_EQ(runInteractive(), 130);
   EXPECT_EQ(::testing::internal::GetCapturedStderr(),
             "interrupted after: installed " + saverDest + "; 4 screensaver slots set to zeph\n");
   EXPECT_EQ(counting.locationSetups, 0);
@@ -172,17 +181,19 @@ TEST(InteractiveRun, CityThatWasNotSavedIsNotNamedInTheCompletion) {
   setProcessValues(home.path().string(), false);
   test_support::writeBytes(home.path() / "Library/Preferences", {'x'});
   CountingSteps counting;
-  InteractiveSteps steps = counting.steps();
-  steps.runLocationSetup = [] {
-    return runLocationSetup({.approximatePlace =
-                                 [] {
-                                   return std::optional<IpPlace>({52.52, 13.4, "Berlin", ""});
-                                 },
-                             .geocode = [](const std::string&) { return GeocodeResult(); }});
-  };
+  ScopedSystemEffects steps([&](SystemEffects& effects) {
+    counting.replace(effects);
+    effects.runLocationSetup = [] {
+      return runLocationSetup({.approximatePlace =
+                                   [] {
+                                     return std::optional<IpPlace>({52.52, 13.4, "Berlin", ""});
+                                   },
+                               .geocode = [](const std::string&) { return GeocodeResult(); }});
+    };
+  });
   ScriptedDialog dialog({press(0), press(0), press(1)});
   ::testing::internal::CaptureStderr();
-  EXPECT_EQ(runInteractive(steps), 0);
+  EXPECT_EQ(runInteractive(), 0);
   EXPECT_EQ(::testing::internal::GetCapturedStderr().rfind("error: couldn't save the city: ", 0), 0u);
 
   ASSERT_EQ(dialog.shown().size(), 3u);
@@ -195,7 +206,8 @@ TEST(InteractiveRun, NobodyToAskStopsBeforeAnythingChanges) {
   CountingSteps counting;
   ScriptedDialog dialog({}, "no terminal to ask on");
   ::testing::internal::CaptureStderr();
-  EXPECT_EQ(runInteractive(counting.steps()), 1);
+  ScopedSystemEffects steps(counting.steps());
+  EXPECT_EQ(runInteractive(), 1);
   EXPECT_EQ(::testing::internal::GetCapturedStderr(),
             "error: no terminal to ask on; run zeph-installer --apply for an unattended install\n");
   EXPECT_TRUE(dialog.shown().empty());
@@ -206,12 +218,14 @@ TEST(InteractiveRun, SaysInstallingWhileTheApplySequenceRuns) {
   CountingSteps counting;
   ScriptedDialog dialog({press(0), press(1)});
   std::vector<std::string> seenDuringApply;
-  InteractiveSteps steps = counting.steps();
-  steps.applyEverything = [&]() -> std::int64_t {
-    seenDuringApply = dialog.events();
-    return 1;
-  };
-  EXPECT_EQ(runInteractive(steps), 0);
+  ScopedSystemEffects steps([&](SystemEffects& effects) {
+    counting.replace(effects);
+    effects.applyEverything = [&]() -> std::int64_t {
+      seenDuringApply = dialog.events();
+      return 1;
+    };
+  });
+  EXPECT_EQ(runInteractive(), 0);
   // Not one the user can call off: the installation is not cut short.
   EXPECT_EQ(seenDuringApply,
             (std::vector<std::string>{"alert: Put zeph\u00B0 on every screen?", "status: Installing\u2026"}));
@@ -227,7 +241,8 @@ TEST(InteractiveRun, ApplyErrorReachesTheCallerWithTheScreenUpForTheFailureAlert
   counting.applyFails = true;
   ScriptedDialog dialog({press(0), press(0)});
   try {
-    runInteractive(counting.steps());
+    ScopedSystemEffects steps(counting.steps());
+    runInteractive();
     ADD_FAILURE() << "the apply error did not reach the caller";
   } catch (const InstallerError& e) {
     EXPECT_EQ(dialog.shown().size(), 1u);

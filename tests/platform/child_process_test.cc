@@ -9,9 +9,11 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "base/system_effects.h"
 #include "support/sandbox.h"
 
 namespace zeph {
@@ -150,10 +152,10 @@ ScreenOutput outputWhileDialogsShow(bool screenShown) {
   struct stat st {};
   ::fstat(terminal, &st);
   int status = withStreamsOn(terminal, file, [&] {
-    if (screenShown) setDialogScreenDevice(st.st_rdev);
-    int result = run("/bin/sh", {"-c", "echo 'WallpaperAgent: no process found'; echo to-stderr >&2"});
-    setDialogScreenDevice(std::nullopt);
-    return result;
+    ScopedSystemEffects screen([&](SystemEffects& replaced) {
+      if (screenShown) replaced.dialogScreenDevice = [&]() -> std::optional<dev_t> { return st.st_rdev; };
+    });
+    return run("/bin/sh", {"-c", "echo 'WallpaperAgent: no process found'; echo to-stderr >&2"});
   });
   EXPECT_EQ(status, 0);
 

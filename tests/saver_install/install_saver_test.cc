@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -13,6 +14,8 @@
 #include <vector>
 
 #include "base/process_values.h"
+#include "base/system_effects.h"
+#include "plist/format.h"
 #include "saver_install/copy_tree.h"
 #include "saver_install/legacy_selection.h"
 #include "support/sandbox.h"
@@ -62,9 +65,12 @@ TEST_F(InstallSaver, LegacySelectionPassesThePathAsOneArgument) {
   std::vector<std::vector<std::string>> calls;
   std::string program;
   {
-    ScopedLegacyModuleTool tool([&](const std::string& path, const std::vector<std::string>& args) {
-      program = path;
-      calls.push_back(args);
+    ScopedSystemEffects effects([&](SystemEffects& replaced) {
+      replaced.runProgram = [&](const std::string& path, const std::vector<std::string>& args) {
+        program = path;
+        calls.push_back(args);
+        return 0;
+      };
     });
     selectLegacyModule();
   }
@@ -256,7 +262,12 @@ TEST_F(InstallSaver, LegacyStatusComesFromTheSelectionAndTheBundle) {
     } else {
       removeSaver();
     }
-    ScopedLegacySelection selection(c.selection);
+    ScopedSystemEffects selection([&](SystemEffects& replaced) {
+      replaced.legacySelection = [&]() -> std::optional<std::vector<std::uint8_t>> {
+        if (!c.selection) return std::nullopt;
+        return plist::write(*c.selection, plist::Format::Xml);
+      };
+    });
     const LegacyStatus status = legacyStatus();
     EXPECT_EQ(status.line, c.line);
     EXPECT_EQ(status.compliant, c.compliant);

@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/system_effects.h"
 #include "dialog/dialog.h"
 
 namespace zeph::test_support {
@@ -34,7 +35,11 @@ class ScriptedDialog final : public DialogBackend {
  public:
   explicit ScriptedDialog(std::vector<ScriptedAnswer> script,
                           std::optional<std::string> unavailable = std::nullopt)
-      : script_(std::move(script)), unavailable_(std::move(unavailable)), scope_(*this) {}
+      : script_(std::move(script)),
+        unavailable_(std::move(unavailable)),
+        scope_([this](SystemEffects& effects) {
+          effects.dialogBackend = [this]() -> DialogBackend& { return *this; };
+        }) {}
 
   std::optional<std::string> unavailableReason() override { return unavailable_; }
 
@@ -101,7 +106,7 @@ class ScriptedDialog final : public DialogBackend {
   bool ctrlCWhileHeld_ = false;
   int waitChecks_ = 0;
   int sessionsEnded_ = 0;
-  ScopedDialogBackend scope_;  // installed for this object's lifetime
+  ScopedSystemEffects scope_;  // the display of the effects table for this object's lifetime
 };
 
 }  // namespace zeph::test_support
