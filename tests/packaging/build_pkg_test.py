@@ -12,11 +12,13 @@ that runs the test."""
 import argparse
 import os
 import plistlib
-import stat
 import subprocess
 import sys
 import tempfile
 import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'support'))
+from stand_in import write_script  # noqa: E402 pylint: disable=wrong-import-position
 
 ARGS = None
 SOURCE = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..'))
@@ -24,12 +26,6 @@ BUILD_PKG = os.path.join(SOURCE, 'packaging', 'macos', 'build-pkg.sh')
 RELEASE_CACHE = {'CMAKE_PROJECT_VERSION:STATIC': '1.2.3', 'ZEPH_TESTS:BOOL': 'OFF',
                  'ZEPH_DEFAULTS_PROGRAM:FILEPATH': '/usr/bin/defaults',
                  'ZEPH_KILLALL_PROGRAM:FILEPATH': '/usr/bin/killall', 'ZEPH_DIALOGS_UNAVAILABLE:BOOL': 'OFF'}
-
-
-def write_script(path, text):
-    with open(path, 'w') as f:
-        f.write('#!/bin/sh\n' + text)
-    os.chmod(path, os.stat(path).st_mode | stat.S_IXUSR)
 
 
 class BuildPkg(unittest.TestCase):

@@ -15,11 +15,13 @@ import os
 import platform
 import re
 import shutil
-import stat
 import subprocess
 import sys
 import tempfile
 import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'support'))
+from stand_in import write_script  # noqa: E402 pylint: disable=wrong-import-position
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..')
 SCRIPT = os.path.join(ROOT, 'scripts', 'mac-run.sh')
@@ -42,12 +44,6 @@ def private_namespace_unavailable():
 def failed_steps(log):
     """The names the summary marks FAILED."""
     return [m.group(1) for m in re.finditer(r'^FAILED  (\S+(?: \S+)*)\s{2,}', log, re.MULTILINE)]
-
-
-def write_program(path, text):
-    with open(path, 'w') as f:
-        f.write('#!/bin/sh\n' + text)
-    os.chmod(path, os.stat(path).st_mode | stat.S_IXUSR)
 
 
 class MacRun(unittest.TestCase):
@@ -140,20 +136,20 @@ class MacRun(unittest.TestCase):
         if os.path.exists(mark):
             os.remove(mark)
         saver = os.path.join(self.home, 'Library', 'Screen Savers', 'zeph.saver')
-        write_program(os.path.join(bin_dir, 'zeph-installer'),
-                      'case "$1" in\n'
-                      '  --version) echo "zeph-installer 0" ;;\n'
-                      '  --apply) [ %d = 0 ] || { echo "error: stand-in" >&2; exit 1; }\n'
-                      '    touch "%s"; echo "installed %s; 8 screensaver slots set to zeph" ;;\n'
-                      '  --uninstall) %s echo "uninstalled; 8 screensaver slots restored" ;;\n'
-                      'esac\n' % (apply_status, mark, apply_path or saver, 'rm -f "%s";' % mark if uninstall_removes else ''))
-        write_program(os.path.join(bin_dir, 'zeph-store'),
-                      'case "$1" in\n'
-                      '  --version) echo "zeph-store 0" ;;\n'
-                      '  show) echo "{}" ;;\n'
-                      '  status) if [ -e "%s" ]; then echo "%s"; exit %d; fi\n'
-                      '    echo "zeph on 0 of 8 screensaver slots; the saver is missing from %s"; exit 3 ;;\n'
-                      'esac\n' % (mark, after, after_status, saver))
+        write_script(os.path.join(bin_dir, 'zeph-installer'),
+                     'case "$1" in\n'
+                     '  --version) echo "zeph-installer 0" ;;\n'
+                     '  --apply) [ %d = 0 ] || { echo "error: stand-in" >&2; exit 1; }\n'
+                     '    touch "%s"; echo "installed %s; 8 screensaver slots set to zeph" ;;\n'
+                     '  --uninstall) %s echo "uninstalled; 8 screensaver slots restored" ;;\n'
+                     'esac\n' % (apply_status, mark, apply_path or saver, 'rm -f "%s";' % mark if uninstall_removes else ''))
+        write_script(os.path.join(bin_dir, 'zeph-store'),
+                     'case "$1" in\n'
+                     '  --version) echo "zeph-store 0" ;;\n'
+                     '  show) echo "{}" ;;\n'
+                     '  status) if [ -e "%s" ]; then echo "%s"; exit %d; fi\n'
+                     '    echo "zeph on 0 of 8 screensaver slots; the saver is missing from %s"; exit 3 ;;\n'
+                     'esac\n' % (mark, after, after_status, saver))
 
 
 if __name__ == '__main__':
