@@ -16,6 +16,11 @@
 # has every exchange and no-replace rename refused (ZEPH_FAULT=renamex:*:EINVAL);
 # the full run needs it, the short one skips that part without it. Needs
 # strace and python3; never touches the real home.
+#
+# The kills are independent of each other and mostly wait (on the agent pause
+# of each mending run), so they run in lanes side by side, each lane a sandbox
+# of its own working through every lane-th kill: twice as many lanes as cores
+# (ZEPH_KILL_LANES overrides it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # Each run ends "WallpaperAgent" by name through killall: in a PID namespace of
@@ -34,128 +39,182 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/zeph-kill-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 slots=$((short ? 4000 : 15000))
 randoms=$((short ? 5 : 100))
+lanes=${ZEPH_KILL_LANES:-$(($(nproc) * 2))}
 
-runs=0 kills=0 failures=0
+# The first home of every --apply: made once, copied for each kill. Nothing in
+# it names the folder it is in, so every lane can start from it.
+mkdir -p "$work/template/home"
+echo "stores: $($check make "$work/template/home" "$slots")"
+
+# A lane's state: its folder ($lane), the installer it runs and what it counted.
+lane='' runs=0 kills=0 failures=0
 fresh_home() {
-  rm -rf "${work:?}/home" "$work"/original-*.plist "$work"/pre*.plist
-  mkdir -p "$work/home"
-  $check make "$work/home" "$slots" >/dev/null
+  rm -rf "${lane:?}/home" "$lane"/pre*.plist
+  cp -a "$work/template/home" "$work"/template/original-*.plist "$lane/"
 }
 verify() {  # verify LABEL: the state after a kill, then a repairing run
   local label=$1
   runs=$((runs + 1))
-  if ! out=$($check check "$work/home"); then
+  if ! out=$($check check "$lane/home"); then
     echo "$label: after the kill: $out"; failures=$((failures + 1)); return
   fi
-  local store="$work/home/Library/Application Support/com.apple.wallpaper/Store"
-  cp "$store/Index.plist" "$work/pre.plist"
-  cp "$store/Index2.plist" "$work/pre2.plist"
-  if ! HOME="$work/home" "$installer" --apply >"$work/out" 2>"$work/err"; then
-    echo "$label: the next run failed: $(grep '^error:' "$work/err" || true)"; failures=$((failures + 1)); return
+  local store="$lane/home/Library/Application Support/com.apple.wallpaper/Store"
+  cp "$store/Index.plist" "$lane/pre.plist"
+  cp "$store/Index2.plist" "$lane/pre2.plist"
+  if ! HOME="$lane/home" "$installer" --apply >"$lane/out" 2>"$lane/err"; then
+    echo "$label: the next run failed: $(grep '^error:' "$lane/err" || true)"; failures=$((failures + 1)); return
   fi
-  if ! out=$($check check "$work/home" --settled --also "$work/pre.plist" --also2 "$work/pre2.plist"); then
+  if ! out=$($check check "$lane/home" --settled --also "$lane/pre.plist" --also2 "$lane/pre2.plist"); then
     echo "$label: after the next run: $out"; failures=$((failures + 1))
   fi
 }
 
-# The home --uninstall starts from: the one a whole --apply left, kept once.
+# The home --uninstall starts from: the one a whole --apply left, made once in
+# each lane, since its stores name the saver by the path they were written at.
 applied_home() {
+  [ -d "$lane/applied-home" ] && return
   fresh_home
-  HOME="$work/home" "$installer" --apply >/dev/null 2>&1
-  local store="$work/home/Library/Application Support/com.apple.wallpaper/Store"
-  cp "$store/Index.plist" "$work/applied-Index.plist"
-  cp "$store/Index2.plist" "$work/applied-Index2.plist"
-  rm -rf "${work:?}/applied-home"
-  cp -a "$work/home" "$work/applied-home"
+  HOME="$lane/home" "$installer" --apply >/dev/null 2>&1
+  local store="$lane/home/Library/Application Support/com.apple.wallpaper/Store"
+  cp "$store/Index.plist" "$lane/applied-Index.plist"
+  cp "$store/Index2.plist" "$lane/applied-Index2.plist"
+  cp -a "$lane/home" "$lane/applied-home"
 }
 uninstall_home() {
-  rm -rf "${work:?}/home"
-  cp -a "$work/applied-home" "$work/home"
+  applied_home
+  rm -rf "${lane:?}/home"
+  cp -a "$lane/applied-home" "$lane/home"
 }
 verify_uninstall() {  # verify_uninstall LABEL: the state after a kill, then a mending run
   local label=$1
   runs=$((runs + 1))
-  if ! out=$($check check-uninstall "$work/home"); then
+  if ! out=$($check check-uninstall "$lane/home"); then
     echo "$label: after the kill: $out"; failures=$((failures + 1)); return
   fi
-  if ! HOME="$work/home" "$installer" --uninstall >"$work/out" 2>"$work/err"; then
-    echo "$label: the next run failed: $(grep '^error:' "$work/err" || true)"; failures=$((failures + 1)); return
+  if ! HOME="$lane/home" "$installer" --uninstall >"$lane/out" 2>"$lane/err"; then
+    echo "$label: the next run failed: $(grep '^error:' "$lane/err" || true)"; failures=$((failures + 1)); return
   fi
-  if ! out=$($check check-uninstall "$work/home" --settled); then
+  if ! out=$($check check-uninstall "$lane/home" --settled); then
     echo "$label: after the next run: $out"; failures=$((failures + 1))
   fi
 }
 
-# Each syscall's calls in one whole run, children included.
-count_calls() {  # count_calls SYSCALLS MODE
-  if [ "$2" = --apply ]; then fresh_home; else uninstall_home; fi
-  HOME="$work/home" strace -f -qq -e trace="$1" -e signal=none -o "$work/trace" "$installer" "$2" \
-    >/dev/null 2>&1 || true
-  grep -cvE 'resumed>|exited with|killed by' "$work/trace" || true
-}
-
-exact_kills() {  # exact_kills LABEL MODE PREPARE AFTER SYSCALLS...: a kill at every call of each
-  local label=$1 mode=$2 prepare=$3 after=$4 syscalls total step n
-  shift 4
-  for syscalls in "$@"; do
-    total=$(count_calls "$syscalls" "$mode")
-    step=1
-    if ((short)) && ((total > 12)); then step=$((total / 12)); fi
-    echo "$label$mode $syscalls: $total calls in a run, killing at every ${step}"
-    for ((n = 1; n <= total; n += step)); do
-      $prepare
-      # In the background, so that the shell does not report the kill.
-      HOME="$work/home" strace -f -qq -o /dev/null -e trace="$syscalls" \
-        -e inject="$syscalls":signal=KILL:when="$n" "$installer" "$mode" >/dev/null 2>&1 &
-      wait $! 2>/dev/null || true
-      kills=$((kills + 1))
-      $after "$label$mode $syscalls #$n"
-    done
-  done
-}
-
-random_kills() {  # random_kills LABEL MODE PREPARE AFTER COUNT: at instants within a run before its agent pause
-  local label=$1 mode=$2 prepare=$3 after=$4 i pid
-  for ((i = 0; i < $5; i++)); do
-    $prepare
-    HOME="$work/home" "$installer" "$mode" >/dev/null 2>&1 &
+# One kill: "exact N" at the Nth call of SYSCALLS, or "random" at an instant
+# within a run before its agent pause; then the checks.
+kill_once() {  # kill_once MODE SYSCALLS exact N | MODE - random I
+  local mode=$1 syscalls=$2 how=$3 n=$4 pid label
+  if [ "$mode" = --apply ]; then fresh_home; else uninstall_home; fi
+  if [ "$how" = exact ]; then
+    label="$mode $syscalls #$n"
+    # In the background, so that the shell does not report the kill.
+    HOME="$lane/home" strace -f -qq -o /dev/null -e trace="$syscalls" \
+      -e inject="$syscalls":signal=KILL:when="$n" "$installer" "$mode" >/dev/null 2>&1 &
+    wait $! 2>/dev/null || true
+    kills=$((kills + 1))
+  else
+    label="$mode random kill $n"
+    HOME="$lane/home" "$installer" "$mode" >/dev/null 2>&1 &
     pid=$!
     sleep "0.$(printf '%03d' $((RANDOM % 400)))"
     kill -KILL "$pid" 2>/dev/null && kills=$((kills + 1))
     wait "$pid" 2>/dev/null || true
-    $after "$label$mode random kill $i"
-  done
+  fi
+  [ -n "${ZEPH_FAULT:-}" ] && label="no exchange: $label"
+  if [ "$mode" = --apply ]; then verify "$label"; else verify_uninstall "$label"; fi
 }
 
-for mode in --apply --uninstall; do
-  if [ "$mode" = --apply ]; then
-    prepare=fresh_home after=verify
-  else
-    applied_home
-    prepare=uninstall_home after=verify_uninstall
-  fi
-  exact_kills "" "$mode" "$prepare" "$after" write rename,renameat,renameat2 link,linkat fsync,fdatasync unlink,unlinkat
-  random_kills "" "$mode" "$prepare" "$after" "$randoms"
-done
+# run_lane K: every lane-th line of $work/kills from the K-th, each
+# "INSTALLER FAULT MODE SYSCALLS HOW N" (FAULT "-" for none), in $work/lane-K;
+# what it counted goes to $work/lane-K/counted.
+run_lane() {
+  lane=$work/lane-$1
+  mkdir -p "$lane"
+  local line=0 kind fault mode syscalls how n
+  while read -r kind fault mode syscalls how n; do
+    line=$((line + 1))
+    (((line - 1) % lanes == $1)) || continue
+    installer=$kind
+    if [ "$fault" = - ]; then unset ZEPH_FAULT; else export ZEPH_FAULT=$fault; fi
+    kill_once "$mode" "$syscalls" "$how" "$n"
+  done <"$work/kills"
+  echo "$runs $kills $failures" >"$lane/counted"
+}
+
+# Each syscall's calls in one whole run, children included, in a lane of its own.
+count_calls() {  # count_calls K SYSCALLS MODE: the count into $work/count-K
+  lane=$work/count-$1
+  mkdir -p "$lane"
+  if [ "$3" = --apply ]; then fresh_home; else uninstall_home; fi
+  HOME="$lane/home" strace -f -qq -e trace="$2" -e signal=none -o "$lane/trace" "$installer" "$3" \
+    >/dev/null 2>&1 || true
+  grep -cvE 'resumed>|exited with|killed by' "$lane/trace" >"$lane/calls" || true
+}
 
 # A file system without the exchange rename: the bundle goes in with two
 # renames, and a kill between them leaves the new copy and the old one aside.
 seam_probe() {
+  lane=$work/probe
+  mkdir -p "$lane"
   fresh_home
-  HOME="$work/home" ZEPH_FAULT=renamex:1:EINVAL "$1" --apply 2>&1 >/dev/null | grep -q '^zeph fault: renamex'
+  HOME="$lane/home" ZEPH_FAULT=renamex:1:EINVAL "$1" --apply 2>&1 >/dev/null | grep -q '^zeph fault: renamex'
 }
+groups=()  # "INSTALLER FAULT MODE SYSCALLS"
+no_exchange=0
+for mode in --apply --uninstall; do
+  for syscalls in write rename,renameat,renameat2 link,linkat fsync,fdatasync unlink,unlinkat; do
+    groups+=("$installer - $mode $syscalls")
+  done
+done
 if [ -x "$seam_installer" ] && seam_probe "$seam_installer"; then
-  installer=$(realpath "$seam_installer")
-  export ZEPH_FAULT="renamex:*:EINVAL"
-  exact_kills "no exchange: " --apply fresh_home verify rename,renameat,renameat2 write
-  random_kills "no exchange: " --apply fresh_home verify $((randoms / 2))
-  unset ZEPH_FAULT
+  seam_installer=$(realpath "$seam_installer")
+  no_exchange=1
+  for syscalls in rename,renameat,renameat2 write; do
+    groups+=("$seam_installer renamex:*:EINVAL --apply $syscalls")
+  done
 elif ((short)); then
   echo "no exchange: skipped, $seam_installer has no fault seam (build with -DZEPH_FAULT_INJECTION=ON)"
 else
   echo "no exchange: $seam_installer has no fault seam; build it with -DZEPH_FAULT_INJECTION=ON" >&2
   failures=$((failures + 1))
 fi
+
+count_group() {  # count_group K: count_calls for the K-th group
+  local installer fault mode syscalls
+  read -r installer fault mode syscalls <<<"${groups[$1]}"
+  [ "$fault" = - ] || export ZEPH_FAULT=$fault
+  count_calls "$1" "$syscalls" "$mode"
+}
+for ((k = 0; k < ${#groups[@]}; k++)); do
+  count_group "$k" &
+  if (((k + 1) % lanes == 0)); then wait; fi
+done
+wait
+
+: >"$work/kills"
+for ((k = 0; k < ${#groups[@]}; k++)); do
+  read -r kind fault mode syscalls <<<"${groups[k]}"
+  total=$(cat "$work/count-$k/calls")
+  step=1
+  if ((short)) && ((total > 12)); then step=$((total / 12)); fi
+  label=$mode
+  [ "$fault" = - ] || label="no exchange: $mode"
+  echo "$label $syscalls: $total calls in a run, killing at every ${step}"
+  for ((n = 1; n <= total; n += step)); do echo "$kind $fault $mode $syscalls exact $n"; done >>"$work/kills"
+done
+for mode in --apply --uninstall; do
+  for ((i = 0; i < randoms; i++)); do echo "$installer - $mode - random $i"; done >>"$work/kills"
+done
+if ((no_exchange)); then
+  for ((i = 0; i < randoms / 2; i++)); do echo "$seam_installer renamex:*:EINVAL --apply - random $i"; done >>"$work/kills"
+fi
+echo "$(wc -l <"$work/kills") kills in $lanes lanes"
+
+for ((k = 0; k < lanes; k++)); do run_lane "$k" & done
+wait
+for ((k = 0; k < lanes; k++)); do
+  read -r lane_runs lane_kills lane_failures <"$work/lane-$k/counted"
+  runs=$((runs + lane_runs)) kills=$((kills + lane_kills)) failures=$((failures + lane_failures))
+done
 
 echo "kill campaign: $kills kills, $runs checks, $failures failures"
 ((failures == 0))
