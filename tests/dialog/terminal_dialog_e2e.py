@@ -7,7 +7,10 @@ behind and the saver's preferences. Web lookups go to a closed loopback port
 (through the proxy variables), so the IP lookup always fails and the city
 prompt follows.
 
-Usage: terminal_dialog_e2e.py <path to zeph-installer>
+Usage: terminal_dialog_e2e.py <path to zeph-installer> [SHARD/SHARDS]
+
+With SHARD/SHARDS (1/4, say) it runs every SHARDS-th case from the SHARD-th
+on, so that the cases, which mostly wait on the installer, run side by side.
 """
 
 import fcntl
@@ -586,15 +589,28 @@ def mashed_enter_answers_no_alert_unseen():
         s.check(seen == set(titles), f"alerts answered unseen: {set(titles) - seen}")
 
 
-for case in (refused_without_a_terminal_that_shows_dialogs, declined, skipped_with_back_tab_and_resized,
-             typed_city_and_done, early_keys_answer_nothing_and_esc_quits, status_during_the_pause_and_pasted_tab,
-             home_and_end_under_xterm, vt100_keys_and_placeholder, long_city_keeps_the_buttons,
-             tiny_terminal_waits_for_a_resize, killed_by_a_signal, esc_calls_off_a_hanging_lookup,
-             failures_leave_the_terminal_as_it_was_with_the_error_on_it, lookups_that_get_no_answer,
-             ctrl_c_during_the_install_lets_it_finish, mashed_enter_answers_no_alert_unseen):
+CASES = (refused_without_a_terminal_that_shows_dialogs, declined, skipped_with_back_tab_and_resized,
+         typed_city_and_done, early_keys_answer_nothing_and_esc_quits, status_during_the_pause_and_pasted_tab,
+         home_and_end_under_xterm, vt100_keys_and_placeholder, long_city_keeps_the_buttons,
+         tiny_terminal_waits_for_a_resize, killed_by_a_signal, esc_calls_off_a_hanging_lookup,
+         failures_leave_the_terminal_as_it_was_with_the_error_on_it, lookups_that_get_no_answer,
+         ctrl_c_during_the_install_lets_it_finish, mashed_enter_answers_no_alert_unseen)
+
+
+def cases_to_run():
+    chosen = CASES
+    if len(sys.argv) > 2:
+        shard, shards = (int(n) for n in sys.argv[2].split("/"))
+        if not 1 <= shard <= shards:
+            sys.exit(f"terminal_dialog_e2e.py: no shard {sys.argv[2]}")
+        chosen = CASES[shard - 1::shards]
     # ZEPH_E2E_ONLY=name,name runs only those cases (while working on one).
-    if os.environ.get("ZEPH_E2E_ONLY") and case.__name__ not in os.environ["ZEPH_E2E_ONLY"].split(","):
-        continue
+    if os.environ.get("ZEPH_E2E_ONLY"):
+        chosen = [case for case in chosen if case.__name__ in os.environ["ZEPH_E2E_ONLY"].split(",")]
+    return chosen
+
+
+for case in cases_to_run():
     case()
 print("failures:", len(failures))
 sys.exit(1 if failures else 0)
