@@ -83,11 +83,11 @@ class ApplySequence : public ::testing::Test {
   RunResult runInNamespace(const std::string& mode, const std::vector<std::string>& installerArgs,
                            const char* stdoutPath = nullptr, int stdoutFd = -1) {
     std::vector<std::string> args{(box_.path() / "agent-ready").string(),
-                                  ZEPH_FAKE_AGENT_PATH,
+                                  test_support::fakeAgentPath().string(),
                                   mode,
                                   agentStore_.empty() ? storeFile(home_).string() : agentStore_.string(),
                                   log_.string(),
-                                  ZEPH_INSTALLER_PATH};
+                                  test_support::installerPath().string()};
     args.insert(args.end(), installerArgs.begin(), installerArgs.end());
     return test_support::runProgram(test_support::inPrivateNamespace(kWithAgent, args), home_.string(),
                                     stdoutPath, stdoutFd);
@@ -185,7 +185,7 @@ TEST_F(ApplySequence, FlagCountsAnywhereAndARepeatedRunIsSafe) {
 // runs in full. Both succeed and leave one correct store, one complete bundle,
 // exact backups and nothing half-made.
 TEST_F(ApplySequence, TwoRunsAtOnceTakeTurns) {
-  const fs::path bundleSource = fs::path(ZEPH_BINARY_DIR) / "share/zeph/zeph.saver/Contents/Info.plist";
+  const fs::path bundleSource = test_support::binaryDir() / "share/zeph/zeph.saver/Contents/Info.plist";
   for (int pair = 0; pair < 2; ++pair) {
     SCOPED_TRACE(pair);
     RunResult results[2];

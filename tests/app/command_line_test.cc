@@ -25,7 +25,7 @@ using test_support::runProgram;
 using test_support::RunResult;
 using test_support::Sandbox;
 
-const std::string kStore = (fs::path(ZEPH_INSTALLER_PATH).parent_path() / "zeph-store").string();
+const std::string kStore = (test_support::installerPath().parent_path() / "zeph-store").string();
 
 TEST(CommandLine, RegressionHelpPrintsUsageInsteadOfStartingTheInstaller) {
   for (const auto& args : {std::vector<std::string>{"--help"},
@@ -165,7 +165,7 @@ TEST(CommandLine, MistakesAreRefusedWithWhatIsWrongAndTheUsage) {
     Sandbox box;
     const bool isStore = c.argv[0] == "store";
     std::vector<std::string> argv = c.argv;
-    argv[0] = isStore ? kStore : ZEPH_INSTALLER_PATH;
+    argv[0] = isStore ? kStore : test_support::installerPath().string();
     RunResult r = runProgram(argv, box.path().string());
     SCOPED_TRACE(c.error);
     EXPECT_EQ(r.status, 2);

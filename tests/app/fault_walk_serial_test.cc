@@ -89,7 +89,7 @@ TEST(FaultWalk, EveryFileCallOfAnApplyFailsCleanly) {
   if (!file_calls::faultInjectionBuilt()) GTEST_SKIP() << "built without ZEPH_FAULT_INJECTION";
   const std::vector<std::uint8_t> store = plist::write(test_support::realisticStore(), plist::Format::Binary);
   const std::vector<std::uint8_t> newInfo =
-      readBytes(fs::path(ZEPH_BINARY_DIR) / "share/zeph/zeph.saver/Contents/Info.plist");
+      readBytes(test_support::binaryDir() / "share/zeph/zeph.saver/Contents/Info.plist");
   const std::vector<std::uint8_t> oldInfo = {'o', 'l', 'd'};
   const std::regex backupName(R"(wallpaper-store-backup-\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ(-\d+)?\.plist)");
 
@@ -189,7 +189,7 @@ TEST(FaultWalk, EveryFileCallOfAnUninstallFailsCleanly) {
   const plist::Value original = test_support::realisticStore();
   const std::vector<std::uint8_t> originalBytes = plist::write(original, plist::Format::Binary);
   const std::vector<std::uint8_t> newInfo =
-      readBytes(fs::path(ZEPH_BINARY_DIR) / "share/zeph/zeph.saver/Contents/Info.plist");
+      readBytes(test_support::binaryDir() / "share/zeph/zeph.saver/Contents/Info.plist");
   std::vector<std::uint8_t> onZeph;  // the store as --apply left it, for the home of the moment
   struct Row {
     const char* call;

@@ -87,9 +87,9 @@ TEST(HeadlessRun, StopsWithOneErrorLineAndTheStoreAsItWas) {
     const std::vector<std::uint8_t> before =
         regular ? readBytes(storeFile(home)) : std::vector<std::uint8_t>{};
     const bool noBundle = c.error.find("missing from this installer") != std::string::npos;
-    RunResult r =
-        runInstaller({"--apply"}, home.string(),
-                     noBundle ? test_support::installerCopy(box.path() / "prefix") : ZEPH_INSTALLER_PATH);
+    RunResult r = runInstaller({"--apply"}, home.string(),
+                               noBundle ? test_support::installerCopy(box.path() / "prefix")
+                                        : test_support::installerPath().string());
     std::string error = c.error;
     for (std::size_t at; (at = error.find("HOME")) != std::string::npos;) error.replace(at, 4, home.string());
     EXPECT_EQ(r.status, 1);
@@ -160,7 +160,7 @@ TEST(HeadlessRun, UnwritableStoreIsReportedAndLeftAsItWas) {
 
 // The fault seam is in the builds that ask for it and in no other.
 TEST(HeadlessRun, FaultSeamOnlyWhereBuiltIn) {
-  std::vector<std::uint8_t> binary = readBytes(ZEPH_INSTALLER_PATH);
+  std::vector<std::uint8_t> binary = readBytes(test_support::installerPath());
   const std::string mark = "zeph fault: ";
   bool found = std::search(binary.begin(), binary.end(), mark.begin(), mark.end()) != binary.end();
   EXPECT_EQ(found, file_calls::faultInjectionBuilt());

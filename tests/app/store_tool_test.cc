@@ -31,7 +31,7 @@ using test_support::writeBytes;
 
 RunResult storeTool(const std::vector<std::string>& args,
                     const std::optional<std::string>& home = std::nullopt) {
-  std::vector<std::string> argv{ZEPH_STORE_TOOL_PATH};
+  std::vector<std::string> argv{test_support::storeToolPath().string()};
   argv.insert(argv.end(), args.begin(), args.end());
   return test_support::runProgram(argv, home);
 }
@@ -426,8 +426,8 @@ TEST_F(StoreTool, PrintWritesTheCodecsTextOrNothing) {
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find(c.error), std::string::npos) << r.err;
   }
-  RunResult full =
-      test_support::runProgram({ZEPH_STORE_TOOL_PATH, "print", binary.string()}, std::nullopt, "/dev/full");
+  RunResult full = test_support::runProgram(
+      {test_support::storeToolPath().string(), "print", binary.string()}, std::nullopt, "/dev/full");
   EXPECT_EQ(full.status, 1);
   EXPECT_EQ(full.err, "error: write to standard output: No space left on device\n");
 }

@@ -12,6 +12,7 @@
 
 #include "plist/error.h"
 #include "plist/internal/binary_reader.h"
+#include "support/build_paths.h"
 
 namespace zeph::plist {
 namespace {
@@ -51,7 +52,7 @@ std::string objectHex(const Value& v) {
 }
 
 Bytes golden(const char* name) {
-  std::ifstream in(std::string(ZEPH_SOURCE_DIR) + "/tests/plist/data/" + name, std::ios::binary);
+  std::ifstream in(test_support::sourceDir() / "tests/plist/data" / name, std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 

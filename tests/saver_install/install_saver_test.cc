@@ -29,7 +29,7 @@ using test_support::readText;
 using test_support::Sandbox;
 using test_support::writeBytes;
 
-const fs::path kBundleInfo = fs::path(ZEPH_SOURCE_DIR) / "resources/zeph.saver/Contents/Info.plist";
+const fs::path kBundleInfo = test_support::sourceDir() / "resources/zeph.saver/Contents/Info.plist";
 
 // The test binary sits in the build tree, whose share/zeph holds the bundle.
 class InstallSaver : public ::testing::Test {

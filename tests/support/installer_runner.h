@@ -84,7 +84,7 @@ inline RunResult runProgram(const std::vector<std::string>& argv, const std::opt
 }
 
 inline RunResult runInstaller(const std::vector<std::string>& args, const std::optional<std::string>& home,
-                              const std::string& installer = ZEPH_INSTALLER_PATH) {
+                              const std::string& installer = installerPath().string()) {
   std::vector<std::string> argv{installer};
   argv.insert(argv.end(), args.begin(), args.end());
   return runProgram(argv, home);
@@ -94,7 +94,7 @@ inline RunResult runInstaller(const std::vector<std::string>& args, const std::o
 /// bundle beside it; returns the copy's path.
 inline std::string installerCopy(const fs::path& prefix) {
   fs::create_directories(prefix / "bin");
-  fs::copy_file(ZEPH_INSTALLER_PATH, prefix / "bin/zeph-installer", fs::copy_options::overwrite_existing);
+  fs::copy_file(installerPath(), prefix / "bin/zeph-installer", fs::copy_options::overwrite_existing);
   return (prefix / "bin/zeph-installer").string();
 }
 
@@ -104,7 +104,7 @@ inline std::string installerCopy(const fs::path& prefix) {
 inline std::string installerWithBundle(const fs::path& prefix) {
   std::string installer = installerCopy(prefix);
   fs::create_directories(prefix / "share/zeph");
-  fs::copy(fs::path(ZEPH_SOURCE_DIR) / "resources/zeph.saver", prefix / "share/zeph/zeph.saver",
+  fs::copy(sourceDir() / "resources/zeph.saver", prefix / "share/zeph/zeph.saver",
            fs::copy_options::recursive);
   return installer;
 }

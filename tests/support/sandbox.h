@@ -24,6 +24,7 @@
 #include "base/process_values.h"
 #include "plist/format.h"
 #include "plist/value.h"
+#include "support/build_paths.h"
 
 namespace zeph::test_support {
 
@@ -57,7 +58,7 @@ inline std::vector<std::uint8_t> putPlist(const fs::path& path, const plist::Val
 
 /// A file of tests/wallpaper_store/data.
 inline std::vector<std::uint8_t> fixture(const std::string& name) {
-  return readBytes(fs::path(ZEPH_SOURCE_DIR) / "tests/wallpaper_store/data" / name);
+  return readBytes(sourceDir() / "tests/wallpaper_store/data" / name);
 }
 
 /// The names in `folder`, sorted; empty when it does not exist.
