@@ -1,6 +1,5 @@
 // Every file call of an unattended run made to fail in turn, through the file
-// layer's fault seam (platform/file_calls.h). The runs restart the wallpaper
-// agent when they get that far, so this is a serial test.
+// layer's fault seam (platform/file_calls.h).
 
 #include <gtest/gtest.h>
 

@@ -39,10 +39,12 @@ inline std::optional<std::string> privateNamespaceUnavailable() {
 }
 
 /// The argv that runs `script` with /bin/sh in a fresh private namespace,
-/// with `args` as $1, $2, ...
+/// with `args` as $1, $2, ... Whatever ends unshare (a test's time limit, say)
+/// ends everything inside too.
 inline std::vector<std::string> inPrivateNamespace(const std::string& script,
                                                    const std::vector<std::string>& args) {
-  std::vector<std::string> argv{kUnshare, "--pid", "--fork", "--mount-proc", "/bin/sh", "-c", script, "sh"};
+  std::vector<std::string> argv{kUnshare, "--pid", "--fork", "--mount-proc", "--kill-child", "/bin/sh",
+                                "-c",     script,  "sh"};
   argv.insert(argv.end(), args.begin(), args.end());
   return argv;
 }
