@@ -6,7 +6,7 @@ packages=(
   cmake g++ make pkg-config clang-14 libclang-rt-14-dev clang-format-14
   libcurl4-openssl-dev nlohmann-json3-dev libncurses-dev
   libgtest-dev
-  libplist-dev libplist-utils python3 tmux util-linux psmisc strace ca-certificates shellcheck locales
+  libplist-dev libplist-utils python3 tmux util-linux psmisc strace ca-certificates shellcheck locales ccache
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -51,7 +51,7 @@ stage() {  # stage NAME COMMAND...: runs it, noting how long it took
 build() {  # build DIR [cmake options...]
   local dir=$1
   shift
-  cmake -S . -B "$dir" -DZEPH_WERROR=ON "$@" >/dev/null
+  cmake -S . -B "$dir" -DZEPH_WERROR=ON "${launcher[@]}" "$@" >/dev/null
   cmake --build "$dir" -j "$jobs" ${target:+--target "$target"}
 }
 run_tests() {  # run_tests DIR
@@ -63,6 +63,19 @@ shellcheck_all() {
 }
 
 stage "dependencies" bash scripts/install-deps.sh
+
+# One compile cache for every clone on this machine, beside Zig's: a fresh
+# clone compiles only what no build here has compiled before. Paths in it are
+# taken relative to the clone, and the folder is left out of the key, so a
+# clone elsewhere finds the same entries (their debug information then names
+# the folder of the first build). A launcher set beforehand is kept.
+launcher=()
+if [ -z "${CMAKE_CXX_COMPILER_LAUNCHER:-}" ] && command -v ccache >/dev/null; then
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+  export CCACHE_DIR=${CCACHE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/zeph/ccache}
+  export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1
+fi
+
 stage "layers" bash scripts/check-layers.sh
 if ((!quick)); then
   stage "format" bash scripts/check-format.sh
