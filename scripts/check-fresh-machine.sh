@@ -92,6 +92,13 @@ deb $mirror bookworm-updates main
 deb $security bookworm-security main
 EOF
   cp /etc/resolv.conf "$root/etc/resolv.conf"
+  # The certificate authorities this host adds for its network (a proxy that
+  # re-signs TLS, say): ca-certificates takes them in when install-deps.sh
+  # installs it, as on a machine of this network.
+  if compgen -G "/usr/local/share/ca-certificates/*.crt" >/dev/null; then
+    mkdir -p "$root/usr/local/share/ca-certificates"
+    cp /usr/local/share/ca-certificates/*.crt "$root/usr/local/share/ca-certificates/"
+  fi
   # No service starts inside the root when a package is installed.
   printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d"
   chmod 755 "$root/usr/sbin/policy-rc.d"
@@ -103,7 +110,9 @@ copy_clone() {
 }
 
 # The README's commands, in the root, with the environment a fresh login has:
-# no locale, no terminal, HOME /root.
+# no locale, no terminal, HOME /root; only NODE_EXTRA_CA_CERTS comes along
+# when this host sets it, since Node.js (npm, for Zig) does not read the
+# system's certificates by itself.
 run_inside() {  # run_inside COMMAND
   # shellcheck disable=SC2016 # the inner shell expands its own arguments
   unshare --mount --propagation private -- /bin/sh -eu -c '
@@ -115,7 +124,7 @@ run_inside() {  # run_inside COMMAND
     mount -t tmpfs -o mode=1777 tmpfs "$root/dev/shm"
     mount -t tmpfs -o mode=1777 tmpfs "$root/tmp"
     exec chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-      /bin/bash -c "cd /root/zeph && $1"
+      ${NODE_EXTRA_CA_CERTS:+NODE_EXTRA_CA_CERTS=$NODE_EXTRA_CA_CERTS} /bin/bash -c "cd /root/zeph && $1"
   ' sh "$root" "$1"
 }
 
