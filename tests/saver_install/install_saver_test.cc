@@ -123,10 +123,9 @@ TEST_F(InstallSaver, KeepsTheOldBundleWhenTheNewOneCannotBeMade) {
   // The step runs as an unprivileged user, who must reach the bundle carried
   // in the build tree; a build inside a private folder (/root) is out of reach.
   const std::string carried = carriedSaver();
-  if (test_support::runUnprivileged([&] { return ::access(carried.c_str(), R_OK | X_OK) == 0 ? 0 : 1; }) !=
-      0) {
-    GTEST_SKIP() << "an unprivileged user cannot reach " << carried
-                 << "; build where every user can pass through";
+  const auto reachable = [&] { return ::access(carried.c_str(), R_OK | X_OK) == 0 ? 0 : 1; };
+  if (test_support::runUnprivileged(reachable) != 0) {
+    GTEST_SKIP() << "an unprivileged user cannot reach " << carried << "; build where anyone can pass";
   }
   writeBytes(fs::path(saverDest) / "Contents/Info.plist", {'o', 'l', 'd'});
   const fs::path folder = fs::path(saverDest).parent_path();
