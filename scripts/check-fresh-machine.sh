@@ -117,6 +117,10 @@ run_inside() {  # run_inside COMMAND
   # shellcheck disable=SC2016 # the inner shell expands its own arguments
   unshare --mount --propagation private -- /bin/sh -eu -c '
     root=$1; shift
+    # A mount point of its own, as / is on a machine: unshare --mount-proc,
+    # which makes the private PID namespaces of the tests, changes the
+    # propagation of /, and that fails on a plain folder.
+    mount --bind "$root" "$root"
     mount -t proc proc "$root/proc"
     mount --rbind /sys "$root/sys"
     mount --bind /dev "$root/dev"
